@@ -1,0 +1,112 @@
+// The firmware's power-on sequence and endless main loop. One pass serves the 10 ms flag (request
+// timer and keys), at most one received byte, and the display transfer.
+#include "firmware/main.h"
+
+#include "firmware/beep.h"
+#include "firmware/eeprom.h"
+#include "firmware/link/dispatcher.h"
+#include "firmware/link/qim.h"
+#include "firmware/mcu.h"
+#include "firmware/timer.h"
+#include "firmware/ui/gui.h"
+#include "firmware/ui/lcd.h"
+#include "firmware/ui/menu.h"
+#include "firmware/usart.h"
+
+std::atomic<uint8_t> qimProtocol{0};
+
+constexpr uint8_t TXT_NO_RESPONSE_FROM_QIM = 35;
+
+// Every module's mutable state back to its power-on value.
+void tarnic_InitVars() {
+  TIMER_InitState();
+  BEEP_InitState();
+  USART_InitState();
+  LCD_InitState();
+  MEN_InitState();
+  QIM_InitState();
+  DRH_InitState();
+  qimProtocol = 0;
+}
+
+void PORT_Init() {
+  DDRA = 0x08, PORTA = 0xFF;
+  DDRB = 0xE7, PORTB = 0x1F;
+  DDRC = 0x00, PORTC = 0xFF;
+  DDRD = 0x98, PORTD = 0x7F;
+  DDRE = 0xE2, PORTE = 0x13;  // module reset line (bit 7) low: module held in reset
+  DDRF = 0x63, PORTF = 0xDE;
+  DDRG = 0x00, PORTG = 0x1F;
+}
+
+void SPI_Init() {
+  SPCR = 0x50;  // SPI on, master
+  SPSR = 0;
+  _delay_ms(100);
+}
+
+void WatchdogReset() {
+  WDTCR = 0x18;
+  WDTCR = 0x08;
+  for (;;) _delay_ms(10);  // the host stops this thread and powers the device on again
+}
+
+static void tarnic_MainLoopPass() {
+  if (gblTimer10msUpdate != 0) {
+    gblTimer10msUpdate = 0;
+    if (gblCounter10ms != 0) {
+      if (--gblCounter10ms == 0) DRH_TimerExpiredEvent();
+    }
+    KEY_EventHandler();
+  }
+
+  uint8_t c = USART_ReadChar();
+  if (c == 255) {
+    _delay_ms(1);
+  } else {
+    uint8_t code = QIM_ProcessRxData(c);
+    if (code != 0) DRH_QimRxEvent(code);
+  }
+
+  if (guiDoDisplayUpdate != 0) {
+    guiDoDisplayUpdate = 0;
+    LCD_UpdateDisplay();
+  }
+}
+
+void tarnic_main() {
+  WDTCR = 0x18;
+  WDTCR = 0x00;  // watchdog off
+  PORT_Init();
+  EEP_Init();
+
+  USART_InitTxRxBuf();
+  UBRR0 = 103;     // 9600 baud at double speed
+  UCSR0B = 0x98;   // receiver, transmitter, receive interrupt
+  UCSR0C = 0x06;   // 8 data bits
+  UCSR0A = 0x02;   // double speed
+
+  SPI_Init();
+  LCD_Init();
+  LCD_SetOrientation(EEP_Read(EEP_ORIENTATION));
+  KEY_SetOrientation(EEP_Read(EEP_ORIENTATION));
+  LCD_SetContrast(EEP_Read(EEP_CONTRAST));
+  BEEP_Init();
+  GUI_DrawStartScreen(FW_VERSION_MAJOR, FW_VERSION_MINOR, FW_VERSION_PATCH);
+
+  TCCR2A = 0x0F, OCR2A = 77, TIMSK2 = 0x02;  // 10 ms: 8 MHz / 1024 / 78
+  TCCR3A = 0x09, TCCR3B = 0x11;              // beeper tone generator
+  TCCR1A = 0xA9, TCCR1B = 0x03;              // backlight PWM
+
+  BEEP_PlaySound(SND_OK);
+  MEN_EnterMenu(0);
+  if (QIM_ResetInit()) {
+    MEN_EnterMenu(1);
+  } else {
+    BEEP_PlaySound(SND_ERROR);
+    GUI_DrawErrMsg(TXT_NO_RESPONSE_FROM_QIM);
+  }
+  gblCounter10ms = 0;
+
+  for (;;) tarnic_MainLoopPass();
+}

@@ -1,0 +1,180 @@
+// Command line. Each argument is tested against the rules in a fixed order; the first rule
+// that matches takes it, and anything no rule takes is the device.
+#include "host/cmdline.h"
+
+#include <ctype.h>
+#include <string.h>
+
+#include "host/controller.h"
+#include "simulator/vehicle.h"
+
+const char* const EMU_VERSION = "Padix V2.81";
+const char* emu_GetBuildDate() { return __DATE__; }
+const char* emu_GetBuildTime() { return __TIME__; }
+
+namespace {
+
+// Groups of usage lines; a blank line separates two groups.
+const char* const USAGE_GROUPS[][8] = {
+    {"Usage:"},
+    {" padix [<device>] [<baudrate>] [options]"},
+    {" Any kind of (virtual) serial device must be given in OBD2 software mode",
+     " or QIM simulator mode, e.g. COMx, /dev/rfcommx, /dev/ttySx, /dev/ttyAMAx",
+     " If optional device is not given, Padix runs in emulator mode."},
+    {" Valid values for baudrate are 9600, 19200, 38400, 57600 or 115200.",
+     " If optional baudrate is not given, 9600 is used if a device is given.",
+     " If baudrate is given, a device must be specified."},
+    {"Options:"},
+    {" All options may be preceded with a '-'."},
+    {" help, h, ? - displays Padix command line options and quits"},
+    {"Emulator and QIM simulator options:"},
+    {" dtc=Xxxxx  - sets a confirmed DTC, e.g. dtc=P01CE, for the first ECU.",
+     "              This option can be given up to 16 times."},
+    {"QIM simulator options:"},
+    {" sim        - Padix runs in QIM simulator mode if a device is specified.",
+     "              Note that the Padix Bluetooth menu must be entered to",
+     "              activate the simulator. After that the menu cannot be left."},
+    {"OBD2 software options:"},
+    {" nosync     - disables synchronization between Padix and the OBD2 module.",
+     "              Padix does not wait for a prompt-sign from the OBD module.",
+     " init=<OBD module name> - Padix sends an initialization sequence to the",
+     "                          specified module: QIM or TBX.",
+     " Options nosync and init=QIM or init=TBX are mutual exclusive."},
+    {"GTK3+ options:"},
+    {" nocursor,", " hidecursor - hides the cursor",
+     " maximize   - maximizes the Padix window (with title)", " fullscreen,",
+     " fullsize   - makes the Padix window fullscreen (without title)",
+     " Option fullsize overrides option maximize."},
+    {"Examples:"},
+    {" padix"},
+    {" Padix works like an Skanvo/Tarnic emulator."},
+    {" padix COM1"},
+    {" Padix is running in OBD2 software mode. Padix connects to COM1 and awaits",
+     " data sent by a real Skanvo or a second Padix running in", " QIM simulator mode."},
+    {" padix COM2 sim"},
+    {" Padix works like a QIM simulator if the bluetooth menu is active. Padix",
+     " connects to COM2 and awaits data sent by a second Padix running in OBD2",
+     " software mode or a third party OBD2 software."},
+    {" Read the Padix manual to find out how OBD data can be altered in the",
+     " emulator and simulator modes."},
+};
+
+const char* const USAGE_NOTICE[] = {
+    " Padix runs the firmware of the Tarnic handheld OBD-II scan tool on this computer,",
+    " with a simulated OBD interface module and vehicle, or with a real module on a serial",
+    " line. It comes without any warranty.",
+};
+
+// Exact comparison that also accepts the word with one leading '-'.
+bool emu_IsOption(const char* arg, const char* word) {
+  if (arg[0] == '-') ++arg;
+  return strcmp(arg, word) == 0;
+}
+
+bool emu_IsHelp(const char* arg) {
+  return strstr(arg, "help") != nullptr || strchr(arg, '?') != nullptr || strcmp(arg, "h") == 0 ||
+         strcmp(arg, "-h") == 0;
+}
+
+// dtc=Xnnnn: the letter gives the top two bits, the number at most 0x3FFF the rest.
+void emu_TakeDtcOption(const char* arg) {
+  char letter = 0;
+  unsigned int number = 0;
+  if (sscanf(arg, "%*4[dtc-]=%1c%4x", &letter, &number) != 2 || number > 0x3FFF) return;
+  uint16_t top = 0;
+  switch (toupper(static_cast<unsigned char>(letter))) {
+    case 'C': top = 0x4000; break;
+    case 'B': top = 0x8000; break;
+    case 'U': top = 0xC000; break;
+    default: top = 0; break;
+  }
+  emu_QimSetConfirmedDtc(static_cast<uint16_t>(top | number));
+}
+
+struct BaudOption {
+  const char* text;
+  uint32_t value;
+};
+const BaudOption BAUD_OPTIONS[] = {
+    {"9600", 9600}, {"19200", 19200}, {"38400", 38400}, {"57600", 57600}, {"115200", 115200}};
+
+struct InitOption {
+  const char* text;
+  uint8_t value;
+};
+const InitOption INIT_OPTIONS[] = {
+    {"init=QIM", EMU_INIT_QIM}, {"init=TBX", EMU_INIT_TBX}, {"init=ELM", EMU_INIT_ELM}};
+
+// Baud rates are taken only as they stand, without a leading '-'.
+const BaudOption* emu_FindBaudOption(const char* arg) {
+  for (const BaudOption& b : BAUD_OPTIONS)
+    if (strcmp(arg, b.text) == 0) return &b;
+  return nullptr;
+}
+
+const InitOption* emu_FindInitOption(const char* arg) {
+  for (const InitOption& o : INIT_OPTIONS)
+    if (emu_IsOption(arg, o.text)) return &o;
+  return nullptr;
+}
+
+}  // namespace
+
+void emu_PrintUsage(FILE* out) {
+  fprintf(out, "\n Skanvo/Tarnic Emulator    Version: %s %s %s\n\n", EMU_VERSION, emu_GetBuildDate(),
+          emu_GetBuildTime());
+  for (const char* line : USAGE_NOTICE) fprintf(out, "%s\n", line);
+  for (const auto& group : USAGE_GROUPS) {
+    fputc('\n', out);
+    for (const char* line : group) {
+      if (line != nullptr) fprintf(out, "%s\n", line);
+    }
+  }
+  fputc('\n', out);
+}
+
+int emu_ProcessCmdLine(int argc, char** argv, EmuSettings* settings) {
+  *settings = EmuSettings{};
+  padixMode = 0;
+  bool deviceOptionGiven = false;
+
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i] != nullptr ? argv[i] : "";
+    bool needsDevice = false;
+
+    if (emu_IsOption(arg, "maximize")) {
+      settings->window.maximize = 1;
+    } else if (emu_IsOption(arg, "fullscreen") || emu_IsOption(arg, "fullsize")) {
+      settings->window.fullscreen = 1;
+    } else if (emu_IsOption(arg, "nocursor") || emu_IsOption(arg, "hidecursor")) {
+      settings->window.hideCursor = 1;
+    } else if (emu_IsHelp(arg)) {
+      emu_PrintUsage(stdout);
+      return -1;
+    } else if (strstr(arg, "dtc=") != nullptr) {
+      emu_TakeDtcOption(arg);
+    } else if (emu_IsOption(arg, "sim")) {
+      padixMode = 2;
+      needsDevice = true;
+    } else if (const BaudOption* baud = emu_FindBaudOption(arg)) {
+      settings->baudrate = baud->value;
+      needsDevice = true;
+    } else if (emu_IsOption(arg, "nosync")) {
+      settings->noSync = 1;
+      needsDevice = true;
+    } else if (const InitOption* init = emu_FindInitOption(arg)) {
+      settings->moduleInit = init->value;
+      needsDevice = true;
+    } else {
+      settings->device = arg;
+      if (padixMode != 2) padixMode = 1;
+    }
+    if (needsDevice) deviceOptionGiven = true;
+  }
+
+  if (deviceOptionGiven && settings->device == nullptr) {
+    emu_PrintUsage(stdout);
+    return -1;
+  }
+  return 0;
+}

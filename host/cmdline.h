@@ -1,0 +1,25 @@
+// The command line: padix [<device>] [<baudrate>] [options], its usage text and the mode.
+#pragma once
+
+#include <stdint.h>
+#include <stdio.h>
+
+#include "window/window_api.h"
+
+enum EmuModuleInit : uint8_t { EMU_INIT_NONE = 0, EMU_INIT_QIM = 1, EMU_INIT_TBX = 2, EMU_INIT_ELM = 3 };
+
+struct EmuSettings {
+  const char* device = nullptr;  // the argument itself; its presence selects mode 1 or 2
+  uint32_t baudrate = 9600;
+  uint8_t noSync = 0;
+  uint8_t moduleInit = EMU_INIT_NONE;
+  EmuWindowFlags window = {0, 0, 0};
+};
+
+extern const char* const EMU_VERSION;  // "Padix V2.81"
+const char* emu_GetBuildDate();        // as "Jan  8 2017"
+const char* emu_GetBuildTime();        // as "00:58:00"
+
+// Fills the settings and sets the mode; 0 to proceed, -1 after the usage text was printed.
+int emu_ProcessCmdLine(int argc, char** argv, EmuSettings* settings);
+void emu_PrintUsage(FILE* out);

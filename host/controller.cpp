@@ -1,0 +1,101 @@
+// The emulated controller's register file, EEPROM, power-on locks and the 10 ms tick.
+// The tick is a sleeping host thread, not a timer: its period is 10 ms plus its own work.
+#include "host/controller.h"
+
+#include <string.h>
+#include <unistd.h>
+
+uint8_t regaddr[255];
+uint8_t eepaddr[EEPROM_SIZE];
+
+pthread_mutex_t keyMutex;
+pthread_cond_t keyCond;
+pthread_mutex_t qimMutex;
+pthread_mutex_t lcdMutex;
+pthread_cond_t lcdCond;
+pthread_attr_t beepThreadAttr;
+pthread_t counterThread, qimThread, lcdThread, tarnicThread, beepThread;
+std::atomic<uint8_t> tarnicThreadWasCreated{0};
+std::atomic<uint8_t> syncWithQimIsDone{0};
+int keyServiceCallsCounter = 0;
+BeepThreadArg beepThreadArg;
+int padixMode = 0;
+
+namespace {
+bool eepromMarkerCleared = false;
+}
+
+int emu_GetPadixMode() { return padixMode; }
+
+void emu_UnlockMutexCleanupHandler(void* mutex) {
+  if (mutex != nullptr) pthread_mutex_unlock(static_cast<pthread_mutex_t*>(mutex));
+}
+
+void emu_InitTarnicVars() {
+  tarnic_InitVars();
+  beepDurationCounter10ms = 0;
+  gblTimer10msUpdate = 0;
+  qimProtocol = 0;
+  // The first power-on of a run finds no valid settings, so the firmware writes its defaults.
+  if (!eepromMarkerCleared) {
+    eepaddr[0] = 0;
+    eepromMarkerCleared = true;
+  }
+}
+
+void emu_SetTimerUpdate(uint8_t value) { gblTimer10msUpdate = value; }
+uint8_t emu_GetTimerUpdate() { return gblTimer10msUpdate; }
+
+uint8_t emu_BaudrateToUBRR0(uint32_t baud) {
+  if (baud == 0) return 0;
+  return static_cast<uint8_t>(8000000u / (8u * baud) - 1u);
+}
+
+void* emu_CounterThread(void*) {
+  for (;;) {
+    usleep(10000);
+    pthread_mutex_lock(&keyMutex);
+    pthread_cleanup_push(emu_UnlockMutexCleanupHandler, &keyMutex);
+    if (syncWithQimIsDone.load()) {
+      __vector_9();
+    } else {
+      emu_BeepService();  // the start-up sound plays before keys and the 10 ms flag work
+    }
+    if (keyServiceCallsCounter > 0) {
+      --keyServiceCallsCounter;
+      if (keyServiceCallsCounter == 0) pthread_cond_signal(&keyCond);
+    }
+    pthread_cleanup_pop(1);
+
+    if (OCR3A != 0 && beepThreadArg.busyTimeMs.load() == 0) {
+      OCR3A = 0;
+      beepThreadArg.frequencyHz = emu_GetBeepFrequency();
+      beepThreadArg.busyTimeMs = emu_GetBeepCount() * 10;
+      if (pthread_create(&beepThread, &beepThreadAttr, emu_BeepThread, &beepThreadArg) != 0) {
+        beepThreadArg.busyTimeMs = 0;  // no tone this time; the next one may get a thread
+      }
+    }
+  }
+  return nullptr;
+}
+
+void* emu_TarnicThread(void*) {
+  pthread_setcanceltype(PTHREAD_CANCEL_ASYNCHRONOUS, nullptr);
+  tarnic_main();
+  return nullptr;
+}
+
+void emu_GiveByteToFirmware(uint8_t byte) {
+  pthread_mutex_lock(&qimMutex);
+  UDR0_RX = byte;
+  __vector_21();
+  pthread_mutex_unlock(&qimMutex);
+}
+
+uint8_t emu_TakeByteFromFirmware() {
+  pthread_mutex_lock(&qimMutex);
+  __vector_22();
+  uint8_t byte = UDR0;
+  pthread_mutex_unlock(&qimMutex);
+  return byte;
+}

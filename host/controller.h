@@ -1,0 +1,70 @@
+// Host side of the emulated controller: the power-on locks and threads, the 10 ms tick, the
+// beeper service, the EEPROM store and the byte channel to the firmware's USART. These are the
+// services that both the power-on code and the module simulator use.
+#pragma once
+
+#include <pthread.h>
+#include <stdint.h>
+
+#include <atomic>
+
+#include "firmware/mcu.h"
+
+// Locks created and destroyed at every power-on. No thread holds two of them at once.
+extern pthread_mutex_t keyMutex;  // key lines, tick, keyServiceCallsCounter
+extern pthread_cond_t keyCond;
+extern pthread_mutex_t qimMutex;  // the firmware's USART rings
+extern pthread_mutex_t lcdMutex;  // the SPI byte hand-over
+extern pthread_cond_t lcdCond;
+extern pthread_attr_t beepThreadAttr;
+
+extern pthread_t counterThread, qimThread, lcdThread, tarnicThread, beepThread;
+extern std::atomic<uint8_t> tarnicThreadWasCreated;
+extern std::atomic<uint8_t> syncWithQimIsDone;  // the firmware finished the module set-up
+extern int keyServiceCallsCounter;              // ticks the key loop still waits for (keyMutex)
+
+struct BeepThreadArg {
+  std::atomic<int32_t> frequencyHz;
+  std::atomic<int32_t> busyTimeMs;  // 0: the beeper is free
+};
+extern BeepThreadArg beepThreadArg;
+
+constexpr uint32_t EEPROM_SIZE = 65535;
+extern uint8_t eepaddr[EEPROM_SIZE];
+
+// Mode of the run: 0 emulator, 1 OBD2 software, 2 simulator. Set once by the command line.
+extern int padixMode;
+int emu_GetPadixMode();
+
+// Thread bodies.
+void* emu_CounterThread(void*);
+void* emu_TarnicThread(void*);
+void* emu_BeepThread(void* arg);
+void emu_UnlockMutexCleanupHandler(void* mutex);
+
+// Power-on helpers.
+void emu_InitTarnicVars();
+void emu_SetTimerUpdate(uint8_t value);
+uint8_t emu_GetTimerUpdate();
+uint8_t emu_BaudrateToUBRR0(uint32_t baud);
+
+// Beeper.
+int emu_GetBeepFrequency();
+int emu_GetBeepCount();
+void emu_BeepService();
+// Plays one tone on the host's sound output; returns once it has sounded (or at once when
+// there is no sound output).
+void emu_PlayTone(int frequencyHz, int durationMs);
+
+// Byte channel to the firmware's USART (each call takes qimMutex).
+void emu_GiveByteToFirmware(uint8_t byte);
+uint8_t emu_TakeByteFromFirmware();  // only meaningful while UCSR0B bit 5 was set
+
+// Constants of the device.
+constexpr uint8_t emu_GetKeyUp() { return 0x40; }
+constexpr uint8_t emu_GetKeyDown() { return 0x80; }
+constexpr uint8_t emu_GetKeyOk() { return 0x20; }
+constexpr uint8_t emu_GetKeyEsc() { return 0x10; }
+constexpr uint8_t emu_GetQimRst() { return 0x80; }
+constexpr char emu_GetPrompt() { return '>'; }
+constexpr char emu_GetCarriageReturn() { return 13; }

@@ -1,0 +1,94 @@
+// Key loop. A device key is held on the key port until the tick has sampled it four times, so
+// the firmware's debouncing sees exactly one press; other keys are operator commands.
+#include "host/key_loop.h"
+
+#include <unistd.h>
+
+#include "host/controller.h"
+#include "window/window_api.h"
+
+KeyLoopState keyLoop;
+
+namespace {
+
+struct DeviceKey {
+  int keyValue;
+  uint8_t line;  // bit of PINA, active low
+};
+// clang-format off
+const DeviceKey DEVICE_KEYS[] = {
+    {EMU_KEY_RETURN, emu_GetKeyOk()},  {EMU_KEY_RIGHT, emu_GetKeyOk()},   {'l', emu_GetKeyOk()},
+    {EMU_KEY_UP, emu_GetKeyUp()},      {'k', emu_GetKeyUp()},
+    {EMU_KEY_DOWN, emu_GetKeyDown()},  {'j', emu_GetKeyDown()},
+    {EMU_KEY_ESCAPE, emu_GetKeyEsc()}, {EMU_KEY_LEFT, emu_GetKeyEsc()},   {'h', emu_GetKeyEsc()},
+};
+// clang-format on
+
+constexpr int KEY_SAMPLES = 4;  // ticks a device key is held
+
+uint8_t emu_DeviceKeyLine(int key) {
+  for (const DeviceKey& k : DEVICE_KEYS)
+    if (k.keyValue == key) return k.line;
+  return 0;
+}
+
+void emu_HoldDeviceKey(uint8_t line) {
+  pthread_mutex_lock(&keyMutex);
+  pthread_cleanup_push(emu_UnlockMutexCleanupHandler, &keyMutex);
+  PINA &= static_cast<uint8_t>(~line);
+  keyServiceCallsCounter = KEY_SAMPLES;
+  while (keyServiceCallsCounter > 0) pthread_cond_wait(&keyCond, &keyMutex);
+  pthread_cleanup_pop(1);
+}
+
+void emu_ReleaseDeviceKeys() {
+  pthread_mutex_lock(&keyMutex);
+  PINA = 0xFF;
+  pthread_mutex_unlock(&keyMutex);
+}
+
+// Two digits make a number; a third digit starts a new one.
+void emu_EnterDigit(int digit) {
+  if (keyLoop.lastKeyWasNumber == 0) {
+    keyLoop.numberMem = digit;
+    keyLoop.lastKeyWasNumber = 1;
+  } else {
+    keyLoop.numberMem = 10 * keyLoop.numberMem + digit;
+    keyLoop.lastKeyWasNumber = 0;
+  }
+  emu_GtkDrawNumberMem(keyLoop.numberMem, keyLoop.numberMemIsEnabled);
+}
+
+void emu_ToggleNumberMemDisplay() {
+  keyLoop.numberMemIsEnabled ^= 1;
+  emu_GtkDrawNumberMem(keyLoop.numberMem, keyLoop.numberMemIsEnabled);
+}
+
+}  // namespace
+
+void emu_ResetKeyLoop() { keyLoop = KeyLoopState{}; }
+
+int emu_HandleKeyValue(int key) {
+  if (uint8_t line = emu_DeviceKeyLine(key)) {
+    emu_HoldDeviceKey(line);
+    return 0;
+  }
+  emu_ReleaseDeviceKeys();
+  int quit = 0;
+  if (key >= '0' && key <= '9') {
+    emu_EnterDigit(key - '0');
+  } else if (key == 'n') {
+    emu_ToggleNumberMemDisplay();
+  } else if (key == EMU_KEY_QUIT) {
+    quit = 1;
+  }
+  usleep(1000);
+  return quit;
+}
+
+int emu_ProcessKeyLoop() {
+  for (;;) {
+    if (WDTCR == 8) return 0;  // the firmware forced a watchdog reset
+    if (emu_HandleKeyValue(emu_GtkGetKey())) return 1;
+  }
+}

@@ -1,0 +1,18 @@
+// The LCD controller on the SPI bus: decodes the firmware's command and data bytes into a double
+// display memory and hands complete, changed frames to the window.
+#pragma once
+
+#include <stdint.h>
+
+void* emu_LcdThread(void*);
+
+// The decoder on its own, without the bus hand-over (the thread feeds it byte by byte).
+struct LcdDecoder {
+  uint8_t memory[2][8 * 132];
+  uint8_t shown;  // index of the memory last handed to the window
+  uint8_t page, column;
+  uint8_t dataMode, lowNibbleExpected, contrastExpected;
+  uint8_t changed;
+};
+void emu_LcdDecoderReset(LcdDecoder* lcd);
+void emu_LcdDecodeByte(LcdDecoder* lcd, uint8_t byte);

@@ -1,0 +1,44 @@
+// Controller library services for the firmware: EEPROM access, delays, program-memory copies,
+// and the locked bus hand-overs, which run with the firmware thread's cancellation disabled.
+#include <pthread.h>
+#include <sched.h>
+#include <string.h>
+#include <unistd.h>
+
+#include "host/controller.h"
+
+uint8_t __eerd_byte_can128(uint16_t addr) { return addr < EEPROM_SIZE ? eepaddr[addr] : 0xFF; }
+
+void __eewr_byte_can128(uint16_t addr, uint8_t value) {
+  if (addr < EEPROM_SIZE) eepaddr[addr] = value;
+}
+
+void _delay_ms(double ms) {
+  if (ms > 0) usleep(static_cast<useconds_t>(ms * 1000.0));
+}
+
+char* strcpy_P(char* dst, const char* src) { return strcpy(dst, src); }
+
+static void emu_LockWithoutCancel(pthread_mutex_t* mutex) {
+  pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, nullptr);
+  pthread_mutex_lock(mutex);
+}
+
+static void emu_UnlockAndAllowCancel(pthread_mutex_t* mutex) {
+  pthread_mutex_unlock(mutex);
+  pthread_setcancelstate(PTHREAD_CANCEL_ENABLE, nullptr);
+}
+
+void MCU_LockQim() { emu_LockWithoutCancel(&qimMutex); }
+void MCU_UnlockQim() { emu_UnlockAndAllowCancel(&qimMutex); }
+void MCU_LockLcd() { emu_LockWithoutCancel(&lcdMutex); }
+void MCU_UnlockLcd() { emu_UnlockAndAllowCancel(&lcdMutex); }
+void MCU_SignalLcd() { pthread_cond_signal(&lcdCond); }
+
+// The LCD controller answers within microseconds; spinning briefly before yielding keeps a
+// frame hand-over close to the real SPI bus's time without burning a core when it is slow.
+void MCU_WaitSpiDone() {
+  for (int spin = 0; (SPSR & 0x80) == 0; ++spin) {
+    if (spin > 2000) sched_yield();
+  }
+}

@@ -1,0 +1,155 @@
+// Start-up by mode, the power-on cycle and the end of a run. The window, the serial port, the
+// EEPROM and the simulated vehicle live for the run; locks and emulator threads for one power-on.
+#include "host/power_on.h"
+
+#include <errno.h>
+#include <stdio.h>
+#include <unistd.h>
+
+#include "host/cmdline.h"
+#include "host/controller.h"
+#include "host/key_loop.h"
+#include "host/lcd_controller.h"
+#include "host/serial_port.h"
+#include "simulator/module.h"
+#include "window/window_api.h"
+
+int emu_powerOnFailingCall = -1;
+
+namespace {
+
+int callIndex = 0;
+
+// Makes one thread or lock call; reports a failure as "<call>(<object>) failed with error %d!".
+template <typename Call>
+bool emu_Call(const char* what, Call&& call) {
+  int err = (callIndex++ == emu_powerOnFailingCall) ? EAGAIN : call();
+  if (err == 0) return true;
+  fprintf(stderr, "%s failed with error %d!\n", what, err);
+  return false;
+}
+
+bool emu_StopThread(const char* cancelWhat, const char* joinWhat, pthread_t thread) {
+  return emu_Call(cancelWhat, [&] { return pthread_cancel(thread); }) &&
+         emu_Call(joinWhat, [&] { return pthread_join(thread, nullptr); });
+}
+
+void emu_ResetSharedState() {
+  tarnicThreadWasCreated = 0;
+  SPDR = 0xFF;
+  SPSR = 0;
+  PINA = 0xFF;
+  UCSR0A = 0;
+  WDTCR = 0;
+  OCR3A = 0;
+  syncWithQimIsDone = 0;
+  keyServiceCallsCounter = 0;
+  beepThreadArg.busyTimeMs = 0;
+  emu_ResetKeyLoop();
+  emu_InitTarnicVars();
+}
+
+// The LCD thread sets SPSR once it waits for its first byte; the firmware may start then.
+void emu_WaitForLcdReady() {
+  while (SPSR == 0) usleep(10000);
+}
+
+const char* const QIM_INIT_COMMANDS[] = {"ATE0\r", "ATL0\r", "ATOF1\r"};
+const char* const TBX_INIT_COMMANDS[] = {"ATE0\r", "ATL0\r", "ATOF1\r", "ATOHS0\r"};
+
+// Mode-specific preparation of the serial line before the window opens.
+int emu_PrepareSerialLine(const EmuSettings& settings) {
+  if (padixMode == 2) {
+    while (emu_WriteByteCOM(static_cast<uint8_t>(emu_GetPrompt())) != 1) {
+    }
+    for (int i = 0; i < 4; ++i) usleep(999999);
+    return 0;
+  }
+  switch (settings.moduleInit) {
+    case EMU_INIT_QIM: return emu_InitObdModule(QIM_INIT_COMMANDS, 3);
+    case EMU_INIT_TBX: return emu_InitObdModule(TBX_INIT_COMMANDS, 4);
+    default: break;
+  }
+  if (settings.noSync) return 0;
+  // Wait for the module's prompt; everything before it is dropped.
+  for (;;) {
+    uint8_t byte;
+    if (emu_ReadByteCOM(&byte) == 1 && byte == static_cast<uint8_t>(emu_GetPrompt())) return 0;
+    usleep(100000);
+  }
+}
+
+}  // namespace
+
+int emu_PowerOnCycle() {
+  callIndex = 0;
+  emu_ResetSharedState();
+
+  bool ok = emu_Call("pthread_cond_init(key)", [] { return pthread_cond_init(&keyCond, nullptr); }) &&
+            emu_Call("pthread_mutex_init(key)", [] { return pthread_mutex_init(&keyMutex, nullptr); }) &&
+            emu_Call("pthread_mutex_init(qim)", [] { return pthread_mutex_init(&qimMutex, nullptr); }) &&
+            emu_Call("pthread_cond_init(lcd)", [] { return pthread_cond_init(&lcdCond, nullptr); }) &&
+            emu_Call("pthread_mutex_init(lcd)", [] { return pthread_mutex_init(&lcdMutex, nullptr); }) &&
+            emu_Call("pthread_create(counter)",
+                     [] { return pthread_create(&counterThread, nullptr, emu_CounterThread, nullptr); }) &&
+            emu_Call("pthread_create(qim)",
+                     [] { return pthread_create(&qimThread, nullptr, emu_QimThread, nullptr); }) &&
+            emu_Call("pthread_create(lcd)",
+                     [] { return pthread_create(&lcdThread, nullptr, emu_LcdThread, nullptr); });
+  if (!ok) return -1;
+  emu_WaitForLcdReady();
+  ok = emu_Call("pthread_create(tarnic)",
+                [] { return pthread_create(&tarnicThread, nullptr, emu_TarnicThread, nullptr); });
+  if (!ok) return -1;
+  tarnicThreadWasCreated = 1;
+  ok = emu_Call("pthread_attr_init(beep)", [] { return pthread_attr_init(&beepThreadAttr); }) &&
+       emu_Call("pthread_attr_setdetachstate(beep)", [] {
+         return pthread_attr_setdetachstate(&beepThreadAttr, PTHREAD_CREATE_DETACHED);
+       });
+  if (!ok) return -1;
+
+  int result = emu_ProcessKeyLoop();
+
+  ok = emu_StopThread("pthread_cancel(counter)", "pthread_join(counter)", counterThread) &&
+       emu_StopThread("pthread_cancel(qim)", "pthread_join(qim)", qimThread) &&
+       emu_StopThread("pthread_cancel(lcd)", "pthread_join(lcd)", lcdThread) &&
+       (!tarnicThreadWasCreated ||
+        emu_StopThread("pthread_cancel(tarnic)", "pthread_join(tarnic)", tarnicThread)) &&
+       emu_Call("pthread_mutex_destroy(key)", [] { return pthread_mutex_destroy(&keyMutex); }) &&
+       emu_Call("pthread_mutex_destroy(qim)", [] { return pthread_mutex_destroy(&qimMutex); }) &&
+       emu_Call("pthread_mutex_destroy(lcd)", [] { return pthread_mutex_destroy(&lcdMutex); }) &&
+       emu_Call("pthread_cond_destroy(lcd)", [] { return pthread_cond_destroy(&lcdCond); }) &&
+       emu_Call("pthread_attr_destroy(beep)", [] { return pthread_attr_destroy(&beepThreadAttr); }) &&
+       emu_Call("pthread_cond_destroy(key)", [] { return pthread_cond_destroy(&keyCond); });
+  if (!ok) return -1;
+  return result;
+}
+
+int emu_Main(int argc, char** argv) {
+  int status = -1;
+  EmuSettings settings;
+  if (emu_ProcessCmdLine(argc, argv, &settings) == 0) {
+    bool serialOpen = false;
+    bool ready = true;
+    if (settings.device != nullptr) {
+      ready = emu_InitCOM(settings.device, settings.baudrate) == 0;
+      serialOpen = ready;
+      if (ready) ready = emu_PrepareSerialLine(settings) == 0;
+    }
+    if (ready && emu_GtkInit(settings.window) == 0) {
+      int cycle;
+      do {
+        cycle = emu_PowerOnCycle();
+      } while (cycle == 0);
+      if (cycle > 0) status = 0;
+      emu_GtkExit();
+    }
+    if (serialOpen) emu_CloseCOM();
+  }
+  if (status == -1) {
+    printf("Press RETURN to quit!\n");
+    fflush(stdout);
+    (void)getchar();
+  }
+  return status;
+}

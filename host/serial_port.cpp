@@ -1,0 +1,100 @@
+// Serial port. Opening /dev/ptmx creates a pseudo-terminal whose other end a client opens; its
+// name is printed on standard error.
+#include "host/serial_port.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+int fd = -1;
+struct termios oldoptions;
+
+speed_t emu_SpeedOf(uint32_t baudrate) {
+  switch (baudrate) {
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    default: return B9600;
+  }
+}
+
+void emu_ReportErrno(const char* prefix) { fprintf(stderr, "%s: %s\n", prefix, strerror(errno)); }
+
+int emu_FailInit(const char* prefix) {
+  emu_ReportErrno(prefix);
+  close(fd);
+  fd = -1;
+  return -1;
+}
+}  // namespace
+
+int emu_InitCOM(const char* device, uint32_t baudrate) {
+  fd = open(device, O_RDWR | O_NOCTTY | O_NDELAY);
+  if (fd < 0) {
+    emu_ReportErrno("open() serial device failed");
+    return -1;
+  }
+  if (strcmp(device, "/dev/ptmx") == 0) {
+    if (grantpt(fd) != 0 || unlockpt(fd) != 0) return emu_FailInit("open() serial device failed");
+    const char* name = ptsname(fd);
+    fprintf(stderr, "Serial device: %s\n", name != nullptr ? name : "?");
+  }
+  if (fcntl(fd, F_SETFL, 0) < 0) return emu_FailInit("fcntl(F_SETFL) failed");
+  if (tcgetattr(fd, &oldoptions) != 0) return emu_FailInit("tcgetattr() failed");
+
+  struct termios options = oldoptions;
+  speed_t speed = emu_SpeedOf(baudrate);
+  cfsetispeed(&options, speed);
+  cfsetospeed(&options, speed);
+  options.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS | HUPCL);
+  options.c_cflag |= CS8 | CREAD | CLOCAL;
+  options.c_lflag &= ~(ICANON | ECHO | ECHOE | ISIG | IEXTEN);
+  options.c_iflag &= ~(IGNBRK | BRKINT | IGNPAR | PARMRK | INPCK | ISTRIP | INLCR | IGNCR | ICRNL |
+                       IXON | IXOFF | IXANY | IMAXBEL);
+  options.c_oflag &= ~OPOST;
+  options.c_cc[VMIN] = 0;
+  options.c_cc[VTIME] = 0;
+  if (tcflush(fd, TCIOFLUSH) != 0) emu_ReportErrno("tcflush(TCIOFLUSH) failed");
+  if (tcsetattr(fd, TCSANOW, &options) != 0) return emu_FailInit("tcsetattr() failed");
+  return 0;
+}
+
+int emu_CloseCOM() {
+  if (fd < 0) return 0;
+  if (tcsetattr(fd, TCSANOW, &oldoptions) != 0) emu_ReportErrno("tcsetattr(oldoptions) failed");
+  if (close(fd) != 0) emu_ReportErrno("close() serial device failed");
+  fd = -1;
+  return 0;
+}
+
+int emu_ReadByteCOM(uint8_t* byte) {
+  if (fd < 0) return 0;
+  return read(fd, byte, 1) == 1 ? 1 : 0;
+}
+
+int emu_WriteByteCOM(uint8_t byte) {
+  if (fd < 0) return 0;
+  if (tcflush(fd, TCIFLUSH) != 0) emu_ReportErrno("tcflush(TCIFLUSH) failed");
+  return write(fd, &byte, 1) == 1 ? 1 : 0;
+}
+
+void emu_FlushCOM() {
+  if (fd >= 0 && tcflush(fd, TCIOFLUSH) != 0) emu_ReportErrno("tcflush(TCIOFLUSH) failed");
+}
+
+int emu_IsCOMOpen() { return fd >= 0 ? 1 : 0; }
+
+void emu_WaitForCOMInput(int timeoutMs) {
+  if (fd < 0) return;
+  struct pollfd p = {fd, POLLIN, 0};
+  if (poll(&p, 1, timeoutMs) > 0 && (p.revents & (POLLHUP | POLLERR)) != 0) {
+    usleep(static_cast<useconds_t>(timeoutMs) * 1000);  // no peer: don't spin on the hang-up
+  }
+}

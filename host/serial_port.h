@@ -1,0 +1,14 @@
+// The serial port to a real module, a second emulator or an OBD program: raw 8N1, no flow
+// control, reads that never wait. One port per run, used by one thread at a time.
+#pragma once
+
+#include <stdint.h>
+
+int emu_InitCOM(const char* device, uint32_t baudrate);  // 0, or -1 after a message
+int emu_CloseCOM();
+int emu_ReadByteCOM(uint8_t* byte);   // 1 when a byte was read
+int emu_WriteByteCOM(uint8_t byte);   // flushes unread input first; 1 when written
+void emu_FlushCOM();
+int emu_IsCOMOpen();
+// Waits up to timeoutMs for input on the port (a wait that ends as soon as data arrives).
+void emu_WaitForCOMInput(int timeoutMs);

@@ -1,0 +1,2 @@
+// Placeholder until the GTK window lands.
+#include "window/headless_window.cpp"

@@ -1,0 +1,189 @@
+// The headless front end: the window API without a display. Commands on standard input drive
+// it (wait, key, hold, shot, text, quit); end of input quits.
+#include <pthread.h>
+#include <stdio.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "window/lcd_renderer.h"
+#include "window/window_api.h"
+
+namespace {
+
+pthread_t readerThread;
+pthread_mutex_t stateMutex = PTHREAD_MUTEX_INITIALIZER;
+pthread_mutex_t keyMutex = PTHREAD_MUTEX_INITIALIZER;
+bool readerStarted = false;
+
+// Drawing state (stateMutex).
+uint8_t display[1056];
+bool haveDisplay = false;
+LcdView view = {nullptr, 0, 0, 0, 255, false, false, 0};
+
+// Input state (keyMutex).
+int key = 0;
+int button = 0;
+
+struct KeyName {
+  const char* name;
+  int value;
+};
+const KeyName KEY_NAMES[] = {{"Up", EMU_KEY_UP},         {"Down", EMU_KEY_DOWN},
+                             {"Left", EMU_KEY_LEFT},     {"Right", EMU_KEY_RIGHT},
+                             {"Return", EMU_KEY_RETURN}, {"Escape", EMU_KEY_ESCAPE}};
+
+int emu_KeyValueOf(const char* name) {
+  for (const KeyName& k : KEY_NAMES)
+    if (strcmp(name, k.name) == 0) return k.value;
+  if (strlen(name) == 1) return static_cast<unsigned char>(name[0]);
+  return 0;
+}
+
+void emu_SetKey(int value) {
+  pthread_mutex_lock(&keyMutex);
+  key = value;
+  pthread_mutex_unlock(&keyMutex);
+}
+
+void emu_SetButton(int value) {
+  pthread_mutex_lock(&keyMutex);
+  button = value;
+  pthread_mutex_unlock(&keyMutex);
+}
+
+void emu_SleepMs(long ms) {
+  if (ms > 0) usleep(static_cast<useconds_t>(ms) * 1000);
+}
+
+bool emu_PixelSet(const uint8_t* mem, int x, int y) { return (mem[(y / 8) * 132 + x] >> (y % 8)) & 1; }
+
+void emu_PrintText() {
+  pthread_mutex_lock(&stateMutex);
+  for (int y = 0; y < 64; ++y) {
+    char row[133];
+    for (int x = 0; x < 132; ++x) row[x] = emu_PixelSet(display, x, y) ? '#' : '.';
+    row[132] = '\0';
+    printf("%s\n", row);
+  }
+  pthread_mutex_unlock(&stateMutex);
+  fflush(stdout);
+}
+
+int emu_WritePbm(const char* path) {
+  FILE* f = fopen(path, "w");
+  if (f == nullptr) return -1;
+  pthread_mutex_lock(&stateMutex);
+  fprintf(f, "P1\n132 64\n");
+  for (int y = 0; y < 64; ++y) {
+    for (int x = 0; x < 132; ++x) fputc(emu_PixelSet(display, x, y) ? '1' : '0', f);
+    fputc('\n', f);
+  }
+  pthread_mutex_unlock(&stateMutex);
+  return fclose(f) == 0 ? 0 : -1;
+}
+
+int emu_WriteShot(const char* path) {
+  size_t n = strlen(path);
+  if (n > 4 && strcmp(path + n - 4, ".pbm") == 0) return emu_WritePbm(path);
+  pthread_mutex_lock(&stateMutex);
+  LcdView copy = view;
+  uint8_t mem[1056];
+  memcpy(mem, display, sizeof mem);
+  copy.displayMem = haveDisplay ? mem : nullptr;
+  pthread_mutex_unlock(&stateMutex);
+  return emu_RenderLcdPng(copy, path);
+}
+
+// One command line; returns false when the run is to end.
+bool emu_RunCommand(const std::string& line) {
+  char verb[16] = {0}, arg[256] = {0};
+  long ms = 0;
+  int fields = sscanf(line.c_str(), "%15s %255s %ld", verb, arg, &ms);
+  if (fields <= 0) return true;
+  if (strcmp(verb, "quit") == 0) return false;
+  if (strcmp(verb, "wait") == 0) {
+    emu_SleepMs(strtol(arg, nullptr, 10));
+  } else if (strcmp(verb, "key") == 0 && fields >= 2) {
+    emu_SetKey(emu_KeyValueOf(arg));
+  } else if (strcmp(verb, "hold") == 0 && fields == 3) {
+    emu_SetButton(emu_KeyValueOf(arg));
+    emu_SleepMs(ms);
+    emu_SetButton(0);
+  } else if (strcmp(verb, "shot") == 0 && fields >= 2) {
+    if (emu_WriteShot(arg) != 0) fprintf(stderr, "shot: cannot write %s\n", arg);
+  } else if (strcmp(verb, "text") == 0) {
+    emu_PrintText();
+  } else {
+    fprintf(stderr, "unknown command: %s\n", line.c_str());
+  }
+  return true;
+}
+
+void* emu_ReaderThread(void*) {
+  char buf[512];
+  while (fgets(buf, sizeof buf, stdin) != nullptr) {
+    if (!emu_RunCommand(buf)) break;
+  }
+  emu_SetKey(EMU_KEY_QUIT);  // like closing the window
+  return nullptr;
+}
+
+}  // namespace
+
+int emu_GtkInit(const EmuWindowFlags&) {
+  int err = pthread_create(&readerThread, nullptr, emu_ReaderThread, nullptr);
+  if (err != 0) {
+    fprintf(stderr, "pthread_create(gtkThread) failed with error %d!\n", err);
+    return -1;
+  }
+  readerStarted = true;
+  return 0;
+}
+
+void emu_GtkExit() {
+  if (readerStarted) pthread_join(readerThread, nullptr);
+  readerStarted = false;
+}
+
+int emu_GtkGetKey() {
+  pthread_mutex_lock(&keyMutex);
+  int value = key != 0 ? key : button;
+  key = 0;
+  pthread_mutex_unlock(&keyMutex);
+  return value;
+}
+
+int emu_GtkDrawDisplay(const uint8_t* displayMem) {
+  pthread_mutex_lock(&stateMutex);
+  memcpy(display, displayMem, sizeof display);
+  haveDisplay = true;
+  pthread_mutex_unlock(&stateMutex);
+  return 0;
+}
+
+void emu_GtkSetColors(int red, int green, int blue, const uint8_t*) {
+  pthread_mutex_lock(&stateMutex);
+  view.red = red, view.green = green, view.blue = blue;
+  pthread_mutex_unlock(&stateMutex);
+}
+
+void emu_GtkSetContrast(int value) {
+  pthread_mutex_lock(&stateMutex);
+  view.contrast = value;
+  pthread_mutex_unlock(&stateMutex);
+}
+
+void emu_GtkSetOrientation(int rotated) {
+  pthread_mutex_lock(&stateMutex);
+  view.rotated = rotated != 0;
+  pthread_mutex_unlock(&stateMutex);
+}
+
+void emu_GtkDrawNumberMem(int value, int enabled) {
+  pthread_mutex_lock(&stateMutex);
+  view.numberMem = value;
+  view.numberMemEnabled = enabled != 0;
+  pthread_mutex_unlock(&stateMutex);
+}

@@ -1,0 +1,30 @@
+// The window API of the emulator: one C-style interface with two link-time implementations,
+// the GTK window (gtk_window.cpp) and the headless front end (headless_window.cpp).
+#pragma once
+
+#include <stdint.h>
+
+struct EmuWindowFlags {
+  uint8_t maximize;
+  uint8_t fullscreen;
+  uint8_t hideCursor;
+};
+
+int emu_GtkInit(const EmuWindowFlags& flags);  // 0 once the window is shown, -1 on failure
+void emu_GtkExit();                            // waits for the window thread to end
+int emu_GtkGetKey();                           // typed key (once) or the mouse-held device key
+// Display memory: 8 pages x 132 bytes, bit (y mod 8) of byte (y / 8) * 132 + x, set = dark.
+int emu_GtkDrawDisplay(const uint8_t* displayMem);  // -1 while a redraw is pending
+void emu_GtkSetColors(int red, int green, int blue, const uint8_t* displayMem);
+void emu_GtkSetContrast(int value);
+void emu_GtkSetOrientation(int rotated);
+void emu_GtkDrawNumberMem(int value, int enabled);
+
+// GDK key values the window delivers.
+constexpr int EMU_KEY_RETURN = 65293;
+constexpr int EMU_KEY_ESCAPE = 65307;
+constexpr int EMU_KEY_LEFT = 65361;
+constexpr int EMU_KEY_UP = 65362;
+constexpr int EMU_KEY_RIGHT = 65363;
+constexpr int EMU_KEY_DOWN = 65364;
+constexpr int EMU_KEY_QUIT = 'q';
