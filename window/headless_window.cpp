@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "window/headless_window.h"
 #include "window/lcd_renderer.h"
 #include "window/window_api.h"
 
@@ -20,6 +21,7 @@ bool readerStarted = false;
 // Drawing state (stateMutex).
 uint8_t display[1056];
 bool haveDisplay = false;
+uint32_t framesHandedOver = 0;
 LcdView view = {nullptr, 0, 0, 0, 255, false, false, 0};
 
 // Input state (keyMutex).
@@ -159,6 +161,7 @@ int emu_GtkDrawDisplay(const uint8_t* displayMem) {
   pthread_mutex_lock(&stateMutex);
   memcpy(display, displayMem, sizeof display);
   haveDisplay = true;
+  ++framesHandedOver;
   pthread_mutex_unlock(&stateMutex);
   return 0;
 }
@@ -186,4 +189,15 @@ void emu_GtkDrawNumberMem(int value, int enabled) {
   view.numberMem = value;
   view.numberMemEnabled = enabled != 0;
   pthread_mutex_unlock(&stateMutex);
+}
+
+void emu_HeadlessTypeKey(int keyValue) { emu_SetKey(keyValue); }
+void emu_HeadlessHoldKey(int keyValue) { emu_SetButton(keyValue); }
+
+uint32_t emu_HeadlessGetDisplay(uint8_t* displayMem) {
+  pthread_mutex_lock(&stateMutex);
+  memcpy(displayMem, display, sizeof display);
+  uint32_t frames = framesHandedOver;
+  pthread_mutex_unlock(&stateMutex);
+  return frames;
 }

@@ -1,0 +1,15 @@
+// Waiting for a condition with a time-out, never on a bare sleep.
+#pragma once
+
+#include <chrono>
+#include <thread>
+
+template <typename Condition>
+bool WaitFor(Condition&& condition, int timeoutMs = 5000) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
