@@ -1,0 +1,234 @@
+// Command line: the usage text as the user sees it, and the rules where they can go wrong.
+#include "host/cmdline.h"
+
+#include <gtest/gtest.h>
+#include <stdio.h>
+
+#include <string>
+#include <vector>
+
+#include "host/controller.h"
+#include "simulator/vehicle.h"
+
+namespace {
+
+struct Parsed {
+  int result;
+  EmuSettings settings;  // settings.device is cleared: the arguments are gone after parsing
+  std::string device;    // the device argument, "-" when none was given
+  int mode;
+  std::string out;
+};
+
+Parsed Parse(std::vector<std::string> args) {
+  args.insert(args.begin(), "padix");
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  Parsed p{};
+  testing::internal::CaptureStdout();
+  p.result = emu_ProcessCmdLine(static_cast<int>(args.size()), argv.data(), &p.settings);
+  p.out = testing::internal::GetCapturedStdout();
+  p.mode = emu_GetPadixMode();
+  p.device = p.settings.device != nullptr ? p.settings.device : "-";
+  p.settings.device = nullptr;
+  return p;
+}
+
+std::string ExpectedUsage() {
+  std::string head = std::string("\n Skanvo/Tarnic Emulator    Version: Padix V2.81 ") +
+                     emu_GetBuildDate() + " " + emu_GetBuildTime() + "\n\n";
+  return head +
+         " Padix runs the firmware of the Tarnic handheld OBD-II scan tool on this computer,\n"
+         " with a simulated OBD interface module and vehicle, or with a real module on a serial\n"
+         " line. It comes without any warranty.\n"
+         "\n"
+         "Usage:\n"
+         "\n"
+         " padix [<device>] [<baudrate>] [options]\n"
+         "\n"
+         " Any kind of (virtual) serial device must be given in OBD2 software mode\n"
+         " or QIM simulator mode, e.g. COMx, /dev/rfcommx, /dev/ttySx, /dev/ttyAMAx\n"
+         " If optional device is not given, Padix runs in emulator mode.\n"
+         "\n"
+         " Valid values for baudrate are 9600, 19200, 38400, 57600 or 115200.\n"
+         " If optional baudrate is not given, 9600 is used if a device is given.\n"
+         " If baudrate is given, a device must be specified.\n"
+         "\n"
+         "Options:\n"
+         "\n"
+         " All options may be preceded with a '-'.\n"
+         "\n"
+         " help, h, ? - displays Padix command line options and quits\n"
+         "\n"
+         "Emulator and QIM simulator options:\n"
+         "\n"
+         " dtc=Xxxxx  - sets a confirmed DTC, e.g. dtc=P01CE, for the first ECU.\n"
+         "              This option can be given up to 16 times.\n"
+         "\n"
+         "QIM simulator options:\n"
+         "\n"
+         " sim        - Padix runs in QIM simulator mode if a device is specified.\n"
+         "              Note that the Padix Bluetooth menu must be entered to\n"
+         "              activate the simulator. After that the menu cannot be left.\n"
+         "\n"
+         "OBD2 software options:\n"
+         "\n"
+         " nosync     - disables synchronization between Padix and the OBD2 module.\n"
+         "              Padix does not wait for a prompt-sign from the OBD module.\n"
+         " init=<OBD module name> - Padix sends an initialization sequence to the\n"
+         "                          specified module: QIM or TBX.\n"
+         " Options nosync and init=QIM or init=TBX are mutual exclusive.\n"
+         "\n"
+         "GTK3+ options:\n"
+         "\n"
+         " nocursor,\n"
+         " hidecursor - hides the cursor\n"
+         " maximize   - maximizes the Padix window (with title)\n"
+         " fullscreen,\n"
+         " fullsize   - makes the Padix window fullscreen (without title)\n"
+         " Option fullsize overrides option maximize.\n"
+         "\n"
+         "Examples:\n"
+         "\n"
+         " padix\n"
+         "\n"
+         " Padix works like an Skanvo/Tarnic emulator.\n"
+         "\n"
+         " padix COM1\n"
+         "\n"
+         " Padix is running in OBD2 software mode. Padix connects to COM1 and awaits\n"
+         " data sent by a real Skanvo or a second Padix running in\n"
+         " QIM simulator mode.\n"
+         "\n"
+         " padix COM2 sim\n"
+         "\n"
+         " Padix works like a QIM simulator if the bluetooth menu is active. Padix\n"
+         " connects to COM2 and awaits data sent by a second Padix running in OBD2\n"
+         " software mode or a third party OBD2 software.\n"
+         "\n"
+         " Read the Padix manual to find out how OBD data can be altered in the\n"
+         " emulator and simulator modes.\n"
+         "\n";
+}
+
+TEST(CmdLineUsage, TextIsExactAndBuildStampHasTheCompilerForm) {
+  Parsed p = Parse({"help"});
+  EXPECT_EQ(p.result, -1);
+  EXPECT_EQ(p.out, ExpectedUsage());
+  // "Jan  8 2017" and "00:58:00"
+  EXPECT_EQ(strlen(emu_GetBuildDate()), 11u);
+  EXPECT_EQ(strlen(emu_GetBuildTime()), 8u);
+  EXPECT_EQ(emu_GetBuildTime()[2], ':');
+}
+
+TEST(CmdLineUsage, HelpIsFoundInsideAnyArgument) {
+  for (const char* arg : {"myhelpfile", "foo?", "?", "h", "-h", "--help", "-help"}) {
+    Parsed p = Parse({arg});
+    EXPECT_EQ(p.result, -1) << arg;
+    EXPECT_EQ(p.out, ExpectedUsage()) << arg;
+  }
+  // "hh" and "--h" are neither exactly "h" nor contain "help": they are device paths.
+  for (const char* arg : {"hh", "--h", "H"}) {
+    Parsed p = Parse({arg});
+    EXPECT_EQ(p.result, 0) << arg;
+    EXPECT_EQ(p.device, arg);
+  }
+}
+
+TEST(CmdLineUsage, DeviceOnlyOptionsWithoutDeviceShowUsage) {
+  for (const char* arg : {"-sim", "sim", "19200", "nosync", "init=QIM", "-init=TBX", "init=ELM"}) {
+    Parsed p = Parse({arg});
+    EXPECT_EQ(p.result, -1) << arg;
+    EXPECT_EQ(p.out, ExpectedUsage()) << arg;
+  }
+  // Help after a device-only option ends parsing at once, even with a device after it.
+  Parsed p = Parse({"nosync", "help", "/dev/ttyS0"});
+  EXPECT_EQ(p.result, -1);
+  EXPECT_EQ(p.out, ExpectedUsage());
+}
+
+TEST(CmdLineModes, ModeAndDeviceDoNotDependOnOrder) {
+  EXPECT_EQ(Parse({}).mode, 0);
+  EXPECT_EQ(Parse({"/dev/ttyS0", "sim"}).mode, 2);
+  EXPECT_EQ(Parse({"sim", "/dev/ttyS0"}).mode, 2);
+  EXPECT_EQ(Parse({"-sim", "/dev/ttyS0"}).mode, 2);
+  Parsed p = Parse({"/dev/ttyS0", "/dev/ttyUSB0"});
+  EXPECT_EQ(p.mode, 1);
+  EXPECT_EQ(p.device, "/dev/ttyUSB0");
+  EXPECT_EQ(p.result, 0);
+  EXPECT_EQ(p.out, "");
+}
+
+TEST(CmdLineModes, BaudRatesAreExactWordsOnly) {
+  EXPECT_EQ(Parse({"COM1", "115200"}).settings.baudrate, 115200u);
+  EXPECT_EQ(Parse({"COM1"}).settings.baudrate, 9600u);
+  // "-19200" is not a baud rate: it becomes the device, replacing COM1.
+  Parsed p = Parse({"COM1", "-19200"});
+  EXPECT_EQ(p.settings.baudrate, 9600u);
+  EXPECT_EQ(p.device, "-19200");
+  EXPECT_EQ(Parse({"COM1", "4800"}).device, "4800");
+}
+
+TEST(CmdLineModes, ModuleInitAndSyncFlags) {
+  EXPECT_EQ(Parse({"COM1", "init=QIM"}).settings.moduleInit, EMU_INIT_QIM);
+  EXPECT_EQ(Parse({"COM1", "-init=TBX"}).settings.moduleInit, EMU_INIT_TBX);
+  EXPECT_EQ(Parse({"COM1", "init=ELM"}).settings.moduleInit, EMU_INIT_ELM);
+  EXPECT_EQ(Parse({"COM1", "-nosync"}).settings.noSync, 1);
+  // Case matters: "init=qim" is a device path.
+  EXPECT_EQ(Parse({"COM1", "init=qim"}).device, "init=qim");
+}
+
+TEST(CmdLineModes, WindowFlags) {
+  Parsed p = Parse({"-maximize", "fullsize", "hidecursor"});
+  EXPECT_EQ(p.settings.window.maximize, 1);
+  EXPECT_EQ(p.settings.window.fullscreen, 1);
+  EXPECT_EQ(p.settings.window.hideCursor, 1);
+  EXPECT_EQ(p.mode, 0);
+  EXPECT_EQ(Parse({"-nocursor"}).settings.window.hideCursor, 1);
+  EXPECT_EQ(Parse({"fullscreen"}).settings.window.fullscreen, 1);
+}
+
+// Runs last in this group: the trouble code store keeps its codes for the whole run.
+TEST(CmdLineDtc, LettersLimitsAndTheSixteenCodeStore) {
+  uint8_t before = emu_QimGetNoOfConfirmedDtcs();
+  ASSERT_EQ(before, 0) << "another test stored trouble codes first";
+  struct Case {
+    const char* arg;
+    bool stored;
+    uint16_t code;
+  };
+  const Case cases[] = {
+      {"dtc=P01CE", true, 0x01CE},  {"dtc=c0123", true, 0x4123}, {"dtc=U3FFF", true, 0xFFFF},
+      {"-dtc=B0001", true, 0x8001}, {"dtc=X12", true, 0x0012},   {"dtc=P4000", false, 0},
+      {"dtc=P", false, 0},          {"xdtc=P0100", false, 0},    {"--dtc=P0100", false, 0},
+      {"dtc=Pzz", false, 0},
+  };
+  uint8_t count = 0;
+  for (const Case& c : cases) {
+    Parsed p = Parse({c.arg});
+    EXPECT_EQ(p.result, 0) << c.arg;
+    EXPECT_EQ(p.mode, 0) << c.arg << " must not be taken as a device";
+    if (c.stored) {
+      ASSERT_EQ(emu_QimGetNoOfConfirmedDtcs(), count + 1) << c.arg;
+      EXPECT_EQ(emu_QimGetConfirmedDtc(count), c.code) << c.arg;
+      ++count;
+    } else {
+      EXPECT_EQ(emu_QimGetNoOfConfirmedDtcs(), count) << c.arg;
+    }
+  }
+  for (int i = count; i < 20; ++i) Parse({"dtc=P0300"});
+  EXPECT_EQ(emu_QimGetNoOfConfirmedDtcs(), 16);
+  EXPECT_EQ(emu_QimGetConfirmedDtc(0), 0x01CE);
+}
+
+TEST(CmdLineBadInput, OddArgumentsNeverCrash) {
+  std::string longArg(100000, 'x');
+  std::string binary("\x01\xff\x7f\x80 \t", 6);
+  Parsed p = Parse({longArg, "", binary});
+  EXPECT_EQ(p.result, 0);
+  EXPECT_EQ(p.device, binary);
+  EXPECT_EQ(p.mode, 1);
+}
+
+}  // namespace
