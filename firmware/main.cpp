@@ -62,7 +62,7 @@ static void tarnic_MainLoopPass() {
 
   uint8_t c = USART_ReadChar();
   if (c == 255) {
-    _delay_ms(1);
+    MCU_IdleWait();
   } else {
     uint8_t code = QIM_ProcessRxData(c);
     if (code != 0) DRH_QimRxEvent(code);

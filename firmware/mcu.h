@@ -108,6 +108,11 @@ void MCU_UnlockLcd();
 void MCU_SignalLcd();    // wakes the LCD controller after a byte was stored in SPDR
 void MCU_WaitSpiDone();  // waits until the LCD controller has taken the byte (SPSR bit 7)
 
+// The main loop's pause when no byte has arrived: returns as soon as a byte is received or the
+// 10 ms flag is set, and after 10 ms at the latest. Nothing the main loop serves can change
+// without one of these, so this stands for the firmware's 1 ms wait without idle wake-ups.
+void MCU_IdleWait();
+
 // ---------------------------------------------------------------------------------------------
 // Firmware variables the host touches.
 struct SND_ENTRY {

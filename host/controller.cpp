@@ -32,6 +32,7 @@ void emu_UnlockMutexCleanupHandler(void* mutex) {
 }
 
 void emu_InitTarnicVars() {
+  emu_InitFirmwareWake();
   tarnic_InitVars();
   beepDurationCounter10ms = 0;
   gblTimer10msUpdate = 0;
@@ -43,7 +44,10 @@ void emu_InitTarnicVars() {
   }
 }
 
-void emu_SetTimerUpdate(uint8_t value) { gblTimer10msUpdate = value; }
+void emu_SetTimerUpdate(uint8_t value) {
+  gblTimer10msUpdate = value;
+  if (value != 0) emu_WakeFirmware();
+}
 uint8_t emu_GetTimerUpdate() { return gblTimer10msUpdate; }
 
 uint8_t emu_BaudrateToUBRR0(uint32_t baud) {
@@ -58,6 +62,7 @@ void* emu_CounterThread(void*) {
     pthread_cleanup_push(emu_UnlockMutexCleanupHandler, &keyMutex);
     if (syncWithQimIsDone.load()) {
       __vector_9();
+      emu_WakeFirmware();
     } else {
       emu_BeepService();  // the start-up sound plays before keys and the 10 ms flag work
     }
@@ -90,6 +95,7 @@ void emu_GiveByteToFirmware(uint8_t byte) {
   UDR0_RX = byte;
   __vector_21();
   pthread_mutex_unlock(&qimMutex);
+  emu_WakeFirmware();
 }
 
 uint8_t emu_TakeByteFromFirmware() {

@@ -56,6 +56,10 @@ void emu_BeepService();
 // there is no sound output).
 void emu_PlayTone(int frequencyHz, int durationMs);
 
+// Wakes the firmware's main loop from its idle wait (a byte arrived, the 10 ms flag was set).
+void emu_WakeFirmware();
+void emu_InitFirmwareWake();
+
 // Byte channel to the firmware's USART (each call takes qimMutex).
 void emu_GiveByteToFirmware(uint8_t byte);
 uint8_t emu_TakeByteFromFirmware();  // only meaningful while UCSR0B bit 5 was set

@@ -25,6 +25,9 @@ const DeviceKey DEVICE_KEYS[] = {
 // clang-format on
 
 constexpr int KEY_SAMPLES = 4;  // ticks a device key is held
+// With nothing typed the loop waits for the next key instead of passing every millisecond;
+// a watchdog restart is still noticed within this time.
+constexpr int KEY_IDLE_WAIT_MS = 10;
 
 uint8_t emu_DeviceKeyLine(int key) {
   for (const DeviceKey& k : DEVICE_KEYS)
@@ -82,7 +85,11 @@ int emu_HandleKeyValue(int key) {
   } else if (key == EMU_KEY_QUIT) {
     quit = 1;
   }
-  usleep(1000);
+  if (key == 0) {
+    emu_GtkWaitForKey(KEY_IDLE_WAIT_MS);
+  } else {
+    usleep(1000);
+  }
   return quit;
 }
 

@@ -1,6 +1,8 @@
 // Controller library services for the firmware: EEPROM access, delays, program-memory copies,
 // and the locked bus hand-overs, which run with the firmware thread's cancellation disabled.
+#include <poll.h>
 #include <pthread.h>
+#include <sys/eventfd.h>
 #include <sched.h>
 #include <string.h>
 #include <unistd.h>
@@ -40,5 +42,34 @@ void MCU_SignalLcd() { pthread_cond_signal(&lcdCond); }
 void MCU_WaitSpiDone() {
   for (int spin = 0; (SPSR & 0x80) == 0; ++spin) {
     if (spin > 2000) sched_yield();
+  }
+}
+
+// The firmware thread is cancelled asynchronously, so its idle wait must not sit in a
+// user-space lock: it waits in poll() on an event counter that the host's threads bump.
+// Made once per run, before the first firmware thread starts.
+static int firmwareEventFd = -1;
+
+void emu_InitFirmwareWake() {
+  if (firmwareEventFd < 0) firmwareEventFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+}
+
+static int emu_FirmwareEventFd() { return firmwareEventFd; }
+
+void emu_WakeFirmware() {
+  uint64_t one = 1;
+  if (emu_FirmwareEventFd() >= 0) (void)!write(emu_FirmwareEventFd(), &one, sizeof one);
+}
+
+void MCU_IdleWait() {
+  int fd = emu_FirmwareEventFd();
+  if (fd < 0) {
+    usleep(1000);
+    return;
+  }
+  struct pollfd p = {fd, POLLIN, 0};
+  if (poll(&p, 1, 10) > 0) {
+    uint64_t count;
+    (void)!read(fd, &count, sizeof count);
   }
 }

@@ -3,6 +3,7 @@
 #include <pthread.h>
 #include <stdio.h>
 #include <string.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <string>
@@ -16,6 +17,7 @@ namespace {
 pthread_t readerThread;
 pthread_mutex_t stateMutex = PTHREAD_MUTEX_INITIALIZER;
 pthread_mutex_t keyMutex = PTHREAD_MUTEX_INITIALIZER;
+pthread_cond_t keyChanged = PTHREAD_COND_INITIALIZER;
 bool readerStarted = false;
 
 // Drawing state (stateMutex).
@@ -46,12 +48,14 @@ int emu_KeyValueOf(const char* name) {
 void emu_SetKey(int value) {
   pthread_mutex_lock(&keyMutex);
   key = value;
+  pthread_cond_broadcast(&keyChanged);
   pthread_mutex_unlock(&keyMutex);
 }
 
 void emu_SetButton(int value) {
   pthread_mutex_lock(&keyMutex);
   button = value;
+  pthread_cond_broadcast(&keyChanged);
   pthread_mutex_unlock(&keyMutex);
 }
 
@@ -155,6 +159,19 @@ int emu_GtkGetKey() {
   key = 0;
   pthread_mutex_unlock(&keyMutex);
   return value;
+}
+
+void emu_GtkWaitForKey(int timeoutMs) {
+  struct timespec deadline;
+  clock_gettime(CLOCK_REALTIME, &deadline);
+  deadline.tv_nsec += static_cast<long>(timeoutMs) * 1000000L;
+  deadline.tv_sec += deadline.tv_nsec / 1000000000L;
+  deadline.tv_nsec %= 1000000000L;
+  pthread_mutex_lock(&keyMutex);
+  pthread_cleanup_push(+[](void* m) { pthread_mutex_unlock(static_cast<pthread_mutex_t*>(m)); },
+                       &keyMutex);
+  if (key == 0) pthread_cond_timedwait(&keyChanged, &keyMutex, &deadline);
+  pthread_cleanup_pop(1);
 }
 
 int emu_GtkDrawDisplay(const uint8_t* displayMem) {
