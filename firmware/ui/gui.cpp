@@ -14,3 +14,8 @@ void GUI_DrawErrMsg(uint8_t txtId) {
   LCD_ClearDisplay();
   LCD_UpdateDisplay();
 }
+
+void GUI_DrawPendingScreen() {
+  LCD_ClearDisplay();
+  guiDoDisplayUpdate = 1;
+}

@@ -5,3 +5,4 @@
 
 void GUI_DrawStartScreen(uint8_t major, uint8_t minor, uint8_t patch);
 void GUI_DrawErrMsg(uint8_t txtId);
+void GUI_DrawPendingScreen();  // a screen that is not built yet

@@ -33,5 +33,6 @@ void MEN_NoFct();
 void MEN_EnterMenu(uint8_t menuId);
 void MEN_CancelMenu();
 uint8_t MEN_GetNextMenuId();
+uint8_t MEN_GetMenuIdByTxtId(uint8_t txtId);
 void KEY_SetOrientation(uint8_t orientation);
 void KEY_EventHandler();
