@@ -1,14 +1,284 @@
-// Module thread (start-up placeholder): waits for the firmware to release the module from reset
-// and then lets the 10 ms tick drive the firmware.
+// Module thread and byte transport. The thread waits for the firmware to release the module
+// from reset, answers its start-up dialogue, then serves it (or relays it to a real module in
+// OBD2 software mode), and in simulator mode finally serves a client on the serial port.
+// The AT command interpreter itself is in at_commands.cpp.
 #include "simulator/module.h"
 
+#include <pthread.h>
+#include <string.h>
 #include <unistd.h>
 
 #include "host/controller.h"
+#include "host/serial_port.h"
+
+std::atomic<uint8_t> ate1Enabled{1};
+std::atomic<uint8_t> atl1Enabled{1};
+std::atomic<uint8_t> ath1Enabled{0};
+std::atomic<uint8_t> atof1Enabled{0};
+std::atomic<uint8_t> atpProtocol{0};
+std::atomic<uint8_t> respondingProtocol{0};
+std::atomic<uint8_t> ecuFilter{0};
+std::atomic<uint8_t> diagController{EMU_DIAG_QIM};
+std::atomic<uint8_t> lastAtCmdIsAtsb{0};
+std::atomic<uint8_t> sendNoData{0};
+std::atomic<uint8_t> sendCanError{0};
+std::atomic<uint8_t> ecuAddr[EMU_QIM_NO_OF_ECU_ADDR];
+
+namespace {
+
+constexpr uint8_t UCSR0B_UDRIE = 0x20;  // data-register-empty interrupt: bytes wait to be sent
+constexpr int EMU_MODE_OBD2_SOFTWARE = 1;
+constexpr int EMU_MODE_SIMULATOR = 2;
+
+// ECU addresses: on CAN the low byte of the response identifiers 7E8..7EF (or the source
+// address in 18DAF1xx); on the other protocols the header's source address, in this order.
+constexpr uint8_t CAN_ECU_ADDR[EMU_QIM_NO_OF_ECU_ADDR] = {0xE8, 0xE9, 0xEA, 0xEB,
+                                                         0xEC, 0xED, 0xEE, 0xEF};
+constexpr uint8_t OTHER_ECU_ADDR[EMU_QIM_NO_OF_ECU_ADDR] = {0x10, 0x18, 0x11, 0x12,
+                                                           0x13, 0x14, 0x15, 0x16};
+
+constexpr useconds_t RESET_POLL_US = 100000;
+constexpr useconds_t FIRST_HANDSHAKE_POLL_US = 500000;
+constexpr useconds_t BAUD_SWITCH_POLL_US = 150000;
+constexpr useconds_t USART_POLL_US = 1000;
+constexpr useconds_t STOP_FIRMWARE_WAIT_US = 999999;
+
+// The command line being received. Bytes beyond EMU_QIM_LINE_MAX are dropped.
+struct QimLine {
+  char text[EMU_QIM_LINE_MAX + 1];
+  uint8_t length;
+
+  void Clear() {
+    length = 0;
+    text[0] = '\0';
+  }
+  bool Append(uint8_t c) {
+    if (length >= EMU_QIM_LINE_MAX) return false;
+    text[length++] = static_cast<char>(c);
+    text[length] = '\0';
+    return true;
+  }
+};
+
+bool emu_FirmwareHasBytesToSend() { return (UCSR0B & UCSR0B_UDRIE) != 0; }
+
+// Takes one byte while the firmware signals bytes to send. Returns false when the byte is stale:
+// the firmware's ring was empty and it switched the signal off instead of sending.
+bool emu_TakeFirmwareByte(uint8_t* byte) {
+  *byte = emu_SendDataByteToQim();
+  return emu_FirmwareHasBytesToSend();
+}
+
+// A wait of at most 1 ms that ends as soon as the serial port has data.
+void emu_WaitForSerialData() {
+  if (emu_IsCOMOpen())
+    emu_WaitForCOMInput(1);
+  else
+    usleep(USART_POLL_US);
+}
+
+void emu_WriteSerialByte(uint8_t byte) {
+  while (emu_WriteByteCOM(byte) != 1) usleep(USART_POLL_US);  // cancellation point per try
+}
+
+uint8_t emu_ReadSerialByte() {
+  uint8_t byte;
+  while (emu_ReadByteCOM(&byte) != 1) emu_WaitForSerialData();
+  return byte;
+}
+
+// Phase 1: the firmware holds the module in reset until its driver starts; a prompt tells it
+// that the module is up. Until the start-up dialogue is over, the firmware's 10 ms flag moves
+// only when the module side sets it.
+void emu_QimPowerUp() {
+  while ((PORTE & emu_GetQimRst()) == 0) usleep(RESET_POLL_US);
+  emu_SetTimerUpdate(1);
+  while (emu_GetTimerUpdate() != 0) usleep(FIRST_HANDSHAKE_POLL_US);
+  emu_QimSendResponsePrompt();
+}
+
+// After "ATSB1" the firmware reprograms its USART for 19200 baud and then expects the answer to
+// the "ATZ" it sent just before (and discarded with its buffers).
+void emu_QimFollowBaudSwitch() {
+  while (UBRR0 != emu_BaudrateToUBRR0(19200) || UCSR0A == 0) usleep(BAUD_SWITCH_POLL_US);
+  emu_SetTimerUpdate(1);
+  while (emu_GetTimerUpdate() != 0) usleep(BAUD_SWITCH_POLL_US);
+  emu_QimSendATCmdResponse("ATZ");
+}
+
+// Phase 2: every line is an AT command. The firmware's last set-up command, written exactly as
+// it sends it, ends the dialogue; from then on the 10 ms tick drives the firmware.
+void emu_QimStartUpDialogue(QimLine& line) {
+  line.Clear();
+  while (syncWithQimIsDone.load() == 0) {
+    if (!emu_FirmwareHasBytesToSend()) {
+      usleep(USART_POLL_US);
+      continue;
+    }
+    uint8_t c;
+    if (!emu_TakeFirmwareByte(&c)) continue;
+    if (c != static_cast<uint8_t>(emu_GetCarriageReturn())) {
+      line.Append(c);
+      continue;
+    }
+    (void)emu_SendDataByteToQim();  // the carriage return was the last byte: this one is stale
+    emu_QimSendATCmdResponse(line.text);
+    if (strcmp(line.text, "ATSB1") == 0) {
+      emu_QimFollowBaudSwitch();
+    } else if (strcmp(line.text, "ATOF1") == 0 || strcmp(line.text, "ATH1") == 0) {
+      syncWithQimIsDone.store(1);
+    }
+    line.Clear();
+  }
+}
+
+// OBD2 software mode: the line has gone to the real module; its answer goes to the firmware
+// byte by byte up to the prompt.
+void emu_QimRelayAnswer() {
+  for (;;) {
+    uint8_t byte = emu_ReadSerialByte();
+    emu_GiveByteToFirmware(byte);
+    if (byte == static_cast<uint8_t>(emu_GetPrompt())) return;
+  }
+}
+
+void emu_QimTakeRunningByte(QimLine& line, uint8_t c, int mode) {
+  if (c == static_cast<uint8_t>(emu_GetCarriageReturn())) {
+    if (mode == EMU_MODE_OBD2_SOFTWARE) {
+      emu_WriteSerialByte(c);
+      emu_QimRelayAnswer();
+    } else {
+      emu_SendResponse(line.text);
+    }
+    line.Clear();
+    return;
+  }
+  if (mode == EMU_MODE_OBD2_SOFTWARE && line.length == 0) emu_FlushCOM();
+  if (line.Append(c) && mode == EMU_MODE_OBD2_SOFTWARE) emu_WriteSerialByte(c);
+}
+
+// Phase 3: serve the firmware until, in simulator mode, it switches its USART off (one of its
+// bridge menus was entered).
+void emu_QimRun(QimLine& line) {
+  const int mode = emu_GetPadixMode();
+  line.Clear();
+  for (;;) {
+    usleep(USART_POLL_US);
+    const uint8_t control = UCSR0B;
+    if (control == 0 && mode == EMU_MODE_SIMULATOR) return;
+    if ((control & UCSR0B_UDRIE) == 0) continue;
+    uint8_t c;
+    while (emu_FirmwareHasBytesToSend() && emu_TakeFirmwareByte(&c)) {
+      emu_QimTakeRunningByte(line, c, mode);
+    }
+  }
+}
+
+// Phase 4: the handheld now only passes the serial lines through, so the firmware is stopped
+// (after the user has had time to see the bridge screen) and the module answers the port.
+[[noreturn]] void emu_QimServeSerialClient(QimLine& line) {
+  if (tarnicThreadWasCreated.load() != 0) {
+    usleep(STOP_FIRMWARE_WAIT_US);
+    usleep(STOP_FIRMWARE_WAIT_US);
+    pthread_cancel(tarnicThread);
+    pthread_join(tarnicThread, nullptr);
+    tarnicThreadWasCreated = 0;
+  }
+  for (;;) {
+    emu_WaitForSerialData();
+    line.Clear();
+    // Only the carriage return ends a line; a line feed belongs to the next line.
+    for (uint8_t c; (c = emu_ReadSerialByte()) != static_cast<uint8_t>(emu_GetCarriageReturn());) {
+      line.Append(c);
+    }
+    emu_SendResponse(line.text);
+  }
+}
+
+}  // namespace
+
+void emu_QimInitState() {
+  ate1Enabled = 1;
+  atl1Enabled = 1;
+  ath1Enabled = 0;
+  atof1Enabled = 0;
+  atpProtocol = 0;
+  respondingProtocol = 0;
+  ecuFilter = 0;
+  diagController = EMU_DIAG_QIM;
+  lastAtCmdIsAtsb = 0;
+  sendNoData = 0;
+  sendCanError = 0;
+  for (auto& addr : ecuAddr) addr = 0;
+}
 
 void* emu_QimThread(void*) {
-  while ((PORTE & emu_GetQimRst()) == 0) usleep(100000);
-  syncWithQimIsDone = 1;
-  for (;;) pause();
-  return nullptr;
+  QimLine line;
+  emu_QimPowerUp();
+  emu_QimStartUpDialogue(line);
+  emu_QimRun(line);
+  emu_QimServeSerialClient(line);
+}
+
+uint8_t emu_SendDataByteToQim() { return emu_TakeByteFromFirmware(); }
+
+void emu_SendDataBuf(const char* text) {
+  const bool usartOn = UCSR0B != 0;
+  // "OK" is never replaced, so set-up commands still succeed while a failure is armed.
+  if (usartOn && text[0] != 'O') {
+    if (sendCanError.exchange(0) != 0) {
+      text = "CAN ERROR>";
+    } else if (sendNoData.exchange(0) != 0) {
+      text = "NO DATA>";
+    }
+  }
+  const uint8_t prompt = static_cast<uint8_t>(emu_GetPrompt());
+  if (usartOn) {
+    for (const char* p = text; *p != '\0'; ++p) {
+      emu_GiveByteToFirmware(static_cast<uint8_t>(*p));
+      if (static_cast<uint8_t>(*p) == prompt) break;
+    }
+  } else if (emu_GetPadixMode() == EMU_MODE_SIMULATOR) {
+    emu_FlushCOM();
+    for (const char* p = text; *p != '\0'; ++p) {
+      emu_WriteSerialByte(static_cast<uint8_t>(*p));
+      if (static_cast<uint8_t>(*p) == prompt) break;
+    }
+  }
+}
+
+void emu_QimSendResponsePrompt() { emu_SendDataBuf(">"); }
+void emu_QimSendResponseOk() { emu_SendDataBuf("OK\r>"); }
+void emu_QimSendResponseError() { emu_SendDataBuf("?\r>"); }
+void emu_QimSendResponseNoData() { emu_SendDataBuf("NO DATA\r>"); }
+
+uint8_t emu_QimGetProtocol() { return atpProtocol; }
+
+void emu_QimSetProtocol(uint8_t protocol) {
+  if (protocol > 9) return;
+  if (protocol != 0) {
+    atpProtocol = protocol;
+  } else {
+    // "Automatic" settles on the vehicle's protocol; a simulator-mode vehicle without one
+    // talks CAN 11/500.
+    if (emu_GetPadixMode() == EMU_MODE_SIMULATOR && respondingProtocol == 0) respondingProtocol = 6;
+    atpProtocol = respondingProtocol.load();
+  }
+  const uint8_t* addr = emu_QimIsCanProtocol() ? CAN_ECU_ADDR : OTHER_ECU_ADDR;
+  for (uint8_t i = 0; i < EMU_QIM_NO_OF_ECU_ADDR; ++i) ecuAddr[i] = addr[i];
+}
+
+uint8_t emu_QimIsCanProtocol() {
+  const uint8_t p = atpProtocol;
+  return (p >= 6 && p <= 9) ? 1 : 0;
+}
+
+void emu_QimSetEcuFilter(uint8_t addr) { ecuFilter = addr; }
+
+void emu_QimSetRespondingProtocol(uint8_t protocol) {
+  if (protocol < 10) respondingProtocol = protocol;
+}
+
+void emu_QimSetDiagController(uint8_t personality) {
+  if (personality <= EMU_DIAG_ELM327_V13A) diagController = personality;
 }
