@@ -1,2 +1,393 @@
-// Placeholder until the GTK window lands.
-#include "window/headless_window.cpp"
+// The display window: a GTK 3 top-level window, run by its own thread, showing the picture of
+// the handheld with the LCD drawn into its display area (or the LCD alone filling the window
+// when the picture file is missing). Mouse clicks on the pictured keys and key presses become
+// key values for the key loop. Other threads only change the drawing state under gtkMutex and
+// schedule a redraw in the window thread; at most one redraw is pending at any time.
+#include <gtk/gtk.h>
+#include <pthread.h>
+#include <stdio.h>
+
+#include <atomic>
+
+#include "window/lcd_renderer.h"
+#include "window/window_api.h"
+#include "window/window_geometry.h"
+
+namespace {
+
+constexpr const char* PICTURE_FILE = "TarnicBackgroundPic.png";
+constexpr const char* WINDOW_TITLE = "Skanvo Emulator / Tarnic Emulator";
+constexpr gint REDRAW_PRIORITY = 100;  // below GTK's own drawing, above plain idle work
+constexpr guint WINDOW_DESTROYED = 1;  // callbackId once the window is gone: no more redraws
+constexpr int DEFAULT_WIDTH = 800;
+constexpr int DEFAULT_HEIGHT = 412;
+
+// The picture's aspect (200:103) and the bare LCD area's (740:353) are kept on resizing.
+constexpr double PICTURE_ASPECT = 1.941747572815534;
+constexpr double LCD_ASPECT = 2.096317280453258;
+
+pthread_t gtkThread;
+pthread_mutex_t gtkMutex;
+pthread_cond_t gtkCond;
+pthread_mutex_t gtkKeyMutex;
+
+struct WindowStart {
+  EmuWindowFlags flags;
+  bool done;    // the window thread got as far as it could (gtkMutex)
+  bool failed;  // no display to open
+};
+WindowStart start;
+
+// Drawing state, guarded by gtkMutex.
+struct DrawingState {
+  GtkWidget* window = nullptr;
+  GtkWidget* drawingArea = nullptr;
+  cairo_surface_t* surface = nullptr;  // the window contents, remade at each size change
+  bool withPicture = false;
+  double scaleWidth = 1.0, scaleHeight = 1.0;  // window pixels per picture unit
+  int lcdTopLeftX = 0, lcdTopLeftY = 0;
+  const uint8_t* pDisplayBuf = nullptr;  // the LCD thread's memory last handed over
+  int16_t red = 0, green = 0, blue = 0;
+  int16_t displayContrast = 255;
+  uint8_t numberMemoryIsEnabled = 0;
+  int numberMemory = 0;
+  guint callbackId = 0;  // pending redraw, 0 none, WINDOW_DESTROYED after the destroy
+  GdkCursor* cursor = nullptr;
+};
+DrawingState state;
+// Set by the LCD thread without the lock; the next redraw picks it up.
+std::atomic<uint8_t> displayIsRotated{0};
+
+// Input, guarded by gtkKeyMutex.
+int key = 0;     // last key typed, taken once
+int button = 0;  // device key held with the mouse
+
+void emu_GtkSetKey(int* slot, int value) {
+  pthread_mutex_lock(&gtkKeyMutex);
+  *slot = value;
+  pthread_mutex_unlock(&gtkKeyMutex);
+}
+
+// Draws the LCD onto the window's surface and queues the LCD area for the screen. gtkMutex held,
+// window thread.
+void emu_GtkPaintLcd() {
+  if (state.pDisplayBuf == nullptr || state.surface == nullptr) return;
+  cairo_t* cr = cairo_create(state.surface);
+  cairo_scale(cr, state.scaleWidth, state.scaleHeight);
+  LcdView view{state.pDisplayBuf,
+               state.red,
+               state.green,
+               state.blue,
+               state.displayContrast,
+               displayIsRotated.load() != 0,
+               state.numberMemoryIsEnabled != 0,
+               state.numberMemory};
+  emu_RenderLcd(cr, view, state.lcdTopLeftX, state.lcdTopLeftY, state.withPicture,
+                state.scaleWidth, state.scaleHeight);
+  cairo_destroy(cr);
+  gtk_widget_queue_draw_area(state.drawingArea,
+                             static_cast<int>(state.lcdTopLeftX * state.scaleWidth),
+                             static_cast<int>(state.lcdTopLeftY * state.scaleHeight),
+                             static_cast<int>(2 + LCD_AREA_WIDTH * state.scaleWidth),
+                             static_cast<int>(2 + LCD_AREA_HEIGHT * state.scaleHeight));
+}
+
+// The idle callback that redraws the LCD; removed after one run.
+gboolean emu_GtkDrawSurface(gpointer) {
+  pthread_mutex_lock(&gtkMutex);
+  emu_GtkPaintLcd();
+  state.callbackId = 0;
+  pthread_mutex_unlock(&gtkMutex);
+  return G_SOURCE_REMOVE;
+}
+
+// gtkMutex held. Registration of an idle source is safe from any thread.
+void emu_GtkScheduleRedraw() {
+  state.callbackId =
+      gdk_threads_add_idle_full(REDRAW_PRIORITY, emu_GtkDrawSurface, nullptr, nullptr);
+}
+
+// A size change: new surface, the picture scaled onto it with a thin dark line round the LCD
+// area, then the LCD.
+gboolean emu_GtkConfigureEvent(GtkWidget* widget, GdkEventConfigure*, gpointer data) {
+  auto* picture = static_cast<cairo_surface_t*>(data);
+  int width = gtk_widget_get_allocated_width(widget);
+  int height = gtk_widget_get_allocated_height(widget);
+  pthread_mutex_lock(&gtkMutex);
+  if (state.surface != nullptr) cairo_surface_destroy(state.surface);
+  state.surface = gdk_window_create_similar_surface(gtk_widget_get_window(widget),
+                                                    CAIRO_CONTENT_COLOR, width, height);
+  if (picture != nullptr) {
+    state.scaleWidth = static_cast<double>(width) / cairo_image_surface_get_width(picture);
+    state.scaleHeight = static_cast<double>(height) / cairo_image_surface_get_height(picture);
+    cairo_t* cr = cairo_create(state.surface);
+    cairo_scale(cr, state.scaleWidth, state.scaleHeight);
+    cairo_set_source_surface(cr, picture, 0, 0);
+    // Pad, so that scaling does not blend the picture's border with black.
+    cairo_pattern_set_extend(cairo_get_source(cr), CAIRO_EXTEND_PAD);
+    cairo_paint(cr);
+    cairo_set_source_rgb(cr, 0.1, 0.1, 0.1);
+    cairo_set_line_width(cr, 1);
+    cairo_rectangle(cr, state.lcdTopLeftX - 1, state.lcdTopLeftY - 1, LCD_AREA_WIDTH + 2,
+                    LCD_AREA_HEIGHT + 2);
+    cairo_stroke(cr);
+    cairo_destroy(cr);
+  } else {
+    state.scaleWidth = static_cast<double>(width) / LCD_AREA_WIDTH;
+    state.scaleHeight = static_cast<double>(height) / LCD_AREA_HEIGHT;
+  }
+  // Drawn here directly; a redraw already pending stays pending, so there is never a second.
+  emu_GtkPaintLcd();
+  GdkCursor* cursor = state.cursor;
+  pthread_mutex_unlock(&gtkMutex);
+  if (cursor != nullptr) gdk_window_set_cursor(gtk_widget_get_window(state.window), cursor);
+  return TRUE;
+}
+
+gboolean emu_GtkDraw(GtkWidget*, cairo_t* cr, gpointer) {
+  // The surface is made and destroyed by this thread only.
+  if (state.surface != nullptr) {
+    cairo_set_source_surface(cr, state.surface, 0, 0);
+    cairo_paint(cr);
+  }
+  return TRUE;
+}
+
+void emu_GtkToggleFullscreen(GtkWindow* window) {
+  if (gtk_window_get_deletable(window)) {
+    gtk_window_fullscreen(window);
+    gtk_window_set_deletable(window, FALSE);
+  } else {
+    gtk_window_unfullscreen(window);
+    gtk_window_set_deletable(window, TRUE);
+  }
+}
+
+// Only single presses of button 1 count; the extra events of a double click would otherwise
+// toggle full screen twice more.
+bool emu_GtkIsButton1Press(const GdkEventButton* event) {
+  return event->type == GDK_BUTTON_PRESS && event->button == 1;
+}
+
+void emu_GtkApplyClick(GtkWidget* widget, int hit) {
+  if (hit == AREA_TOGGLE_FULLSCREEN)
+    emu_GtkToggleFullscreen(GTK_WINDOW(widget));
+  else if (hit != 0)
+    emu_GtkSetKey(&button, hit);
+}
+
+gboolean emu_GtkButtonPressEvent(GtkWidget* widget, GdkEventButton* event, gpointer) {
+  if (!emu_GtkIsButton1Press(event)) return FALSE;
+  pthread_mutex_lock(&gtkMutex);
+  double scaleWidth = state.scaleWidth, scaleHeight = state.scaleHeight;
+  pthread_mutex_unlock(&gtkMutex);
+  emu_GtkApplyClick(widget, emu_PictureClick(event->x, event->y,
+                                             gtk_widget_get_allocated_width(widget), scaleWidth,
+                                             scaleHeight));
+  return TRUE;
+}
+
+gboolean emu_GtkAreaPressEvent(GtkWidget* widget, GdkEventButton* event, gpointer) {
+  if (!emu_GtkIsButton1Press(event)) return FALSE;
+  int width = gtk_widget_get_allocated_width(widget);
+  int height = gtk_widget_get_allocated_height(widget);
+  emu_GtkApplyClick(widget, emu_AreaClick(event->x, event->y, width, height));
+  return TRUE;
+}
+
+gboolean emu_GtkButtonReleaseEvent(GtkWidget*, GdkEventButton* event, gpointer) {
+  if (event->button != 1) return FALSE;
+  emu_GtkSetKey(&button, 0);
+  return TRUE;
+}
+
+gboolean emu_GtkKeyPressEvent(GtkWidget* widget, GdkEventKey* event, gpointer) {
+  emu_GtkSetKey(&key, static_cast<int>(event->keyval));
+  if (event->keyval == static_cast<guint>(EMU_KEY_QUIT)) gtk_widget_destroy(widget);
+  return TRUE;
+}
+
+void emu_GtkDestroy(GtkWidget*, gpointer) {
+  pthread_mutex_lock(&gtkMutex);
+  if (state.callbackId != 0 && state.callbackId != WINDOW_DESTROYED)
+    g_source_remove(state.callbackId);
+  state.callbackId = WINDOW_DESTROYED;
+  if (state.surface != nullptr) cairo_surface_destroy(state.surface);
+  state.surface = nullptr;
+  pthread_mutex_unlock(&gtkMutex);
+  gtk_main_quit();
+  emu_GtkSetKey(&key, EMU_KEY_QUIT);  // the key loop ends the run
+}
+
+void emu_GtkReportStart(bool failed) {
+  pthread_mutex_lock(&gtkMutex);
+  start.done = true;
+  start.failed = failed;
+  pthread_cond_signal(&gtkCond);
+  pthread_mutex_unlock(&gtkMutex);
+}
+
+void* emu_GtkThread(void*) {
+  if (!gtk_init_check(nullptr, nullptr)) {
+    fprintf(stderr, "gtk_init() failed: cannot open the display!\n");
+    emu_GtkReportStart(true);
+    return nullptr;
+  }
+  GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  g_signal_connect(window, "destroy", G_CALLBACK(emu_GtkDestroy), nullptr);
+  g_signal_connect(window, "key-press-event", G_CALLBACK(emu_GtkKeyPressEvent), nullptr);
+
+  // Without a readable picture the window shows the LCD alone and the keys are its quadrants.
+  cairo_surface_t* picture = cairo_image_surface_create_from_png(PICTURE_FILE);
+  if (cairo_surface_status(picture) != CAIRO_STATUS_SUCCESS) {
+    cairo_surface_destroy(picture);
+    picture = nullptr;
+  }
+  gtk_widget_add_events(window, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK);
+  GdkGeometry hints{};
+  if (picture != nullptr) {
+    g_signal_connect(window, "button-press-event", G_CALLBACK(emu_GtkButtonPressEvent), nullptr);
+    hints.min_width = 640;
+    hints.min_height = 330;
+    hints.min_aspect = hints.max_aspect = PICTURE_ASPECT;
+  } else {
+    g_signal_connect(window, "button-press-event", G_CALLBACK(emu_GtkAreaPressEvent), nullptr);
+    hints.min_width = 320;
+    hints.min_height = 153;
+    hints.min_aspect = hints.max_aspect = LCD_ASPECT;
+  }
+  g_signal_connect(window, "button-release-event", G_CALLBACK(emu_GtkButtonReleaseEvent), nullptr);
+  gtk_window_set_geometry_hints(GTK_WINDOW(window), nullptr, &hints,
+                                static_cast<GdkWindowHints>(GDK_HINT_MIN_SIZE | GDK_HINT_ASPECT));
+  gtk_window_set_title(GTK_WINDOW(window), WINDOW_TITLE);
+
+  if (start.flags.fullscreen) {
+    gtk_window_fullscreen(GTK_WINDOW(window));
+    gtk_window_set_deletable(GTK_WINDOW(window), FALSE);
+  } else if (start.flags.maximize) {
+    gtk_window_maximize(GTK_WINDOW(window));
+  } else {
+    gtk_window_set_default_size(GTK_WINDOW(window), DEFAULT_WIDTH, DEFAULT_HEIGHT);
+  }
+
+  GtkWidget* area = gtk_drawing_area_new();
+  g_signal_connect(area, "draw", G_CALLBACK(emu_GtkDraw), nullptr);
+  g_signal_connect(area, "configure-event", G_CALLBACK(emu_GtkConfigureEvent), picture);
+  gtk_container_add(GTK_CONTAINER(window), area);
+
+  pthread_mutex_lock(&gtkMutex);
+  state.window = window;
+  state.drawingArea = area;
+  state.withPicture = picture != nullptr;
+  state.lcdTopLeftX = picture != nullptr ? LCD_PICTURE_X : 0;
+  state.lcdTopLeftY = picture != nullptr ? LCD_PICTURE_Y : 0;
+  if (start.flags.hideCursor)
+    state.cursor = gdk_cursor_new_for_display(gdk_display_get_default(), GDK_BLANK_CURSOR);
+  pthread_mutex_unlock(&gtkMutex);
+
+  gtk_widget_show_all(window);
+  emu_GtkReportStart(false);
+  gtk_main();
+
+  if (picture != nullptr) cairo_surface_destroy(picture);
+  pthread_mutex_lock(&gtkMutex);
+  if (state.cursor != nullptr) g_object_unref(state.cursor);
+  state.cursor = nullptr;
+  pthread_mutex_unlock(&gtkMutex);
+  return nullptr;
+}
+
+bool emu_GtkReport(const char* call, int err) {
+  if (err != 0) fprintf(stderr, "%s failed with error %d!\n", call, err);
+  return err == 0;
+}
+
+}  // namespace
+
+int emu_GtkInit(const EmuWindowFlags& flags) {
+  start = WindowStart{flags, false, false};
+  state = DrawingState{};
+  displayIsRotated = 0;
+  key = button = 0;
+  if (!emu_GtkReport("pthread_cond_init(gtkCond)", pthread_cond_init(&gtkCond, nullptr)) ||
+      !emu_GtkReport("pthread_mutex_init(gtkMutex)", pthread_mutex_init(&gtkMutex, nullptr)))
+    return -1;
+  pthread_mutex_lock(&gtkMutex);
+  if (!emu_GtkReport("pthread_create(gtkThread)",
+                     pthread_create(&gtkThread, nullptr, emu_GtkThread, nullptr))) {
+    pthread_mutex_unlock(&gtkMutex);
+    return -1;
+  }
+  bool keyMutexMade =
+      emu_GtkReport("pthread_mutex_init(gtkKeyMutex)", pthread_mutex_init(&gtkKeyMutex, nullptr));
+  while (!start.done) pthread_cond_wait(&gtkCond, &gtkMutex);
+  bool failed = start.failed;
+  pthread_mutex_unlock(&gtkMutex);
+  pthread_cond_destroy(&gtkCond);
+  if (failed) pthread_join(gtkThread, nullptr);
+  return keyMutexMade && !failed ? 0 : -1;
+}
+
+void emu_GtkExit() {
+  pthread_join(gtkThread, nullptr);
+  emu_GtkReport("pthread_mutex_destroy(gtk)", pthread_mutex_destroy(&gtkMutex));
+  emu_GtkReport("pthread_mutex_destroy(gtkKey)", pthread_mutex_destroy(&gtkKeyMutex));
+}
+
+int emu_GtkGetKey() {
+  pthread_mutex_lock(&gtkKeyMutex);
+  int value = key;
+  if (value != 0)
+    key = 0;
+  else
+    value = button;  // stays set while the mouse button is held
+  pthread_mutex_unlock(&gtkKeyMutex);
+  return value;
+}
+
+int emu_GtkDrawDisplay(const uint8_t* displayMem) {
+  pthread_mutex_lock(&gtkMutex);
+  int result = -1;
+  if (state.callbackId == 0) {
+    state.pDisplayBuf = displayMem;
+    emu_GtkScheduleRedraw();
+    result = 0;
+  }
+  pthread_mutex_unlock(&gtkMutex);
+  return result;
+}
+
+void emu_GtkSetColors(int red, int green, int blue, const uint8_t* displayMem) {
+  pthread_mutex_lock(&gtkMutex);
+  if (red != state.red || green != state.green || blue != state.blue) {
+    state.red = static_cast<int16_t>(red);
+    state.green = static_cast<int16_t>(green);
+    state.blue = static_cast<int16_t>(blue);
+    state.pDisplayBuf = displayMem;
+    if (state.callbackId == 0) emu_GtkScheduleRedraw();
+  }
+  pthread_mutex_unlock(&gtkMutex);
+}
+
+void emu_GtkSetContrast(int value) {
+  pthread_mutex_lock(&gtkMutex);
+  if (value != state.displayContrast) {
+    state.displayContrast = static_cast<int16_t>(value);
+    if (state.pDisplayBuf != nullptr && state.callbackId == 0) emu_GtkScheduleRedraw();
+  }
+  pthread_mutex_unlock(&gtkMutex);
+}
+
+void emu_GtkSetOrientation(int rotated) { displayIsRotated = static_cast<uint8_t>(rotated); }
+
+void emu_GtkDrawNumberMem(int value, int enabled) {
+  pthread_mutex_lock(&gtkMutex);
+  bool unchanged = enabled == state.numberMemoryIsEnabled &&
+                   (enabled == 0 || value == state.numberMemory);
+  if (!unchanged) {
+    state.numberMemoryIsEnabled = static_cast<uint8_t>(enabled);
+    state.numberMemory = value;
+    if (state.pDisplayBuf != nullptr && state.callbackId == 0) emu_GtkScheduleRedraw();
+  }
+  pthread_mutex_unlock(&gtkMutex);
+}
