@@ -5,6 +5,7 @@
 // schedule a redraw in the window thread; at most one redraw is pending at any time.
 #include <gtk/gtk.h>
 #include <pthread.h>
+#include <time.h>
 #include <stdio.h>
 
 #include <atomic>
@@ -61,10 +62,12 @@ std::atomic<uint8_t> displayIsRotated{0};
 // Input, guarded by gtkKeyMutex.
 int key = 0;     // last key typed, taken once
 int button = 0;  // device key held with the mouse
+pthread_cond_t gtkKeyChanged = PTHREAD_COND_INITIALIZER;  // wakes the key loop's idle wait
 
 void emu_GtkSetKey(int* slot, int value) {
   pthread_mutex_lock(&gtkKeyMutex);
   *slot = value;
+  pthread_cond_broadcast(&gtkKeyChanged);
   pthread_mutex_unlock(&gtkKeyMutex);
 }
 
@@ -343,6 +346,17 @@ int emu_GtkGetKey() {
     value = button;  // stays set while the mouse button is held
   pthread_mutex_unlock(&gtkKeyMutex);
   return value;
+}
+
+void emu_GtkWaitForKey(int timeoutMs) {
+  struct timespec deadline;
+  clock_gettime(CLOCK_REALTIME, &deadline);
+  deadline.tv_nsec += static_cast<long>(timeoutMs) * 1000000L;
+  deadline.tv_sec += deadline.tv_nsec / 1000000000L;
+  deadline.tv_nsec %= 1000000000L;
+  pthread_mutex_lock(&gtkKeyMutex);
+  if (key == 0) pthread_cond_timedwait(&gtkKeyChanged, &gtkKeyMutex, &deadline);
+  pthread_mutex_unlock(&gtkKeyMutex);
 }
 
 int emu_GtkDrawDisplay(const uint8_t* displayMem) {

@@ -70,8 +70,8 @@ uint8_t QIM_WaitForChar(uint8_t ticks, uint8_t ch) {
     uint8_t c = USART_ReadChar();
     if (c == ch) break;
     if (gblTimer10msUpdate.exchange(0) != 0) --ticks;
-    // Nothing waiting: let the module thread at the ring instead of taking its lock again.
-    if (c == 255) _delay_ms(1);
+    // Nothing waiting: sleep until a byte arrives or the next tick, as the main loop does.
+    if (c == 255) MCU_IdleWait();
   }
   return ticks;
 }
