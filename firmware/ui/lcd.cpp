@@ -7,6 +7,7 @@
 
 #include "firmware/eeprom.h"
 #include "firmware/mcu.h"
+#include "firmware/ui/fonts.h"
 
 uint8_t lcdFrameBuf[LCD_FRAME_SIZE];
 uint8_t guiDoDisplayUpdate;
@@ -43,6 +44,11 @@ static void LCD_SendByte(uint8_t byte) {
 void LCD_InitState() {
   memset(lcdFrameBuf, 0, sizeof lcdFrameBuf);
   guiDoDisplayUpdate = 1;
+  lcdPosX = 0;
+  lcdPosY = 0;
+  lcdMaxPosX = LCD_WIDTH;
+  lcdInversed = 0;
+  FNT_SetSystemFont();  // every drawing routine selects its font; this one is only a safe start
 }
 
 void LCD_Init() {
