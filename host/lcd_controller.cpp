@@ -63,7 +63,7 @@ void emu_LcdDecodeByte(LcdDecoder* lcd, uint8_t byte) {
 }
 
 // One byte per lock: ready flag up, wait for the firmware to store the next byte.
-static uint8_t emu_LcdTakeByte() {
+uint8_t emu_LcdTakeByte() {
   uint8_t byte;
   pthread_mutex_lock(&lcdMutex);
   pthread_cleanup_push(emu_UnlockMutexCleanupHandler, &lcdMutex);

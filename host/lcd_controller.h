@@ -5,6 +5,9 @@
 #include <stdint.h>
 
 void* emu_LcdThread(void*);
+// The controller's side of one SPI byte hand-over: signals ready (SPSR bit 7), waits until the
+// firmware has stored the next byte, and returns it.
+uint8_t emu_LcdTakeByte();
 
 // The decoder on its own, without the bus hand-over (the thread feeds it byte by byte).
 struct LcdDecoder {
