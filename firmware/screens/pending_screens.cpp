@@ -40,7 +40,6 @@ void LSM_KeyPressEventEsc() { SCR_NoKey(); }
 void LSM_KeyPressEventOk() { SCR_NoKey(); }
 void LSM_KeyPressEventUp() { SCR_NoKey(); }
 void LSM_KeyPressEventUpRepeat() { SCR_NoKey(); }
-void MM_EnterMenu() { SCR_Pending(); }
 void MSL_EnterMenu() { SCR_Pending(); }
 void MSM_EnterMenu() { SCR_Pending(); }
 void MSM_KeyPressEventOk() { SCR_NoKey(); }

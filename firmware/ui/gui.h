@@ -1,8 +1,91 @@
-// Screen composition: the start screen and error boxes.
+// Screen composition: where and how every kind of screen is drawn on the 132 x 64 display.
+// Titles, buttons, the start screen and number formatting live in gui.cpp; menu lists, data
+// lines and large values in gui_lists.cpp; messages, error boxes, requesters and progress bars
+// in gui_messages.cpp; vehicle, protocol and module information in gui_info.cpp.
+// Routines leave SystemFont selected (except GUI_DrawTitleKeepHeaderFont) and either send the
+// display themselves (start screen, error box, menu message) or set guiDoDisplayUpdate.
 #pragma once
 
 #include <stdint.h>
 
+#include "firmware/ui/list.h"
+
+// Content rows: seven rows of 8 pixels under the title bar; list row r lies at y = (r + 1) * 8.
+constexpr uint8_t GUI_ROW_HEIGHT = 8;
+constexpr uint8_t GUI_RowY(uint8_t row) { return static_cast<uint8_t>((row + 1) * GUI_ROW_HEIGHT); }
+
+// The text of a text id; "" for an id outside the text table.
+const char* GUI_GetTxt(uint8_t txtId);
+
+// Titles: cleared display, the text in HeaderFont at (1, 0) and the line at row 6.
+void GUI_DrawTitleKeepHeaderFont(const char* text);
+void GUI_DrawTitle(const char* text);
+void GUI_DrawTitleProtocol(const char* text, uint8_t protocol);  // protocol 1..9 at the right
+void GUI_DrawEcu(uint8_t ecuAddr);                               // in the current font
+void GUI_DrawTitleEcu(const char* text, uint8_t ecuAddr);
+// The freeze frame title; dtcText is the trouble code as five characters (such as "P0123").
+void GUI_DrawTitleFrameDtcEcu(const char* text, uint8_t frame, const char* dtcText,
+                              uint8_t ecuAddr);
+
+// Menu lists of text ids (list positions stored with GUI_SetTxtId).
+void GUI_DrawListLine(LIST* list, uint8_t row);
+void GUI_DrawListAll(LIST* list);
+void GUI_DrawList(LIST* list);  // by listLastEvent; the drawing function of menu lists
+void GUI_DrawCursorMove(LIST* list);
+// Value field of a data list row: the value, 1 pixel, the unit (may be null).
+void GUI_DrawListData(uint8_t row, const char* value, const char* unit);
+void GUI_DrawListDataById(uint8_t row, uint8_t txtId);
+
+// One large value in BigFont at y 10; the unit (may be null) is centred together with it.
+void GUI_DrawData(const char* value, const char* unit);
+void GUI_DrawDataById(uint8_t txtId);
+
+// Messages, requesters and errors.
+void GUI_DrawErrMsg(uint8_t txtId);  // error boxes for text ids 35..38, ERROR 01..04
+void GUI_DrawMsgCentered(uint8_t txtId);
+void GUI_DrawMenuMsg(uint8_t txtId1, uint8_t txtId2);
+void GUI_DrawFramedMsgLine1(uint8_t txtId);
+void GUI_DrawFramedMsgLine2(uint8_t txtId);
+void GUI_DrawRequesterYesNo(uint8_t txtId1, uint8_t txtId2);
+void GUI_DrawRequesterYes();
+// "ECU" address ":" and "no response" (code 255) or the negative response code, in list row
+// `row` (0..6).
+void GUI_DrawErrorCodeLine(uint8_t ecuAddr, uint8_t responseCode, uint8_t row);
+void GUI_DrawButton(uint8_t txtId, uint8_t x, uint8_t y);
+
+// Progress and waiting.
+void GUI_DrawProgressBar(uint8_t value, uint8_t maximum);
+void GUI_DrawProgressBarSubtitle(const char* text);
+void GUI_DrawProgressBarSubtitleById(uint8_t txtId);
+void GUI_DrawSandglass();
+void GUI_ClearSandglass();
+void GUI_ClearMenuArea();
+
+// Freeze frame selection. The trouble code's text comes from the caller; code 0 shows "No data"
+// and removes the menu change indicator.
+void GUI_DrawFrameSelection(uint8_t frame);
+void GUI_DrawFrameSelectionDtc(uint16_t dtc, const char* dtcText);
+void GUI_DrawMenuChangeIndicator();
+
+// Supported PIDs and info types, from the bitmaps the caller has read: 32 bytes for the PIDs
+// (eight per line: ranges 00/20, 40/60, 80/A0, C0/E0), 4 bytes for the info types.
+void GUI_DrawSupPids(uint8_t titleTxtId, uint8_t ecuAddr, const uint8_t* supportBitmap);
+void GUI_DrawSupInfoTypes(uint8_t ecuAddr, const uint8_t* supportBitmap);
+
+// Vehicle information (service 09 answers).
+void GUI_DrawVin(const char* vin);
+void GUI_DrawCal(const char* data, uint8_t count);     // 16 characters per calibration id
+void GUI_DrawCvn(const uint8_t* data, uint8_t count);  // 4 bytes per verification number
+
+// Protocol and module information.
+void GUI_DrawProtocolInfoScreen(const char* text, uint8_t withKeyBytes, uint8_t keyByte1,
+                                uint8_t keyByte2, uint8_t txtIdA, uint8_t txtIdB);
+void GUI_DrawSysInfo();
+void GUI_DrawSysInfoLine(const char* text, uint8_t line);
+
 void GUI_DrawStartScreen(uint8_t major, uint8_t minor, uint8_t patch);
-void GUI_DrawErrMsg(uint8_t txtId);
 void GUI_DrawPendingScreen();  // a screen that is not built yet
+
+// Number formatting into a caller's buffer (4 and 3 bytes at least).
+uint8_t GUI_DecToStr(uint8_t value, char* buf);  // no leading zeros; returns the digit count
+void GUI_DecToHexStr(uint8_t value, char* buf);  // two digits, letters "A".."F"
