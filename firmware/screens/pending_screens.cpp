@@ -1,4 +1,4 @@
-// Screens that are not built yet: entering one shows an empty screen titled "No data", and its
+// Screens that are not built yet: entering one shows the screen's name over "No data", and its
 // keys do nothing except those the menu table gives the standard list handlers. Each screen
 // family replaces its entries here when it lands.
 #include "firmware/screens/screens.h"

@@ -262,6 +262,12 @@ TEST_F(GtkWindow, PadixShowsTheDeviceAndTheNumberMemoryAndQuitsOnQ) {
     return Near(x.Pixel(w, OnScreen(LCD_PICTURE_X + 20), OnScreen(LCD_PICTURE_Y + 176)),
                 Backlight(165, 111, 28));
   }));
+  // The main menu: its first item's inverse bar reaches across the LCD (column 120, row 12 is
+  // dark there and light on the start screen before it).
+  int barX = OnScreen(LCD_PICTURE_X + 40.1 + 5.0 * 120 + 2.4);
+  int barY = OnScreen(LCD_PICTURE_Y + 16.6 + 5.0 * 12 + 2.4);
+  EXPECT_TRUE(WaitFor([&] { return x.DarkMap(w, barX, barY, barX + 1, barY + 1) == "#"; }, 8000))
+      << "the main menu did not appear";
   // Operator keys: "n" shows the number memory (00) at the LCD's upper right, then 4 and 2 make
   // it 04 and 42. The window keeps one typed key, so each is typed once the last one shows.
   int left = OnScreen(LCD_PICTURE_X + 668), right = OnScreen(LCD_PICTURE_X + 702);
