@@ -15,6 +15,7 @@
 #include "window/window_api.h"
 
 int emu_powerOnFailingCall = -1;
+void* (*emu_powerOnQimThreadBody)(void*) = emu_QimThread;
 
 namespace {
 
@@ -93,7 +94,9 @@ int emu_PowerOnCycle() {
             emu_Call("pthread_create(counter)",
                      [] { return pthread_create(&counterThread, nullptr, emu_CounterThread, nullptr); }) &&
             emu_Call("pthread_create(qim)",
-                     [] { return pthread_create(&qimThread, nullptr, emu_QimThread, nullptr); }) &&
+                     [] {
+                       return pthread_create(&qimThread, nullptr, emu_powerOnQimThreadBody, nullptr);
+                     }) &&
             emu_Call("pthread_create(lcd)",
                      [] { return pthread_create(&lcdThread, nullptr, emu_LcdThread, nullptr); });
   if (!ok) return -1;
