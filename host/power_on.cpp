@@ -15,6 +15,7 @@
 #include "window/window_api.h"
 
 int emu_powerOnFailingCall = -1;
+void* (*emu_powerOnQimThreadBody)(void*) = emu_QimThread;
 
 namespace {
 
@@ -42,6 +43,7 @@ void emu_ResetSharedState() {
   UCSR0A = 0;
   WDTCR = 0;
   OCR3A = 0;
+  PORTE = 0;  // the module is held in reset until the firmware releases it
   syncWithQimIsDone = 0;
   keyServiceCallsCounter = 0;
   beepThreadArg.busyTimeMs = 0;
@@ -93,7 +95,9 @@ int emu_PowerOnCycle() {
             emu_Call("pthread_create(counter)",
                      [] { return pthread_create(&counterThread, nullptr, emu_CounterThread, nullptr); }) &&
             emu_Call("pthread_create(qim)",
-                     [] { return pthread_create(&qimThread, nullptr, emu_QimThread, nullptr); }) &&
+                     [] {
+                       return pthread_create(&qimThread, nullptr, emu_powerOnQimThreadBody, nullptr);
+                     }) &&
             emu_Call("pthread_create(lcd)",
                      [] { return pthread_create(&lcdThread, nullptr, emu_LcdThread, nullptr); });
   if (!ok) return -1;

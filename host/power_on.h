@@ -17,3 +17,7 @@ int emu_InitObdModule(const char* const* commands, int count);
 // Test hook: the power-on call with this index (0 = the first lock created) fails with EAGAIN
 // instead of being made. -1 (default): every call is made.
 extern int emu_powerOnFailingCall;
+
+// Test hook: the body of the module thread started at power-on (default emu_QimThread). A test
+// puts a stand-in here, for example a module that ticks but never answers, and restores it.
+extern void* (*emu_powerOnQimThreadBody)(void*);
