@@ -1,11 +1,213 @@
-// The simulated vehicle: up to eight ECUs with their trouble codes and data.
+// The simulated vehicle: up to eight ECUs with their supported PIDs, data values, trouble codes,
+// MIL, monitor data and vehicle information, the operator's setters that change them while the
+// emulator runs, and the routines that turn one ECU's table entries into the bytes of its answer.
+// Not simulated: sensors that move by themselves (only the optional data jitter changes values).
 #pragma once
 
 #include <stdint.h>
 
-constexpr uint8_t EMU_MAX_CONFIRMED_DTCS = 16;
+#include <atomic>
 
-// Adds a confirmed trouble code to the first ECU; codes beyond the sixteenth are ignored.
+constexpr uint8_t EMU_MAX_ECUS = 8;
+constexpr uint8_t EMU_MAX_CONFIRMED_DTCS = 16;  // codes taken from the command line
+constexpr uint8_t EMU_MAX_DTCS = 16;            // entries of each trouble code list
+constexpr uint8_t EMU_SUP_PID_BYTES = 32;       // PIDs 01..FF, eight to a byte
+constexpr uint8_t EMU_PID70_BYTES = 10;
+constexpr uint8_t EMU_VIN_BYTES = 20;  // three zero bytes, then the 17 characters
+constexpr uint8_t EMU_VIN_FILL = 3;
+constexpr uint8_t EMU_MAX_CAL_IDS = 3;
+constexpr uint8_t EMU_CAL_ID_CHARS = 16;
+constexpr uint8_t EMU_MAX_CVNS = 3;
+constexpr uint8_t EMU_CVN_BYTES = 4;
+constexpr uint8_t EMU_MAX_IPT_COUNTERS = 20;
+constexpr uint8_t EMU_ECU_NAME_BYTES = 20;
+
+// Negative response codes the operator can arm, stored and sent as these two decimal digits.
+constexpr uint8_t EMU_NEG_RESP_CODES[] = {10, 11, 12, 21, 22, 78};
+
+// One ECU. The fields marked "shared" are written by the operator's key thread while the module
+// thread answers: each is a byte of its own, stored atomically. The rest change only at program
+// start (command line) or on the module thread (clearing codes).
+struct EmuEcu {
+  std::atomic<uint8_t> supPids[EMU_SUP_PID_BYTES];  // service 01 (shared: bank configurations)
+  uint8_t supPidsSid02[EMU_SUP_PID_BYTES];          // service 02 row; used by (frame + ECU) mod 8
+  std::atomic<uint8_t> milState;                    // shared
+  std::atomic<uint8_t> noOfDtcs;                    // shared, 0..16
+  std::atomic<uint8_t> noOfPendingDtcs;             // shared, 0..16
+  std::atomic<uint8_t> noOfPermanentDtcs;           // shared, 0..16
+  std::atomic<uint8_t> dtcsCleared;                 // shared: pending codes go out as 0000
+  std::atomic<uint8_t> negRespCode;                 // shared: service 04 and 09/06, 0 = none
+  std::atomic<uint8_t> dataPid13or1D;               // shared: O2 sensor locations
+  uint16_t confirmedDtc[EMU_MAX_DTCS];
+  uint16_t pendingDtc[EMU_MAX_DTCS];
+  uint16_t permanentDtc[EMU_MAX_DTCS];
+  uint8_t dataPid01[4];  // byte 0 unused: PID 01 byte A is made from the MIL and DTC count
+  uint8_t dataPid41[4];
+  uint8_t dataPid4F[4];
+  uint8_t dataPid50[4];
+  uint8_t dataPid70[EMU_PID70_BYTES];
+  uint8_t genericData1;
+  uint8_t genericData2[2];
+  uint8_t genericData4[4];
+  uint8_t supInfoTypes[4];
+  uint8_t vin[EMU_VIN_BYTES];
+  uint8_t noOfCalIds;
+  uint8_t calId[EMU_MAX_CAL_IDS][EMU_CAL_ID_CHARS];
+  uint8_t noOfCvns;
+  uint8_t cvn[EMU_MAX_CVNS][EMU_CVN_BYTES];
+  uint8_t noOfIptCounters;
+  uint16_t iptCounter[EMU_MAX_IPT_COUNTERS];
+  uint8_t ecuName[EMU_ECU_NAME_BYTES];  // padded with zero bytes, which are sent too
+  uint16_t iptJitter;                   // module thread only; never reset while running
+};
+
+struct EmuVehicle {
+  EmuEcu ecu[EMU_MAX_ECUS];
+  std::atomic<uint8_t> maxEcu;               // ECUs that answer, 1..8
+  std::atomic<uint8_t> dataJitterIsEnabled;  // service 01 values replaced by a running counter
+  std::atomic<uint32_t> dataJitter;
+  uint8_t noOfCmdLineDtcs;  // codes given on the command line so far
+};
+extern EmuVehicle vehicle;
+
+// Default tables of one ECU, as the vehicle is at program start (vehicle_tables.cpp).
+struct EmuEcuDefaults {
+  uint8_t supPids[14];  // bytes 14..31 are 00
+  uint8_t supPidsSid02[14];
+  uint16_t confirmedDtc[EMU_MAX_DTCS];
+  uint16_t pendingDtc[EMU_MAX_DTCS];  // the permanent list starts as a copy
+  uint8_t dataPid01[4];               // also PID 41
+  uint8_t dataPid4F[4];
+  uint8_t dataPid50[4];
+  uint8_t dataPid70[EMU_PID70_BYTES];
+  uint8_t genericData1;
+  uint8_t genericData2[2];
+  uint8_t genericData4[4];
+  uint8_t supInfoTypes[4];
+  char vin[17 + 1];
+  uint8_t noOfCalIds;
+  char calId[EMU_MAX_CAL_IDS][EMU_CAL_ID_CHARS + 1];
+  uint8_t noOfCvns;
+  uint8_t cvn[EMU_MAX_CVNS][EMU_CVN_BYTES];
+  uint8_t noOfIptCounters;
+  uint16_t iptCounter[EMU_MAX_IPT_COUNTERS];
+  char ecuName[EMU_ECU_NAME_BYTES + 1];
+};
+extern const EmuEcuDefaults EMU_ECU_DEFAULTS[EMU_MAX_ECUS];
+
+// What a service 01/02 PID reports, and from which table.
+enum class EmuPidClass : uint8_t {
+  None,        // not a PID this vehicle knows
+  SupportMap,  // 00, 20, ... E0: four bytes of the supported-PID map
+  Pid01,       // MIL and DTC count, then dataPid01
+  Pid02,       // the trouble code that stored the freeze frame
+  Generic1,
+  Generic2,
+  Generic4,
+  Banks,  // two bytes when the vehicle has more than two banks, else one
+  Pid13or1D,
+  Pid41,
+  Pid4F,
+  Pid50,
+  Pid70,  // ten bytes, answered over several lines
+};
+EmuPidClass emu_GetPidClass(uint8_t pid);
+
+// ---------------------------------------------------------------------------------------------
+// State and setters. Setters acting on "the selected ECU" use emu_GetEcuIdx (ecuFilter): ECU 0
+// when no filter is set.
+
+// Back to the defaults (program start; tests). A restart of the handheld keeps the vehicle.
+void emu_QimInitVehicle();
+
+// Index of the first ECU with this address; 0 when none has it (and for address 0).
+uint8_t emu_GetEcuIdx(uint8_t addr);
+
+void emu_QimSetNoOfEcus(uint8_t n);  // 1..8, others ignored
+void emu_QimSetMilState(uint8_t on);
+void emu_QimSetNoOfDtcs(uint8_t n);           // more than 16 is taken as 16
+void emu_QimSetNoOfPendingDtcs(uint8_t n);    // more than 16 is taken as 16
+void emu_QimSetNoOfPermanentDtcs(uint8_t n);  // more than 16 is taken as 16
+// The k-th call (over the program's life) stores the code as ECU 0's confirmed DTC k and makes
+// k + 1 codes confirmed; from the seventeenth call on, ignored.
 void emu_QimSetConfirmedDtc(uint16_t dtc);
-uint8_t emu_QimGetNoOfConfirmedDtcs();
-uint16_t emu_QimGetConfirmedDtc(uint8_t index);
+uint8_t emu_QimGetNoOfConfirmedDtcs();          // codes given so far on the command line
+uint16_t emu_QimGetConfirmedDtc(uint8_t index); // one of them, 0 beyond those given
+void emu_QimSetNoOfPid13CylinderBanks(uint8_t banks);  // 1 or 2, others ignored
+void emu_QimSetNoOfPid1DCylinderBanks(uint8_t banks);  // 1..4, others ignored
+void emu_QimSetObdNegRespCode(uint8_t code);  // 0 or one of EMU_NEG_RESP_CODES; toggles per ECU
+void emu_QimToggleDataJitterEnabledState();
+
+// ---------------------------------------------------------------------------------------------
+// Queries for the answering.
+
+// Whether the ECU answers a service 01/02 PID: PID 00 always; any other when its service 01 map
+// marks it, or for service 02 the freeze-frame map row (frame + ECU index) mod 8.
+bool emu_VehicleSupportsPid(uint8_t service, uint8_t pid, uint8_t frame, uint8_t ecuIdx);
+// Info type 00: the map is not all zero; others: the type is marked in the map.
+bool emu_VehicleSupportsInfoType(uint8_t infoType, uint8_t ecuIdx);
+// Whether PIDs 06-09 and 55-58 report two banks at once (two bytes).
+bool emu_VehicleHasMoreThan2Banks();
+// Service 04 on one ECU (no negative response armed): MIL off, codes cleared; on CAN the
+// confirmed codes become the permanent ones first.
+void emu_VehicleClearCodes(uint8_t ecuIdx, bool can);
+
+// ---------------------------------------------------------------------------------------------
+// Answer data of one ECU, before framing. On CAN it is the whole message (service byte first),
+// which the framing cuts into ISO 15765-2 frames; on the other protocols it is the message
+// lines, each one OBD message of its own.
+
+constexpr uint8_t EMU_KLINE_LINE_BYTES = 7;  // the longest non-CAN message this vehicle sends
+constexpr uint8_t EMU_ANSWER_MAX_LINES = 12;
+// The longest CAN message: three calibration ids (service byte, info type, count, 3 x 16).
+constexpr uint8_t EMU_CAN_MAX_MESSAGE = 3 + EMU_MAX_CAL_IDS * EMU_CAL_ID_CHARS;
+constexpr uint8_t EMU_ANSWER_MAX_BYTES = EMU_ANSWER_MAX_LINES * EMU_KLINE_LINE_BYTES;
+static_assert(EMU_CAN_MAX_MESSAGE <= EMU_ANSWER_MAX_BYTES);
+static_assert(3 + 2 * EMU_MAX_IPT_COUNTERS <= EMU_CAN_MAX_MESSAGE);
+static_assert(2 + 2 * EMU_MAX_DTCS <= EMU_CAN_MAX_MESSAGE);
+static_assert(3 + EMU_ECU_NAME_BYTES <= EMU_CAN_MAX_MESSAGE);
+// Non-CAN line counts: 4 per calibration id, one per two IPT counters, 3 codes a line.
+static_assert(4 * EMU_MAX_CAL_IDS <= EMU_ANSWER_MAX_LINES);
+static_assert((EMU_MAX_IPT_COUNTERS + 1) / 2 <= EMU_ANSWER_MAX_LINES);
+static_assert((EMU_MAX_DTCS + 2) / 3 <= EMU_ANSWER_MAX_LINES);
+
+struct EmuEcuAnswer {
+  uint8_t noOfLines;
+  uint8_t lineEnd[EMU_ANSWER_MAX_LINES];  // offset in data after each line's last byte
+  uint8_t length;
+  uint8_t data[EMU_ANSWER_MAX_BYTES];
+
+  void Clear() {
+    noOfLines = 0;
+    length = 0;
+  }
+  // Starts a new line (message); bytes put before the first call belong to line 0.
+  void NewLine();
+  // Appends to the current line; a byte that does not fit is dropped (never happens with the
+  // vehicle's limits, see the static_asserts above).
+  void Put(uint8_t byte);
+  void Put16(uint16_t value) {  // high byte first
+    Put(static_cast<uint8_t>(value >> 8));
+    Put(static_cast<uint8_t>(value));
+  }
+  uint8_t LineStart(uint8_t line) const { return line == 0 ? 0 : lineEnd[line - 1]; }
+  uint8_t LineLength(uint8_t line) const { return static_cast<uint8_t>(lineEnd[line] - LineStart(line)); }
+};
+
+// Fills `out` with ECU ecuIdx's answer to one request, as one message (CAN) or as lines. The
+// caller has decided that this ECU answers. Advances the jitter counters as the answer uses them.
+void emu_InitFrameData(uint8_t service, uint8_t pid, uint8_t frame, uint8_t ecuIdx, bool can,
+                       EmuEcuAnswer* out);
+// The parts of a service 01/02 answer: "4x", PID, frame number (service 02), then the data.
+void emu_InitFrameData1(uint8_t service, uint8_t pid, uint8_t frame, uint8_t value, EmuEcuAnswer* out);
+void emu_InitFrameData2(uint8_t service, uint8_t pid, uint8_t frame, const uint8_t* data, EmuEcuAnswer* out);
+void emu_InitFrameData4(uint8_t service, uint8_t pid, uint8_t frame, const uint8_t* data, EmuEcuAnswer* out);
+// In-use performance tracking (info types 08 and 0B).
+void emu_InitFrameDataSid49InfoTypeIpt(uint8_t infoType, uint8_t ecuIdx, bool can, EmuEcuAnswer* out);
+
+// Upper-case hexadecimal digit of the low or high four bits.
+constexpr char emu_GetLowNibble(uint8_t v) {
+  const uint8_t n = v & 0x0F;
+  return static_cast<char>(n < 10 ? '0' + n : 'A' + n - 10);
+}
+constexpr char emu_GetHighNibble(uint8_t v) { return emu_GetLowNibble(static_cast<uint8_t>(v >> 4)); }

@@ -202,8 +202,8 @@ TEST_F(AtInterpreter, VersionAndVoltageAnswers) {
 }
 
 TEST_F(AtInterpreter, LinesAreRoutedByTheirFirstCharacters) {
-  EXPECT_EQ(Ask("0100"), "NO DATA\r>");
-  EXPECT_EQ(Ask("01 0C"), "NO DATA\r>");
+  EXPECT_EQ(Ask("0100"), "4100FFFFFFF7\r4100B7800001\r\r>");
+  EXPECT_EQ(Ask("01 0C"), "410C0110\r\r>");
   EXPECT_EQ(Ask("1100"), "?\r>");
   EXPECT_EQ(Ask(""), "?\r>");
   EXPECT_EQ(Ask("A"), "?\r>");

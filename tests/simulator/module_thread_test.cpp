@@ -32,8 +32,8 @@ TEST_F(ModuleThread, StartUpDialogueAsTheFirmwareConductsIt) {
   EXPECT_TRUE(WaitFor([] { return syncWithQimIsDone != 0; }));
 
   // Running: requests and commands, lines longer than the transmit ring.
-  EXPECT_EQ(FirmwareAsks("0100"), "NO DATA\r>");
   EXPECT_EQ(FirmwareAsks("ATP6"), "6 = ISO 15765-4, CAN (11/500)\r>");
+  EXPECT_EQ(FirmwareAsks("0100"), ":1802\r000007E8064100FFFFFFF700\r000007E9064100B780000100\r\r>");
   EXPECT_EQ(FirmwareAsks("ATDP"), "ISO 15765-4, CAN (11/500)\r>");
   EXPECT_EQ(FirmwareAsks(LONG_LINE), "?\r>");
   EXPECT_EQ(FirmwareAsks("ATDP"), "ISO 15765-4, CAN (11/500)\r>");  // one answer per long line
@@ -51,18 +51,21 @@ TEST_F(ModuleThread, SimulatorModeServesTheSerialClientOnceTheFirmwareUsartIsOff
   EXPECT_EQ(ClientAsks("ATZ"), "Korvan QIM1 v1.7 Sim\r>");
   EXPECT_EQ(ath1Enabled, 0);
   EXPECT_EQ(ClientAsks("AT!01"), "PaSim V2.81\r>");
-  EXPECT_EQ(ClientAsks("0100"), "NO DATA\r>");
+  EXPECT_EQ(ClientAsks("ATDP"), "NOT CONNECTED\r>");
+  // The vehicle, still on automatic, settles on ISO 14230-4 at its first request.
+  EXPECT_EQ(ClientAsks("0100"), "4100FFFFFFF7\r4100B7800001\r\r>");
   EXPECT_EQ(ClientAsks(LONG_LINE), "?\r>");
-  EXPECT_EQ(ClientAsks("ATDP"), "NOT CONNECTED\r>");  // the cut-off rest gave no answer
+  const char* const kwp = "ISO 14230-4, KWP2000 (5 Baud Init)\r>";
+  EXPECT_EQ(ClientAsks("ATDP"), kwp);  // the cut-off rest gave no answer
   SendToPort(LONG_LINE.substr(0, 22));  // a slow client: the rest follows after a pause
   ASSERT_TRUE(PortInputTaken());
   EXPECT_EQ(ClientAsks(LONG_LINE.substr(22)), "?\r>");
-  EXPECT_EQ(ClientAsks("ATDP"), "NOT CONNECTED\r>");
+  EXPECT_EQ(ClientAsks("ATDP"), kwp);
   EXPECT_EQ(ClientAsks("\nATDP"), "?\r>");            // only the carriage return ends a line
 
   // The operator's forced answers apply to the handheld's link, not to the serial client.
   sendNoData = 1;
-  EXPECT_EQ(ClientAsks("ATDP"), "NOT CONNECTED\r>");
+  EXPECT_EQ(ClientAsks("ATDP"), kwp);
   EXPECT_EQ(FirmwareReceived(), "");
 }
 
