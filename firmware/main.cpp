@@ -7,6 +7,8 @@
 #include "firmware/link/dispatcher.h"
 #include "firmware/link/qim.h"
 #include "firmware/mcu.h"
+#include "firmware/obd/monitors.h"
+#include "firmware/obd/pids.h"
 #include "firmware/timer.h"
 #include "firmware/ui/gui.h"
 #include "firmware/ui/lcd.h"
@@ -26,6 +28,8 @@ void tarnic_InitVars() {
   MEN_InitState();
   QIM_InitState();
   DRH_InitState();
+  OBD_InitState();
+  OBD_InitMonitorsState();
   qimProtocol = 0;
 }
 
