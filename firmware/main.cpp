@@ -6,7 +6,9 @@
 #include "firmware/eeprom.h"
 #include "firmware/link/dispatcher.h"
 #include "firmware/link/qim.h"
+#include "firmware/link/reassembly.h"
 #include "firmware/mcu.h"
+#include "firmware/obd/dtcs.h"
 #include "firmware/timer.h"
 #include "firmware/ui/gui.h"
 #include "firmware/ui/lcd.h"
@@ -26,6 +28,9 @@ void tarnic_InitVars() {
   MEN_InitState();
   QIM_InitState();
   DRH_InitState();
+  D2O_InitState();
+  OBD_InitEcuAddr();
+  OBD_InitDtcs();
   qimProtocol = 0;
 }
 
