@@ -6,9 +6,11 @@
 #include "firmware/eeprom.h"
 #include "firmware/link/dispatcher.h"
 #include "firmware/link/qim.h"
+#include "firmware/link/reassembly.h"
 #include "firmware/mcu.h"
 #include "firmware/obd/monitors.h"
 #include "firmware/obd/pids.h"
+#include "firmware/obd/dtcs.h"
 #include "firmware/timer.h"
 #include "firmware/ui/gui.h"
 #include "firmware/ui/lcd.h"
@@ -30,6 +32,8 @@ void tarnic_InitVars() {
   DRH_InitState();
   OBD_InitState();
   OBD_InitMonitorsState();
+  D2O_InitState();
+  OBD_InitDtcs();
   qimProtocol = 0;
 }
 

@@ -1,10 +1,45 @@
-// Request dispatcher: per-menu request and answer handlers driven by the request timer.
+// Request dispatcher: one request timer and a small request state shared by every screen that
+// talks to the vehicle or the module. Timer expiry and completed answers go to the request and
+// answer handlers of the current menu, looked up through two tables by the menu id.
 #pragma once
 
 #include <stdint.h>
 
-extern uint16_t gblCounter10ms;  // request timer in ticks; expiry calls the menu's request
+#include "firmware/ui/menu.h"
+
+extern uint16_t gblCounter10ms;  // request timer in ticks; 0 = stopped, 1 -> 0 calls the request
+
+enum : int8_t {
+  DRH_IDLE = 0,           // nothing scheduled
+  DRH_TIMER_RUNNING = 1,  // the next request goes out when the timer runs out
+  DRH_WAIT_ANSWER = 2,    // request sent, its answer is awaited
+  DRH_DISCARD_ANSWER = 3  // answer awaited, but a fresh request was asked for meanwhile
+};
+
+struct DrhState {
+  int8_t drhReqState;         // DRH_IDLE .. DRH_DISCARD_ANSWER; screens that send at once set
+                              // DRH_WAIT_ANSWER themselves before sending
+  uint8_t drhIgnoreReqState;  // 1: expiry and answers are delivered whatever the state
+};
+extern DrhState drh;
+
+typedef void (*DRH_TIMER_FCT)();
+typedef void (*DRH_RX_FCT)(uint8_t responseCode);
+
+constexpr uint8_t DRH_NUM_FCTS = 16;
+extern const DRH_TIMER_FCT DRH_TIMER_EXPIRED_EVENT_FCT[DRH_NUM_FCTS];
+extern const DRH_RX_FCT DRH_PROCESS_RX_DATA_FCT[DRH_NUM_FCTS];
+extern const uint8_t DRH_MENU_ID_TO_FCT_IDX[MEN_NUM_MENUS];
+
+constexpr uint16_t DRH_NEXT_REQ_TICKS = 30;  // 300 ms: refresh, and the repeat after a CAN error
 
 void DRH_InitState();
-void DRH_TimerExpiredEvent();
-void DRH_QimRxEvent(uint8_t responseCode);
+void DRH_NoTimerExpiredEventFct();
+void DRH_NoProcessRxDataFct(uint8_t responseCode);
+
+void DRH_SetReqTimer(uint8_t t);  // next request in t x 100 ms
+void DRH_SetTimer(uint8_t t);     // t > 0: wait t x 100 ms accepting any answer; 0: stop all
+void DRH_SetNextReqState();       // next request soon, or right after the answer in flight
+
+void DRH_TimerExpiredEvent();               // the main loop's timer ran from 1 to 0
+void DRH_QimRxEvent(uint8_t responseCode);  // a completed answer (code != 0)

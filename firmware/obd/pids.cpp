@@ -5,6 +5,7 @@
 
 #include <string.h>
 
+#include "firmware/obd/dtcs.h"
 #include "firmware/obd/monitors.h"
 
 ObdPidState obdPid;
@@ -81,7 +82,7 @@ void OBD_Init() {
   OBD_InitEcuAddr();
   OBD_InitMonitors();
   OBD_InitInfoTypes();
-  // The trouble-code store is reset here too once its module is part of the firmware.
+  OBD_InitDtcs();
   OBD_ResetSid02SupPids();
 }
 

@@ -5,6 +5,12 @@
 #include <vector>
 
 #include "firmware/link/dispatcher.h"
+#include "firmware/link/qim.h"
+#include "firmware/link/reassembly.h"
+#include "firmware/obd/dtcs.h"
+#include "firmware/obd/monitors.h"
+#include "firmware/obd/pids.h"
+#include "firmware/ui/list.h"
 #include "firmware/mcu.h"
 #include "firmware/timer.h"
 #include "firmware/ui/lcd.h"
@@ -26,6 +32,13 @@ std::vector<Block> StateBlocks() {
       {"lcdFrameBuf", lcdFrameBuf, sizeof lcdFrameBuf},
       {"guiDoDisplayUpdate", &guiDoDisplayUpdate, sizeof guiDoDisplayUpdate},
       {"gblCounter10ms", &gblCounter10ms, sizeof gblCounter10ms},
+      {"listState", &listState, sizeof listState},
+      {"qim", &qim, sizeof qim},
+      {"drh", &drh, sizeof drh},
+      {"d2o", &d2o, sizeof d2o},
+      {"obdPid", &obdPid, sizeof obdPid},
+      {"obdMon", &obdMon, sizeof obdMon},
+      {"obdDtc", &obdDtc, sizeof obdDtc},
   };
 }
 
