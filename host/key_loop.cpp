@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include "host/controller.h"
+#include "simulator/module.h"
+#include "simulator/vehicle.h"
 #include "window/window_api.h"
 
 KeyLoopState keyLoop;
@@ -67,6 +69,50 @@ void emu_ToggleNumberMemDisplay() {
   emu_GtkDrawNumberMem(keyLoop.numberMem, keyLoop.numberMemIsEnabled);
 }
 
+void emu_SetMilOn(uint8_t) { emu_QimSetMilState(1); }
+void emu_ToggleJitter(uint8_t) { emu_QimToggleDataJitterEnabledState(); }
+void emu_NextAnswerNoData(uint8_t) { sendNoData = 1; }
+// "CAN ERROR" only exists on CAN; on other protocols the key does nothing, now or later.
+void emu_NextAnswerCanError(uint8_t) {
+  if (emu_QimIsCanProtocol()) sendCanError = 1;
+}
+void emu_ShowNumberMem(uint8_t) { emu_ToggleNumberMemDisplay(); }
+
+// Operator commands: the letter, what it does with the number memory, and whether it ends a
+// number being typed. The setters ignore values outside their ranges.
+struct OperatorCommand {
+  int key;
+  void (*apply)(uint8_t numberMem);
+  bool endsNumber;
+};
+// clang-format off
+const OperatorCommand OPERATOR_COMMANDS[] = {
+    {'a', emu_QimSetNoOfPermanentDtcs,      true},
+    {'b', emu_QimSetNoOfPid13CylinderBanks, true},
+    {'c', emu_QimSetNoOfPid1DCylinderBanks, true},
+    {'d', emu_QimSetNoOfDtcs,               true},
+    {'e', emu_QimSetNoOfEcus,               true},
+    {'m', emu_SetMilOn,                     false},
+    {'n', emu_ShowNumberMem,                false},
+    {'p', emu_QimSetNoOfPendingDtcs,        true},
+    {'t', emu_QimSetRespondingProtocol,     true},
+    {'u', emu_QimSetDiagController,         true},
+    {'v', emu_ToggleJitter,                 false},
+    {'x', emu_QimSetObdNegRespCode,         true},
+    {'y', emu_NextAnswerNoData,             false},
+    {'z', emu_NextAnswerCanError,           false},
+};
+// clang-format on
+
+void emu_RunOperatorCommand(int key) {
+  for (const OperatorCommand& c : OPERATOR_COMMANDS) {
+    if (c.key != key) continue;
+    c.apply(static_cast<uint8_t>(keyLoop.numberMem));
+    if (c.endsNumber) keyLoop.lastKeyWasNumber = 0;
+    return;
+  }
+}
+
 }  // namespace
 
 void emu_ResetKeyLoop() { keyLoop = KeyLoopState{}; }
@@ -77,13 +123,11 @@ int emu_HandleKeyValue(int key) {
     return 0;
   }
   emu_ReleaseDeviceKeys();
-  int quit = 0;
+  const int quit = key == EMU_KEY_QUIT ? 1 : 0;
   if (key >= '0' && key <= '9') {
     emu_EnterDigit(key - '0');
-  } else if (key == 'n') {
-    emu_ToggleNumberMemDisplay();
-  } else if (key == EMU_KEY_QUIT) {
-    quit = 1;
+  } else {
+    emu_RunOperatorCommand(key);
   }
   if (key == 0) {
     emu_GtkWaitForKey(KEY_IDLE_WAIT_MS);
