@@ -4,7 +4,7 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential cmake ninja-build pkg-config
-  libgtk-3-dev libcairo2-dev libx11-dev libxtst-dev
+  libgtk-3-dev libcairo2-dev libx11-dev libxtst-dev libpulse-dev
   libgtest-dev libgmock-dev googletest
   xvfb xauth
 )
