@@ -11,6 +11,7 @@
 #include "firmware/obd/monitors.h"
 #include "firmware/obd/pids.h"
 #include "firmware/obd/dtcs.h"
+#include "firmware/screens/settings.h"
 #include "firmware/timer.h"
 #include "firmware/ui/gui.h"
 #include "firmware/ui/lcd.h"
@@ -33,6 +34,7 @@ void tarnic_InitVars() {
   OBD_InitState();
   OBD_InitMonitorsState();
   D2O_InitState();
+  SSM_InitState();
   OBD_InitDtcs();
   qimProtocol = 0;
 }

@@ -21,8 +21,6 @@ void RCM_ProcessRxData(uint8_t) {}
 void RDS_ReqTimerExpiredEvent() {}
 void RDS_ProcessRxData(uint8_t) {}
 void SEM_ProcessRxData(uint8_t) {}
-void SIM_ReqTimerExpiredEvent() {}
-void SIM_ProcessRxData(uint8_t) {}
 void SPS_ReqTimerExpiredEvent() {}
 void SPS_ProcessRxData(uint8_t) {}
 void VIM_ReqTimerExpiredEvent() {}

@@ -7,7 +7,6 @@
 static void SCR_Pending() { GUI_DrawPendingScreen(); }
 static void SCR_NoKey() {}
 
-void BTM_EnterMenu() { SCR_Pending(); }
 void CAL_EnterMenu() { SCR_Pending(); }
 void CAL_KeyPressEventDown() { SCR_NoKey(); }
 void CDM_EnterMenu() { SCR_Pending(); }
@@ -33,13 +32,6 @@ void FFS_EnterMenu() { SCR_Pending(); }
 void IPT08_EnterMenu() { SCR_Pending(); }
 void IPT0B_EnterMenu() { SCR_Pending(); }
 void IPTS_EnterMenu() { SCR_Pending(); }
-void LSM_EnterMenu() { SCR_Pending(); }
-void LSM_KeyPressEventDown() { SCR_NoKey(); }
-void LSM_KeyPressEventDownRepeat() { SCR_NoKey(); }
-void LSM_KeyPressEventEsc() { SCR_NoKey(); }
-void LSM_KeyPressEventOk() { SCR_NoKey(); }
-void LSM_KeyPressEventUp() { SCR_NoKey(); }
-void LSM_KeyPressEventUpRepeat() { SCR_NoKey(); }
 void MSL_EnterMenu() { SCR_Pending(); }
 void MSM_EnterMenu() { SCR_Pending(); }
 void MSM_KeyPressEventOk() { SCR_NoKey(); }
@@ -52,8 +44,6 @@ void RDS_KeyPressEventEsc() { SCR_NoKey(); }
 void SEM_EnterMenu() { SCR_Pending(); }
 void SEM_KeyPressEventOk() { SCR_NoKey(); }
 void SI9_EnterMenu() { SCR_Pending(); }
-void SIF_EnterMenu() { SCR_Pending(); }
-void SIM_EnterMenu() { SCR_Pending(); }
 void SML_EnterMenu() { SCR_Pending(); }
 void SMS_EnterMenu() { SCR_Pending(); }
 void SP1_EnterMenu() { SCR_Pending(); }
@@ -61,9 +51,6 @@ void SP2_EnterMenu() { SCR_Pending(); }
 void SPM_EnterMenu() { SCR_Pending(); }
 void SPM_KeyPressEventOk() { SCR_NoKey(); }
 void SPS_EnterMenu() { SCR_Pending(); }
-void SSM_EnterMenu() { SCR_Pending(); }
-void SSM_KeyPressEventOk() { SCR_NoKey(); }
 void TCM_EnterMenu() { SCR_Pending(); }
-void USB_EnterMenu() { SCR_Pending(); }
 void VIM_EnterMenu() { SCR_Pending(); }
 void VIN_EnterMenu() { SCR_Pending(); }

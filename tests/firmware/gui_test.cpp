@@ -16,6 +16,7 @@
 #include "firmware/ui/menu.h"
 #include "firmware/ui/texts.h"
 #include "tests/support/screen_text.h"
+#include "tests/support/spi_sink.h"
 
 namespace {
 
@@ -31,37 +32,6 @@ int DarkIn(int x, int y, int width, int height) {
     for (int i = x; i < x + width; ++i) n += Dark(i, j);
   return n;
 }
-
-// Plays the LCD controller's side of the SPI bus: takes every byte the firmware sends.
-class SpiSink {
- public:
-  SpiSink() {
-    SPSR = 0x80;  // idle: the previous byte was taken
-    thread_ = std::thread([this] {
-      while (!stop_) {
-        if ((SPSR & 0x80) == 0) {
-          (void)SPDR;
-          ++bytes_;
-          SPSR |= 0x80;
-        } else {
-          std::this_thread::yield();
-        }
-      }
-    });
-  }
-  ~SpiSink() {
-    stop_ = true;
-    thread_.join();
-  }
-  int Bytes() const { return bytes_; }
-
- private:
-  std::atomic<bool> stop_{false};
-  std::atomic<int> bytes_{0};
-  std::thread thread_;
-};
-
-constexpr int FULL_UPDATE_BYTES = 8 * 3 + 1056;
 
 class Gui : public testing::Test {
  protected:

@@ -1,0 +1,84 @@
+// Scenario support: power-on on a std::async thread, keys at the headless window.
+#include "tests/support/emulator_session.h"
+
+#include <string.h>
+
+#include <chrono>
+
+#include "firmware/eeprom.h"
+#include "firmware/timer.h"
+#include "firmware/ui/fonts.h"
+#include "firmware/ui/lcd.h"
+#include "host/controller.h"
+#include "host/power_on.h"
+#include "tests/support/screen_text.h"
+#include "tests/support/wait_for.h"
+#include "window/headless_window.h"
+#include "window/window_api.h"
+
+TitleRows RenderTitle(const char* title) {
+  TitleRows rows{};
+  LCD_ClearDisplay();
+  FNT_Init(HeaderFont.bytes);
+  LCD_DrawText(title, 1, 0);
+  for (int x = 0; x < LCD_WIDTH; ++x) rows[x] = lcdFrameBuf[x] & 0x1F;
+  LCD_ClearDisplay();
+  return rows;
+}
+
+EmulatorSession::EmulatorSession() {
+  for (uint8_t i = 0; i < EEP_SETTINGS_SIZE; ++i) eepaddr[i] = EEP_INIT_DATA[i];
+  run_ = std::async(std::launch::async, emu_PowerOnCycle);
+}
+
+EmulatorSession::~EmulatorSession() {
+  if (!ended_) Quit();
+}
+
+void EmulatorSession::Display(uint8_t* displayMem) { emu_HeadlessGetDisplay(displayMem); }
+
+bool EmulatorSession::WaitForTitle(const TitleRows& title, int timeoutMs) {
+  return WaitFor(
+      [&] {
+        uint8_t shown[LCD_FRAME_SIZE];
+        emu_HeadlessGetDisplay(shown);
+        for (int x = 0; x < LCD_WIDTH; ++x)
+          if ((shown[x] & 0x1F) != title[x]) return false;
+        return true;
+      },
+      timeoutMs);
+}
+
+// After a menu change the firmware takes every key as held until it has seen it released, so a
+// key typed at once would be lost, as on the device. Typing waits for that.
+static bool WaitForKeysReleased() {
+  return WaitFor([] { return keyDebounce.keyState.load() == 0; }, 2000);
+}
+
+void EmulatorSession::Type(int keyValue) {
+  WaitForKeysReleased();
+  emu_HeadlessTypeKey(keyValue);
+}
+
+bool EmulatorSession::TypeAndWaitForChange(int keyValue, int timeoutMs) {
+  uint8_t before[LCD_FRAME_SIZE], now[LCD_FRAME_SIZE];
+  WaitForKeysReleased();
+  uint32_t frames = emu_HeadlessGetDisplay(before);
+  emu_HeadlessTypeKey(keyValue);
+  return WaitFor(
+      [&] { return emu_HeadlessGetDisplay(now) != frames && memcmp(before, now, sizeof now) != 0; },
+      timeoutMs);
+}
+
+std::string EmulatorSession::Screen() {
+  uint8_t shown[LCD_FRAME_SIZE];
+  emu_HeadlessGetDisplay(shown);
+  return ScreenRect(shown, 0, 0, LCD_WIDTH, LCD_HEIGHT);
+}
+
+int EmulatorSession::Quit() {
+  ended_ = true;
+  emu_HeadlessTypeKey(EMU_KEY_QUIT);
+  if (run_.wait_for(std::chrono::seconds(10)) != std::future_status::ready) return -2;
+  return run_.get();
+}

@@ -1,0 +1,34 @@
+// A whole power-on in-process for scenario tests: the device runs on its own threads, the test
+// types keys at the headless window and waits for what the LCD shows.
+#pragma once
+
+#include <stdint.h>
+
+#include <array>
+#include <future>
+#include <string>
+
+using TitleRows = std::array<uint8_t, 132>;
+
+// The title bar (rows 0..4) as the firmware draws `title` in its header font. Render every
+// title a test needs before PowerOn: while the firmware runs, its frame buffer and font state
+// belong to its own thread.
+TitleRows RenderTitle(const char* title);
+
+class EmulatorSession {
+ public:
+  EmulatorSession();  // settings at their defaults, then power-on
+  ~EmulatorSession();  // quits if the test did not
+
+  bool WaitForTitle(const TitleRows& title, int timeoutMs = 10000);
+  // Types a key and waits until the LCD changed because of it.
+  bool TypeAndWaitForChange(int keyValue, int timeoutMs = 5000);
+  void Type(int keyValue);
+  std::string Screen();  // the LCD as text, for failure messages
+  void Display(uint8_t* displayMem);
+  int Quit();  // the power-on's result, or -2 when it did not end
+
+ private:
+  std::future<int> run_;
+  bool ended_ = false;
+};
