@@ -12,14 +12,9 @@ void CAL_EnterMenu() { SCR_Pending(); }
 void CAL_KeyPressEventDown() { SCR_NoKey(); }
 void CDM_EnterMenu() { SCR_Pending(); }
 void CDS_EnterMenu() { SCR_Pending(); }
-void CTM_EnterMenu() { SCR_Pending(); }
-void CTM_KeyPressEventEsc() { SCR_NoKey(); }
-void CTM_KeyPressEventOk() { SCR_NoKey(); }
 void CVN_EnterMenu() { SCR_Pending(); }
 void CVN_KeyPressEventUp() { SCR_NoKey(); }
 void DM_EnterMenu() { SCR_Pending(); }
-void DSM_EnterMenu() { SCR_Pending(); }
-void DSS_EnterMenu() { SCR_Pending(); }
 void ECU_EnterMenu() { SCR_Pending(); }
 void FFL_EnterMenu() { SCR_Pending(); }
 void FFM_EnterMenu() { SCR_Pending(); }
@@ -63,7 +58,6 @@ void SPM_KeyPressEventOk() { SCR_NoKey(); }
 void SPS_EnterMenu() { SCR_Pending(); }
 void SSM_EnterMenu() { SCR_Pending(); }
 void SSM_KeyPressEventOk() { SCR_NoKey(); }
-void TCM_EnterMenu() { SCR_Pending(); }
 void USB_EnterMenu() { SCR_Pending(); }
 void VIM_EnterMenu() { SCR_Pending(); }
 void VIN_EnterMenu() { SCR_Pending(); }
