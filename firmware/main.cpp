@@ -12,6 +12,7 @@
 #include "firmware/obd/pids.h"
 #include "firmware/obd/dtcs.h"
 #include "firmware/screens/settings.h"
+#include "firmware/screens/trouble_codes.h"
 #include "firmware/timer.h"
 #include "firmware/ui/gui.h"
 #include "firmware/ui/lcd.h"
@@ -36,6 +37,7 @@ void tarnic_InitVars() {
   D2O_InitState();
   SSM_InitState();
   OBD_InitDtcs();
+  TCM_InitState();
   qimProtocol = 0;
 }
 

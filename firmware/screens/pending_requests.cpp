@@ -6,8 +6,6 @@
 void CDM_ReqTimerExpiredEvent() {}
 void CDM_ProcessRxListData(uint8_t) {}
 void CDM_ProcessRxSingleData(uint8_t) {}
-void CTM_ReqTimerExpiredEvent() {}
-void CTM_ProcessRxData(uint8_t) {}
 void FFM_ReqTimerExpiredEvent() {}
 void FFM_ProcessRxInitData(uint8_t) {}
 void FFM_ProcessRxListData(uint8_t) {}

@@ -11,14 +11,9 @@ void CAL_EnterMenu() { SCR_Pending(); }
 void CAL_KeyPressEventDown() { SCR_NoKey(); }
 void CDM_EnterMenu() { SCR_Pending(); }
 void CDS_EnterMenu() { SCR_Pending(); }
-void CTM_EnterMenu() { SCR_Pending(); }
-void CTM_KeyPressEventEsc() { SCR_NoKey(); }
-void CTM_KeyPressEventOk() { SCR_NoKey(); }
 void CVN_EnterMenu() { SCR_Pending(); }
 void CVN_KeyPressEventUp() { SCR_NoKey(); }
 void DM_EnterMenu() { SCR_Pending(); }
-void DSM_EnterMenu() { SCR_Pending(); }
-void DSS_EnterMenu() { SCR_Pending(); }
 void ECU_EnterMenu() { SCR_Pending(); }
 void FFL_EnterMenu() { SCR_Pending(); }
 void FFM_EnterMenu() { SCR_Pending(); }
@@ -51,6 +46,5 @@ void SP2_EnterMenu() { SCR_Pending(); }
 void SPM_EnterMenu() { SCR_Pending(); }
 void SPM_KeyPressEventOk() { SCR_NoKey(); }
 void SPS_EnterMenu() { SCR_Pending(); }
-void TCM_EnterMenu() { SCR_Pending(); }
 void VIM_EnterMenu() { SCR_Pending(); }
 void VIN_EnterMenu() { SCR_Pending(); }

@@ -89,3 +89,16 @@ void GUI_DrawPendingScreen();  // a screen that is not built yet
 // Number formatting into a caller's buffer (4 and 3 bytes at least).
 uint8_t GUI_DecToStr(uint8_t value, char* buf);  // no leading zeros; returns the digit count
 void GUI_DecToHexStr(uint8_t value, char* buf);  // two digits, letters "A".."F"
+
+// Trouble codes
+// The summary's lines are every stored code, ECU by ECU and, inside an ECU, confirmed (0x03),
+// pending (0x07), permanent (0x0A); at most 255 of them are counted.
+uint8_t GUI_GetNumDtcLines();
+// The code of line `item` (0 beyond the last line); its ECU index and service if wanted.
+uint16_t GUI_GetDtcLine(uint8_t item, uint8_t* ecuIdx, uint8_t* service);
+// Code, kind and "ECU:" address at row y, placed for the current font (HeaderFont in the title
+// bar, SystemFont in a list row); nothing beyond the last line.
+void GUI_DrawDtcLine(uint8_t y, uint8_t item);
+void GUI_DrawSingleDtcMenu(LIST* list);  // the list's selected code and its description
+// The code in two hex digits, "=" and its short text, in the current font.
+void GUI_DrawNegRespCode(uint8_t code, uint8_t x, uint8_t y);

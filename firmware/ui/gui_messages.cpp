@@ -109,8 +109,7 @@ void GUI_DrawErrorCodeLine(uint8_t ecuAddr, uint8_t responseCode, uint8_t row) {
   if (responseCode == GUI_RESPONSE_CODE_NONE) {
     LCD_DrawText(GUI_GetTxt(GUI_TXT_NO_RESPONSE), lcdPosX, y);
   } else {
-    // The code's "= short text" joins here with the trouble code texts.
-    LCD_DrawHexByte(responseCode);
+    GUI_DrawNegRespCode(responseCode, lcdPosX, y);
   }
   guiDoDisplayUpdate = 1;
 }
