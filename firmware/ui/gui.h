@@ -89,3 +89,13 @@ void GUI_DrawPendingScreen();  // a screen that is not built yet
 // Number formatting into a caller's buffer (4 and 3 bytes at least).
 uint8_t GUI_DecToStr(uint8_t value, char* buf);  // no leading zeros; returns the digit count
 void GUI_DecToHexStr(uint8_t value, char* buf);  // two digits, letters "A".."F"
+
+// Data items
+// Rows of a data list: row r shows the r-th supported data item of the active service counted
+// from `firstItem` (a catalogue index). The reading marker stands in the rows whose item has
+// the PID `readPid`.
+void GUI_DrawListReadIndicator(LIST* list, uint8_t firstItem, uint8_t readPid);
+void GUI_DrawDataItemList(LIST* list, uint8_t firstItem, uint8_t readPid);
+// One data item alone: its short name, PID and ECU as title, the placeholder as large value and
+// the long name under it.
+void GUI_DrawDataItem(uint8_t item, uint8_t ecuAddr);
