@@ -13,6 +13,7 @@
 #include "firmware/obd/dtcs.h"
 #include "firmware/screens/settings.h"
 #include "firmware/screens/trouble_codes.h"
+#include "firmware/screens/live_data.h"
 #include "firmware/timer.h"
 #include "firmware/ui/gui.h"
 #include "firmware/ui/lcd.h"
@@ -38,6 +39,7 @@ void tarnic_InitVars() {
   SSM_InitState();
   OBD_InitDtcs();
   TCM_InitState();
+  PDI_InitState();
   qimProtocol = 0;
 }
 

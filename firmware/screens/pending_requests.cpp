@@ -3,14 +3,6 @@
 // replaces its entries here when it lands.
 #include "firmware/screens/screen_requests.h"
 
-void CDM_ReqTimerExpiredEvent() {}
-void CDM_ProcessRxListData(uint8_t) {}
-void CDM_ProcessRxSingleData(uint8_t) {}
-void FFM_ReqTimerExpiredEvent() {}
-void FFM_ProcessRxInitData(uint8_t) {}
-void FFM_ProcessRxListData(uint8_t) {}
-void FFM_ProcessRxSingleData(uint8_t) {}
-void FFSF_ProcessRxData(uint8_t) {}
 void IPT_ProcessRxData(uint8_t) {}
 void PIM_ReqTimerExpiredEvent() {}
 void PIM_ProcessRxData(uint8_t) {}

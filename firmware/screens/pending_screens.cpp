@@ -9,21 +9,10 @@ static void SCR_NoKey() {}
 
 void CAL_EnterMenu() { SCR_Pending(); }
 void CAL_KeyPressEventDown() { SCR_NoKey(); }
-void CDM_EnterMenu() { SCR_Pending(); }
-void CDS_EnterMenu() { SCR_Pending(); }
 void CVN_EnterMenu() { SCR_Pending(); }
 void CVN_KeyPressEventUp() { SCR_NoKey(); }
 void DM_EnterMenu() { SCR_Pending(); }
 void ECU_EnterMenu() { SCR_Pending(); }
-void FFL_EnterMenu() { SCR_Pending(); }
-void FFM_EnterMenu() { SCR_Pending(); }
-void FFM_KeyPressEventDown() { SCR_NoKey(); }
-void FFM_KeyPressEventDownRepeat() { SCR_NoKey(); }
-void FFM_KeyPressEventOk() { SCR_NoKey(); }
-void FFM_KeyPressEventUp() { SCR_NoKey(); }
-void FFM_KeyPressEventUpRepeat() { SCR_NoKey(); }
-void FFSF_EnterMenu() { SCR_Pending(); }
-void FFS_EnterMenu() { SCR_Pending(); }
 void IPT08_EnterMenu() { SCR_Pending(); }
 void IPT0B_EnterMenu() { SCR_Pending(); }
 void IPTS_EnterMenu() { SCR_Pending(); }

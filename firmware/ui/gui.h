@@ -102,3 +102,13 @@ void GUI_DrawDtcLine(uint8_t y, uint8_t item);
 void GUI_DrawSingleDtcMenu(LIST* list);  // the list's selected code and its description
 // The code in two hex digits, "=" and its short text, in the current font.
 void GUI_DrawNegRespCode(uint8_t code, uint8_t x, uint8_t y);
+
+// Data items
+// Rows of a data list: row r shows the r-th supported data item of the active service counted
+// from `firstItem` (a catalogue index). The reading marker stands in the rows whose item has
+// the PID `readPid`.
+void GUI_DrawListReadIndicator(LIST* list, uint8_t firstItem, uint8_t readPid);
+void GUI_DrawDataItemList(LIST* list, uint8_t firstItem, uint8_t readPid);
+// One data item alone: its short name, PID and ECU as title, the placeholder as large value and
+// the long name under it.
+void GUI_DrawDataItem(uint8_t item, uint8_t ecuAddr);
