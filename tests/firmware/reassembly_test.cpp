@@ -1,5 +1,6 @@
 // Frame reassembly driven by module answers as text: each answer goes through the receive
 // parser into the frame store, and the response of one ECU is read back with D2O_GetObdData.
+// Random frame sets, written straight into the store, go through reassembly and every decoder.
 #include "firmware/link/reassembly.h"
 
 #include <gtest/gtest.h>
@@ -361,33 +362,326 @@ TEST_F(ReassemblyTest, NonCanEcusAreTakenApartAndContradictoryFramesLeftOut) {
   EXPECT_EQ(Data(0x18), (Bytes{0x41, 0x0D, 0x30, 0x00, 0x00, 0x00, 0x00}));
 }
 
-TEST_F(ReassemblyTest, RandomFramesStayInsideTheBuffer) {
-  // Frames of a few ECUs with control and service bytes drawn from the interesting values; the
-  // sanitizer builds catch any access outside the buffers.
-  std::mt19937 rng(6);
-  const uint8_t heads[] = {0x00, 0x01, 0x07, 0x08, 0x10, 0x1F, 0x20, 0x21, 0x27, 0x28, 0x2F, 0x30,
-                           0x41, 0x42, 0x43, 0x44, 0x47, 0x49, 0x4A, 0x7F, 0xFF};
-  const uint8_t types[] = {0x00, 0x02, 0x04, 0x06, 0x08, 0x0A, 0x0B, 0xFF};
-  for (int round = 0; round < 20000; ++round) {
-    round % 2 ? UseCan() : UseNonCan();
+// ---------------------------------------------------------------------------------------------
+// Random frame sets through reassembly and every decoder
+
+// Frame sets as the parser leaves them in the store, drawn to be wrong in the ways a vehicle or
+// a bad line can be. Half are whole messages of three ECUs, interleaved, with faults: first
+// frames announcing 0 to 4095 bytes, consecutive frames missing, repeated or out of sequence,
+// service 09 items and trouble code lists of any count, negative answers with and without their
+// code, lines cut short. The other half are single frames of any kind: lengths 0 to 8, flow
+// control, service bytes and PIDs that contradict the ECU's first frame. Plain arrays: this
+// runs 100,000 times in Debug and sanitizer builds.
+class FrameSetMaker {
+ public:
+  explicit FrameSetMaker(uint32_t seed) : rng_(seed) {}
+
+  uint32_t Below(uint32_t n) { return static_cast<uint32_t>(rng_() % n); }
+
+  void Fill(bool can) {
     memset(qim.qimFrameBuf, 0, sizeof qim.qimFrameBuf);
-    qim.qimNoOfFrames = static_cast<uint8_t>(rng() % (QIM_MAX_FRAMES + 1));
-    for (uint8_t f = 0; f < qim.qimNoOfFrames; ++f) {
-      uint8_t* slot = &qim.qimFrameBuf[f * QIM_FRAME_SIZE];
-      for (int i = 0; i < QIM_FRAME_SIZE; ++i) slot[i] = static_cast<uint8_t>(rng());
-      slot[2] = slot[3] = static_cast<uint8_t>(0x10 + rng() % 3);  // the ECU, either header
-      uint8_t start = qim.qimDataStartIdx;
-      slot[start] = heads[rng() % sizeof heads];
-      slot[start + 1] = rng() % 2 ? types[rng() % sizeof types] : slot[start + 1];
+    Frames frames[3];
+    for (Frames& list : frames) {
+      if (Below(2) == 0) {
+        Message(can, list);
+      } else {
+        for (uint32_t n = Below(8); n > 0; --n) AnyFrame(can, list.New());
+      }
     }
+    // Interleaved in arrival order, as many as the store holds.
+    uint8_t count = 0;
+    while (count < QIM_MAX_FRAMES && !(frames[0].Done() && frames[1].Done() && frames[2].Done())) {
+      const uint8_t ecu = static_cast<uint8_t>(Below(3));
+      if (!frames[ecu].Done()) Put(count++, ecu, can, frames[ecu].Next());
+    }
+    // Now and then a count beyond the store, which the parser never leaves but nothing may trust.
+    qim.qimNoOfFrames = Below(50) == 0 ? static_cast<uint8_t>(QIM_MAX_FRAMES + Below(240)) : count;
+  }
+
+ private:
+  static constexpr uint8_t FRAME_BYTES = QIM_FRAME_SIZE - 3;
+  struct Frame {
+    uint8_t b[FRAME_BYTES];
+    uint8_t n;
+    void Add(uint8_t v) {
+      if (n < FRAME_BYTES) b[n++] = v;
+    }
+  };
+  // One ECU's frames in order; those beyond what the store could take are dropped.
+  struct Frames {
+    Frame f[QIM_MAX_FRAMES];
+    Frame spare;
+    uint8_t n = 0;
+    uint8_t next = 0;
+    Frame& New() {
+      Frame& frame = n < QIM_MAX_FRAMES ? f[n++] : spare;
+      frame.n = 0;
+      return frame;
+    }
+    bool Done() const { return next >= n; }
+    const Frame& Next() { return f[next++]; }
+  };
+
+  template <size_t N>
+  uint8_t Pick(const uint8_t (&values)[N]) {
+    return values[Below(N)];
+  }
+  uint8_t Byte() { return Below(4) == 0 ? 0 : static_cast<uint8_t>(rng_()); }
+
+  // One frame into its slot: random header bytes with the ECU's address, the frame from the data
+  // start, sometimes cut short (the parser clears what a short line did not reach).
+  void Put(uint8_t f, uint8_t ecu, bool can, const Frame& frame) {
+    uint8_t* slot = &qim.qimFrameBuf[f * QIM_FRAME_SIZE];
+    for (uint8_t i = 0; i < qim.qimDataStartIdx; ++i) slot[i] = static_cast<uint8_t>(rng_());
+    slot[can ? 3 : 2] = static_cast<uint8_t>(0x10 + ecu);
+    uint32_t n = std::min<uint32_t>(frame.n, QIM_FRAME_SIZE - qim.qimDataStartIdx);
+    if (Below(10) == 0) n = Below(n + 1);
+    memcpy(slot + qim.qimDataStartIdx, frame.b, n);
+  }
+
+  void AnyFrame(bool can, Frame& frame) {
+    static const uint8_t SERVICES[] = {0x41, 0x42, 0x43, 0x44, 0x47, 0x49, 0x4A, 0x7F, 0x00, 0xFF};
+    static const uint8_t PIDS[] = {0x00, 0x01, 0x02, 0x03, 0x06, 0x0C, 0x13, 0x14, 0x1D, 0x1F,
+                                   0x20, 0x24, 0x34, 0x41, 0x4F, 0x50, 0x51, 0x55, 0x70, 0xFF};
+    if (can) {
+      static const uint8_t KINDS[] = {0x00, 0x10, 0x20, 0x30};  // single, first, consecutive, others
+      const uint8_t kind = Pick(KINDS);
+      frame.Add(static_cast<uint8_t>(kind == 0x00   ? Below(9)
+                                     : kind == 0x30 ? 0x30 + Below(0xD0)
+                                                    : kind + Below(16)));
+    }
+    const uint8_t sid = Pick(SERVICES);
+    frame.Add(sid);
+    frame.Add(sid == 0x49   ? static_cast<uint8_t>(Below(0x0D))
+              : sid == 0x7F ? Pick(SERVICES) - 0x40
+                            : Pick(PIDS));
+    while (frame.n < FRAME_BYTES) frame.Add(Byte());
+  }
+
+  // A whole response of one ECU (service byte first), then cut into frames (CAN) or lines of
+  // one message each with a checksum (the other protocols).
+  void Message(bool can, Frames& out) {
+    static const uint8_t TYPES[] = {0x00, 0x02, 0x04, 0x06, 0x08, 0x0A, 0x0B, 0x03};
+    static const uint8_t DTC_SERVICES[] = {0x43, 0x47, 0x4A};
+    static const uint8_t REJECTED[] = {0x01, 0x02, 0x03, 0x04, 0x07, 0x09, 0x0A};
+    uint8_t m[3 + 3 * 16 + 64] = {};  // more than 16 frames carry
+    size_t length = 0;
+    size_t head = 1;     // bytes that start every non-CAN line
+    size_t perLine = 6;  // message bytes after them on each line
+    size_t skip = 0;     // message bytes after the service byte that the lines leave out
+    switch (Below(5)) {
+      case 0:
+      case 1: {  // vehicle information; lines are 49, type, line number, 4 bytes
+        const uint8_t type = Pick(TYPES);
+        const uint8_t itemLen = type == 0x04 ? 16 : type == 0x06 ? 4 : type == 0x08 || type == 0x0B ? 2 : 0;
+        uint8_t count =
+            itemLen == 2 ? static_cast<uint8_t>(16 + Below(5)) : static_cast<uint8_t>(1 + Below(3));
+        if (Below(8) == 0) count = static_cast<uint8_t>(Below(32));
+        size_t bytes = type == 0x00 ? 4 : type == 0x02 ? 17 : type == 0x0A ? 20 : itemLen * count;
+        if (type == 0x03) bytes = 0;
+        m[length++] = 0x49;
+        m[length++] = type;
+        if (type != 0x00) m[length++] = type == 0x02 || type == 0x0A ? 1 : count;
+        for (size_t i = 0; i < bytes && length < sizeof m; ++i)
+          m[length++] = static_cast<uint8_t>(0x20 + Below(0x5F));
+        head = 3;
+        perLine = 4;
+        skip = type == 0x00 ? 1 : 2;
+        break;
+      }
+      case 2: {  // trouble codes, some slots empty; three to a line
+        m[length++] = Pick(DTC_SERVICES);
+        const uint8_t n = static_cast<uint8_t>(Below(24));
+        m[length++] = n;
+        for (uint8_t i = 0; i < n; ++i) {
+          m[length++] = Below(6) == 0 ? 0 : static_cast<uint8_t>(rng_());
+          m[length++] = Byte();
+        }
+        skip = 1;
+        break;
+      }
+      case 3: {  // current data or a freeze frame, up to PID 70's ten bytes
+        const uint8_t sid = static_cast<uint8_t>(0x41 + Below(2));
+        m[length++] = sid;
+        m[length++] = Below(3) == 0 ? 0x70 : static_cast<uint8_t>(Below(0x60));
+        if (sid == 0x42) m[length++] = static_cast<uint8_t>(Below(2));
+        for (uint32_t n = 1 + Below(10); n > 0; --n) m[length++] = Byte();
+        head = sid == 0x42 ? 3 : 2;
+        perLine = sid == 0x42 ? 4 : 5;
+        skip = head - 1;
+        break;
+      }
+      default:  // clear answers and negative answers, with or without the code
+        if (Below(3) == 0) {
+          m[length++] = 0x44;
+        } else {
+          m[length++] = 0x7F;
+          m[length++] = Pick(REJECTED);
+          if (Below(2) != 0) m[length++] = static_cast<uint8_t>(0x10 + Below(0x70));
+        }
+        head = length;
+        break;
+    }
+
+    if (!can) {
+      // Lines: the head (with the line number for service 09), then their share of the data.
+      const size_t first = 1 + skip;
+      uint8_t number = 1;
+      for (size_t at = first; at < length || at == first; at += perLine, ++number) {
+        Frame& line = out.New();
+        for (size_t i = 0; i < head; ++i) line.Add(m[0] == 0x49 && i == 2 ? number : m[i]);
+        for (size_t i = at; i < at + perLine && head < length; ++i) line.Add(i < length ? m[i] : 0);
+        line.Add(static_cast<uint8_t>(rng_()));  // checksum
+        if (head == length) break;
+      }
+      return;
+    }
+    if (length <= 7 && Below(8) != 0) {
+      Frame& single = out.New();
+      single.Add(static_cast<uint8_t>(length));
+      for (size_t i = 0; i < length; ++i) single.Add(m[i]);
+      return;
+    }
+    const size_t lengths[] = {length, 0, 7, 0xFFF, length - 3, length + 9, Below(0x1000)};
+    const size_t announced = Below(4) == 0 ? lengths[Below(7)] & 0xFFF : length;
+    Frame& first = out.New();
+    first.Add(static_cast<uint8_t>(0x10 | (announced >> 8)));
+    first.Add(static_cast<uint8_t>(announced));
+    for (size_t i = 0; i < 6; ++i) first.Add(m[i]);
+    for (size_t at = 6, seq = 1; at < length; at += 7, ++seq) {
+      const uint32_t fault = Below(24);
+      if (fault == 0) continue;                                      // lost
+      for (int copies = fault == 2 ? 2 : 1; copies > 0; --copies) {  // or repeated
+        Frame& next = out.New();
+        next.Add(static_cast<uint8_t>(0x20 | (fault == 1 ? Below(16) : seq & 0x0F)));
+        for (size_t i = at; i < at + 7; ++i) next.Add(i < length ? m[i] : 0);
+      }
+    }
+  }
+
+  std::minstd_rand rng_;
+};
+
+constexpr uint8_t GUARD = 0x5A;
+
+bool Guarded(const void* bytes, size_t n) {
+  const uint8_t* p = static_cast<const uint8_t*>(bytes);
+  for (size_t i = 0; i < n; ++i)
+    if (p[i] != GUARD) return false;
+  return true;
+}
+
+// A value text: 1 to 15 printable characters, terminated inside its buffer.
+bool IsValueText(const char* txt) {
+  const size_t n = strnlen(txt, OBD_VALUE_TXT_SIZE);
+  return n > 0 && n < OBD_VALUE_TXT_SIZE &&
+         std::all_of(txt, txt + n, [](char c) { return c >= 0x20 && c < 0x7F; });
+}
+
+// Every decoder takes one ECU's response as an exact-size copy, so that a read past its length
+// shows under the sanitizers; outputs carry guard bytes behind their documented size. A decoder
+// either refuses (its "no data" path) or gives a value text that fits, a known unit, counts
+// within their tables.
+void DecodeEverything(const Bytes& resp, FrameSetMaker& rng, const std::vector<uint8_t> (&itemsOfPid)[256]) {
+  const uint8_t* data = resp.data();
+  const uint8_t len = static_cast<uint8_t>(resp.size());
+  const uint8_t pid = len >= 2 ? resp[1] : static_cast<uint8_t>(rng.Below(256));
+
+  for (uint8_t sid : {1, 2}) {
+    OBD_SetActiveSid(sid);
+    OBD_SetActiveFrameNo(len >= 3 && rng.Below(2) ? resp[2] : 0);
+    ASSERT_LE(OBD_DecodeSid01RespDataByPid(data, len, pid), 1);
+    auto decode = [&](uint8_t item) {
+      char txt[OBD_VALUE_TXT_SIZE + 8];
+      memset(txt, GUARD, sizeof txt);
+      uint8_t unit = 0xEE;
+      const uint8_t ok = sid == 1 ? OBD_DecodeSid01RespDataByIdx(data, len, item, txt, &unit)
+                                  : OBD_DecodeSid02RespDataByIdx(data, len, item, txt, &unit);
+      const bool fine = ok == 0 ? Guarded(txt, sizeof txt) && unit == 0xEE
+                                : ok == 1 && unit < OBD_NUM_UNITS && IsValueText(txt) &&
+                                      Guarded(txt + OBD_VALUE_TXT_SIZE, 8);
+      ASSERT_TRUE(fine) << "service " << int{sid} << " item " << int{item} << " gave " << int{ok} << ", unit "
+                        << int{unit} << ", text " << std::string(txt, strnlen(txt, sizeof txt));
+    };
+    for (uint8_t item : itemsOfPid[pid]) ASSERT_NO_FATAL_FAILURE(decode(item));
+    ASSERT_NO_FATAL_FAILURE(decode(static_cast<uint8_t>(rng.Below(OBD_NUM_DATA_ITEMS + 2))));
+  }
+  const uint8_t ecuIdx = OBD_GetActiveEcuIdx();
+  const uint8_t locPid = obdPid.obd_o2SensorLocPid[ecuIdx];
+  ASSERT_TRUE(locPid == 0 || locPid == 0x13 || locPid == 0x1D);
+
+  for (uint8_t service : {0x03, 0x07, 0x0A}) {
+    ASSERT_LE(OBD_DecodeDtcRespData(data, len, service), 1);
+    const uint8_t n = OBD_GetNumDtcs(ecuIdx, service);
+    ASSERT_LE(n, OBD_MAX_DTCS_PER_SLOT);
+    for (uint8_t i = 0; i < n; ++i) ASSERT_NE(OBD_GetDtc(ecuIdx, service, i), 0);
+  }
+  const uint8_t cleared = OBD_DecodeClearDtcRespData(data, len);
+  const bool refusal = len >= 3 && resp[0] == 0x7F && resp[1] == 0x04;
+  ASSERT_TRUE(cleared == 0 || cleared == 0x44 || (refusal && cleared == resp[2])) << int{cleared};
+
+  for (uint8_t type : {pid, static_cast<uint8_t>(rng.Below(0x0D))}) {
+    uint8_t out[OBD_INFO_TYPE_OUT_SIZE + 8];
+    memset(out, GUARD, sizeof out);
+    const uint8_t result = OBD_DecodeInfoTypeRespData(data, len, type, out);
+    ASSERT_TRUE(Guarded(out + OBD_INFO_TYPE_OUT_SIZE, 8));
+    if (len >= 3 && resp[0] == 0x7F && resp[1] == 0x09) {
+      ASSERT_EQ(result, resp[2] == 1 ? 0 : resp[2]) << "negative answers give their code";
+    } else if (result == 1 && (type == 0x04 || type == 0x06)) {
+      const uint8_t itemLen = type == 0x04 ? OBD_CALID_LEN : OBD_CVN_LEN;
+      ASSERT_LE(out[0], 3);
+      ASSERT_LE(3 + out[0] * itemLen, len) << "only whole items";
+    } else if (result == 1 && type == 0x02) {
+      ASSERT_EQ(out[OBD_VIN_LEN], 0);
+    } else {
+      ASSERT_LE(result, 1);
+    }
+  }
+  if (OBD_DecodeIptRespData(data, len, static_cast<uint8_t>(rng.Below(30))) == 1) {
+    ASSERT_GE(len, 35) << "sixteen counters at least";
+  }
+  ASSERT_LE(OBD_GetNumIptCounters(), OBD_MAX_IPT_COUNTERS);
+  for (uint8_t i = 0; i <= OBD_GetNumIptCounters(); ++i) {
+    char txt[OBD_VALUE_TXT_SIZE + 8];
+    memset(txt, GUARD, sizeof txt);
+    OBD_GetIptCounterStr(txt, i);
+    const bool fine = i < OBD_GetNumIptCounters() ? IsValueText(txt) : txt[0] == 0;
+    ASSERT_TRUE(fine && Guarded(txt + OBD_VALUE_TXT_SIZE, 8)) << "counter " << int{i};
+  }
+  char names[OBD_ECU_SHORT_NAME_SIZE + OBD_ECU_LONG_NAME_SIZE + 8];
+  memset(names, GUARD, sizeof names);
+  OBD_GetEcuShortName(names, ecuIdx);
+  OBD_GetEcuLongName(names + OBD_ECU_SHORT_NAME_SIZE, ecuIdx);
+  ASSERT_EQ(names[OBD_ECU_SHORT_NAME_SIZE - 1], 0);
+  ASSERT_TRUE(Guarded(names + OBD_ECU_SHORT_NAME_SIZE + OBD_ECU_LONG_NAME_SIZE, 8));
+}
+
+TEST_F(ReassemblyTest, RandomFrameSetsStayInsideTheBuffersThroughEveryDecoder) {
+  std::vector<uint8_t> itemsOfPid[256];
+  for (uint8_t i = 0; i < OBD_NUM_DATA_ITEMS; ++i) itemsOfPid[obd_dataItem[i].pid].push_back(i);
+  OBD_Init();
+  for (uint8_t ecu = 0x10; ecu <= 0x12; ++ecu) OBD_SetEcuAddr(ecu);
+
+  FrameSetMaker maker(6);
+  for (int round = 0; round < 100000; ++round) {
+    const bool can = round % 2 != 0;
+    can ? UseCan() : UseNonCan();
+    if (!can && maker.Below(4) == 0) qim.qimDataStartIdx = 4;  // ISO 14230-4 with a length byte
+    maker.Fill(can);
+    OBD_InitDtcs();
     for (uint8_t ecu = 0x10; ecu <= 0x12; ++ecu) {
       uint8_t length = 0xEE;
       const uint8_t* data = D2O_GetObdData(&length, ecu);
       ASSERT_LE(length, D2O_OBD_DATA_BUF_SIZE);
-      OBD_DecodeDtcRespData(data, length, static_cast<uint8_t>(data[0] - 0x40));
-      OBD_DecodeClearDtcRespData(data, length);
+      ASSERT_EQ(d2o.D2O_FrameReassembler, can ? D2O_ReassembleCan : D2O_ReassembleNonCan);
+      ASSERT_LE(d2o.d2o_expectedLength, D2O_OBD_DATA_BUF_SIZE);
+      ASSERT_EQ(OBD_SetActiveEcuAddr(ecu), 1);
+      DecodeEverything(Bytes(data, data + length), maker, itemsOfPid);
+      if (HasFatalFailure()) {
+        ADD_FAILURE() << "round " << round << ", ECU " << std::hex << int{ecu};
+        return;
+      }
     }
-    ASSERT_EQ(d2o.D2O_FrameReassembler, round % 2 ? D2O_ReassembleCan : D2O_ReassembleNonCan);
   }
 }
 
