@@ -11,6 +11,8 @@
 #include "firmware/obd/monitors.h"
 #include "firmware/obd/pids.h"
 #include "firmware/obd/dtcs.h"
+#include "firmware/screens/readiness.h"
+#include "firmware/screens/vehicle_info.h"
 #include "firmware/timer.h"
 #include "firmware/ui/gui.h"
 #include "firmware/ui/lcd.h"
@@ -34,6 +36,8 @@ void tarnic_InitVars() {
   OBD_InitMonitorsState();
   D2O_InitState();
   OBD_InitDtcs();
+  VIM_InitState();
+  RCM_InitState();
   qimProtocol = 0;
 }
 

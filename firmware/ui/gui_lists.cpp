@@ -55,6 +55,10 @@ static uint8_t GUI_FirstVisibleItem(const LIST* list) {
 // The text of one list item. The ECU selection (menu 21) and the trouble code summary (menu 22)
 // will draw their rows from the OBD data here; until then every list shows its text ids.
 static void GUI_DrawListItemText(uint8_t item, uint8_t y) {
+  if (menu.menMenuId == 21) {  // ECU selection: address and name of the ECU
+    GUI_DrawEcuListItem(item, y);
+    return;
+  }
   LCD_DrawText(GUI_GetTxt(GUI_GetTxtId(item)), GUI_LIST_TEXT_X, y);
 }
 
