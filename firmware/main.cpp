@@ -14,6 +14,8 @@
 #include "firmware/screens/settings.h"
 #include "firmware/screens/trouble_codes.h"
 #include "firmware/screens/live_data.h"
+#include "firmware/screens/readiness.h"
+#include "firmware/screens/vehicle_info.h"
 #include "firmware/timer.h"
 #include "firmware/ui/gui.h"
 #include "firmware/ui/lcd.h"
@@ -40,6 +42,8 @@ void tarnic_InitVars() {
   OBD_InitDtcs();
   TCM_InitState();
   PDI_InitState();
+  VIM_InitState();
+  RCM_InitState();
   qimProtocol = 0;
 }
 

@@ -3,15 +3,9 @@
 // replaces its entries here when it lands.
 #include "firmware/screens/screen_requests.h"
 
-void IPT_ProcessRxData(uint8_t) {}
 void PIM_ReqTimerExpiredEvent() {}
 void PIM_ProcessRxData(uint8_t) {}
-void RCM_ReqTimerExpiredEvent() {}
-void RCM_ProcessRxData(uint8_t) {}
 void RDS_ReqTimerExpiredEvent() {}
 void RDS_ProcessRxData(uint8_t) {}
-void SEM_ProcessRxData(uint8_t) {}
 void SPS_ReqTimerExpiredEvent() {}
 void SPS_ProcessRxData(uint8_t) {}
-void VIM_ReqTimerExpiredEvent() {}
-void VIM_ProcessRxData(uint8_t) {}

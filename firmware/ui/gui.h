@@ -112,3 +112,19 @@ void GUI_DrawDataItemList(LIST* list, uint8_t firstItem, uint8_t readPid);
 // One data item alone: its short name, PID and ECU as title, the placeholder as large value and
 // the long name under it.
 void GUI_DrawDataItem(uint8_t item, uint8_t ecuAddr);
+
+// Vehicle information and monitors
+// Data lists of the readiness and performance tracking screens: for each visible row the cursor
+// triangle at x 1, the name right-aligned before the ":" at x 67, the value after it.
+void GUI_DrawMonitorList(LIST* list);        // supported monitors and their support
+void GUI_DrawMonitorStatusList(LIST* list);  // monitor status rows by the status filter
+void GUI_DrawIptCounterList(LIST* list);     // spark-ignition names in menu 37, else compression
+// The list's selected item alone: short name as title, long name, the value centred.
+void GUI_DrawMonitor(LIST* list);
+void GUI_DrawMonitorStatus(LIST* list);  // "(DTC)" or "(CYCLE)" in the title by the filter
+void GUI_DrawIptCounter(LIST* list);     // spark-ignition names in menu 38, else compression
+void GUI_DrawEcuListItem(uint8_t ecuIdx, uint8_t y);  // a row of the ECU selection
+void GUI_DrawEcuName(uint8_t ecuIdx);                 // "Acronym:" and "Name:" rows
+void GUI_DrawOxygenSensorLocation();                  // of the active ECU
+// "Neg. response:", the code, "=" and its short text; for 0x78 also the CVN waiting message.
+void GUI_DrawInfoTypeNegRespCode(uint8_t code);

@@ -52,12 +52,17 @@ static uint8_t GUI_FirstVisibleItem(const LIST* list) {
   return static_cast<uint8_t>(list->cursor - list->cursorRow);
 }
 
-// The text of one list item. The ECU selection (menu 21) and the trouble code summary (menu 22)
-// will draw their rows from the OBD data here; until then every list shows its text ids.
+// The text of one list item: the ECU selection (menu 21) and the trouble code summary (menu 22)
+// draw their rows from the OBD data, every other list the text of the item's text id.
 static void GUI_DrawListItemText(uint8_t item, uint8_t y) {
   constexpr uint8_t GUI_MENU_DTC_SUMMARY = 22;
+  constexpr uint8_t GUI_MENU_SELECT_ECU = 21;
   if (menu.menMenuId == GUI_MENU_DTC_SUMMARY) {
     GUI_DrawDtcLine(y, item);
+    return;
+  }
+  if (menu.menMenuId == GUI_MENU_SELECT_ECU) {  // address and name of the ECU
+    GUI_DrawEcuListItem(item, y);
     return;
   }
   LCD_DrawText(GUI_GetTxt(GUI_GetTxtId(item)), GUI_LIST_TEXT_X, y);

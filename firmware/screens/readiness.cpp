@@ -1,0 +1,209 @@
+// Inspection/maintenance readiness. Entered from the diagnostics menu, the readiness menu starts
+// a reading cycle that keeps the active ECU's monitor status fresh for all the screens below it:
+// PID 0x01 (since the trouble codes were cleared) and, when the ECU has it, PID 0x41 (this
+// drive cycle) in turn. The two display flags are stored settings; the status filter is not.
+#include "firmware/screens/readiness.h"
+
+#include "firmware/beep.h"
+#include "firmware/eeprom.h"
+#include "firmware/link/dispatcher.h"
+#include "firmware/link/qim.h"
+#include "firmware/link/reassembly.h"
+#include "firmware/obd/monitors.h"
+#include "firmware/obd/pids.h"
+#include "firmware/screens/screen_requests.h"
+#include "firmware/screens/screens.h"
+#include "firmware/ui/gui.h"
+#include "firmware/ui/menu.h"
+#include "firmware/ui/texts.h"
+
+RcmState rcm;
+
+constexpr uint8_t RCM_PID_SINCE_CLEARED = 0x01;
+constexpr uint8_t RCM_PID_THIS_CYCLE = 0x41;
+
+void RCM_InitState() {
+  LIST_Init(&rcm.rcmList, 0);
+  LIST_Init(&rcm.rcmSubMenuList, 0);
+  rcm.rcmReqPid = RCM_PID_SINCE_CLEARED;
+}
+
+enum : uint8_t {
+  RCM_MENU_DIAGNOSTICS = 11,
+  RCM_MENU_READINESS = 15,
+  RCM_MENU_STATUS_LIST = 31,
+  RCM_MENU_STATUS_SINGLE = 32,
+};
+
+enum : uint8_t {
+  RCM_TXT_SUP_MONITORS = 16,
+  RCM_TXT_STATUS = 17,  // 18 "(DTC)" and 19 "(Cycle)" follow, by the status filter
+  RCM_TXT_SETTINGS = 20,
+  RCM_TXT_TITLE = 131,
+  RCM_TXT_STATUS_CYCLE_TITLE = 132,
+  RCM_TXT_SHOW_UNSUP_ON = 135,  // 136 off
+  RCM_TXT_SHOW_UNSUP_OFF = 136,
+  RCM_TXT_SHOW_ACRF_ON = 137,  // 138 off
+  RCM_TXT_SHOW_ACRF_OFF = 138,
+  RCM_TXT_FILTER = 139,  // 140, 141 follow, by the status filter
+  RCM_TXT_FILTER_LAST = 141,
+};
+
+constexpr uint8_t RCM_NUM_ITEMS = 3;
+constexpr uint8_t RCM_NUM_FILTERS = 3;
+static_assert(RCM_TXT_FILTER + RCM_NUM_FILTERS - 1 == RCM_TXT_FILTER_LAST);
+
+// Timer values in 100 ms.
+constexpr uint8_t RCM_FIRST_REQ_TIME = 1;
+constexpr uint8_t RCM_NEXT_REQ_TIME = 6;
+constexpr uint8_t RCM_RETRY_TIME = 3;
+
+static uint8_t RCM_EcuHasThisCycleStatus() {
+  return OBD_Sid01PidIsSupportedByEcu(OBD_GetActiveEcuIdx(), RCM_PID_THIS_CYCLE);
+}
+
+static void RCM_DrawTitle(uint8_t txtId) {
+  GUI_DrawTitleEcu(GUI_GetTxt(txtId), OBD_GetActiveEcuAddr());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Readiness menu and its reading cycle
+
+void RCM_EnterMenu() {
+  if (menu.menPrevMenuId == RCM_MENU_DIAGNOSTICS) {
+    OBD_SetActiveSid(0x01);
+    OBD_SetFlagShowUnsupMonitors(EEP_Read(EEP_SHOW_UNSUPPORTED_MONITORS));
+    OBD_SetFlagShowAcrfMonitor(EEP_Read(EEP_SHOW_AC_MONITOR));
+    LIST_Init(&rcm.rcmList, RCM_NUM_ITEMS);
+    rcm.rcmReqPid = RCM_PID_SINCE_CLEARED;
+    DRH_SetTimer(0);
+    DRH_SetReqTimer(RCM_FIRST_REQ_TIME);
+  }
+  // The item texts are set on every entry: the settings screen uses the same positions, and
+  // the status item names the filter chosen there.
+  const uint8_t filter = RCM_EcuHasThisCycleStatus() ? OBD_GetMonitorStatusFilter() : 0;
+  GUI_SetTxtId(RCM_TXT_SUP_MONITORS, 0);
+  GUI_SetTxtId(static_cast<uint8_t>(RCM_TXT_STATUS + filter), 1);
+  GUI_SetTxtId(RCM_TXT_SETTINGS, 2);
+  RCM_DrawTitle(RCM_TXT_TITLE);
+  SPKF_Init(&rcm.rcmList, GUI_DrawList);
+  GUI_DrawListAll(&rcm.rcmList);
+}
+
+void RCM_ReqTimerExpiredEvent() { QIM_SendObdReq(0x01, rcm.rcmReqPid, 0); }
+
+// The number of status rows can change with the values (unsupported rows may be hidden): the
+// list follows, so that no row beyond the last status is drawn.
+static void RCM_UpdateStatusCount() {
+  LIST* list = &rcm.rcmSubMenuList;
+  const uint8_t count = OBD_GetNumMonitorStatuses();
+  if (count == list->noOfItems) return;
+  list->noOfItems = count;
+  LIST_SetCursor(list, list->cursor);
+  GUI_ClearMenuArea();
+}
+
+void RCM_ProcessRxData(uint8_t responseCode) {
+  if (responseCode != QIM_RESP_OBD_DATA) {
+    DRH_SetReqTimer(RCM_RETRY_TIME);
+    return;
+  }
+  uint8_t length = 0;
+  const uint8_t* data = D2O_GetObdData(&length, OBD_GetActiveEcuAddr());
+  OBD_DecodeSid01RespDataByPid(data, length, rcm.rcmReqPid);
+  if (RCM_EcuHasThisCycleStatus()) {
+    rcm.rcmReqPid =
+        rcm.rcmReqPid == RCM_PID_SINCE_CLEARED ? RCM_PID_THIS_CYCLE : RCM_PID_SINCE_CLEARED;
+  }
+  DRH_SetReqTimer(RCM_NEXT_REQ_TIME);
+
+  if (menu.menMenuId == RCM_MENU_STATUS_LIST) {
+    RCM_UpdateStatusCount();
+    GUI_DrawMonitorStatusList(&rcm.rcmSubMenuList);
+  } else if (menu.menMenuId == RCM_MENU_STATUS_SINGLE) {
+    RCM_UpdateStatusCount();
+    GUI_DrawMonitorStatus(&rcm.rcmSubMenuList);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Supported monitors
+
+void SML_EnterMenu() {
+  LIST* list = &rcm.rcmSubMenuList;
+  if (menu.menPrevMenuId == RCM_MENU_READINESS) LIST_Init(list, OBD_GetNumMonitors());
+  RCM_DrawTitle(RCM_TXT_SUP_MONITORS);
+  SPKF_Init(list, GUI_DrawMonitorList);
+  GUI_DrawMonitorList(list);
+  if (list->noOfItems == 0) GUI_DrawMsgCentered(TXT_NO_DATA);
+}
+
+void SMS_EnterMenu() {
+  SPKF_Init(&rcm.rcmSubMenuList, GUI_DrawMonitor);
+  GUI_DrawMonitor(&rcm.rcmSubMenuList);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Monitor status
+
+void MSL_EnterMenu() {
+  LIST* list = &rcm.rcmSubMenuList;
+  if (menu.menPrevMenuId == RCM_MENU_READINESS) LIST_Init(list, OBD_GetNumMonitorStatuses());
+  const uint8_t filter = OBD_GetMonitorStatusFilter();
+  RCM_DrawTitle(filter == 2 ? static_cast<uint8_t>(RCM_TXT_STATUS_CYCLE_TITLE)
+                            : static_cast<uint8_t>(RCM_TXT_STATUS + filter));
+  SPKF_Init(list, GUI_DrawMonitorStatusList);
+  GUI_DrawMonitorStatusList(list);
+}
+
+void MSS_EnterMenu() {
+  SPKF_Init(&rcm.rcmSubMenuList, GUI_DrawMonitorStatus);
+  GUI_DrawMonitorStatus(&rcm.rcmSubMenuList);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Monitor settings: the status filter (only for ECUs that report this drive cycle) and the two
+// stored flags as check boxes.
+
+static uint8_t MSM_SetItems() {
+  uint8_t n = 0;
+  if (RCM_EcuHasThisCycleStatus()) {
+    GUI_SetTxtId(static_cast<uint8_t>(RCM_TXT_FILTER + OBD_GetMonitorStatusFilter()), n++);
+  }
+  GUI_SetTxtId(
+      EEP_Read(EEP_SHOW_UNSUPPORTED_MONITORS) ? RCM_TXT_SHOW_UNSUP_ON : RCM_TXT_SHOW_UNSUP_OFF,
+      n++);
+  GUI_SetTxtId(EEP_Read(EEP_SHOW_AC_MONITOR) ? RCM_TXT_SHOW_ACRF_ON : RCM_TXT_SHOW_ACRF_OFF, n++);
+  return n;
+}
+
+void MSM_EnterMenu() {
+  LIST_Init(&rcm.rcmSubMenuList, MSM_SetItems());
+  RCM_DrawTitle(RCM_TXT_SETTINGS);
+  SPKF_Init(&rcm.rcmSubMenuList, GUI_DrawList);
+  GUI_DrawListAll(&rcm.rcmSubMenuList);
+}
+
+// The setting is written at once, and the monitor tables use it from now on.
+static void MSM_ToggleSetting(uint8_t eepAddr, void (*apply)(uint8_t flag)) {
+  const uint8_t flag = EEP_Read(eepAddr) ? 0 : 1;
+  EEP_Write(eepAddr, flag);
+  apply(flag);
+}
+
+void MSM_KeyPressEventOk() {
+  BEEP_PlaySound(SND_CLICK);
+  const uint8_t txtId = GUI_GetTxtId(rcm.rcmSubMenuList.cursor);
+  if (txtId >= RCM_TXT_FILTER && txtId <= RCM_TXT_FILTER_LAST) {
+    OBD_SetMonitorStatusFilter(
+        static_cast<uint8_t>((OBD_GetMonitorStatusFilter() + 1) % RCM_NUM_FILTERS));
+  } else if (txtId == RCM_TXT_SHOW_UNSUP_ON || txtId == RCM_TXT_SHOW_UNSUP_OFF) {
+    MSM_ToggleSetting(EEP_SHOW_UNSUPPORTED_MONITORS, OBD_SetFlagShowUnsupMonitors);
+  } else if (txtId == RCM_TXT_SHOW_ACRF_ON || txtId == RCM_TXT_SHOW_ACRF_OFF) {
+    MSM_ToggleSetting(EEP_SHOW_AC_MONITOR, OBD_SetFlagShowAcrfMonitor);
+  } else {
+    return;
+  }
+  MSM_SetItems();  // the item changed takes its other form; the others stay as they are
+  GUI_DrawListAll(&rcm.rcmSubMenuList);
+}
