@@ -113,6 +113,10 @@ void MCU_WaitSpiDone();  // waits until the LCD controller has taken the byte (S
 // without one of these, so this stands for the firmware's 1 ms wait without idle wake-ups.
 void MCU_IdleWait();
 
+// The USART's data-register-empty interrupt was just enabled (bytes wait to be sent): on the
+// controller this starts the transfer at once; here it wakes the module side.
+void MCU_UsartTxStarted();
+
 // ---------------------------------------------------------------------------------------------
 // Firmware variables the host touches.
 struct SND_ENTRY {

@@ -43,6 +43,7 @@ void USART_WriteStr(const char* text) {
 void USART_StartTx() {
   USART_WriteChar(13);
   UCSR0B |= 0x20;  // data register empty interrupt on: the host starts taking bytes
+  MCU_UsartTxStarted();
 }
 
 uint8_t USART_ReadChar() {

@@ -59,6 +59,9 @@ void emu_PlayTone(int frequencyHz, int durationMs);
 // Wakes the firmware's main loop from its idle wait (a byte arrived, the 10 ms flag was set).
 void emu_WakeFirmware();
 void emu_InitFirmwareWake();
+// Waits until the firmware has bytes to send (it enabled its transmit interrupt), at most
+// timeoutMs: the module side's poll of UCSR0B without idle wake-ups. A cancellation point.
+void emu_WaitForFirmwareTx(int timeoutMs);
 
 // Byte channel to the firmware's USART (each call takes qimMutex).
 void emu_GiveByteToFirmware(uint8_t byte);

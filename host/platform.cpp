@@ -49,27 +49,34 @@ void MCU_WaitSpiDone() {
 // user-space lock: it waits in poll() on an event counter that the host's threads bump.
 // Made once per run, before the first firmware thread starts.
 static int firmwareEventFd = -1;
+static int usartTxEventFd = -1;  // the firmware has bytes to send
 
 void emu_InitFirmwareWake() {
   if (firmwareEventFd < 0) firmwareEventFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (usartTxEventFd < 0) usartTxEventFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
 }
 
-static int emu_FirmwareEventFd() { return firmwareEventFd; }
-
-void emu_WakeFirmware() {
+static void emu_SignalEvent(int fd) {
   uint64_t one = 1;
-  if (emu_FirmwareEventFd() >= 0) (void)!write(emu_FirmwareEventFd(), &one, sizeof one);
+  if (fd >= 0) (void)!write(fd, &one, sizeof one);
 }
 
-void MCU_IdleWait() {
-  int fd = emu_FirmwareEventFd();
+// Waits until the event was signalled (and consumes it) or the time is up.
+static void emu_WaitForEvent(int fd, int timeoutMs) {
   if (fd < 0) {
     usleep(1000);
     return;
   }
   struct pollfd p = {fd, POLLIN, 0};
-  if (poll(&p, 1, 10) > 0) {
+  if (poll(&p, 1, timeoutMs) > 0) {
     uint64_t count;
     (void)!read(fd, &count, sizeof count);
   }
 }
+
+void MCU_UsartTxStarted() { emu_SignalEvent(usartTxEventFd); }
+void emu_WaitForFirmwareTx(int timeoutMs) { emu_WaitForEvent(usartTxEventFd, timeoutMs); }
+
+
+void emu_WakeFirmware() { emu_SignalEvent(firmwareEventFd); }
+void MCU_IdleWait() { emu_WaitForEvent(firmwareEventFd, 10); }

@@ -41,6 +41,9 @@ constexpr useconds_t RESET_POLL_US = 100000;
 constexpr useconds_t FIRST_HANDSHAKE_POLL_US = 500000;
 constexpr useconds_t BAUD_SWITCH_POLL_US = 150000;
 constexpr useconds_t USART_POLL_US = 1000;
+// The firmware's USART is watched by waiting for its "bytes to send" signal rather than polled
+// every millisecond; a switched-off USART (simulator mode) is still noticed within this time.
+constexpr int USART_WAIT_MS = 10;
 constexpr useconds_t STOP_FIRMWARE_WAIT_US = 999999;
 
 // The command line being received. Bytes beyond EMU_QIM_LINE_MAX are dropped.
@@ -112,7 +115,7 @@ void emu_QimStartUpDialogue(QimLine& line) {
   line.Clear();
   while (syncWithQimIsDone.load() == 0) {
     if (!emu_FirmwareHasBytesToSend()) {
-      usleep(USART_POLL_US);
+      emu_WaitForFirmwareTx(USART_WAIT_MS);
       continue;
     }
     uint8_t c;
@@ -163,7 +166,7 @@ void emu_QimRun(QimLine& line) {
   const int mode = emu_GetPadixMode();
   line.Clear();
   for (;;) {
-    usleep(USART_POLL_US);
+    emu_WaitForFirmwareTx(USART_WAIT_MS);
     const uint8_t control = UCSR0B;
     if (control == 0 && mode == EMU_MODE_SIMULATOR) return;
     if ((control & UCSR0B_UDRIE) == 0) continue;
