@@ -11,6 +11,7 @@
 #include "firmware/obd/monitors.h"
 #include "firmware/obd/pids.h"
 #include "firmware/obd/dtcs.h"
+#include "firmware/screens/connect.h"
 #include "firmware/timer.h"
 #include "firmware/ui/gui.h"
 #include "firmware/ui/lcd.h"
@@ -34,6 +35,9 @@ void tarnic_InitVars() {
   OBD_InitMonitorsState();
   D2O_InitState();
   OBD_InitDtcs();
+  SPS_InitState();
+  RDS_InitState();
+  DM_InitState();
   qimProtocol = 0;
 }
 

@@ -14,16 +14,10 @@ void FFM_ProcessRxListData(uint8_t) {}
 void FFM_ProcessRxSingleData(uint8_t) {}
 void FFSF_ProcessRxData(uint8_t) {}
 void IPT_ProcessRxData(uint8_t) {}
-void PIM_ReqTimerExpiredEvent() {}
-void PIM_ProcessRxData(uint8_t) {}
 void RCM_ReqTimerExpiredEvent() {}
 void RCM_ProcessRxData(uint8_t) {}
-void RDS_ReqTimerExpiredEvent() {}
-void RDS_ProcessRxData(uint8_t) {}
 void SEM_ProcessRxData(uint8_t) {}
 void SIM_ReqTimerExpiredEvent() {}
 void SIM_ProcessRxData(uint8_t) {}
-void SPS_ReqTimerExpiredEvent() {}
-void SPS_ProcessRxData(uint8_t) {}
 void VIM_ReqTimerExpiredEvent() {}
 void VIM_ProcessRxData(uint8_t) {}

@@ -61,6 +61,10 @@ void GUI_DrawSandglass();
 void GUI_ClearSandglass();
 void GUI_ClearMenuArea();
 
+// The summary column right of the diagnostics and trouble code menu lists (x 101 on): the
+// malfunction indicator lamp, the trouble codes of all ECUs, and the active ECU.
+void GUI_DrawDiagnosticsInfo();
+
 // Freeze frame selection. The trouble code's text comes from the caller; code 0 shows "No data"
 // and removes the menu change indicator.
 void GUI_DrawFrameSelection(uint8_t frame);
