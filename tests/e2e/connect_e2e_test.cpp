@@ -127,11 +127,14 @@ class ConnectE2e : public ::testing::Test {
   }
   std::string Shown() const { return ScreenRect(shown_, 0, 0, LCD_WIDTH, LCD_HEIGHT); }
 
-  // From power-on through "Start Diagnostics" to OK on the first protocol of the list.
-  void StartScanOnFirstListEntry() {
+  // From power-on through "Start Diagnostics" to OK on the first protocol of the list, which
+  // is the one stored as used last.
+  void StartScanOnFirstListEntry(uint8_t lastProtocol = 0) {
     PowerOn();
     // Until the module is set up the display may still show the end of an earlier power-on.
     ASSERT_TRUE(WaitFor([] { return syncWithQimIsDone.load() != 0; }, 10000));
+    // The first power-on of a run writes the default settings, and it is over by now.
+    eepaddr[EEP_LAST_PROTOCOL] = lastProtocol;
     ASSERT_TRUE(WaitForTitle(mainMenu_)) << Shown();
     Press(EMU_KEY_RETURN);
     ASSERT_TRUE(WaitForTitle(selectProtocol_)) << Shown();
@@ -185,9 +188,8 @@ TEST_F(ConnectE2e, EveryFixedProtocolConnectsToAVehicleOnThatProtocol) {
     SCOPED_TRACE(testing::Message() << "protocol " << int(p));
     SetUp();
     emu_QimSetRespondingProtocol(p);
-    eepaddr[EEP_LAST_PROTOCOL] = p;  // the list starts with it
     const Screen diagnostics = TitleProtocol("DIAGNOSTICS MENU", p);
-    StartScanOnFirstListEntry();
+    StartScanOnFirstListEntry(p);
     const bool connected = WaitForTitle(diagnostics, 15000);
     ASSERT_TRUE(Quit());
     ASSERT_TRUE(connected) << Shown();
@@ -197,8 +199,7 @@ TEST_F(ConnectE2e, EveryFixedProtocolConnectsToAVehicleOnThatProtocol) {
 
 TEST_F(ConnectE2e, VehicleOnAnotherProtocolGivesNoProtocolFound) {
   emu_QimSetRespondingProtocol(6);
-  eepaddr[EEP_LAST_PROTOCOL] = 7;  // CAN 29 bit, 500 kbps: three tries, 1 s apart
-  StartScanOnFirstListEntry();
+  StartScanOnFirstListEntry(7);  // CAN 29 bit, 500 kbps: three tries, 1 s apart
   ASSERT_TRUE(WaitForErrorBox(15000)) << Shown();
   uint8_t errorBox[LCD_FRAME_SIZE];
   memcpy(errorBox, shown_, sizeof errorBox);
@@ -211,9 +212,8 @@ TEST_F(ConnectE2e, VehicleOnAnotherProtocolGivesNoProtocolFound) {
 
 TEST_F(ConnectE2e, VehicleFallingSilentAfterConnectingGivesNoDataReceived) {
   emu_QimSetRespondingProtocol(6);
-  eepaddr[EEP_LAST_PROTOCOL] = 6;
   const Screen reading = TitleProtocol("READING DATA", 6);
-  StartScanOnFirstListEntry();
+  StartScanOnFirstListEntry(6);
   ASSERT_TRUE(WaitForTitle(reading)) << Shown();
   // The reading's first request is the filter "ATSF00", answered "OK", which is never
   // replaced; the next answer, to 0100, becomes "NO DATA".
@@ -230,13 +230,12 @@ TEST_F(ConnectE2e, VehicleFallingSilentAfterConnectingGivesNoDataReceived) {
 
 TEST_F(ConnectE2e, KwpFastInitVehicleShowsItsKeyBytes) {
   emu_QimSetRespondingProtocol(5);
-  eepaddr[EEP_LAST_PROTOCOL] = 5;
   const Screen diagnostics = TitleProtocol("DIAGNOSTICS MENU", 5);
   const Screen protocolInfo = Render([] { GUI_DrawTitleEcu("Protocol Information", 0x10); });
   const Screen supPids = Render([] { GUI_DrawTitleEcu("SUPPORTED PIDS 01", 0x10); });
   // The rows that follow the module's description of the protocol.
   const Screen indicator = Render([] { GUI_DrawMenuChangeIndicator(); });
-  StartScanOnFirstListEntry();
+  StartScanOnFirstListEntry(5);
   ASSERT_TRUE(WaitForTitle(diagnostics, 15000)) << Shown();
   for (int row = 1; row <= 4; ++row) {  // down to "Protocol Information"
     Press(EMU_KEY_DOWN);
