@@ -204,24 +204,6 @@ TEST_F(Connect, SelectionListPutsTheLastProtocolFirstAndSavesOnlyAChange) {
   EXPECT_EQ(sps.spmListProtocol[1], 6);
 }
 
-TEST_F(Connect, EveryScanTableIsMadeOfWholeSteps) {
-  for (uint8_t p = 0; p < SPM_NUM_PROTOCOLS; ++p) {
-    const uint8_t* tab = SPS_SCAN_TABLES[p];
-    uint8_t i = 0;
-    while (i < SPS_SCAN_TABLE_MAX_IDX[p]) {
-      if (tab[i] == SPS_MARKER_KW1 || tab[i] == SPS_MARKER_KW2) ++i;  // a pair must follow
-      ASSERT_LT(i + 1, SPS_SCAN_TABLE_MAX_IDX[p]) << "protocol " << int(p);
-      ASSERT_GE(tab[i], 1);
-      ASSERT_LE(tab[i], SPS_SCAN_CODE_SLOW_INIT);
-      // A single protocol scans only for itself (the slow init code stands for ATP3).
-      if (p != 0) {
-        EXPECT_EQ(tab[i], p);
-      }
-      i += 2;
-    }
-  }
-}
-
 // --- Protocol scan -----------------------------------------------------------------------------
 
 TEST_F(Connect, AutomaticScanFindsACan11Vehicle) {
