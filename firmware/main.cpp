@@ -16,6 +16,7 @@
 #include "firmware/screens/live_data.h"
 #include "firmware/screens/readiness.h"
 #include "firmware/screens/vehicle_info.h"
+#include "firmware/screens/connect.h"
 #include "firmware/timer.h"
 #include "firmware/ui/gui.h"
 #include "firmware/ui/lcd.h"
@@ -44,6 +45,9 @@ void tarnic_InitVars() {
   PDI_InitState();
   VIM_InitState();
   RCM_InitState();
+  SPS_InitState();
+  RDS_InitState();
+  DM_InitState();
   qimProtocol = 0;
 }
 

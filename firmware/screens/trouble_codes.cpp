@@ -59,8 +59,7 @@ void TCM_EnterMenu() {
   }
   SPKF_Init(&tcm.tcmList, GUI_DrawList);
   GUI_DrawListAll(&tcm.tcmList);
-  // ATTACH POINT: the diagnostics column right of the list (MIL, number of codes, active ECU).
-  // Call GUI_DrawDiagnosticsInfo() here once firmware/ui/gui_diagnostics.cpp is in.
+  GUI_DrawDiagnosticsInfo();  // MIL, number of codes and the active ECU, right of the list
 }
 
 // ---------------------------------------------------------------------------------------------

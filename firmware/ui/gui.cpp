@@ -25,8 +25,6 @@ constexpr uint8_t GUI_FRAME_DTC_X = 69;
 // Text ids of labels drawn here.
 constexpr uint8_t GUI_TXT_ECU_LABEL = 50;  // "ECU:"
 constexpr uint8_t GUI_TXT_DTC_LABEL = 51;  // "DTC:"
-// List items with text ids 0..27 open menus (MEN_GetMenuIdByTxtId).
-constexpr uint8_t GUI_NUM_MENU_TXT_IDS = 28;
 
 // Key buttons: a filled box with cut corners, the text inverse 1 pixel in and 2 pixels down.
 constexpr uint8_t GUI_BUTTON_WIDTH = 31;
@@ -123,20 +121,6 @@ void GUI_DrawStartScreen(uint8_t major, uint8_t minor, uint8_t patch) {
                           static_cast<char>('0' + patch % 10), 0};
   LCD_DrawTextField(version, GUI_START_FIELD_X, 40, GUI_START_FIELD_WIDTH, LCD_FIELD_CENTRE);
   LCD_UpdateDisplay();
-}
-
-// A menu whose screen is not built yet shows the name of the list item that opens it, when
-// there is one, over "No data".
-void GUI_DrawPendingScreen() {
-  const char* title = "";
-  for (uint8_t id = 0; id < GUI_NUM_MENU_TXT_IDS; ++id) {
-    if (MEN_GetMenuIdByTxtId(id) == menu.menMenuId) {
-      title = GUI_GetTxt(id);
-      break;
-    }
-  }
-  GUI_DrawTitle(title);
-  GUI_DrawMsgCentered(TXT_NO_DATA);
 }
 
 uint8_t GUI_DecToStr(uint8_t value, char* buf) {

@@ -61,6 +61,10 @@ void GUI_DrawSandglass();
 void GUI_ClearSandglass();
 void GUI_ClearMenuArea();
 
+// The summary column right of the diagnostics and trouble code menu lists (x 101 on): the
+// malfunction indicator lamp, the trouble codes of all ECUs, and the active ECU.
+void GUI_DrawDiagnosticsInfo();
+
 // Freeze frame selection. The trouble code's text comes from the caller; code 0 shows "No data"
 // and removes the menu change indicator.
 void GUI_DrawFrameSelection(uint8_t frame);
@@ -84,7 +88,6 @@ void GUI_DrawSysInfo();
 void GUI_DrawSysInfoLine(const char* text, uint8_t line);
 
 void GUI_DrawStartScreen(uint8_t major, uint8_t minor, uint8_t patch);
-void GUI_DrawPendingScreen();  // a screen that is not built yet
 
 // Number formatting into a caller's buffer (4 and 3 bytes at least).
 uint8_t GUI_DecToStr(uint8_t value, char* buf);  // no leading zeros; returns the digit count

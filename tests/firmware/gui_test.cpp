@@ -161,18 +161,6 @@ TEST_F(Gui, TitlesClearTheDisplayAndCarryProtocolOrEcuAtTheRight) {
   ExpectText(lcdFrameBuf, 122, 0, HDR, "10");
 }
 
-TEST_F(Gui, ScreensNotBuiltYetShowTheirItemNameOverNoData) {
-  menu.menMenuId = 12;  // opened by "Current Data"
-  GUI_DrawPendingScreen();
-  ExpectText(lcdFrameBuf, 1, 0, HDR, "Current Data");
-  ExpectText(lcdFrameBuf, 50, 16, SYS, "No data");
-
-  menu.menMenuId = 13;  // no list item opens it
-  GUI_DrawPendingScreen();
-  EXPECT_EQ(DarkIn(0, 0, LCD_WIDTH, 6), 0);
-  ExpectText(lcdFrameBuf, 50, 16, SYS, "No data");
-}
-
 // --- Menu lists ----------------------------------------------------------------------------
 
 class GuiList : public Gui {
