@@ -18,10 +18,10 @@ void emu_SquareWave(int16_t* samples, int count, int frequencyHz, long first) {
 
 void emu_PlayTone(int frequencyHz, int durationMs) {
   if (frequencyHz <= 0 || durationMs <= 0) return;
-  const pa_sample_spec spec = {PA_SAMPLE_S16LE, EMU_SOUND_RATE, 1};
+  const pa_sample_spec format = {PA_SAMPLE_S16LE, EMU_SOUND_RATE, 1};
   int error = 0;
   pa_simple* stream = pa_simple_new(nullptr, "Padix", PA_STREAM_PLAYBACK, nullptr, "beeper",
-                                    &spec, nullptr, nullptr, &error);
+                                    &format, nullptr, nullptr, &error);
   if (stream == nullptr) return;
 
   int16_t block[EMU_SOUND_RATE / 100];  // 10 ms, the beeper's own time step
