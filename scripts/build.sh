@@ -7,3 +7,6 @@ dir=${1:-build}
 shift || true
 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
 cmake --build "$dir"
+# padix looks for the device picture in its working directory: put it where the README starts
+# it from too.
+if [ -f "$dir/TarnicBackgroundPic.png" ]; then cp -f "$dir/TarnicBackgroundPic.png" .; fi
