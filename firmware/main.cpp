@@ -21,11 +21,11 @@
 #include "firmware/ui/gui.h"
 #include "firmware/ui/lcd.h"
 #include "firmware/ui/menu.h"
+#include "firmware/ui/texts.h"
 #include "firmware/usart.h"
 
 std::atomic<uint8_t> qimProtocol{0};
 
-constexpr uint8_t TXT_NO_RESPONSE_FROM_QIM = 35;
 
 // Every module's mutable state back to its power-on value.
 void tarnic_InitVars() {

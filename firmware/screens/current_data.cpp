@@ -15,8 +15,6 @@
 
 constexpr uint8_t CDM_SID = 0x01;
 constexpr uint8_t CDM_MENU_DIAGNOSTICS = 11;
-constexpr uint8_t CDM_TXT_TITLE = 6;              // "Current Data"
-constexpr uint8_t CDM_TXT_NO_SUPPORTED_PIDS = 116;
 constexpr uint8_t CDM_NEXT_REQ = 1;               // x 100 ms
 
 void CDM_EnterMenu() {
@@ -36,9 +34,9 @@ void CDM_EnterMenu() {
     drh.drhReqState = DRH_IDLE;
   }
   SPKF_Init(&pdi.cdmList, PDI_DrawList);
-  GUI_DrawTitleEcu(GUI_GetTxt(CDM_TXT_TITLE), ecuAddr);
+  GUI_DrawTitleEcu(GUI_GetTxt(TXT_CURRENT_DATA), ecuAddr);
   if (pdi.cdmList.noOfItems == 0) {
-    GUI_DrawMsgCentered(CDM_TXT_NO_SUPPORTED_PIDS);
+    GUI_DrawMsgCentered(TXT_NO_SUPPORTED_PIDS);
   } else {
     PDI_DrawListAll(&pdi.cdmList);
   }

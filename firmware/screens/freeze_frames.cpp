@@ -25,13 +25,6 @@ constexpr uint8_t FFM_NO_PID = 0x00;          // no data item has it: no reading
 constexpr uint8_t FFM_MENU_SELECT_FRAME = 26;
 constexpr uint8_t FFM_MENU_LIST = 27;
 
-constexpr uint8_t FFM_TXT_TITLE = 15;  // "Freeze Frames"
-constexpr uint8_t FFM_TXT_SERVICE_NOT_SUPPORTED = 39;
-constexpr uint8_t FFM_TXT_INVALID_DATA = 41;
-constexpr uint8_t FFM_TXT_NO_FREEZE_FRAMES = 42;
-constexpr uint8_t FFM_TXT_FRAME = 53;  // "FRAME:"
-constexpr uint8_t FFM_TXT_NO_SUPPORTED_PIDS = 116;
-constexpr uint8_t FFM_TXT_SELECT_FRAME = 130;
 
 constexpr uint8_t FFM_NEXT_REQ = 1;   // x 100 ms
 constexpr uint8_t FFM_RETRY_REQ = 3;  // a list PID that gave no data is asked again later
@@ -59,7 +52,7 @@ static void FFM_ProcessSupportedPids(uint8_t responseCode) {
     counts = OBD_DecodeSid01RespDataByPid(data, length, pid);
   }
   if (!counts && pid == 0x00) {
-    GUI_DrawMsgCentered(FFM_TXT_SERVICE_NOT_SUPPORTED);
+    GUI_DrawMsgCentered(TXT_SERVICE_NOT_SUPPORTED);
     return;
   }
   if (counts && pid <= FFM_LAST_SCAN_PID &&
@@ -76,7 +69,7 @@ static void FFM_ProcessSupportedPids(uint8_t responseCode) {
 
 static void FFM_ReadDtcPid() {
   if (!OBD_PidIsSupported(FFM_PID_DTC)) {
-    GUI_DrawMsgCentered(FFM_TXT_SERVICE_NOT_SUPPORTED);
+    GUI_DrawMsgCentered(TXT_SERVICE_NOT_SUPPORTED);
     return;
   }
   pdi.pdiCurrentPid = FFM_PID_DTC;
@@ -89,7 +82,7 @@ void FFM_EnterMenu() {
   OBD_SetActiveFrameNo(0);
   pdi.ffmDtc = 0;
   pdi.pdiMaxLineNo = 0;
-  GUI_DrawTitleEcu(GUI_GetTxt(FFM_TXT_TITLE), OBD_GetActiveEcuAddr());
+  GUI_DrawTitleEcu(GUI_GetTxt(TXT_FREEZE_FRAMES), OBD_GetActiveEcuAddr());
   FFM_StartScan(FFM_ReadDtcPid);
 }
 
@@ -109,12 +102,12 @@ void FFM_ProcessRxInitData(uint8_t responseCode) {
   uint8_t length;
   const uint8_t* data = PDI_GetActiveEcuData(&length);
   if (!OBD_DecodeSid01RespDataByPid(data, length, FFM_PID_DTC)) {
-    GUI_DrawMsgCentered(FFM_TXT_INVALID_DATA);
+    GUI_DrawMsgCentered(TXT_INVALID_DATA);
     return;
   }
   const uint16_t dtc = OBD_GetFreezeFrameDtc();
   if (dtc == 0) {
-    GUI_DrawMsgCentered(FFM_TXT_NO_FREEZE_FRAMES);
+    GUI_DrawMsgCentered(TXT_NO_FREEZE_FRAMES);
     return;
   }
   pdi.ffmDtc = dtc;
@@ -132,7 +125,7 @@ static void FFSF_DrawDtc() {
 
 void FFSF_EnterMenu() {
   pdi.pdiCurrentPid = FFM_PID_DTC;
-  GUI_DrawTitleEcu(GUI_GetTxt(FFM_TXT_SELECT_FRAME), OBD_GetActiveEcuAddr());
+  GUI_DrawTitleEcu(GUI_GetTxt(TXT_SELECT_FRAME), OBD_GetActiveEcuAddr());
   GUI_DrawFrameSelection(pdi.ffmFrameNo);
   FFSF_DrawDtc();
 }
@@ -181,7 +174,7 @@ static void FFM_InitList() {
   LIST_Init(&pdi.ffmList, OBD_GetNumDataItems());
   pdi.pdiMaxLineNo = LIST_GetNumVisibleListItems(&pdi.ffmList);
   if (pdi.ffmList.noOfItems == 0) {
-    GUI_DrawMsgCentered(FFM_TXT_NO_SUPPORTED_PIDS);
+    GUI_DrawMsgCentered(TXT_NO_SUPPORTED_PIDS);
     return;
   }
   // The second row covers the sandglass; a single row leaves it to be cleared.
@@ -194,7 +187,7 @@ void FFL_EnterMenu() {
   OBD_DtcToTxt(dtcText, pdi.ffmDtc);
   OBD_SetActiveSid(FFM_SID);
   OBD_SetActiveFrameNo(pdi.ffmFrameNo);
-  GUI_DrawTitleFrameDtcEcu(GUI_GetTxt(FFM_TXT_FRAME), pdi.ffmFrameNo, dtcText,
+  GUI_DrawTitleFrameDtcEcu(GUI_GetTxt(TXT_FRAME_LABEL), pdi.ffmFrameNo, dtcText,
                            OBD_GetActiveEcuAddr());
   SPKF_Init(&pdi.ffmList, PDI_DrawList);
   if (menu.menPrevMenuId == FFM_MENU_SELECT_FRAME) {
@@ -203,7 +196,7 @@ void FFL_EnterMenu() {
     pdi.pdiMaxLineNo = 0;
     FFM_StartScan(FFM_InitList);
   } else if (pdi.ffmList.noOfItems == 0) {
-    GUI_DrawMsgCentered(FFM_TXT_NO_SUPPORTED_PIDS);
+    GUI_DrawMsgCentered(TXT_NO_SUPPORTED_PIDS);
   } else {
     PDI_DrawListAll(&pdi.ffmList);
   }

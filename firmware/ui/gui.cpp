@@ -15,7 +15,6 @@ constexpr uint8_t GUI_ECU_LABEL_X = 104;
 constexpr uint8_t GUI_ECU_ADDR_X = 122;
 constexpr uint8_t GUI_PROTOCOL_X = 100;
 constexpr uint8_t GUI_PROTOCOL_WIDTH = 31;
-constexpr uint8_t GUI_TXT_PROTOCOL_BASE = 57;  // text ids 58..66: "1-PWM" .. "9-CAN"
 constexpr uint8_t GUI_LAST_PROTOCOL = 9;
 // Freeze frame title: frame number, "DTC:" and the code between title and ECU.
 constexpr uint8_t GUI_FRAME_NO_X = 30;
@@ -23,8 +22,6 @@ constexpr uint8_t GUI_FRAME_DTC_LABEL_X = 50;
 constexpr uint8_t GUI_FRAME_DTC_X = 69;
 
 // Text ids of labels drawn here.
-constexpr uint8_t GUI_TXT_ECU_LABEL = 50;  // "ECU:"
-constexpr uint8_t GUI_TXT_DTC_LABEL = 51;  // "DTC:"
 
 // Key buttons: a filled box with cut corners, the text inverse 1 pixel in and 2 pixels down.
 constexpr uint8_t GUI_BUTTON_WIDTH = 31;
@@ -49,14 +46,14 @@ void GUI_DrawTitleProtocol(const char* text, uint8_t protocol) {
   GUI_DrawTitleKeepHeaderFont(text);
   // 0 is "automatic / not connected": nothing to show.
   if (protocol != 0 && protocol <= GUI_LAST_PROTOCOL) {
-    LCD_DrawTextField(GUI_GetTxt(static_cast<uint8_t>(protocol + GUI_TXT_PROTOCOL_BASE)),
+    LCD_DrawTextField(GUI_GetTxt(static_cast<uint8_t>(TXT_PROTOCOL_1_PWM - 1 + protocol)),
                       GUI_PROTOCOL_X, 0, GUI_PROTOCOL_WIDTH, LCD_FIELD_RIGHT);
   }
   FNT_SetSystemFont();
 }
 
 void GUI_DrawEcu(uint8_t ecuAddr) {
-  LCD_DrawText(GUI_GetTxt(GUI_TXT_ECU_LABEL), GUI_ECU_LABEL_X, 0);
+  LCD_DrawText(GUI_GetTxt(TXT_ECU_LABEL), GUI_ECU_LABEL_X, 0);
   LCD_SetPosXY(GUI_ECU_ADDR_X, 0);
   LCD_DrawHexByte(ecuAddr);
 }
@@ -72,7 +69,7 @@ void GUI_DrawTitleFrameDtcEcu(const char* text, uint8_t frame, const char* dtcTe
   GUI_DrawTitleKeepHeaderFont(text);
   LCD_SetPosXY(GUI_FRAME_NO_X, 0);
   LCD_DrawDecByte(frame);
-  LCD_DrawText(GUI_GetTxt(GUI_TXT_DTC_LABEL), GUI_FRAME_DTC_LABEL_X, 0);
+  LCD_DrawText(GUI_GetTxt(TXT_DTC_LABEL), GUI_FRAME_DTC_LABEL_X, 0);
   LCD_DrawText(dtcText != nullptr ? dtcText : "", GUI_FRAME_DTC_X, 0);
   GUI_DrawEcu(ecuAddr);
   FNT_SetSystemFont();

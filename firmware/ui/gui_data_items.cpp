@@ -16,7 +16,6 @@ constexpr uint8_t GUI_ITEM_COLON_X = 67;
 static_assert(GUI_ITEM_NAME_X + GUI_ITEM_NAME_WIDTH == GUI_ITEM_COLON_X);
 
 // Single item: "PID:" and the PID in the title bar, the long name under the large value.
-constexpr uint8_t GUI_TXT_PID_LABEL = 49;  // "PID:"
 constexpr uint8_t GUI_ITEM_PID_LABEL_X = 70;
 constexpr uint8_t GUI_ITEM_PID_X = 87;
 constexpr uint8_t GUI_ITEM_LONG_NAME_Y = 24;
@@ -70,7 +69,7 @@ void GUI_DrawDataItem(uint8_t item, uint8_t ecuAddr) {
   if (item >= OBD_NUM_DATA_ITEMS) return;
   const uint8_t txtId = OBD_GetPidTxtId(item);
   GUI_DrawTitleKeepHeaderFont(obdPidShortTxt[txtId]);
-  LCD_DrawText(GUI_GetTxt(GUI_TXT_PID_LABEL), GUI_ITEM_PID_LABEL_X, 0);
+  LCD_DrawText(GUI_GetTxt(TXT_PID_LABEL), GUI_ITEM_PID_LABEL_X, 0);
   LCD_SetPosXY(GUI_ITEM_PID_X, 0);
   LCD_DrawHexByte(obd_dataItem[item].pid);
   GUI_DrawEcu(ecuAddr);

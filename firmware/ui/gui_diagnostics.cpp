@@ -6,10 +6,8 @@
 #include "firmware/ui/fonts.h"
 #include "firmware/ui/gui.h"
 #include "firmware/ui/lcd.h"
+#include "firmware/ui/texts.h"
 
-constexpr uint8_t GUI_TXT_ENGINE_SYMBOL = 69;  // MIL on
-constexpr uint8_t GUI_TXT_DASHES = 68;         // MIL off
-constexpr uint8_t GUI_TXT_DTC_LABEL = 51;      // "DTC:"
 
 constexpr uint8_t GUI_INFO_LINE_X = 101;
 constexpr uint8_t GUI_INFO_X = 103;
@@ -38,13 +36,13 @@ void GUI_DrawDiagnosticsInfo() {
   LCD_DrawVLine(GUI_INFO_LINE_X, GUI_INFO_TOP, LCD_HEIGHT - GUI_INFO_TOP);
 
   FNT_SetSystemFont();
-  LCD_DrawTextField(GUI_GetTxt(OBD_GetMilStatus() ? GUI_TXT_ENGINE_SYMBOL : GUI_TXT_DASHES),
+  LCD_DrawTextField(GUI_GetTxt(OBD_GetMilStatus() ? TXT_ENGINE_SYMBOL : TXT_DASHES),
                     GUI_INFO_X, GUI_INFO_MIL_Y, GUI_INFO_WIDTH, LCD_FIELD_CENTRE);
 
   FNT_SetHeaderFont();
   const uint16_t dtcs = static_cast<uint16_t>(
       OBD_GetNumDtcsBySid(0x03) + OBD_GetNumDtcsBySid(0x07) + OBD_GetNumDtcsBySid(0x0A));
-  LCD_DrawText(GUI_GetTxt(GUI_TXT_DTC_LABEL), GUI_INFO_DTC_X, GUI_INFO_DTC_Y);
+  LCD_DrawText(GUI_GetTxt(TXT_DTC_LABEL), GUI_INFO_DTC_X, GUI_INFO_DTC_Y);
   GUI_DrawDecWord(dtcs);
 
   // "E1&2:E8": ECU 1 of 2, address E8.

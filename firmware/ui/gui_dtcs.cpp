@@ -5,6 +5,7 @@
 #include "firmware/ui/fonts.h"
 #include "firmware/ui/gui.h"
 #include "firmware/ui/lcd.h"
+#include "firmware/ui/texts.h"
 
 // A code line fits both the title bar (HeaderFont) and a list row (SystemFont); the wider
 // font pushes the kind right and pulls the ECU in so that the row's scroll arrow stays free.
@@ -13,7 +14,6 @@ constexpr uint8_t GUI_DTC_KIND_X_HEADER = 29;
 constexpr uint8_t GUI_DTC_KIND_X_SYSTEM = 35;
 constexpr uint8_t GUI_DTC_ECU_X_HEADER = 104;
 constexpr uint8_t GUI_DTC_ECU_X_SYSTEM = 87;
-constexpr uint8_t GUI_TXT_ECU_LABEL = 50;  // "ECU:"
 
 constexpr uint8_t GUI_DTC_DESCRIPTION_X = 1;
 constexpr uint8_t GUI_DTC_DESCRIPTION_Y = 8;
@@ -88,7 +88,7 @@ void GUI_DrawDtcLine(uint8_t y, uint8_t item) {
   LCD_DrawText(code, GUI_DTC_CODE_X, y);
   LCD_DrawText(GUI_GetTxt(kind->txtId), header ? GUI_DTC_KIND_X_HEADER : GUI_DTC_KIND_X_SYSTEM,
                y);
-  LCD_DrawText(GUI_GetTxt(GUI_TXT_ECU_LABEL),
+  LCD_DrawText(GUI_GetTxt(TXT_ECU_LABEL),
                header ? GUI_DTC_ECU_X_HEADER : GUI_DTC_ECU_X_SYSTEM, y);
   LCD_SetPosXRel(1);
   LCD_DrawHexByte(OBD_GetEcuAddr(ecuIdx));

@@ -4,13 +4,8 @@
 #include "firmware/ui/fonts.h"
 #include "firmware/ui/gui.h"
 #include "firmware/ui/lcd.h"
+#include "firmware/ui/texts.h"
 
-constexpr uint8_t GUI_TXT_VIN_LABEL = 52;     // "VIN:"
-constexpr uint8_t GUI_TXT_CALID = 56;         // "CALID"
-constexpr uint8_t GUI_TXT_CVN = 57;           // "CVN"
-constexpr uint8_t GUI_TXT_KEY_BYTES = 67;     // "Key bytes:"
-constexpr uint8_t GUI_TXT_QIM_SERIAL = 81;    // "QIM-Serial:", "QIM-Bios:", "QIM-Power:" follow
-constexpr uint8_t GUI_TXT_SUP_INFOTYPES = 144;
 
 constexpr uint8_t GUI_TEXT_X = 1;
 constexpr uint8_t GUI_SYS_INFO_VALUE_X = 56;
@@ -50,7 +45,7 @@ void GUI_DrawSupPids(uint8_t titleTxtId, uint8_t ecuAddr, const uint8_t* support
 }
 
 void GUI_DrawSupInfoTypes(uint8_t ecuAddr, const uint8_t* supportBitmap) {
-  GUI_DrawTitleEcu(GUI_GetTxt(GUI_TXT_SUP_INFOTYPES), ecuAddr);
+  GUI_DrawTitleEcu(GUI_GetTxt(TXT_SUP_INFOTYPES), ecuAddr);
   LCD_SetPosXY(GUI_TEXT_X, GUI_RowY(0));
   GUI_DrawSupportRange(0x00, supportBitmap);
   GUI_DrawMenuChangeIndicator();
@@ -58,7 +53,7 @@ void GUI_DrawSupInfoTypes(uint8_t ecuAddr, const uint8_t* supportBitmap) {
 
 void GUI_DrawVin(const char* vin) {
   FNT_SetSystemFont();
-  LCD_DrawText(GUI_GetTxt(GUI_TXT_VIN_LABEL), GUI_TEXT_X, GUI_RowY(0));
+  LCD_DrawText(GUI_GetTxt(TXT_VIN_LABEL), GUI_TEXT_X, GUI_RowY(0));
   LCD_SetPosXRel(1);
   LCD_DrawText(vin, lcdPosX, GUI_RowY(0));
   guiDoDisplayUpdate = 1;
@@ -76,7 +71,7 @@ void GUI_DrawCal(const char* data, uint8_t count) {
   FNT_SetSystemFont();
   count = GUI_RowsThatFit(count);
   for (uint8_t i = 0; i < count; ++i) {
-    GUI_DrawNumberedLabel(GUI_TXT_CALID, i);
+    GUI_DrawNumberedLabel(TXT_CALID, i);
     // Character by character: an id shorter than 16 is padded with zero bytes, which have no
     // glyph and are skipped rather than ending the id.
     const char* id = &data[i * GUI_CAL_ID_LENGTH];
@@ -89,7 +84,7 @@ void GUI_DrawCvn(const uint8_t* data, uint8_t count) {
   FNT_SetSystemFont();
   count = GUI_RowsThatFit(count);
   for (uint8_t i = 0; i < count; ++i) {
-    GUI_DrawNumberedLabel(GUI_TXT_CVN, i);
+    GUI_DrawNumberedLabel(TXT_CVN, i);
     for (uint8_t b = 0; b < GUI_CVN_LENGTH; ++b) LCD_DrawHexByte(data[i * GUI_CVN_LENGTH + b]);
   }
   guiDoDisplayUpdate = 1;
@@ -102,7 +97,7 @@ void GUI_DrawProtocolInfoScreen(const char* text, uint8_t withKeyBytes, uint8_t 
   if (withKeyBytes) {
     // The text box leaves the cursor on its last line; the key bytes go on the line under it.
     uint8_t y = static_cast<uint8_t>(lcdPosY + GUI_ROW_HEIGHT);
-    LCD_DrawText(GUI_GetTxt(GUI_TXT_KEY_BYTES), GUI_TEXT_X, y);
+    LCD_DrawText(GUI_GetTxt(TXT_KEY_BYTES), GUI_TEXT_X, y);
     LCD_SetPosXRel(2);
     LCD_DrawHexByte(keyByte2);  // in the order the module reports them
     LCD_SetPosXRel(2);
@@ -118,7 +113,7 @@ void GUI_DrawProtocolInfoScreen(const char* text, uint8_t withKeyBytes, uint8_t 
 void GUI_DrawSysInfo() {
   FNT_SetSystemFont();
   for (uint8_t line = 0; line < GUI_SYS_INFO_LINES; ++line) {
-    LCD_DrawText(GUI_GetTxt(static_cast<uint8_t>(GUI_TXT_QIM_SERIAL + line)), GUI_TEXT_X,
+    LCD_DrawText(GUI_GetTxt(static_cast<uint8_t>(TXT_QIM_SERIAL + line)), GUI_TEXT_X,
                  GUI_RowY(line));
   }
   guiDoDisplayUpdate = 1;

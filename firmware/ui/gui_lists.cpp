@@ -31,7 +31,6 @@ constexpr uint8_t GUI_DATA_UNIT_GAP = 2;
 constexpr uint8_t GUI_FRAME_ROW_Y = 16;
 constexpr uint8_t GUI_FRAME_DTC_X = 84;
 constexpr uint8_t GUI_FRAME_DTC_WIDTH = 48;
-constexpr uint8_t GUI_TXT_FRAME_LABEL = 53;  // "FRAME:"
 
 // The menu change indicator cell at the bottom right.
 constexpr uint8_t GUI_INDICATOR_X = 126;
@@ -174,7 +173,7 @@ void GUI_DrawFrameSelection(uint8_t frame) {
   char number[4];
   GUI_DecToStr(frame, number);
   FNT_SetSystemFont();
-  LCD_DrawText(GUI_GetTxt(GUI_TXT_FRAME_LABEL), 13, GUI_FRAME_ROW_Y);
+  LCD_DrawText(GUI_GetTxt(TXT_FRAME_LABEL), 13, GUI_FRAME_ROW_Y);
   LCD_DrawBoxFilled(50, 14, 29, 11);
   LCD_DrawTextField(number, 52, GUI_FRAME_ROW_Y, 16, LCD_FIELD_RIGHT | LCD_FIELD_INVERSE);
   LCD_DrawTextField(GUI_SYM_UP_DOWN, 71, GUI_FRAME_ROW_Y, 5, LCD_FIELD_INVERSE);

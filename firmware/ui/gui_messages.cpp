@@ -10,8 +10,6 @@
 
 // Error box: a frame, an inverse bar "ERROR nn" across its top, the message under it. The
 // error number is the text id counted from the text before the first message.
-constexpr uint8_t GUI_TXT_ERROR_BASE = 34;
-constexpr uint8_t GUI_TXT_NO_RESPONSE = 125;  // "no response"
 constexpr uint8_t GUI_RESPONSE_CODE_NONE = 255;
 
 // Framed messages and the requester share the frame's inner text rows.
@@ -42,7 +40,7 @@ void GUI_DrawErrMsg(uint8_t txtId) {
   const size_t n = strlen(error) < 8 ? strlen(error) : 8;
   memcpy(title, error, n);
   title[n] = ' ';
-  GUI_DecToHexStr(static_cast<uint8_t>(txtId - GUI_TXT_ERROR_BASE), &title[n + 1]);
+  GUI_DecToHexStr(static_cast<uint8_t>(txtId - TXT_ERROR), &title[n + 1]);
 
   LCD_SetBacklight(200, 50, 20);
   LCD_ClearDisplay();
@@ -107,7 +105,7 @@ void GUI_DrawErrorCodeLine(uint8_t ecuAddr, uint8_t responseCode, uint8_t row) {
   LCD_DrawChar(':');
   LCD_SetPosXRel(1);
   if (responseCode == GUI_RESPONSE_CODE_NONE) {
-    LCD_DrawText(GUI_GetTxt(GUI_TXT_NO_RESPONSE), lcdPosX, y);
+    LCD_DrawText(GUI_GetTxt(TXT_NO_RESPONSE), lcdPosX, y);
   } else {
     GUI_DrawNegRespCode(responseCode, lcdPosX, y);
   }

@@ -11,15 +11,6 @@
 #include "firmware/ui/menu.h"
 #include "firmware/ui/texts.h"
 
-constexpr uint8_t GUI_TXT_NEG_RESPONSE = 47;     // "Neg. response:"
-constexpr uint8_t GUI_TXT_WAITING_FOR_CVN = 48;  // "Waiting for CVN response..."
-constexpr uint8_t GUI_TXT_ECU_LABEL = 50;        // "ECU:"
-constexpr uint8_t GUI_TXT_ACRONYM = 54;          // "Acronym:"
-constexpr uint8_t GUI_TXT_NAME = 55;             // "Name:"
-constexpr uint8_t GUI_TXT_MARK_DTC = 133;        // "(DTC)"
-constexpr uint8_t GUI_TXT_MARK_CYCLE = 134;      // "(CYCLE)"
-constexpr uint8_t GUI_TXT_O2SLOC_PID13 = 151;
-constexpr uint8_t GUI_TXT_O2SLOC_PID1D = 152;
 
 // The performance tracking screens of info type 0x08 name their counters from the
 // spark-ignition table; those of 0x0B (menus 40 and 41) from the compression-ignition table.
@@ -179,7 +170,7 @@ void GUI_DrawMonitor(LIST* list) {
 void GUI_DrawMonitorStatus(LIST* list) {
   const uint8_t id = OBD_GetMonitorStatusTxtId(list->cursor);
   const uint8_t filter = OBD_GetMonitorStatusFilter();
-  const uint8_t mark = filter == 1 ? GUI_TXT_MARK_DTC : filter == 2 ? GUI_TXT_MARK_CYCLE : 0;
+  const uint8_t mark = filter == 1 ? TXT_MARK_DTC : filter == 2 ? TXT_MARK_CYCLE : 0;
   GUI_DrawSingleItem(list, GUI_MonShortTxt(id), mark, GUI_MonLongTxt(id),
                      GUI_DataTxt(OBD_GetMonitorStatusDataTxtId(list->cursor)));
 }
@@ -198,7 +189,7 @@ void GUI_DrawIptCounter(LIST* list) {
 
 // In the current font and colours: the list row's cursor bar is the caller's.
 void GUI_DrawEcuListItem(uint8_t ecuIdx, uint8_t y) {
-  LCD_DrawText(GUI_GetTxt(GUI_TXT_ECU_LABEL), GUI_TEXT_X, y);
+  LCD_DrawText(GUI_GetTxt(TXT_ECU_LABEL), GUI_TEXT_X, y);
   LCD_SetPosXRel(1);
   LCD_DrawHexByte(OBD_GetEcuAddr(ecuIdx));
   if (OBD_InfoTypeIsSupported(0x0A, ecuIdx)) {
@@ -212,12 +203,12 @@ void GUI_DrawEcuListItem(uint8_t ecuIdx, uint8_t y) {
 void GUI_DrawEcuName(uint8_t ecuIdx) {
   char name[OBD_ECU_LONG_NAME_SIZE];
   FNT_SetSystemFont();
-  LCD_DrawText(GUI_GetTxt(GUI_TXT_ACRONYM), GUI_TEXT_X, GUI_RowY(0));
+  LCD_DrawText(GUI_GetTxt(TXT_ACRONYM), GUI_TEXT_X, GUI_RowY(0));
   LCD_SetPosXRel(1);
   const uint8_t column = lcdPosX;
   OBD_GetEcuShortName(name, ecuIdx);
   LCD_DrawText(name, column, GUI_RowY(0));
-  LCD_DrawText(GUI_GetTxt(GUI_TXT_NAME), GUI_TEXT_X, GUI_RowY(1));
+  LCD_DrawText(GUI_GetTxt(TXT_NAME), GUI_TEXT_X, GUI_RowY(1));
   OBD_GetEcuLongName(name, ecuIdx);
   LCD_DrawText(name, column, GUI_RowY(1));
   guiDoDisplayUpdate = 1;
@@ -228,7 +219,7 @@ void GUI_DrawOxygenSensorLocation() {
   const uint8_t data = OBD_GetO2SensorLocData();
   FNT_SetSystemFont();
   LCD_DrawText(
-      GUI_GetTxt(OBD_GetO2SensorLocPid() == 0x1D ? GUI_TXT_O2SLOC_PID1D : GUI_TXT_O2SLOC_PID13),
+      GUI_GetTxt(OBD_GetO2SensorLocPid() == 0x1D ? TXT_O2SLOC_PID1D : TXT_O2SLOC_PID13),
       GUI_TEXT_X, GUI_RowY(0));
   LCD_SetPosXRel(1);
   LCD_DrawHexByte(data);
@@ -242,7 +233,7 @@ void GUI_DrawOxygenSensorLocation() {
 
 void GUI_DrawInfoTypeNegRespCode(uint8_t code) {
   FNT_SetSystemFont();
-  LCD_DrawText(GUI_GetTxt(GUI_TXT_NEG_RESPONSE), GUI_TEXT_X, GUI_RowY(0));
+  LCD_DrawText(GUI_GetTxt(TXT_NEG_RESPONSE), GUI_TEXT_X, GUI_RowY(0));
   LCD_SetPosXRel(1);
   LCD_DrawHexByte(code);
   LCD_SetPosXRel(1);
@@ -250,6 +241,6 @@ void GUI_DrawInfoTypeNegRespCode(uint8_t code) {
   LCD_SetPosXRel(1);
   LCD_DrawText(OBD_GetErrorCodeShortTxt(code), lcdPosX, GUI_RowY(0));
   // 0x78: the ECU has taken the request and answers later.
-  if (code == 0x78) GUI_DrawMsgCentered(GUI_TXT_WAITING_FOR_CVN);
+  if (code == 0x78) GUI_DrawMsgCentered(TXT_WAITING_FOR_CVN);
   guiDoDisplayUpdate = 1;
 }
