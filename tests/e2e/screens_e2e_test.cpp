@@ -1,0 +1,282 @@
+// The diagnostic screens against the simulated vehicle, one power-on per screen family, driven
+// through the keys: current data, trouble codes with freeze frames and clearing, vehicle
+// information and readiness. Every screen is waited for by pixels the firmware's own fonts
+// draw (rendered before power-on); what it shows is checked on copies of the display once the
+// firmware has stopped, since only then can the test draw with its fonts again.
+#include <gtest/gtest.h>
+#include <string.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "firmware/eeprom.h"
+#include "firmware/obd/pids.h"
+#include "firmware/ui/fonts.h"
+#include "firmware/ui/gui.h"
+#include "firmware/ui/lcd.h"
+#include "firmware/ui/texts.h"
+#include "host/controller.h"
+#include "simulator/module.h"
+#include "simulator/vehicle.h"
+#include "tests/support/emulator_session.h"
+#include "tests/support/screen_text.h"
+#include "tests/support/wait_for.h"
+#include "window/window_api.h"
+
+namespace {
+
+const uint8_t* const SYS = SystemFont.bytes;
+const uint8_t* const HDR = HeaderFont.bytes;
+
+struct Shot {
+  uint8_t mem[LCD_FRAME_SIZE];
+};
+
+// A title's text (left part of the title bar), the ECU or protocol at its right not included.
+ScreenPart Title(uint8_t txtId) { return RenderText(1, 0, HDR, txt[txtId]); }
+
+// The same rectangle anywhere along its rows: for centred texts.
+bool ShownAtAnyX(const ScreenPart& part, const uint8_t* mem) {
+  ScreenPart moved = part;
+  for (int dx = -part.x; part.x + dx + part.width <= LCD_WIDTH; ++dx) {
+    moved.x = part.x + dx;
+    moved.mem.fill(0);
+    for (int j = part.y; j < part.y + part.height; ++j) {
+      for (int i = part.x; i < part.x + part.width; ++i) {
+        if ((part.mem[(j / 8) * LCD_WIDTH + i] >> (j % 8)) & 1)
+          moved.mem[(j / 8) * LCD_WIDTH + i + dx] |= static_cast<uint8_t>(1 << (j % 8));
+      }
+    }
+    if (moved.ShownIn(mem)) return true;
+  }
+  return false;
+}
+
+// Where `text` stands in row y, or -1; for checks after the firmware has stopped.
+int FindText(const uint8_t* mem, uint8_t y, const uint8_t* font, const char* text,
+             bool inverse = false) {
+  for (int x = 0; x < LCD_WIDTH; ++x) {
+    if (ShowsText(mem, static_cast<uint8_t>(x), y, font, text, inverse)) return x;
+  }
+  return -1;
+}
+
+std::string Dump(const uint8_t* mem) { return ScreenRect(mem, 0, 0, LCD_WIDTH, LCD_HEIGHT); }
+
+#define EXPECT_ROW_TEXT(shot, y, font, text) \
+  EXPECT_GE(FindText((shot).mem, (y), (font), (text)), 0) << (text) << "\n" << Dump((shot).mem)
+
+// Row `row` of a menu list is under the cursor bar.
+bool CursorBarOn(const uint8_t* mem, int row) { return mem[(row + 1) * LCD_WIDTH] == 0xFF; }
+
+class ScreensE2e : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    emu_QimInitState();
+    emu_QimInitVehicle();
+    tarnic_InitVars();
+    syncWithQimIsDone = 0;
+    mainMenu_ = RenderTitle(txt[TXT_MAIN_MENU]);
+    selectProtocol_ = RenderTitle(txt[100]);
+    diagnostics_ = Title(115);
+  }
+
+  // Power-on, and through "Start Diagnostics" to the diagnostics menu of a vehicle answering
+  // on `protocol`, which is stored as used last so that it heads the protocol list.
+  void Connect(uint8_t protocol) {
+    emu_QimSetRespondingProtocol(protocol);
+    device_ = std::make_unique<EmulatorSession>();
+    ASSERT_TRUE(WaitFor([] { return syncWithQimIsDone.load() != 0; }, 10000));
+    eepaddr[EEP_LAST_PROTOCOL] = protocol;  // the first power-on of a run wrote the defaults
+    ASSERT_TRUE(device_->WaitForTitle(mainMenu_)) << device_->Screen();
+    device_->Type(EMU_KEY_RETURN);
+    ASSERT_TRUE(device_->WaitForTitle(selectProtocol_)) << device_->Screen();
+    device_->Type(EMU_KEY_RETURN);
+    ASSERT_TRUE(device_->WaitForPart(diagnostics_, 15000)) << device_->Screen();
+  }
+
+  void Key(int key) { ASSERT_TRUE(device_->TypeAndWaitForChange(key)) << device_->Screen(); }
+  void Keys(int key, int times) {
+    for (int i = 0; i < times; ++i) ASSERT_NO_FATAL_FAILURE(Key(key));
+  }
+  // OK on list item `row` of the menu shown (the cursor on row 0 before), until `title`.
+  void Open(int row, const ScreenPart& title) {
+    for (int i = 0; i < row; ++i) {
+      device_->Type(EMU_KEY_DOWN);
+      ASSERT_TRUE(device_->WaitForScreen([&](const uint8_t* m) { return CursorBarOn(m, i + 1); },
+                                         3000))
+          << device_->Screen();
+    }
+    device_->Type(EMU_KEY_RETURN);
+    ASSERT_TRUE(device_->WaitForPart(title)) << device_->Screen();
+  }
+  // Down, one key at a time, until one of `parts` shows (at most `maxKeys` keys); its index.
+  int DownUntil(const std::vector<ScreenPart>& parts, int maxKeys, int keyWaitMs = 400) {
+    int found = -1;
+    for (int i = 0; i < maxKeys && found < 0; ++i) {
+      device_->Type(EMU_KEY_DOWN);
+      device_->WaitForScreen(
+          [&](const uint8_t* m) {
+            for (size_t p = 0; p < parts.size() && found < 0; ++p)
+              if (parts[p].ShownIn(m)) found = static_cast<int>(p);
+            return found >= 0;
+          },
+          keyWaitMs);
+    }
+    EXPECT_GE(found, 0) << device_->Screen();
+    return found;
+  }
+  void Back(const ScreenPart& title) {
+    device_->Type(EMU_KEY_ESCAPE);
+    ASSERT_TRUE(device_->WaitForPart(title)) << device_->Screen();
+  }
+  // Waits until `shows` holds and keeps that display for the checks after Quit.
+  void Capture(Shot* shot, const std::function<bool(const uint8_t*)>& shows,
+               int timeoutMs = 5000) {
+    ASSERT_TRUE(device_->WaitForScreen(shows, timeoutMs, shot->mem)) << Dump(shot->mem);
+  }
+  void CapturePart(Shot* shot, const ScreenPart& part, int timeoutMs = 5000) {
+    Capture(shot, [&](const uint8_t* m) { return part.ShownIn(m); }, timeoutMs);
+  }
+  void CaptureText(Shot* shot, const ScreenPart& text, int timeoutMs = 5000) {
+    Capture(shot, [&](const uint8_t* m) { return ShownAtAnyX(text, m); }, timeoutMs);
+  }
+  void Quit() { ASSERT_EQ(device_->Quit(), 1); }
+
+  TitleRows mainMenu_, selectProtocol_;
+  ScreenPart diagnostics_;
+  std::unique_ptr<EmulatorSession> device_;
+};
+
+// The value field of data list row `row`: value, 1 pixel, unit.
+ScreenPart ListValue(uint8_t row, const char* value, const char* unit) {
+  return RenderPart(74, GUI_RowY(row), 58, 8, [&] { GUI_DrawListData(row, value, unit); });
+}
+// The value fields of a data list row are the same on both displays.
+bool SameValueField(const uint8_t* a, const uint8_t* b, uint8_t row) {
+  const int page = GUI_RowY(row) / 8;  // rows lie on display pages
+  return memcmp(a + page * LCD_WIDTH + 74, b + page * LCD_WIDTH + 74, 58) == 0;
+}
+const uint8_t BLANK[LCD_FRAME_SIZE] = {};
+
+// A data list row's cursor triangle and PID (hex digits have glyphs of their own).
+ScreenPart CursorAndPid(uint8_t row, uint8_t pid) {
+  return RenderPart(4, GUI_RowY(row), 14, 8, [&] {
+    FNT_SetSystemFont();
+    LCD_DrawText("\x07", 4, GUI_RowY(row));
+    LCD_DrawHexByte(pid);
+  });
+}
+// The ECU at the right of a title bar.
+ScreenPart TitleEcu(uint8_t ecuAddr) {
+  return RenderPart(96, 0, 36, 5, [&] { GUI_DrawTitleEcu("", ecuAddr); });
+}
+
+TEST_F(ScreensE2e, CurrentDataDecodesRefreshesRecoversAndKeepsTheCursorPerEcu) {
+  // ECU E8's engine speed (PID 0C) is some rows down; its two bytes 01 10 are 272 / 4 rpm.
+  const ScreenPart title = Title(6);
+  std::vector<ScreenPart> rpmValues, rpmCursors;
+  for (uint8_t r = 0; r < 7; ++r) {
+    rpmValues.push_back(ListValue(r, "68", obdUnitTxt[OBD_UNIT_RPM]));
+    rpmCursors.push_back(CursorAndPid(r, 0x0C));
+  }
+  const ScreenPart rpmTitle = RenderText(1, 0, HDR, "RPM");
+  std::vector<ScreenPart> noData;
+  for (uint8_t r = 0; r < 7; ++r)
+    noData.push_back(RenderPart(74, GUI_RowY(r), 58, 8, [&] { GUI_DrawListDataById(r, TXT_NO_DATA); }));
+  const ScreenPart selectEcu = Title(153);
+  const ScreenPart ecuE8 = TitleEcu(0xE8), ecuE9 = TitleEcu(0xE9);
+  const ScreenPart firstRow = CursorAndPid(0, 0x03);
+  const ScreenPart placeholder =
+      RenderPart(74, 8, 58, 8, [] { GUI_DrawListDataById(0, TXT_PLACEHOLDER_DOTS); });
+  const ScreenPart singlePid = RenderPart(70, 0, 30, 5, [] {
+    FNT_SetHeaderFont();
+    LCD_DrawText(txt[49], 70, 0);
+    LCD_SetPosXY(87, 0);
+    LCD_DrawHexByte(0x0C);
+  });
+  ASSERT_NO_FATAL_FAILURE(Connect(6));
+
+  ASSERT_NO_FATAL_FAILURE(Open(0, title));
+  const int found = DownUntil(rpmCursors, 14);
+  ASSERT_GE(found, 0);
+  const uint8_t rpmRow = static_cast<uint8_t>(found);
+  const ScreenPart& rpm = rpmValues[rpmRow];
+  Shot list, single, jitter1, jitter2, noDataShot, recovered, again, otherEcu, backToE8;
+  ASSERT_NO_FATAL_FAILURE(CapturePart(&list, rpm));
+  device_->Type(EMU_KEY_RETURN);
+  ASSERT_NO_FATAL_FAILURE(CapturePart(&single, rpmTitle));
+  ASSERT_NO_FATAL_FAILURE(Capture(&single, [](const uint8_t* m) {
+    for (int x = 0; x < LCD_WIDTH; ++x)  // the large value replaces the placeholder
+      if (m[2 * LCD_WIDTH + x] != 0) return true;
+    return false;
+  }));
+  ASSERT_NO_FATAL_FAILURE(Back(title));
+
+  // Jitter on: the simulator's values move with every answer, and the row follows.
+  emu_QimToggleDataJitterEnabledState();
+  ASSERT_NO_FATAL_FAILURE(Capture(&jitter1, [&](const uint8_t* m) {
+    return !rpm.ShownIn(m) && !ShownAtAnyX(noData[rpmRow], m) &&
+           !SameValueField(m, BLANK, rpmRow);
+  }));
+  ASSERT_NO_FATAL_FAILURE(Capture(&jitter2, [&](const uint8_t* m) {
+    return !SameValueField(m, jitter1.mem, rpmRow) && !noData[rpmRow].ShownIn(m);
+  }));
+  emu_QimToggleDataJitterEnabledState();
+  ASSERT_NO_FATAL_FAILURE(CapturePart(&recovered, rpm));
+
+  // One answer lost: its rows say so until the next round reads them again.
+  int lostRow = -1;
+  sendNoData = 1;
+  ASSERT_NO_FATAL_FAILURE(Capture(&noDataShot, [&](const uint8_t* m) {
+    for (int r = 0; r < 7; ++r)
+      if (noData[r].ShownIn(m)) return lostRow = r, true;
+    return false;
+  }));
+  ASSERT_NO_FATAL_FAILURE(Capture(&recovered, [&](const uint8_t* m) {
+    for (const ScreenPart& p : noData)
+      if (p.ShownIn(m)) return false;
+    return rpm.ShownIn(m);
+  }));
+
+  // Back in the list of the same ECU the cursor is where it was; another ECU starts at the top,
+  // and so does E8's list when E8 is chosen again, since only the ECU last shown keeps it.
+  ASSERT_NO_FATAL_FAILURE(Back(diagnostics_));
+  device_->Type(EMU_KEY_RETURN);
+  ASSERT_NO_FATAL_FAILURE(CapturePart(&again, rpm));
+  ASSERT_NO_FATAL_FAILURE(Back(diagnostics_));
+  for (int ecu : {1, 0}) {
+    ASSERT_NO_FATAL_FAILURE(Open(5, selectEcu));
+    device_->Type(ecu == 1 ? EMU_KEY_DOWN : EMU_KEY_UP);
+    ASSERT_TRUE(device_->WaitForScreen([&](const uint8_t* m) { return CursorBarOn(m, ecu); }))
+        << device_->Screen();
+    device_->Type(EMU_KEY_RETURN);
+    ASSERT_TRUE(device_->WaitForPart(diagnostics_)) << device_->Screen();
+    ASSERT_TRUE(device_->WaitForScreen([](const uint8_t* m) { return CursorBarOn(m, 0); }));
+    device_->Type(EMU_KEY_RETURN);
+    ASSERT_TRUE(device_->WaitForPart(title)) << device_->Screen();
+    Shot& shot = ecu == 1 ? otherEcu : backToE8;
+    // The first row is read: no placeholder left in it.
+    ASSERT_NO_FATAL_FAILURE(Capture(&shot, [&](const uint8_t* m) {
+      return !SameValueField(m, BLANK, 0) && !placeholder.ShownIn(m);
+    }));
+    ASSERT_NO_FATAL_FAILURE(Back(diagnostics_));
+  }
+  ASSERT_NO_FATAL_FAILURE(Quit());
+
+  const uint8_t cursorY = GUI_RowY(rpmRow);
+  for (const Shot* s : {&list, &again}) {
+    EXPECT_TRUE(rpmCursors[rpmRow].ShownIn(s->mem)) << Dump(s->mem);
+    EXPECT_ROW_TEXT(*s, cursorY, SYS, "RPM");
+  }
+  EXPECT_TRUE(singlePid.ShownIn(single.mem)) << Dump(single.mem);
+  EXPECT_ROW_TEXT(single, 24, SYS, "Engine RPM");
+  EXPECT_ROW_TEXT(noDataShot, GUI_RowY(static_cast<uint8_t>(lostRow)), SYS, txt[TXT_NO_DATA]);
+  EXPECT_TRUE(ecuE9.ShownIn(otherEcu.mem)) << Dump(otherEcu.mem);
+  EXPECT_TRUE(ShowsText(otherEcu.mem, 4, GUI_RowY(0), SYS, "\x07")) << Dump(otherEcu.mem);
+  EXPECT_TRUE(ecuE8.ShownIn(backToE8.mem)) << Dump(backToE8.mem);
+  EXPECT_TRUE(firstRow.ShownIn(backToE8.mem)) << Dump(backToE8.mem);
+}
+
+}  // namespace
