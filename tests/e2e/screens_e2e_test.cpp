@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "firmware/eeprom.h"
+#include "firmware/obd/dtcs.h"
 #include "firmware/obd/pids.h"
 #include "firmware/ui/fonts.h"
 #include "firmware/ui/gui.h"
@@ -96,20 +97,25 @@ class ScreensE2e : public ::testing::Test {
     ASSERT_TRUE(device_->WaitForPart(diagnostics_, 15000)) << device_->Screen();
   }
 
-  void Key(int key) { ASSERT_TRUE(device_->TypeAndWaitForChange(key)) << device_->Screen(); }
-  void Keys(int key, int times) {
-    for (int i = 0; i < times; ++i) ASSERT_NO_FATAL_FAILURE(Key(key));
-  }
-  // OK on list item `row` of the menu shown (the cursor on row 0 before), until `title`.
-  void Open(int row, const ScreenPart& title) {
-    for (int i = 0; i < row; ++i) {
-      device_->Type(EMU_KEY_DOWN);
-      ASSERT_TRUE(device_->WaitForScreen([&](const uint8_t* m) { return CursorBarOn(m, i + 1); },
+  // OK on list item `row` of the menu shown, from wherever its cursor bar is, until `title`.
+  void Open(int row, const ScreenPart& title, bool centred = false) {
+    int at = -1;
+    ASSERT_TRUE(device_->WaitForScreen([&](const uint8_t* m) {
+      for (int r = 0; r < 7 && at < 0; ++r)
+        if (CursorBarOn(m, r)) at = r;
+      return at >= 0;
+    })) << device_->Screen();
+    while (at != row) {
+      device_->Type(row > at ? EMU_KEY_DOWN : EMU_KEY_UP);
+      at += row > at ? 1 : -1;
+      ASSERT_TRUE(device_->WaitForScreen([&](const uint8_t* m) { return CursorBarOn(m, at); },
                                          3000))
           << device_->Screen();
     }
     device_->Type(EMU_KEY_RETURN);
-    ASSERT_TRUE(device_->WaitForPart(title)) << device_->Screen();
+    ASSERT_TRUE(device_->WaitForScreen([&](const uint8_t* m) {
+      return centred ? ShownAtAnyX(title, m) : title.ShownIn(m);
+    })) << device_->Screen();
   }
   // Down, one key at a time, until one of `parts` shows (at most `maxKeys` keys); its index.
   int DownUntil(const std::vector<ScreenPart>& parts, int maxKeys, int keyWaitMs = 400) {
@@ -277,6 +283,126 @@ TEST_F(ScreensE2e, CurrentDataDecodesRefreshesRecoversAndKeepsTheCursorPerEcu) {
   EXPECT_TRUE(ShowsText(otherEcu.mem, 4, GUI_RowY(0), SYS, "\x07")) << Dump(otherEcu.mem);
   EXPECT_TRUE(ecuE8.ShownIn(backToE8.mem)) << Dump(backToE8.mem);
   EXPECT_TRUE(firstRow.ShownIn(backToE8.mem)) << Dump(backToE8.mem);
+}
+
+}  // namespace
+
+namespace {
+
+// A whole list row as the firmware draws an ECU's refusal or silence after clearing.
+ScreenPart ErrorCodeLine(uint8_t ecuAddr, uint8_t code, uint8_t row) {
+  return RenderPart(0, GUI_RowY(row), LCD_WIDTH, 8,
+                    [&] { GUI_DrawErrorCodeLine(ecuAddr, code, row); });
+}
+
+TEST_F(ScreensE2e, TroubleCodesFreezeFramesAndClearing) {
+  const ScreenPart tcm = Title(117), summary = Title(118), selectFrame = Title(130),
+                   frameList = Title(53), checkResponses = Title(129);
+  const ScreenPart single = RenderText(1, 0, HDR, "P0100");
+  const ScreenPart frameDtc = RenderText(84, 16, SYS, "P0100");
+  const ScreenPart frameNoDtc = RenderText(84, 16, SYS, txt[TXT_NO_DATA]);
+  const ScreenPart ask = RenderText(7, 6, SYS, txt[123]);
+  const ScreenPart cleared = RenderText(7, 6, SYS, txt[126]);
+  const ScreenPart incomplete = RenderText(7, 6, SYS, txt[127]);
+  const ScreenPart reloading = RenderText(7, 18, SYS, txt[128]);
+  const ScreenPart noResponseE9 = ErrorCodeLine(0xE9, 255, 1);
+  const ScreenPart refusedE8 = ErrorCodeLine(0xE8, 0x22, 0);
+  std::vector<ScreenPart> placeholders;
+  for (uint8_t r = 0; r < 7; ++r)
+    placeholders.push_back(
+        RenderPart(74, GUI_RowY(r), 58, 8, [&] { GUI_DrawListDataById(r, TXT_PLACEHOLDER_DOTS); }));
+  ASSERT_NO_FATAL_FAILURE(Connect(6));
+
+  // The summary, and the first code alone with its description.
+  Shot summaryShot, singleShot, frame0, frame255, frameBack, listShot, silent, refused,
+      incompleteShot, clearedShot, afterClear, reloadingShot;
+  ASSERT_NO_FATAL_FAILURE(Open(1, tcm));
+  ASSERT_NO_FATAL_FAILURE(Open(0, summary));
+  ASSERT_NO_FATAL_FAILURE(Capture(&summaryShot, [](const uint8_t* m) { return CursorBarOn(m, 0); }));
+  device_->Type(EMU_KEY_RETURN);
+  ASSERT_NO_FATAL_FAILURE(CapturePart(&singleShot, single));
+  ASSERT_NO_FATAL_FAILURE(Back(summary));
+  ASSERT_NO_FATAL_FAILURE(Back(tcm));
+
+  // Freeze frames: frame 0 holds ECU E8's first confirmed code; below 0 comes 255, which holds
+  // none; the list of frame 0 is read once and then left alone.
+  ASSERT_NO_FATAL_FAILURE(Open(2, selectFrame));
+  ASSERT_NO_FATAL_FAILURE(CapturePart(&frame0, frameDtc));
+  device_->Type(EMU_KEY_DOWN);
+  ASSERT_NO_FATAL_FAILURE(CapturePart(&frame255, frameNoDtc));
+  device_->Type(EMU_KEY_UP);
+  ASSERT_NO_FATAL_FAILURE(CapturePart(&frameBack, frameDtc));
+  device_->Type(EMU_KEY_RETURN);
+  ASSERT_TRUE(device_->WaitForPart(frameList)) << device_->Screen();
+  ASSERT_NO_FATAL_FAILURE(Capture(
+      &listShot,
+      [&](const uint8_t* m) {
+        for (uint8_t r = 0; r < 7; ++r)
+          if (placeholders[r].ShownIn(m) || SameValueField(m, BLANK, r)) return false;
+        return true;
+      },
+      8000));
+  sendNoData = 1;  // stays armed while nothing is asked
+  EXPECT_FALSE(WaitFor([] { return sendNoData.load() == 0; }, 1500)) << "the frame is read again";
+  sendNoData = 0;
+  ASSERT_NO_FATAL_FAILURE(Back(selectFrame));
+  ASSERT_NO_FATAL_FAILURE(Back(tcm));
+
+  // E8 refuses (conditions not correct), E9 clears: the refusal is listed, OK admits the
+  // incomplete erase, and the data are read again.
+  emu_QimSetObdNegRespCode(22);  // the module listens to E8: only E8 refuses
+  ASSERT_NO_FATAL_FAILURE(Open(1, ask, true));
+  device_->Type(EMU_KEY_RETURN);
+  ASSERT_TRUE(device_->WaitForPart(checkResponses, 5000)) << device_->Screen();
+  ASSERT_NO_FATAL_FAILURE(CapturePart(&refused, refusedE8));
+  device_->Type(EMU_KEY_RETURN);
+  ASSERT_NO_FATAL_FAILURE(CaptureText(&incompleteShot, incomplete));
+  ASSERT_NO_FATAL_FAILURE(CaptureText(&reloadingShot, reloading));
+  ASSERT_TRUE(device_->WaitForPart(diagnostics_, 10000)) << device_->Screen();
+
+  // Now both clear.
+  emu_QimSetObdNegRespCode(22);
+  ASSERT_NO_FATAL_FAILURE(Open(1, tcm));
+  ASSERT_NO_FATAL_FAILURE(Open(1, ask, true));
+  device_->Type(EMU_KEY_RETURN);
+  ASSERT_NO_FATAL_FAILURE(CaptureText(&clearedShot, cleared));
+  ASSERT_NO_FATAL_FAILURE(CaptureText(&reloadingShot, reloading));
+  ASSERT_TRUE(device_->WaitForPart(diagnostics_, 10000)) << device_->Screen();
+  ASSERT_NO_FATAL_FAILURE(Open(1, tcm));
+  ASSERT_NO_FATAL_FAILURE(Open(0, summary));
+  ASSERT_NO_FATAL_FAILURE(Capture(&afterClear, [](const uint8_t* m) { return CursorBarOn(m, 0); }));
+  ASSERT_NO_FATAL_FAILURE(Back(tcm));
+
+  // Clearing while no ECU answers: both are listed, and Esc goes back.
+  ASSERT_NO_FATAL_FAILURE(Open(1, ask, true));
+  sendNoData = 1;  // the filter's "OK" is never replaced: the clear request gets "NO DATA"
+  device_->Type(EMU_KEY_RETURN);
+  ASSERT_TRUE(device_->WaitForPart(checkResponses)) << device_->Screen();
+  ASSERT_NO_FATAL_FAILURE(CapturePart(&silent, noResponseE9));
+  ASSERT_NO_FATAL_FAILURE(Back(tcm));  // the filter is set back on E8 first
+
+  ASSERT_NO_FATAL_FAILURE(Quit());
+
+  // Each ECU's confirmed code, then its pending one, with the ECU; then the permanent ones.
+  EXPECT_TRUE(ShowsText(summaryShot.mem, 1, 8, SYS, "P0100", true)) << Dump(summaryShot.mem);
+  EXPECT_TRUE(ShowsText(summaryShot.mem, 35, 8, SYS, txt[119], true));
+  EXPECT_TRUE(ShowsText(summaryShot.mem, 1, 16, SYS, "P0230"));
+  EXPECT_TRUE(ShowsText(summaryShot.mem, 35, 16, SYS, txt[120]));
+  EXPECT_ROW_TEXT(singleShot, 0, HDR, "CONFIRMED");
+  EXPECT_TRUE(ShowsText(singleShot.mem, 1, 8, SYS, "Mass or Volume Air Flow")) << Dump(singleShot.mem);
+  EXPECT_TRUE(ShowsText(singleShot.mem, 1, 16, SYS, "Sensor \"A\" Circuit"));
+
+  EXPECT_GE(FindText(frame255.mem, 16, SYS, "255", true), 0) << Dump(frame255.mem);
+  EXPECT_GE(FindText(frame0.mem, 16, SYS, "0", true), 0) << Dump(frame0.mem);
+  EXPECT_ROW_TEXT(listShot, 0, HDR, "P0100");
+
+  EXPECT_TRUE(ErrorCodeLine(0xE8, 255, 0).ShownIn(silent.mem)) << Dump(silent.mem);
+  EXPECT_TRUE(refusedE8.ShownIn(refused.mem));
+  EXPECT_FALSE(ShowsText(refused.mem, 1, 16, SYS, "ECU")) << "E9 cleared: " << Dump(refused.mem);
+  // After clearing, confirmed and pending codes are gone; on CAN the confirmed ones stay as
+  // permanent codes.
+  EXPECT_TRUE(ShowsText(afterClear.mem, 35, 8, SYS, txt[121], true)) << Dump(afterClear.mem);
+  EXPECT_LT(FindText(afterClear.mem, 16, SYS, txt[119]), 0);
 }
 
 }  // namespace
