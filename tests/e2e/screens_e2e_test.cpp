@@ -406,3 +406,134 @@ TEST_F(ScreensE2e, TroubleCodesFreezeFramesAndClearing) {
 }
 
 }  // namespace
+
+namespace {
+
+// The verification number rows as drawn for `count` numbers of 4 bytes.
+ScreenPart CvnRows(const uint8_t* cvn, uint8_t count) {
+  return RenderPart(0, 8, LCD_WIDTH, 8 * count, [&] { GUI_DrawCvn(cvn, count); });
+}
+
+TEST_F(ScreensE2e, VehicleInformationAndReadiness) {
+  const ScreenPart vim = Title(145), vin = Title(146), cal = Title(147), cvn = Title(148),
+                   ipt08 = Title(149), ecuName = Title(25), o2 = Title(27);
+  const ScreenPart readiness = Title(131), supMonitors = Title(16), status = Title(17),
+                   statusDtc = Title(18), statusCycle = Title(132), settings = Title(20);
+  const uint8_t e8Cvn[4] = {0x16, 0xE0, 0x62, 0xBE};
+  const ScreenPart cvnRow = CvnRows(e8Cvn, 1);
+  const ScreenPart vinText = RenderText(1, 8, SYS, "VIN:");
+  const ScreenPart calText = RenderText(1, 8, SYS, "CALID1:");
+  const ScreenPart waiting = RenderText(0, 16, SYS, txt[48]);
+  const ScreenPart noData = RenderText(0, 16, SYS, txt[TXT_NO_DATA]);
+  const ScreenPart firstCounter = RenderText(74, 8, SYS, "457");  // OBDCOND 0x1C9
+  const ScreenPart acronym = RenderText(1, 8, SYS, txt[54]);
+  const ScreenPart o2Pid13 = RenderText(1, 8, SYS, txt[151]);
+  const ScreenPart yes = RenderText(74, 8, SYS, "YES");
+  const ScreenPart on = RenderText(74, 8, SYS, "ON");
+  ASSERT_NO_FATAL_FAILURE(Connect(6));
+
+  Shot vinShot, calShot, waitShot, pendingEnd, cvnShot, iptShot, nameShot, o2Shot;
+  ASSERT_NO_FATAL_FAILURE(Open(3, vim));
+  ASSERT_NO_FATAL_FAILURE(Open(0, vin));
+  ASSERT_NO_FATAL_FAILURE(CapturePart(&vinShot, vinText));
+  ASSERT_NO_FATAL_FAILURE(Back(vim));
+  ASSERT_NO_FATAL_FAILURE(Open(1, cal));
+  ASSERT_NO_FATAL_FAILURE(CapturePart(&calShot, calText));
+
+  // E8 answers "response pending" (78) to the verification numbers and then nothing: the
+  // screen says it waits, and gives up after the wait with "No data".
+  emu_QimSetObdNegRespCode(78);  // the module listens to E8 only
+  device_->Type(EMU_KEY_DOWN);   // from the calibration ids straight to the numbers
+  ASSERT_TRUE(device_->WaitForPart(cvn)) << device_->Screen();
+  ASSERT_NO_FATAL_FAILURE(CaptureText(&waitShot, waiting));
+  ASSERT_NO_FATAL_FAILURE(CaptureText(&pendingEnd, noData, 5000));
+  emu_QimSetObdNegRespCode(78);
+  ASSERT_NO_FATAL_FAILURE(Back(vim));
+  ASSERT_NO_FATAL_FAILURE(Open(2, cvn));
+  ASSERT_NO_FATAL_FAILURE(CapturePart(&cvnShot, cvnRow));
+  ASSERT_NO_FATAL_FAILURE(Back(vim));
+  ASSERT_NO_FATAL_FAILURE(Open(3, ipt08));
+  ASSERT_NO_FATAL_FAILURE(CapturePart(&iptShot, firstCounter));
+  ASSERT_NO_FATAL_FAILURE(Back(vim));
+  ASSERT_NO_FATAL_FAILURE(Open(4, ecuName));
+  ASSERT_NO_FATAL_FAILURE(CapturePart(&nameShot, acronym));
+  ASSERT_NO_FATAL_FAILURE(Back(vim));
+  ASSERT_NO_FATAL_FAILURE(Open(6, o2));
+  ASSERT_NO_FATAL_FAILURE(CapturePart(&o2Shot, o2Pid13));
+  ASSERT_NO_FATAL_FAILURE(Back(vim));
+  ASSERT_NO_FATAL_FAILURE(Back(diagnostics_));
+
+  // Readiness: supported monitors, the monitor status under each of the three filters, which
+  // the settings step through, and a stored display flag.
+  Shot supShot, statusAll, statusSince, statusThis, filterSince, menuSince, unsupOn;
+  ASSERT_NO_FATAL_FAILURE(Open(2, readiness));
+  ASSERT_NO_FATAL_FAILURE(Open(0, supMonitors));
+  ASSERT_NO_FATAL_FAILURE(CapturePart(&supShot, yes));
+  ASSERT_NO_FATAL_FAILURE(Back(readiness));
+  ASSERT_NO_FATAL_FAILURE(Open(1, status));
+  ASSERT_NO_FATAL_FAILURE(CapturePart(&statusAll, on));
+  ASSERT_NO_FATAL_FAILURE(Back(readiness));
+  ASSERT_NO_FATAL_FAILURE(Open(2, settings));
+  ASSERT_TRUE(device_->TypeAndWaitForChange(EMU_KEY_RETURN));  // [all] -> [since DTCs cleared]
+  device_->Display(filterSince.mem);
+  ASSERT_NO_FATAL_FAILURE(Back(readiness));
+  device_->Display(menuSince.mem);
+  ASSERT_NO_FATAL_FAILURE(Open(1, statusDtc));
+  ASSERT_NO_FATAL_FAILURE(CapturePart(&statusSince, on));
+  ASSERT_NO_FATAL_FAILURE(Back(readiness));
+  ASSERT_NO_FATAL_FAILURE(Open(2, settings));
+  ASSERT_TRUE(device_->TypeAndWaitForChange(EMU_KEY_RETURN));  // -> [this Cycle]
+  ASSERT_NO_FATAL_FAILURE(Back(readiness));
+  ASSERT_NO_FATAL_FAILURE(Open(1, statusCycle));
+  ASSERT_NO_FATAL_FAILURE(CapturePart(&statusThis, yes));
+  ASSERT_NO_FATAL_FAILURE(Back(readiness));
+  ASSERT_NO_FATAL_FAILURE(Open(2, settings));
+  ASSERT_TRUE(device_->WaitForScreen([](const uint8_t* m) { return CursorBarOn(m, 0); }));
+  device_->Type(EMU_KEY_DOWN);
+  ASSERT_TRUE(device_->WaitForScreen([](const uint8_t* m) { return CursorBarOn(m, 1); }));
+  ASSERT_TRUE(device_->TypeAndWaitForChange(EMU_KEY_RETURN));
+  device_->Display(unsupOn.mem);
+  EXPECT_EQ(eepaddr[EEP_SHOW_UNSUPPORTED_MONITORS], 1) << "stored at once";
+  ASSERT_NO_FATAL_FAILURE(Quit());
+
+  EXPECT_ROW_TEXT(vinShot, 8, SYS, "1234567890XYZABCD");
+  EXPECT_ROW_TEXT(calShot, 8, SYS, "ABC1DEF2GHI3JKL4");
+  EXPECT_ROW_TEXT(waitShot, 8, SYS, txt[47]);  // "Neg. response:" and the code
+  EXPECT_TRUE(cvnRow.ShownIn(cvnShot.mem)) << Dump(cvnShot.mem);
+  EXPECT_ROW_TEXT(iptShot, 8, SYS, "OBDCOND");
+  EXPECT_ROW_TEXT(iptShot, 16, SYS, "4144");  // IGNCNTR 0x1030
+  EXPECT_ROW_TEXT(nameShot, 8, SYS, "ECM");
+  EXPECT_ROW_TEXT(nameShot, 16, SYS, "EngineControl");
+  EXPECT_ROW_TEXT(o2Shot, 16, SYS, "O2S11");
+  EXPECT_ROW_TEXT(o2Shot, 24, SYS, "O2S24");
+
+  EXPECT_ROW_TEXT(supShot, 8, SYS, "MIS_SUP");
+  // The MIL belongs to the status since the codes were cleared; this drive cycle's status
+  // starts with the monitors it enables.
+  for (const Shot* s : {&statusAll, &statusSince}) EXPECT_ROW_TEXT(*s, 8, SYS, "MIL");
+  EXPECT_ROW_TEXT(statusThis, 8, SYS, "MIS_ENA");
+  // "Show Status [since DTCs cleared]" is wider than the display; its start must show.
+  EXPECT_TRUE(ShowsText(filterSince.mem, 1, 8, SYS, "Show Status [since", true))
+      << Dump(filterSince.mem);
+  EXPECT_TRUE(ShowsText(menuSince.mem, 1, 16, SYS, txt[18])) << Dump(menuSince.mem);
+  EXPECT_TRUE(ShowsText(unsupOn.mem, 1, 16, SYS, txt[135], true)) << Dump(unsupOn.mem);
+}
+
+// On ISO 9141-2 an ECU still computing its verification numbers stays silent: "NO DATA" makes
+// the screen wait and ask again, and the repeated request brings the numbers.
+TEST_F(ScreensE2e, VerificationNumbersAfterNoDataOnIso9141) {
+  const ScreenPart vim = Title(145), cvn = Title(148);
+  const uint8_t e8Cvn[4] = {0x16, 0xE0, 0x62, 0xBE};
+  const ScreenPart cvnRow = CvnRows(e8Cvn, 1);
+  const ScreenPart waiting = RenderText(0, 16, SYS, txt[48]);
+  ASSERT_NO_FATAL_FAILURE(Connect(3));
+  ASSERT_NO_FATAL_FAILURE(Open(3, vim));
+  sendNoData = 1;  // the menu asks nothing: the next answer is the first one to the request
+  ASSERT_NO_FATAL_FAILURE(Open(2, cvn));
+  Shot waitShot, cvnShot;
+  ASSERT_NO_FATAL_FAILURE(CaptureText(&waitShot, waiting));
+  ASSERT_NO_FATAL_FAILURE(CapturePart(&cvnShot, cvnRow, 3000));
+  ASSERT_NO_FATAL_FAILURE(Quit());
+}
+
+}  // namespace
