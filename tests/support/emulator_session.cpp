@@ -26,6 +26,38 @@ TitleRows RenderTitle(const char* title) {
   return rows;
 }
 
+static bool DarkAt(const uint8_t* mem, int x, int y) {
+  return (mem[(y / 8) * LCD_WIDTH + x] >> (y % 8)) & 1;
+}
+
+bool ScreenPart::ShownIn(const uint8_t* displayMem) const {
+  for (int j = y; j < y + height; ++j)
+    for (int i = x; i < x + width; ++i)
+      if (DarkAt(displayMem, i, j) != DarkAt(mem.data(), i, j)) return false;
+  return true;
+}
+
+ScreenPart RenderPart(int x, int y, int width, int height, const std::function<void()>& draw) {
+  static_assert(sizeof(ScreenPart::mem) == LCD_FRAME_SIZE);
+  ScreenPart part;
+  part.x = x, part.y = y, part.width = width, part.height = height;
+  LCD_ClearDisplay();
+  draw();
+  memcpy(part.mem.data(), lcdFrameBuf, LCD_FRAME_SIZE);
+  LCD_ClearDisplay();
+  return part;
+}
+
+ScreenPart RenderText(uint8_t x, uint8_t y, const uint8_t* font, const char* text) {
+  FNT_Init(font);
+  const int width = LCD_GetTextWidth(text);
+  const int height = fntData.height;
+  return RenderPart(x, y, width, height, [&] {
+    FNT_Init(font);
+    LCD_DrawText(text, x, y);
+  });
+}
+
 EmulatorSession::EmulatorSession() {
   for (uint8_t i = 0; i < EEP_SETTINGS_SIZE; ++i) eepaddr[i] = EEP_INIT_DATA[i];
   run_ = std::async(std::launch::async, emu_PowerOnCycle);
@@ -47,6 +79,22 @@ bool EmulatorSession::WaitForTitle(const TitleRows& title, int timeoutMs) {
         return true;
       },
       timeoutMs);
+}
+
+bool EmulatorSession::WaitForScreen(const std::function<bool(const uint8_t*)>& shows,
+                                    int timeoutMs, uint8_t* shown) {
+  uint8_t mem[LCD_FRAME_SIZE];
+  if (shown == nullptr) shown = mem;
+  return WaitFor(
+      [&] {
+        emu_HeadlessGetDisplay(shown);
+        return shows(shown);
+      },
+      timeoutMs);
+}
+
+bool EmulatorSession::WaitForPart(const ScreenPart& part, int timeoutMs, uint8_t* shown) {
+  return WaitForScreen([&](const uint8_t* mem) { return part.ShownIn(mem); }, timeoutMs, shown);
 }
 
 // After a menu change the firmware takes every key as held until it has seen it released, so a

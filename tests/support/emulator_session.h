@@ -5,6 +5,7 @@
 #include <stdint.h>
 
 #include <array>
+#include <functional>
 #include <future>
 #include <string>
 
@@ -15,12 +16,28 @@ using TitleRows = std::array<uint8_t, 132>;
 // belong to its own thread.
 TitleRows RenderTitle(const char* title);
 
+// A rectangle of the screen as the firmware's own routines draw it, rendered before PowerOn
+// like the titles, so that a running session can wait for it.
+struct ScreenPart {
+  int x = 0, y = 0, width = 0, height = 0;
+  std::array<uint8_t, 132 * 8> mem{};
+  bool ShownIn(const uint8_t* displayMem) const;
+};
+// What `draw` puts into the rectangle, drawn on a cleared frame buffer.
+ScreenPart RenderPart(int x, int y, int width, int height, const std::function<void()>& draw);
+// `text` at (x, y) in `font` (a font record such as SystemFont.bytes), the rectangle it covers.
+ScreenPart RenderText(uint8_t x, uint8_t y, const uint8_t* font, const char* text);
+
 class EmulatorSession {
  public:
   EmulatorSession();  // settings at their defaults, then power-on
   ~EmulatorSession();  // quits if the test did not
 
   bool WaitForTitle(const TitleRows& title, int timeoutMs = 10000);
+  // Until `shows` holds for the LCD's content; the last content looked at stays in `shown`.
+  bool WaitForScreen(const std::function<bool(const uint8_t*)>& shows, int timeoutMs = 5000,
+                     uint8_t* shown = nullptr);
+  bool WaitForPart(const ScreenPart& part, int timeoutMs = 5000, uint8_t* shown = nullptr);
   // Types a key and waits until the LCD changed because of it.
   bool TypeAndWaitForChange(int keyValue, int timeoutMs = 5000);
   void Type(int keyValue);
