@@ -19,26 +19,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using Screen = uint8_t[LCD_FRAME_SIZE];
 
-bool ShowsTitle(HeadlessChild& device, const char* title, int timeoutMs = 15000) {
-  Screen shown;
-  return WaitFor(
-      [&] { return device.Display(shown) && ShowsText(shown, 1, 0, HeaderFont.bytes, title); },
-      timeoutMs);
-}
-
-// Types a key until the display changes: a key typed before the firmware has seen the previous
-// one released is lost, as on the device.
-bool Type(HeadlessChild& device, const char* key) {
-  Screen before, now;
-  if (!device.Display(before)) return false;
-  for (int attempt = 0; attempt < 3; ++attempt) {
-    device.Send(std::string("key ") + key);
-    if (WaitFor([&] { return device.Display(now) && memcmp(before, now, sizeof now) != 0; }, 1500))
-      return true;
-  }
-  return false;
-}
-
 // The live data list marks the row being read at its left edge; where the mark stands depends on
 // the moment, so that strip is not compared.
 constexpr int READING_MARK_WIDTH = 4;
@@ -82,22 +62,22 @@ TEST(SerialTwoInstances, Obd2SoftwareModeAgainstSimulatorModeShowsWhatEmulatorMo
   const std::string pts = simulator.WaitForErrLine("Serial device: ");
   ASSERT_EQ(pts.rfind("/dev/pts/", 0), 0u) << simulator.Err();
 
-  ASSERT_TRUE(ShowsTitle(simulator, "MAIN MENU")) << simulator.Err();
-  ASSERT_TRUE(Type(simulator, "Down"));    // "Bluetooth Mode", the second item
-  ASSERT_TRUE(Type(simulator, "Return"));
-  ASSERT_TRUE(ShowsTitle(simulator, "Bluetooth Mode"));
+  ASSERT_TRUE(simulator.WaitForTitle("MAIN MENU")) << simulator.Err();
+  ASSERT_TRUE(simulator.TypeAndWaitForChange("Down"));    // "Bluetooth Mode", the second item
+  ASSERT_TRUE(simulator.TypeAndWaitForChange("Return"));
+  ASSERT_TRUE(simulator.WaitForTitle("Bluetooth Mode"));
 
   // The simulator wrote its prompt long before: the tester must not wait for one.
   HeadlessChild tester({pts, "nosync"});
-  ASSERT_TRUE(ShowsTitle(tester, "MAIN MENU")) << tester.Err();
-  ASSERT_TRUE(ShowsTitle(reference, "MAIN MENU")) << reference.Err();
+  ASSERT_TRUE(tester.WaitForTitle("MAIN MENU")) << tester.Err();
+  ASSERT_TRUE(reference.WaitForTitle("MAIN MENU")) << reference.Err();
 
   auto both = [&](const char* key) {
-    EXPECT_TRUE(Type(tester, key)) << key;
-    EXPECT_TRUE(Type(reference, key)) << key;
+    EXPECT_TRUE(tester.TypeAndWaitForChange(key)) << key;
+    EXPECT_TRUE(reference.TypeAndWaitForChange(key)) << key;
   };
   both("Return");  // Start Diagnostics
-  ASSERT_TRUE(ShowsTitle(tester, "SELECT PROTOCOL"));
+  ASSERT_TRUE(tester.WaitForTitle("SELECT PROTOCOL"));
   {
     Screen shown;
     ASSERT_TRUE(tester.Display(shown));
@@ -107,21 +87,21 @@ TEST(SerialTwoInstances, Obd2SoftwareModeAgainstSimulatorModeShowsWhatEmulatorMo
   EXPECT_TRUE(ShowTheSame(tester, reference));
 
   both("Return");  // scan, connect, read everything
-  ASSERT_TRUE(ShowsTitle(tester, "DIAGNOSTICS MENU", 30000)) << tester.Err();
-  ASSERT_TRUE(ShowsTitle(reference, "DIAGNOSTICS MENU", 30000));
+  ASSERT_TRUE(tester.WaitForTitle("DIAGNOSTICS MENU", 30000)) << tester.Err();
+  ASSERT_TRUE(reference.WaitForTitle("DIAGNOSTICS MENU", 30000));
   EXPECT_TRUE(ShowTheSame(tester, reference)) << "the diagnostics menu";
 
   both("Return");  // Current Data
-  ASSERT_TRUE(ShowsTitle(tester, "CURRENT DATA"));
+  ASSERT_TRUE(tester.WaitForTitle("CURRENT DATA"));
   EXPECT_TRUE(ShowTheSame(tester, reference, true)) << "current data";
 
   both("Escape");
-  ASSERT_TRUE(ShowsTitle(tester, "DIAGNOSTICS MENU"));
+  ASSERT_TRUE(tester.WaitForTitle("DIAGNOSTICS MENU"));
   both("Down");
   both("Return");  // Trouble Codes
-  ASSERT_TRUE(ShowsTitle(tester, "TROUBLE CODES MENU"));
+  ASSERT_TRUE(tester.WaitForTitle("TROUBLE CODES MENU"));
   both("Return");  // DTC Summary
-  ASSERT_TRUE(ShowsTitle(tester, "DIAGNOSTIC TROUBLE CODES"));
+  ASSERT_TRUE(tester.WaitForTitle("DIAGNOSTIC TROUBLE CODES"));
   EXPECT_TRUE(ShowTheSame(tester, reference)) << "the trouble code list";
   both("Return");  // the code with its description
   EXPECT_TRUE(ShowTheSame(tester, reference)) << "the single trouble code";

@@ -1,12 +1,19 @@
 // Child process runner for whole-program tests.
 #include "tests/support/process.h"
 
+#include "firmware/ui/fonts.h"
+#include "firmware/ui/lcd.h"
+#include "tests/support/screen_text.h"
+#include "tests/support/wait_for.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <string.h>
 
 #include <algorithm>
 #include <chrono>
@@ -182,6 +189,23 @@ bool HeadlessChild::Display(uint8_t* displayMem, int timeoutMs) {
       if (text[static_cast<size_t>(y * 133 + x)] == '#')
         displayMem[(y / 8) * 132 + x] |= static_cast<uint8_t>(1u << (y % 8));
   return true;
+}
+
+bool HeadlessChild::WaitForTitle(const char* title, int timeoutMs) {
+  uint8_t shown[LCD_FRAME_SIZE];
+  return WaitFor([&] { return Display(shown) && ShowsText(shown, 1, 0, HeaderFont.bytes, title); },
+                 timeoutMs);
+}
+
+bool HeadlessChild::TypeAndWaitForChange(const char* key) {
+  uint8_t before[LCD_FRAME_SIZE], now[LCD_FRAME_SIZE];
+  if (!Display(before)) return false;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    Send(std::string("key ") + key);
+    if (WaitFor([&] { return Display(now) && memcmp(before, now, sizeof now) != 0; }, 1500))
+      return true;
+  }
+  return false;
 }
 
 int HeadlessChild::Quit(int timeoutMs) {

@@ -40,6 +40,11 @@ class HeadlessChild {
   std::string Text(int timeoutMs = 5000);
   // The display in the LCD's memory layout (8 pages of 132 bytes, bit 0 the top row of a page).
   bool Display(uint8_t* displayMem, int timeoutMs = 5000);
+  // Waits until the title bar shows `title` (drawn in the firmware's header font).
+  bool WaitForTitle(const char* title, int timeoutMs = 15000);
+  // Types a key until the display changes: a key typed before the firmware has seen the
+  // previous one released is lost, as on the device.
+  bool TypeAndWaitForChange(const char* key);
   // Sends "quit" and waits for the end: the exit status, or -1 when it had to be killed.
   int Quit(int timeoutMs = 10000);
   const std::string& Err() const { return err_; }
