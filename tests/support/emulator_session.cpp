@@ -26,8 +26,14 @@ TitleRows RenderTitle(const char* title) {
   return rows;
 }
 
-EmulatorSession::EmulatorSession() {
+EmulatorSession::EmulatorSession(std::initializer_list<std::pair<uint8_t, uint8_t>> settings) {
+  // The first power-on of a run finds no valid settings; let that happen here, so that the
+  // settings given are the ones the firmware finds.
+  emu_InitTarnicVars();
   for (uint8_t i = 0; i < EEP_SETTINGS_SIZE; ++i) eepaddr[i] = EEP_INIT_DATA[i];
+  for (const auto& [address, value] : settings) eepaddr[address] = value;
+  uint8_t shown[LCD_FRAME_SIZE];
+  framesBefore_ = emu_HeadlessGetDisplay(shown);
   run_ = std::async(std::launch::async, emu_PowerOnCycle);
 }
 
@@ -41,7 +47,7 @@ bool EmulatorSession::WaitForTitle(const TitleRows& title, int timeoutMs) {
   return WaitFor(
       [&] {
         uint8_t shown[LCD_FRAME_SIZE];
-        emu_HeadlessGetDisplay(shown);
+        if (emu_HeadlessGetDisplay(shown) == framesBefore_) return false;
         for (int x = 0; x < LCD_WIDTH; ++x)
           if ((shown[x] & 0x1F) != title[x]) return false;
         return true;

@@ -6,6 +6,8 @@
 
 #include <array>
 #include <future>
+#include <initializer_list>
+#include <utility>
 #include <string>
 
 using TitleRows = std::array<uint8_t, 132>;
@@ -17,7 +19,8 @@ TitleRows RenderTitle(const char* title);
 
 class EmulatorSession {
  public:
-  EmulatorSession();  // settings at their defaults, then power-on
+  // Settings at their defaults but for the (address, value) pairs given, then power-on.
+  explicit EmulatorSession(std::initializer_list<std::pair<uint8_t, uint8_t>> settings = {});
   ~EmulatorSession();  // quits if the test did not
 
   bool WaitForTitle(const TitleRows& title, int timeoutMs = 10000);
@@ -31,4 +34,5 @@ class EmulatorSession {
  private:
   std::future<int> run_;
   bool ended_ = false;
+  uint32_t framesBefore_ = 0;  // the display still shows an earlier power-on until this grows
 };
