@@ -82,6 +82,17 @@ std::string EmulatorSession::Screen() {
   return ScreenRect(shown, 0, 0, LCD_WIDTH, LCD_HEIGHT);
 }
 
+bool EmulatorSession::HoldEscapeToRestart() {
+  emu_HeadlessHoldKey(EMU_KEY_ESCAPE);
+  const bool ended = run_.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+  emu_HeadlessHoldKey(0);
+  if (!ended || run_.get() != 0) return false;
+  uint8_t shown[LCD_FRAME_SIZE];
+  framesBefore_ = emu_HeadlessGetDisplay(shown);
+  run_ = std::async(std::launch::async, emu_PowerOnCycle);
+  return true;
+}
+
 int EmulatorSession::Quit() {
   ended_ = true;
   emu_HeadlessTypeKey(EMU_KEY_QUIT);

@@ -30,6 +30,9 @@ class EmulatorSession {
   std::string Screen();  // the LCD as text, for failure messages
   void Display(uint8_t* displayMem);
   int Quit();  // the power-on's result, or -2 when it did not end
+  // Holds Esc until the firmware forces its watchdog reset, then powers on again with the
+  // settings kept; false when no restart came.
+  bool HoldEscapeToRestart();
 
  private:
   std::future<int> run_;
