@@ -27,9 +27,13 @@ const DeviceKey DEVICE_KEYS[] = {
 // clang-format on
 
 constexpr int KEY_SAMPLES = 4;  // ticks a device key is held
+constexpr int EMU_MODE_SIMULATOR = 2;
 // With nothing typed the loop waits for the next key instead of passing every millisecond;
 // a watchdog restart is still noticed within this time.
 constexpr int KEY_IDLE_WAIT_MS = 10;
+// Once simulator mode has stopped the firmware for good, no restart can come: the loop only
+// waits for keys (quit, operator commands), and wakes less often.
+constexpr int KEY_IDLE_WAIT_FIRMWARE_STOPPED_MS = 200;
 
 uint8_t emu_DeviceKeyLine(int key) {
   for (const DeviceKey& k : DEVICE_KEYS)
@@ -130,7 +134,9 @@ int emu_HandleKeyValue(int key) {
     emu_RunOperatorCommand(key);
   }
   if (key == 0) {
-    emu_GtkWaitForKey(KEY_IDLE_WAIT_MS);
+    const bool firmwareStopped =
+        emu_GetPadixMode() == EMU_MODE_SIMULATOR && tarnicThreadWasCreated.load() == 0;
+    emu_GtkWaitForKey(firmwareStopped ? KEY_IDLE_WAIT_FIRMWARE_STOPPED_MS : KEY_IDLE_WAIT_MS);
   } else {
     usleep(1000);
   }

@@ -41,12 +41,18 @@ int emu_InitCOM(const char* device, uint32_t baudrate) {
     emu_ReportErrno("open() serial device failed");
     return -1;
   }
-  if (strcmp(device, "/dev/ptmx") == 0) {
+  const bool ownTerminal = strcmp(device, "/dev/ptmx") == 0;
+  if (ownTerminal) {
     if (grantpt(fd) != 0 || unlockpt(fd) != 0) return emu_FailInit("open() serial device failed");
     const char* name = ptsname(fd);
     fprintf(stderr, "Serial device: %s\n", name != nullptr ? name : "?");
   }
-  if (fcntl(fd, F_SETFL, 0) < 0) return emu_FailInit("fcntl(F_SETFL) failed");
+  // The line settings below make reads return at once on a device. On the master side of a
+  // pseudo-terminal they apply to the client's side only, so its descriptor stays non-blocking
+  // instead: a read with nothing there must not wait either.
+  if (fcntl(fd, F_SETFL, ownTerminal ? O_NONBLOCK : 0) < 0) {
+    return emu_FailInit("fcntl(F_SETFL) failed");
+  }
   if (tcgetattr(fd, &oldoptions) != 0) return emu_FailInit("tcgetattr() failed");
 
   struct termios options = oldoptions;

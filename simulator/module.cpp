@@ -41,6 +41,10 @@ constexpr useconds_t RESET_POLL_US = 100000;
 constexpr useconds_t FIRST_HANDSHAKE_POLL_US = 500000;
 constexpr useconds_t BAUD_SWITCH_POLL_US = 150000;
 constexpr useconds_t USART_POLL_US = 1000;
+// The 1 ms poll for serial data is a wait on the port that ends as soon as data arrives, so
+// neither answers nor idle wake-ups depend on it; its time-out only bounds the pause taken when
+// no client holds the line open (the port reports a hang-up at once then).
+constexpr int SERIAL_WAIT_MS = 100;
 // The firmware's USART is watched by waiting for its "bytes to send" signal rather than polled
 // every millisecond; a switched-off USART (simulator mode) is still noticed within this time.
 constexpr int USART_WAIT_MS = 10;
@@ -72,10 +76,10 @@ bool emu_TakeFirmwareByte(uint8_t* byte) {
   return emu_FirmwareHasBytesToSend();
 }
 
-// A wait of at most 1 ms that ends as soon as the serial port has data.
+// A wait that ends as soon as the serial port has data.
 void emu_WaitForSerialData() {
   if (emu_IsCOMOpen())
-    emu_WaitForCOMInput(1);
+    emu_WaitForCOMInput(SERIAL_WAIT_MS);
   else
     usleep(USART_POLL_US);
 }

@@ -52,6 +52,24 @@ void emu_SetKey(int value) {
   pthread_mutex_unlock(&keyMutex);
 }
 
+// A key typed by a script waits until the key loop has taken the one typed before, so that keys
+// typed one after the other all arrive (a window has a user's pace; a script has none). When no
+// key loop takes it (the start-up waits, a restart) the key is replaced after this time, as the
+// window replaces it.
+constexpr long KEY_HANDOVER_WAIT_MS = 5000;
+
+void emu_TypeKeyInTurn(int value) {
+  struct timespec deadline;
+  clock_gettime(CLOCK_REALTIME, &deadline);
+  deadline.tv_sec += KEY_HANDOVER_WAIT_MS / 1000;
+  pthread_mutex_lock(&keyMutex);
+  while (key != 0 && pthread_cond_timedwait(&keyChanged, &keyMutex, &deadline) == 0) {
+  }
+  key = value;
+  pthread_cond_broadcast(&keyChanged);
+  pthread_mutex_unlock(&keyMutex);
+}
+
 void emu_SetButton(int value) {
   pthread_mutex_lock(&keyMutex);
   button = value;
@@ -112,7 +130,7 @@ bool emu_RunCommand(const std::string& line) {
   if (strcmp(verb, "wait") == 0) {
     emu_SleepMs(strtol(arg, nullptr, 10));
   } else if (strcmp(verb, "key") == 0 && fields >= 2) {
-    emu_SetKey(emu_KeyValueOf(arg));
+    emu_TypeKeyInTurn(emu_KeyValueOf(arg));
   } else if (strcmp(verb, "hold") == 0 && fields == 3) {
     emu_SetButton(emu_KeyValueOf(arg));
     emu_SleepMs(ms);
@@ -156,7 +174,10 @@ void emu_GtkExit() {
 int emu_GtkGetKey() {
   pthread_mutex_lock(&keyMutex);
   int value = key != 0 ? key : button;
-  key = 0;
+  if (key != 0) {
+    key = 0;
+    pthread_cond_broadcast(&keyChanged);  // a script's next key may come
+  }
   pthread_mutex_unlock(&keyMutex);
   return value;
 }

@@ -58,8 +58,14 @@ ScreenPart RenderText(uint8_t x, uint8_t y, const uint8_t* font, const char* tex
   });
 }
 
-EmulatorSession::EmulatorSession() {
+EmulatorSession::EmulatorSession(std::initializer_list<std::pair<uint8_t, uint8_t>> settings) {
+  // The first power-on of a run finds no valid settings; let that happen here, so that the
+  // settings given are the ones the firmware finds.
+  emu_InitTarnicVars();
   for (uint8_t i = 0; i < EEP_SETTINGS_SIZE; ++i) eepaddr[i] = EEP_INIT_DATA[i];
+  for (const auto& [address, value] : settings) eepaddr[address] = value;
+  uint8_t shown[LCD_FRAME_SIZE];
+  framesBefore_ = emu_HeadlessGetDisplay(shown);
   run_ = std::async(std::launch::async, emu_PowerOnCycle);
 }
 
@@ -73,7 +79,7 @@ bool EmulatorSession::WaitForTitle(const TitleRows& title, int timeoutMs) {
   return WaitFor(
       [&] {
         uint8_t shown[LCD_FRAME_SIZE];
-        emu_HeadlessGetDisplay(shown);
+        if (emu_HeadlessGetDisplay(shown) == framesBefore_) return false;
         for (int x = 0; x < LCD_WIDTH; ++x)
           if ((shown[x] & 0x1F) != title[x]) return false;
         return true;
@@ -122,6 +128,17 @@ std::string EmulatorSession::Screen() {
   uint8_t shown[LCD_FRAME_SIZE];
   emu_HeadlessGetDisplay(shown);
   return ScreenRect(shown, 0, 0, LCD_WIDTH, LCD_HEIGHT);
+}
+
+bool EmulatorSession::HoldEscapeToRestart() {
+  emu_HeadlessHoldKey(EMU_KEY_ESCAPE);
+  const bool ended = run_.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+  emu_HeadlessHoldKey(0);
+  if (!ended || run_.get() != 0) return false;
+  uint8_t shown[LCD_FRAME_SIZE];
+  framesBefore_ = emu_HeadlessGetDisplay(shown);
+  run_ = std::async(std::launch::async, emu_PowerOnCycle);
+  return true;
 }
 
 int EmulatorSession::Quit() {

@@ -7,6 +7,8 @@
 #include <array>
 #include <functional>
 #include <future>
+#include <initializer_list>
+#include <utility>
 #include <string>
 
 using TitleRows = std::array<uint8_t, 132>;
@@ -30,7 +32,8 @@ ScreenPart RenderText(uint8_t x, uint8_t y, const uint8_t* font, const char* tex
 
 class EmulatorSession {
  public:
-  EmulatorSession();  // settings at their defaults, then power-on
+  // Settings at their defaults but for the (address, value) pairs given, then power-on.
+  explicit EmulatorSession(std::initializer_list<std::pair<uint8_t, uint8_t>> settings = {});
   ~EmulatorSession();  // quits if the test did not
 
   bool WaitForTitle(const TitleRows& title, int timeoutMs = 10000);
@@ -44,8 +47,12 @@ class EmulatorSession {
   std::string Screen();  // the LCD as text, for failure messages
   void Display(uint8_t* displayMem);
   int Quit();  // the power-on's result, or -2 when it did not end
+  // Holds Esc until the firmware forces its watchdog reset, then powers on again with the
+  // settings kept; false when no restart came.
+  bool HoldEscapeToRestart();
 
  private:
   std::future<int> run_;
   bool ended_ = false;
+  uint32_t framesBefore_ = 0;  // the display still shows an earlier power-on until this grows
 };

@@ -1,6 +1,11 @@
 // Child process runner for whole-program tests.
 #include "tests/support/process.h"
 
+#include "firmware/ui/fonts.h"
+#include "firmware/ui/lcd.h"
+#include "tests/support/screen_text.h"
+#include "tests/support/wait_for.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -8,6 +13,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <string.h>
+
+#include <algorithm>
 #include <chrono>
 
 std::string BinDir() {
@@ -19,10 +27,16 @@ std::string BinDir() {
   return exe.substr(0, exe.rfind('/'));
 }
 
-ProcessResult RunHeadless(const std::vector<std::string>& args, const std::string& input,
-                          int timeoutMs) {
+namespace {
+
+struct Child {
+  pid_t pid;
+  int in, out, err;  // the parent's ends: its standard input, output and error
+};
+
+Child SpawnHeadless(const std::vector<std::string>& args) {
   int in[2], out[2], err[2];
-  if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) return {-1, "", "pipe failed"};
+  if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) return {-1, -1, -1, -1};
   std::string exe = BinDir() + "/padix-headless";
   pid_t pid = fork();
   if (pid == 0) {
@@ -36,12 +50,22 @@ ProcessResult RunHeadless(const std::vector<std::string>& args, const std::strin
   }
   close(in[0]), close(out[1]), close(err[1]);
   signal(SIGPIPE, SIG_IGN);
-  if (!input.empty()) (void)!write(in[1], input.data(), input.size());
-  close(in[1]);
+  return {pid, in[1], out[0], err[0]};
+}
+
+}  // namespace
+
+ProcessResult RunHeadless(const std::vector<std::string>& args, const std::string& input,
+                          int timeoutMs) {
+  const Child child = SpawnHeadless(args);
+  if (child.pid < 0) return {-1, "", "pipe failed"};
+  const pid_t pid = child.pid;
+  if (!input.empty()) (void)!write(child.in, input.data(), input.size());
+  close(child.in);
 
   ProcessResult result{-1, "", ""};
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+  pollfd fds[2] = {{child.out, POLLIN, 0}, {child.err, POLLIN, 0}};
   int open = 2;
   while (open > 0) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -80,4 +104,123 @@ ProcessResult RunHeadless(const std::vector<std::string>& args, const std::strin
   for (pollfd& f : fds)
     if (f.fd >= 0) close(f.fd);
   return result;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+HeadlessChild::HeadlessChild(const std::vector<std::string>& args) {
+  const Child child = SpawnHeadless(args);
+  pid_ = child.pid, in_ = child.in, out_ = child.out, errFd_ = child.err;
+}
+
+HeadlessChild::~HeadlessChild() {
+  if (pid_ > 0) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  for (int fd : {in_, out_, errFd_})
+    if (fd >= 0) close(fd);
+}
+
+void HeadlessChild::Send(const std::string& command) {
+  const std::string line = command + "\n";
+  if (in_ >= 0) (void)!write(in_, line.data(), line.size());
+}
+
+bool HeadlessChild::ReadSome(int timeoutMs) {
+  pollfd fds[2] = {{out_, POLLIN, 0}, {errFd_, POLLIN, 0}};
+  if (poll(fds, 2, timeoutMs) <= 0) return false;
+  for (int i = 0; i < 2; ++i) {
+    if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+    char buf[8192];
+    ssize_t n = read(fds[i].fd, buf, sizeof buf);
+    if (n <= 0) {
+      close(fds[i].fd);
+      (i == 0 ? out_ : errFd_) = -1;
+    } else {
+      (i == 0 ? outBuf_ : err_).append(buf, static_cast<size_t>(n));
+    }
+  }
+  return true;
+}
+
+namespace {
+int MsLeft(std::chrono::steady_clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+      deadline - std::chrono::steady_clock::now());
+  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+}  // namespace
+
+std::string HeadlessChild::WaitForErrLine(const std::string& prefix, int timeoutMs) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    size_t end;
+    while ((end = err_.find('\n', errScanned_)) != std::string::npos) {
+      const std::string line = err_.substr(errScanned_, end - errScanned_);
+      errScanned_ = end + 1;
+      if (line.compare(0, prefix.size(), prefix) == 0) return line.substr(prefix.size());
+    }
+    if (MsLeft(deadline) == 0 || (out_ < 0 && errFd_ < 0)) return "";
+    ReadSome(MsLeft(deadline));
+  }
+}
+
+std::string HeadlessChild::Text(int timeoutMs) {
+  constexpr size_t TEXT_SIZE = 64 * 133;
+  outBuf_.clear();  // nothing else comes on standard output
+  Send("text");
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (outBuf_.size() < TEXT_SIZE) {
+    if (MsLeft(deadline) == 0 || out_ < 0) return "";
+    ReadSome(MsLeft(deadline));
+  }
+  std::string text = outBuf_.substr(0, TEXT_SIZE);
+  outBuf_.erase(0, TEXT_SIZE);
+  return text;
+}
+
+bool HeadlessChild::Display(uint8_t* displayMem, int timeoutMs) {
+  const std::string text = Text(timeoutMs);
+  if (text.empty()) return false;
+  for (int i = 0; i < 8 * 132; ++i) displayMem[i] = 0;
+  for (int y = 0; y < 64; ++y)
+    for (int x = 0; x < 132; ++x)
+      if (text[static_cast<size_t>(y * 133 + x)] == '#')
+        displayMem[(y / 8) * 132 + x] |= static_cast<uint8_t>(1u << (y % 8));
+  return true;
+}
+
+bool HeadlessChild::WaitForTitle(const char* title, int timeoutMs) {
+  uint8_t shown[LCD_FRAME_SIZE];
+  return WaitFor([&] { return Display(shown) && ShowsText(shown, 1, 0, HeaderFont.bytes, title); },
+                 timeoutMs);
+}
+
+bool HeadlessChild::TypeAndWaitForChange(const char* key) {
+  uint8_t before[LCD_FRAME_SIZE], now[LCD_FRAME_SIZE];
+  if (!Display(before)) return false;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    Send(std::string("key ") + key);
+    if (WaitFor([&] { return Display(now) && memcmp(before, now, sizeof now) != 0; }, 1500))
+      return true;
+  }
+  return false;
+}
+
+int HeadlessChild::Quit(int timeoutMs) {
+  Send("quit");
+  if (in_ >= 0) close(in_);
+  in_ = -1;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  int status = 0;
+  while (pid_ > 0) {
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    if (MsLeft(deadline) == 0) break;
+    if (!ReadSome(std::min(MsLeft(deadline), 10))) continue;  // keeps its pipes from filling
+  }
+  return -1;  // the destructor kills it
 }

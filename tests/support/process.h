@@ -1,6 +1,9 @@
 // Running padix-headless as a separate process: arguments, standard input, output and status.
 #pragma once
 
+#include <stdint.h>
+#include <sys/types.h>
+
 #include <string>
 #include <vector>
 
@@ -16,3 +19,40 @@ std::string BinDir();
 // it, and waits up to timeoutMs for it to end.
 ProcessResult RunHeadless(const std::vector<std::string>& args, const std::string& input,
                           int timeoutMs = 20000);
+
+// padix-headless as a running child driven through its standard input: commands are sent one
+// at a time and what it prints is read as it comes, so a test can wait for the display or for a
+// message before it types the next key. The child is killed if the test did not quit it.
+class HeadlessChild {
+ public:
+  explicit HeadlessChild(const std::vector<std::string>& args);
+  ~HeadlessChild();
+  HeadlessChild(const HeadlessChild&) = delete;
+  HeadlessChild& operator=(const HeadlessChild&) = delete;
+
+  bool Running() const { return pid_ > 0; }
+  void Send(const std::string& command);  // one command line, such as "key Down"
+  // Waits for a line on standard error that starts with `prefix`; returns the rest of it, or ""
+  // after the time-out.
+  std::string WaitForErrLine(const std::string& prefix, int timeoutMs = 10000);
+  // The display as the "text" command prints it: 64 rows of 132 '#' or '.', each ended by '\n';
+  // "" when it did not come within the time-out.
+  std::string Text(int timeoutMs = 5000);
+  // The display in the LCD's memory layout (8 pages of 132 bytes, bit 0 the top row of a page).
+  bool Display(uint8_t* displayMem, int timeoutMs = 5000);
+  // Waits until the title bar shows `title` (drawn in the firmware's header font).
+  bool WaitForTitle(const char* title, int timeoutMs = 15000);
+  // Types a key until the display changes: a key typed before the firmware has seen the
+  // previous one released is lost, as on the device.
+  bool TypeAndWaitForChange(const char* key);
+  // Sends "quit" and waits for the end: the exit status, or -1 when it had to be killed.
+  int Quit(int timeoutMs = 10000);
+  const std::string& Err() const { return err_; }
+
+ private:
+  bool ReadSome(int timeoutMs);  // reads what is there on either output; false on time-out
+  pid_t pid_ = -1;
+  int in_ = -1, out_ = -1, errFd_ = -1;
+  std::string outBuf_, err_;
+  size_t errScanned_ = 0;
+};

@@ -1,0 +1,284 @@
+// Another OBD program on the pseudo-terminal of a simulator-mode run: after the handheld's
+// Bluetooth menu was entered, the simulated module answers module commands in each of its
+// personalities (chosen with the operator keys), settles on ISO 14230-4 with 5-baud init at the
+// first request, frames service 01, 03 and 09 answers with and without headers, and keeps
+// serving a client that ends its lines with CR LF or sends 10 MB of noise.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <stdio.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <memory>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/process.h"
+#include "tests/support/wait_for.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A simulator-mode run and a client on its terminal, the way a user sets it up: start
+// `padix-headless /dev/ptmx sim`, enter the Bluetooth menu, open the printed terminal.
+class SimulatorOnPort {
+ public:
+  SimulatorOnPort() : sim_({"/dev/ptmx", "sim"}) {}
+  ~SimulatorOnPort() {
+    if (fd_ >= 0) close(fd_);
+  }
+
+  testing::AssertionResult Serving() {
+    const std::string pts = sim_.WaitForErrLine("Serial device: ");
+    if (pts.empty()) return testing::AssertionFailure() << "no terminal named: " << sim_.Err();
+    fd_ = open(pts.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd_ < 0) return testing::AssertionFailure() << "cannot open " << pts;
+    termios raw;
+    tcgetattr(fd_, &raw);
+    cfmakeraw(&raw);
+    tcsetattr(fd_, TCSANOW, &raw);
+    if (!sim_.WaitForTitle("MAIN MENU")) return testing::AssertionFailure() << "no main menu";
+    sim_.TypeAndWaitForChange("Down");
+    sim_.TypeAndWaitForChange("Return");
+    if (!sim_.WaitForTitle("Bluetooth Mode")) return testing::AssertionFailure() << "no bridge";
+    tcflush(fd_, TCIFLUSH);  // the prompt written at start-up
+    // The module takes the line about two seconds after the menu was entered.
+    const std::string answer = Ask("ATI", 10000);
+    if (answer != "Korvan QIM1 v1.7\r>") return testing::AssertionFailure() << "ATI: " << answer;
+    return testing::AssertionSuccess();
+  }
+
+  // Writes all bytes, reading (and keeping) what comes back meanwhile so that neither side
+  // blocks the other.
+  void Write(const std::string& bytes) {
+    for (size_t at = 0; at < bytes.size();) {
+      pollfd p = {fd_, POLLIN | POLLOUT, 0};
+      ASSERT_GT(poll(&p, 1, 5000), 0) << "the module stopped reading at byte " << at;
+      if (p.revents & POLLIN) Drain();
+      if (p.revents & POLLOUT) {
+        const ssize_t n = write(fd_, bytes.data() + at, std::min<size_t>(bytes.size() - at, 4096));
+        if (n > 0) at += static_cast<size_t>(n);
+      }
+    }
+  }
+
+  // What came up to and including the next prompt ("" after the time-out).
+  std::string ReadAnswer(int timeoutMs = 3000) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+      const size_t prompt = received_.find('>');
+      if (prompt != std::string::npos) {
+        std::string answer = received_.substr(0, prompt + 1);
+        received_.erase(0, prompt + 1);
+        return answer;
+      }
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+      pollfd p = {fd_, POLLIN, 0};
+      if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) return "";
+      Drain();
+    }
+  }
+
+  std::string Ask(const std::string& line, int timeoutMs = 3000) {
+    Write(line + "\r");
+    return ReadAnswer(timeoutMs);
+  }
+
+  void Forget() { received_.clear(); }
+  HeadlessChild& Program() { return sim_; }
+
+ private:
+  void Drain() {
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(fd_, buf, sizeof buf)) > 0) received_.append(buf, static_cast<size_t>(n));
+  }
+
+  HeadlessChild sim_;
+  int fd_ = -1;
+  std::string received_;
+};
+
+std::vector<std::string> Lines(const std::string& answer) {
+  std::vector<std::string> lines;
+  std::istringstream in(answer.substr(0, answer.rfind('>')));
+  for (std::string line; std::getline(in, line, '\r');)
+    if (!line.empty()) lines.push_back(line);
+  return lines;
+}
+
+std::vector<int> Bytes(const std::string& hex) {
+  std::vector<int> bytes;
+  for (size_t i = 0; i + 1 < hex.size();) {
+    if (hex[i] == ' ') {
+      ++i;
+      continue;
+    }
+    bytes.push_back(std::stoi(hex.substr(i, 2), nullptr, 16));
+    i += 2;
+  }
+  return bytes;
+}
+
+// An ISO 14230-4 line with headers: format byte 0x80 + data length, the tester F1 as target, the
+// ECU as source, the data, and the sum of all of them as checksum; the data must be the line
+// the module gives without headers.
+void ExpectKwpFrame(const std::string& headed, const std::string& plain, int* source) {
+  SCOPED_TRACE(headed);
+  const std::vector<int> h = Bytes(headed), data = Bytes(plain);
+  ASSERT_EQ(h.size(), data.size() + 4);
+  EXPECT_EQ(h[0], 0x80 + static_cast<int>(data.size()));
+  EXPECT_EQ(h[1], 0xF1);
+  *source = h[2];
+  EXPECT_EQ(std::vector<int>(h.begin() + 3, h.end() - 1), data);
+  int sum = 0;
+  for (size_t i = 0; i + 1 < h.size(); ++i) sum += h[i];
+  EXPECT_EQ(h.back(), sum & 0xFF);
+  EXPECT_EQ(headed.size(), 3 * h.size() - 1) << "bytes separated by single spaces";
+}
+
+// Types the operator keys one after the other, as a script types them, and waits until the
+// reset answer shows the personality they chose.
+testing::AssertionResult ChoosePersonality(SimulatorOnPort& port, const char* keys,
+                                           const std::string& identification) {
+  for (const char* k = keys; *k != '\0'; ++k) port.Program().Send(std::string("key ") + *k);
+  std::string atz;
+  if (WaitFor([&] { return (atz = port.Ask("ATZ")) == identification + "\r>"; }, 3000))
+    return testing::AssertionSuccess();
+  return testing::AssertionFailure() << "after the keys " << keys << " ATZ answers " << atz;
+}
+
+class SimulatorClient : public testing::Test {
+ protected:
+  static void SetUpTestSuite() { shared_ = nullptr; }
+  static void TearDownTestSuite() {
+    if (shared_ != nullptr) {
+      EXPECT_EQ(shared_->Program().Quit(), 0);
+    }
+    delete shared_;
+    shared_ = nullptr;
+  }
+  // One run serves the tests that set up what they depend on.
+  static SimulatorOnPort* Shared() {
+    if (shared_ == nullptr) {
+      shared_ = new SimulatorOnPort;
+      EXPECT_TRUE(shared_->Serving());
+    }
+    return shared_;
+  }
+  static SimulatorOnPort* shared_;
+};
+SimulatorOnPort* SimulatorClient::shared_ = nullptr;
+
+TEST_F(SimulatorClient, FirstRequestSettlesOnKwp5BaudAndAnswersCarryHeadersOnRequest) {
+  SimulatorOnPort port;  // a fresh vehicle: its protocol is still automatic
+  ASSERT_TRUE(port.Serving());
+  EXPECT_EQ(port.Ask("ATZ"), "Korvan QIM1 v1.7 Sim\r>");
+  EXPECT_EQ(port.Ask("ATDP"), "NOT CONNECTED\r>");
+  EXPECT_EQ(port.Ask("ATN"), "F0\r>");
+  EXPECT_EQ(port.Ask("0100"), "4100FFFFFFF7\r4100B7800001\r\r>");  // as the README shows
+  EXPECT_EQ(port.Ask("ATDP"), "ISO 14230-4, KWP2000 (5 Baud Init)\r>");
+  EXPECT_EQ(port.Ask("ATN"), "F4\r>");
+  EXPECT_EQ(port.Ask("ATK"), "8F 6B\r>");
+
+  const char* const requests[] = {"0100", "010C", "03", "0902"};
+  std::vector<std::string> plain;
+  for (const char* request : requests) plain.push_back(port.Ask(request));
+  EXPECT_EQ(port.Ask("ATH1"), "OK\r>");
+  for (size_t r = 0; r < std::size(requests); ++r) {
+    SCOPED_TRACE(requests[r]);
+    const std::vector<std::string> without = Lines(plain[r]), with = Lines(port.Ask(requests[r]));
+    ASSERT_EQ(with.size(), without.size());
+    ASSERT_FALSE(with.empty());
+    EXPECT_EQ(without[0].substr(0, 2), std::string("4") + requests[r][1]) << "positive answer";
+    int previous = 0;
+    for (size_t i = 0; i < with.size(); ++i) {
+      int source = 0;
+      ExpectKwpFrame(with[i], without[i], &source);
+      EXPECT_TRUE(source == 0x10 || source == 0x18) << source;
+      EXPECT_GE(source, previous) << "each ECU's lines together, engine ECU first";
+      previous = source;
+    }
+  }
+  // The vehicle number: five lines per ECU, 17 characters after the leading zeros.
+  EXPECT_EQ(Lines(plain[3]).size(), 10u);
+
+  // The "OF1" format adds a summary line: bytes and lines of the answer.
+  EXPECT_EQ(port.Ask("ATOF1"), "OK\r>");
+  const std::vector<std::string> of1 = Lines(port.Ask("0100"));
+  ASSERT_EQ(of1.size(), 3u);
+  EXPECT_EQ(of1[0], ":14 02") << "two lines of 10 bytes";
+  EXPECT_EQ(port.Program().Quit(), 0);
+}
+
+TEST_F(SimulatorClient, EachPersonalityAnswersItsOwnCommandsOnceTypedAtTheOperatorKeys) {
+  SimulatorOnPort& port = *Shared();
+  ASSERT_FALSE(HasFailure());
+  struct Expected {
+    const char* keys;  // typed at the simulator, one after the other as a script types them
+    const char *atz, *ati, *sti, *at1, *atdpn, *atsp6;
+  };
+  const Expected personalities[] = {
+      {"0u", "Korvan QIM1 v1.7 Sim", "Korvan QIM1 v1.7", "?\r>", "?\r>", "?\r>", "?\r>"},
+      {"1u", "ELM327 v1.1 Sim", "ELM327 v1.1", "?\r>", "PADIXSIM.NET\r>", "06\r>", ">"},
+      {"2u", "ELM327 v1.3a Sim", "ELM327 v1.1", "ELM327 v1.3a\r>", "PADIXSIM.NET\r>", "06\r>", ">"},
+  };
+  for (const Expected& p : personalities) {
+    SCOPED_TRACE(p.keys);
+    EXPECT_TRUE(ChoosePersonality(port, p.keys, p.atz));
+    EXPECT_EQ(port.Ask("ATI"), std::string(p.ati) + "\r>");
+    EXPECT_EQ(port.Ask("STI"), p.sti);
+    EXPECT_EQ(port.Ask("ATSP6"), p.atsp6);
+    EXPECT_EQ(port.Ask("ATP6"), "6 = ISO 15765-4, CAN (11/500)\r>");  // in every personality
+    EXPECT_EQ(port.Ask("ATDPN"), p.atdpn);
+    EXPECT_EQ(port.Ask("AT@1"), p.at1);
+    EXPECT_EQ(port.Ask("AT!01"), "PaSim V2.81\r>");
+    const std::string volts = port.Ask("AT!10");
+    EXPECT_TRUE(volts.size() == 7 && volts.compare(0, 3, "13.") == 0 && volts[3] >= '0' &&
+                volts[3] <= '7' && volts.compare(4, 3, "V\r>") == 0)
+        << volts;
+  }
+}
+
+TEST_F(SimulatorClient, LineFeedsAfterTheCarriageReturnAndTenMegabytesOfNoiseAreSurvived) {
+  SimulatorOnPort& port = *Shared();
+  ASSERT_FALSE(HasFailure());
+  ASSERT_TRUE(ChoosePersonality(port, "0u", "Korvan QIM1 v1.7 Sim"));
+  // Clears the "ATSB" state first, which would keep the answer format over a reset.
+  const char* const setUp[] = {"ATSF00", "ATZ", "ATP6"};
+  for (const char* line : setUp) port.Ask(line);
+  const std::string rpm = port.Ask("010C");
+  ASSERT_EQ(rpm.compare(0, 4, "410C"), 0) << rpm;
+
+  // A client that ends its lines with CR LF: the line feed arrives with the carriage return and
+  // goes with the unread input when the module answers, so every line is understood.
+  for (int i = 0; i < 20; ++i) {
+    port.Write("010C\r\n");
+    ASSERT_EQ(port.ReadAnswer(), rpm) << i;
+  }
+  port.Write("ATDP\r\nATDP\r\n");  // sent ahead: what follows the first line is discarded
+  EXPECT_EQ(port.ReadAnswer(), "ISO 15765-4, CAN (11/500)\r>");
+
+  // 10 MB of random bytes, carriage returns and all: the module answers what it makes of them
+  // and throws away what arrives while it answers.
+  std::mt19937 rng(20170108);
+  std::string noise(10 << 20, '\0');
+  for (char& c : noise) c = static_cast<char>(rng());
+  port.Write(noise);
+  // Whatever the noise did to the module's settings, the client can set them again and is
+  // answered as before. Lines sent while stale answers are still coming may be discarded, so the
+  // client repeats its reset until it is answered.
+  EXPECT_TRUE(WaitFor([&] {
+    port.Forget();
+    return port.Ask("ATZ", 200).find("Korvan QIM1 v1.7 Sim\r>") != std::string::npos;
+  }, 20000));
+  for (const char* line : setUp) port.Ask(line);
+  EXPECT_EQ(port.Ask("010C"), rpm);
+}
+
+}  // namespace
