@@ -349,11 +349,7 @@ int emu_GtkGetKey() {
 }
 
 void emu_GtkWaitForKey(int timeoutMs) {
-  struct timespec deadline;
-  clock_gettime(CLOCK_REALTIME, &deadline);
-  deadline.tv_nsec += static_cast<long>(timeoutMs) * 1000000L;
-  deadline.tv_sec += deadline.tv_nsec / 1000000000L;
-  deadline.tv_nsec %= 1000000000L;
+  const struct timespec deadline = emu_DeadlineAfterMs(timeoutMs);
   pthread_mutex_lock(&gtkKeyMutex);
   if (key == 0) pthread_cond_timedwait(&gtkKeyChanged, &gtkKeyMutex, &deadline);
   pthread_mutex_unlock(&gtkKeyMutex);

@@ -11,6 +11,7 @@
 #include "window/headless_window.h"
 #include "window/lcd_renderer.h"
 #include "window/window_api.h"
+#include "window/window_geometry.h"
 
 namespace {
 
@@ -183,11 +184,7 @@ int emu_GtkGetKey() {
 }
 
 void emu_GtkWaitForKey(int timeoutMs) {
-  struct timespec deadline;
-  clock_gettime(CLOCK_REALTIME, &deadline);
-  deadline.tv_nsec += static_cast<long>(timeoutMs) * 1000000L;
-  deadline.tv_sec += deadline.tv_nsec / 1000000000L;
-  deadline.tv_nsec %= 1000000000L;
+  const struct timespec deadline = emu_DeadlineAfterMs(timeoutMs);
   pthread_mutex_lock(&keyMutex);
   pthread_cleanup_push(+[](void* m) { pthread_mutex_unlock(static_cast<pthread_mutex_t*>(m)); },
                        &keyMutex);

@@ -46,3 +46,12 @@ int emu_AreaClick(double x, double y, int width, int height) {
   if (!upper) return EMU_KEY_RETURN;
   return emu_InFullscreenCorner(x, y, width) ? AREA_TOGGLE_FULLSCREEN : EMU_KEY_ESCAPE;
 }
+
+struct timespec emu_DeadlineAfterMs(int timeoutMs) {
+  struct timespec deadline;
+  clock_gettime(CLOCK_REALTIME, &deadline);
+  deadline.tv_nsec += static_cast<long>(timeoutMs) * 1000000L;
+  deadline.tv_sec += deadline.tv_nsec / 1000000000L;
+  deadline.tv_nsec %= 1000000000L;
+  return deadline;
+}

@@ -2,6 +2,8 @@
 // the small pure rules behind the window's drawing and its mouse input.
 #pragma once
 
+#include <time.h>
+
 #include "window/window_api.h"
 
 // The device picture: its LCD area and the four keys, in picture units.
@@ -60,3 +62,6 @@ int emu_PictureClick(double x, double y, int windowWidth, double scaleWidth, dou
 // A button-1 click on the window without the picture: the quadrants are Up, Esc (upper) and
 // Down, OK (lower); the top-right corner toggles full screen.
 int emu_AreaClick(double x, double y, int width, int height);
+
+// The moment timeoutMs from now on the realtime clock, for a timed wait on a condition.
+struct timespec emu_DeadlineAfterMs(int timeoutMs);
