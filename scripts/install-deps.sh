@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building, running and testing Padix needs on Debian 12, if it is missing.
+# With the argument "test" it also installs what only the test run needs (clang and its
+# fuzzing runtime).
 set -euo pipefail
 
 PACKAGES=(
@@ -8,6 +10,9 @@ PACKAGES=(
   libgtest-dev libgmock-dev googletest
   xvfb xauth
 )
+if [ "${1:-}" = "test" ]; then
+  PACKAGES+=(clang libclang-rt-14-dev)
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do
