@@ -6,10 +6,10 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-#include <algorithm>
 #include <chrono>
 #include <vector>
 
+#include "bench/bench_report.h"
 #include "firmware/link/qim.h"
 #include "firmware/usart.h"
 #include "host/controller.h"
@@ -52,11 +52,6 @@ uint8_t RoundTrip(uint8_t id) {
   }
 }
 
-double Percentile(std::vector<double> v, double p) {
-  std::sort(v.begin(), v.end());
-  size_t idx = static_cast<size_t>(p * static_cast<double>(v.size() - 1) + 0.5);
-  return v[idx];
-}
 
 }  // namespace
 
@@ -67,7 +62,7 @@ int main(int argc, char** argv) {
   FirmwarePowerOn();
   if (pthread_create(&qimThread, nullptr, emu_QimThread, nullptr) != 0) return 1;
   if (QIM_ResetInit() != 1) {
-    fprintf(stderr, "module start-up failed\n");
+    BenchFailedRow("module round trip", "module start-up failed");
     return 1;
   }
 
@@ -78,7 +73,7 @@ int main(int argc, char** argv) {
     uint8_t code = RoundTrip(QIM_ATE0);
     double elapsed = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
     if (code != QIM_RESP_OK) {
-      fprintf(stderr, "request %d answered with code %d\n", n, code);
+      BenchFailedRow("module round trip", "a request not answered with OK");
       return 1;
     }
     if (n >= 0) ms.push_back(elapsed);
@@ -88,9 +83,10 @@ int main(int argc, char** argv) {
 
   const double median = Percentile(ms, 0.5);
   const double p99 = Percentile(ms, 0.99);
-  printf("module round trip  median %.3f ms  p99 %.3f ms over %d requests (%.2f x / %.2f x the "
-         "%.1f ms line time at 19200 baud; target median <= %.0f ms)  %s\n",
-         median, p99, requests, median / LINE_MS, p99 / LINE_MS, LINE_MS, TARGET_MEDIAN_MS,
-         median <= TARGET_MEDIAN_MS ? "pass" : "FAIL");
+  BenchRow("module round trip, emulator mode, ATE0 to OK, median", median, 3, "ms", Better::Lower,
+           TARGET_MEDIAN_MS);
+  BenchNote("module round trip: median %.3f ms, p99 %.3f ms over %d requests = %.3f x / %.3f x the "
+            "%.1f ms a 19200-baud line takes", median, p99, requests, median / LINE_MS, p99 / LINE_MS,
+            LINE_MS);
   return 0;
 }

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <vector>
 
+#include "bench/bench_report.h"
 #include "simulator/module.h"
 #include "simulator/obd_answer.h"
 #include "simulator/vehicle.h"
@@ -75,9 +76,9 @@ int main(int argc, char** argv) {
   const double rate = static_cast<double>(answers) / seconds;
   const double avgChars = static_cast<double>(chars) / static_cast<double>(answers);
   const double lineRate = 19200.0 / 10.0 / avgChars;  // 10 bits a character
-  printf(
-      "OBD answers built  %.0f answers/s  %.0f lines/s over %zu answers, 8 ECUs, %zu protocol/format "
-      "pairs (average %.0f characters: %.0f x what a 19200-baud line carries; no target)  (reported)\n",
+  BenchNote(
+      "OBD answers built: %.0f answers/s, %.0f lines/s over %zu answers, 8 ECUs, %zu protocol/format "
+      "pairs (average %.0f characters: %.0f x what a 19200-baud line carries; no target)",
       rate, static_cast<double>(lines) / seconds, answers, sizeof links / sizeof links[0], avgChars,
       rate / lineRate);
   return 0;

@@ -2,7 +2,6 @@
 // menu entered, and this program as the OBD client on the printed terminal. Times request line to
 // prompt for "010C" (after ATZ, ATE0 and warm-up requests), and reads the simulator process's CPU
 // time while it answers and while it waits for a client.
-#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -13,11 +12,12 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "bench/bench_report.h"
 
 namespace {
 
@@ -28,24 +28,6 @@ constexpr double TARGET_MEDIAN_MS = 0.25;
 constexpr double TARGET_REQUESTS_PER_S = 3500;
 constexpr double TARGET_IDLE_PERCENT = 0.5;
 constexpr double REAL_ADAPTER_BAUD = 38400;  // 10 bits a character on the wire
-
-// CPU time of all the process's threads, from the scheduler's nanosecond account
-// (/proc/<pid>/task/*/schedstat); clock ticks of 10 ms would be too coarse for an idle process.
-double CpuSeconds(pid_t pid) {
-  const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
-  DIR* dir = opendir(tasks.c_str());
-  if (dir == nullptr) return -1;
-  unsigned long long ns = 0;
-  while (dirent* entry = readdir(dir)) {
-    if (entry->d_name[0] == '.') continue;
-    FILE* f = fopen((tasks + "/" + entry->d_name + "/schedstat").c_str(), "r");
-    unsigned long long onCpu = 0;
-    if (f != nullptr && fscanf(f, "%llu", &onCpu) == 1) ns += onCpu;
-    if (f != nullptr) fclose(f);
-  }
-  closedir(dir);
-  return static_cast<double>(ns) / 1e9;
-}
 
 // Reads up to and including the prompt; "" after the time-out.
 std::string ReadAnswer(int fd, int timeoutMs) {
@@ -126,13 +108,13 @@ int main(int argc, char** argv) {
 
   Child sim = StartSimulator(exe);
   if (sim.pts.empty()) {
-    fprintf(stderr, "simulator mode: no terminal named\n");
+    BenchFailedRow("simulator mode", "no terminal named");
     return 1;
   }
   int fd = open(sim.pts.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
   termios raw;
   if (fd < 0 || tcgetattr(fd, &raw) != 0) {
-    fprintf(stderr, "cannot open %s\n", sim.pts.c_str());
+    BenchFailedRow("simulator mode", "cannot open the terminal");
     return 1;
   }
   cfmakeraw(&raw);
@@ -143,7 +125,7 @@ int main(int argc, char** argv) {
   for (auto deadline = Clock::now() + std::chrono::seconds(30); !serving && Clock::now() < deadline;)
     serving = Ask(fd, "ATI", 500).find("QIM1") != std::string::npos;
   if (!serving) {
-    printf("simulator mode: FAIL (the module never served the terminal)\n");
+    BenchFailedRow("simulator mode", "the module never served the terminal");
     Stop(sim);
     return 1;
   }
@@ -154,45 +136,46 @@ int main(int argc, char** argv) {
   for (int i = 0; i < WARM_UP; ++i) answer = Ask(fd, "010C");
   if (answer.compare(0, 2, "41") != 0 && answer.find("41 0C") == std::string::npos &&
       answer.find("410C") == std::string::npos) {
-    printf("simulator mode: FAIL (010C answered \"%s\")\n", answer.c_str());
+    BenchFailedRow("simulator mode", "010C not answered with its data");
     Stop(sim);
     return 1;
   }
 
   std::vector<double> ms;
-  const double cpu0 = CpuSeconds(sim.pid);
+  const double cpu0 = ProcessCpuSeconds(sim.pid);
   const auto t0 = Clock::now();
   for (int i = 0; i < requests; ++i) {
     const auto start = Clock::now();
     if (Ask(fd, "010C").empty()) {
-      printf("simulator mode: FAIL (request %d not answered)\n", i);
+      BenchFailedRow("simulator mode", "a request not answered");
       Stop(sim);
       return 1;
     }
     ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
   }
   const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
-  const double cpu1 = CpuSeconds(sim.pid);
+  const double cpu1 = ProcessCpuSeconds(sim.pid);
   std::this_thread::sleep_for(std::chrono::seconds(idleSeconds));
-  const double cpu2 = CpuSeconds(sim.pid);
+  const double cpu2 = ProcessCpuSeconds(sim.pid);
   const double idleWall = std::chrono::duration<double>(Clock::now() - t0).count() - wall;
   Stop(sim);
   close(fd);
 
-  std::sort(ms.begin(), ms.end());
-  const double median = ms[ms.size() / 2];
-  const double p99 = ms[ms.size() * 99 / 100];
+  const double median = Percentile(ms, 0.5);
+  const double p99 = Percentile(ms, 0.99);
   const double perSecond = requests / wall;
   const double cpuPer1000 = (cpu1 - cpu0) * 1000.0 * 1000.0 / requests;
   const double idlePercent = 100.0 * (cpu2 - cpu1) / idleWall;
   // The same exchange on a real adapter's line: request and answer characters at 38400 baud.
   const double lineMs = (5.0 + static_cast<double>(answer.size())) * 10 * 1000.0 / REAL_ADAPTER_BAUD;
-  const bool pass = median <= TARGET_MEDIAN_MS && perSecond >= TARGET_REQUESTS_PER_S &&
-                    idlePercent <= TARGET_IDLE_PERCENT;
-  printf("simulator mode 010C  median %.3f ms  p99 %.3f ms  %.0f requests/s  CPU %.0f ms per 1000  "
-         "idle %.2f %% over %.0f s  (38400-baud line %.2f ms, %.0f x; targets <= %.2f ms, >= %.0f/s, "
-         "idle <= %.1f %%)  %s\n",
-         median, p99, perSecond, cpuPer1000, idlePercent, idleWall, lineMs, lineMs / median,
-         TARGET_MEDIAN_MS, TARGET_REQUESTS_PER_S, TARGET_IDLE_PERCENT, pass ? "pass" : "FAIL");
+  BenchRow("simulator mode on a pseudo-terminal, 010C to prompt, median", median, 3, "ms",
+           Better::Lower, TARGET_MEDIAN_MS);
+  BenchRow("simulator mode, requests per second", perSecond, 0, "/s", Better::Higher,
+           TARGET_REQUESTS_PER_S);
+  BenchRow("simulator mode, idle CPU with a client attached, % of one core", idlePercent, 2, "%",
+           Better::Lower, TARGET_IDLE_PERCENT);
+  BenchNote("simulator mode: median %.3f ms, p99 %.3f ms over %d requests, CPU %.0f ms per 1,000; "
+            "a 38400-baud line needs %.2f ms for the exchange (%.0f x the median); idle over %.0f s",
+            median, p99, requests, cpuPer1000, lineMs, lineMs / median, idleWall);
   return 0;
 }

@@ -62,12 +62,46 @@ void emu_LcdDecodeByte(LcdDecoder* lcd, uint8_t byte) {
   }
 }
 
-// One byte per lock: ready flag up, wait for the firmware to store the next byte.
+// Before the LCD side sleeps on the condition it polls SPSR for a while: a frame's bytes follow
+// each other within a microsecond when the firmware thread runs on another core, and sleeping
+// (and being woken) for each of them would cost two system calls and a thread switch per byte.
+// The number of polls adapts: it doubles while bytes arrive during the polling and halves when
+// one did not, so when both threads share a core (and polling only delays the firmware) the LCD
+// side soon polls only briefly.
+constexpr int LCD_MIN_SPIN_POLLS = 32;
+constexpr int LCD_MAX_SPIN_POLLS = 2048;
+static thread_local int lcdSpinPolls = LCD_MAX_SPIN_POLLS;
+
+static inline void emu_SpinPause() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#elif defined(__aarch64__)
+  asm volatile("yield");
+#endif
+}
+
+static void emu_LcdPollForByte() {
+  for (int poll = 0; poll < lcdSpinPolls; ++poll) {
+    if ((SPSR & 0x80) == 0) {
+      if (lcdSpinPolls < LCD_MAX_SPIN_POLLS) lcdSpinPolls *= 2;
+      return;
+    }
+    emu_SpinPause();
+  }
+  if (lcdSpinPolls > LCD_MIN_SPIN_POLLS) lcdSpinPolls /= 2;
+}
+
+// One byte: ready flag up, then wait for the firmware to store the next byte and clear the flag
+// (under the lock, with a signal), and take it under the lock.
 uint8_t emu_LcdTakeByte() {
+  pthread_mutex_lock(&lcdMutex);
+  SPSR |= 0x80;
+  pthread_mutex_unlock(&lcdMutex);
+  emu_LcdPollForByte();
+
   uint8_t byte;
   pthread_mutex_lock(&lcdMutex);
   pthread_cleanup_push(emu_UnlockMutexCleanupHandler, &lcdMutex);
-  SPSR |= 0x80;
   while ((SPSR & 0x80) != 0) pthread_cond_wait(&lcdCond, &lcdMutex);
   byte = SPDR;
   pthread_cleanup_pop(1);

@@ -37,12 +37,23 @@ void MCU_LockLcd() { emu_LockWithoutCancel(&lcdMutex); }
 void MCU_UnlockLcd() { emu_UnlockAndAllowCancel(&lcdMutex); }
 void MCU_SignalLcd() { pthread_cond_signal(&lcdCond); }
 
-// The LCD controller answers within microseconds; spinning briefly before yielding keeps a
-// frame hand-over close to the real SPI bus's time without burning a core when it is slow.
+// The LCD controller answers within a microsecond when it runs on another core: polling
+// briefly before yielding keeps a frame hand-over well below the real SPI bus's time. When both
+// threads share a core, polling only delays the controller, so the number of polls adapts: it
+// doubles when the flag came while polling and halves when it did not.
+constexpr int SPI_MIN_POLLS = 32;
+constexpr int SPI_MAX_POLLS = 2048;
+
 void MCU_WaitSpiDone() {
-  for (int spin = 0; (SPSR & 0x80) == 0; ++spin) {
-    if (spin > 2000) sched_yield();
+  static int polls = SPI_MAX_POLLS;  // only the firmware thread sends SPI bytes
+  for (int poll = 0; poll < polls; ++poll) {
+    if ((SPSR & 0x80) != 0) {
+      if (polls < SPI_MAX_POLLS) polls *= 2;
+      return;
+    }
   }
+  if (polls > SPI_MIN_POLLS) polls /= 2;
+  while ((SPSR & 0x80) == 0) sched_yield();
 }
 
 // The firmware thread is cancelled asynchronously, so its idle wait must not sit in a

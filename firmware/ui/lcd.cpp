@@ -35,8 +35,9 @@ static void LCD_SendByte(uint8_t byte) {
   MCU_LockLcd();
   SPDR = byte;
   SPSR = 0;
-  MCU_SignalLcd();
   MCU_UnlockLcd();
+  // Woken after the lock is free: a controller woken inside it would only block on the lock.
+  MCU_SignalLcd();
   MCU_WaitSpiDone();
   (void)SPDR;  // reading the data register ends the transfer, as on the controller
 }

@@ -1,0 +1,81 @@
+// What every benchmark shares: its rows for the one table bench/run prints, percentiles, and the
+// CPU time and resident memory of a process read from /proc.
+//
+// A row is printed as   row|<figure>|<measured>|<unit>|<= or >=|<target>
+// and any other line of a benchmark is a note that bench/run shows below the table.
+#pragma once
+
+#include <dirent.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/types.h>
+#include <time.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+enum class Better { Lower, Higher };
+
+inline void BenchRow(const char* figure, double measured, int decimals, const char* unit,
+                     Better better, double target) {
+  printf("row|%s|%.*f|%s|%s|%.*f\n", figure, decimals, measured, unit,
+         better == Better::Lower ? "<=" : ">=", decimals, target);
+}
+
+// A row that could not be measured: it fails, with the reason as its figure.
+inline void BenchFailedRow(const char* figure, const char* why) { printf("row|%s (%s)|-|-|-|-\n", figure, why); }
+
+inline void BenchNote(const char* format, ...) __attribute__((format(printf, 1, 2)));
+inline void BenchNote(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  vprintf(format, args);
+  va_end(args);
+  putchar('\n');
+}
+
+inline double Percentile(std::vector<double> v, double p) {
+  std::sort(v.begin(), v.end());
+  const size_t idx = static_cast<size_t>(p * static_cast<double>(v.size() - 1) + 0.5);
+  return v[idx];
+}
+
+// CPU time of all the process's threads (0: this process). Another process's is read from the
+// scheduler's nanosecond account (/proc/<pid>/task/*/schedstat): clock ticks of 10 ms are too
+// coarse for an idle process.
+inline double ProcessCpuSeconds(pid_t pid) {
+  if (pid == 0) {  // this process: threads that already ended count too
+    timespec t;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+  }
+  const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+  DIR* dir = opendir(tasks.c_str());
+  if (dir == nullptr) return -1;
+  unsigned long long ns = 0;
+  while (dirent* entry = readdir(dir)) {
+    if (entry->d_name[0] == '.') continue;
+    FILE* f = fopen((tasks + "/" + entry->d_name + "/schedstat").c_str(), "r");
+    unsigned long long onCpu = 0;
+    if (f != nullptr && fscanf(f, "%llu", &onCpu) == 1) ns += onCpu;
+    if (f != nullptr) fclose(f);
+  }
+  closedir(dir);
+  return static_cast<double>(ns) / 1e9;
+}
+
+// The peak resident set (VmHWM) of a process (0: this process) in MiB, or -1.
+inline double PeakResidentMiB(pid_t pid) {
+  const std::string path = (pid == 0 ? std::string("/proc/self") : "/proc/" + std::to_string(pid)) + "/status";
+  FILE* f = fopen(path.c_str(), "r");
+  if (f == nullptr) return -1;
+  char line[256];
+  double kib = -1;
+  while (fgets(line, sizeof line, f) != nullptr)
+    if (strncmp(line, "VmHWM:", 6) == 0) kib = atof(line + 6);
+  fclose(f);
+  return kib < 0 ? -1 : kib / 1024.0;
+}
