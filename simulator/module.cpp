@@ -194,8 +194,12 @@ void emu_QimRun(QimLine& line) {
   for (;;) {
     emu_WaitForSerialData();
     line.Clear();
-    // Only the carriage return ends a line; a line feed belongs to the next line.
-    for (uint8_t c; (c = emu_ReadSerialByte()) != static_cast<uint8_t>(emu_GetCarriageReturn());) {
+    // Only the carriage return ends a line; a line feed belongs to the next line. What a client
+    // typed before it closed the terminal is no part of the next client's line.
+    for (;;) {
+      const uint8_t c = emu_ReadSerialByte();
+      if (emu_TakeCOMHangUp() != 0) line.Clear();
+      if (c == static_cast<uint8_t>(emu_GetCarriageReturn())) break;
       line.Append(c);
     }
     emu_SendResponse(line.text);
