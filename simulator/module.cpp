@@ -140,10 +140,17 @@ void emu_QimStartUpDialogue(QimLine& line) {
 }
 
 // OBD2 software mode: the line has gone to the real module; its answer goes to the firmware
-// byte by byte up to the prompt.
+// byte by byte up to the prompt. A module that falls silent (a lost line, a dropped connection)
+// may never send that prompt: once the firmware has given up waiting and begun its next line,
+// the rest of this answer is no longer wanted, and the next line must get through.
 void emu_QimRelayAnswer() {
   for (;;) {
-    uint8_t byte = emu_ReadSerialByte();
+    uint8_t byte;
+    if (emu_ReadByteCOM(&byte) != 1) {
+      if (emu_FirmwareHasQueuedBytes() != 0) return;
+      emu_WaitForSerialData();
+      continue;
+    }
     emu_GiveByteToFirmware(byte);
     if (byte == static_cast<uint8_t>(emu_GetPrompt())) return;
   }

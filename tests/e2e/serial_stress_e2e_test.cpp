@@ -1,20 +1,34 @@
 // The serial line under load and under faults. Simulator mode on a pseudo-terminal answers a long
 // run of requests, each one complete and exactly as the first time, and keeps serving a client
-// that closes its end and opens it again.
+// that closes its end and opens it again. OBD2 software mode survives a module that goes silent in
+// the middle of a reading: the handheld can leave the reading and connect again once the module
+// answers again.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <pty.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <random>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "firmware/ui/fonts.h"
+#include "firmware/ui/lcd.h"
 #include "tests/support/process.h"
+#include "tests/support/same_screens.h"
+#include "tests/support/screen_text.h"
 #include "tests/support/simulator_on_port.h"
 #include "tests/support/wait_for.h"
 
@@ -127,5 +141,188 @@ TEST(SerialStress, SimulatorModeServesAClientThatClosesAndReopensTheTerminal) {
   }
   EXPECT_EQ(port.Program().Quit(), 0);
 }
+
+// Stands between a run in OBD2 software mode and the simulated module of a run in simulator
+// mode, passing whole lines one way and answers the other, and plays a module that goes silent:
+// from a chosen request on, nothing is passed either way until it is told to answer again.
+class SilenceableLine {
+ public:
+  SilenceableLine(int testerSide, int moduleSide) : tester_(testerSide), module_(moduleSide) {
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~SilenceableLine() {
+    stop_ = true;
+    thread_.join();
+  }
+
+  // From the request `line` on (the request itself not passed on): silent. With `answerBytes`,
+  // the request goes through and only that much of its answer comes back.
+  void SilenceAt(const std::string& line, size_t answerBytes = 0) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    silenceAt_ = line;
+    answerBytes_ = answerBytes;
+  }
+  bool Silent() const { return silent_; }
+  void AnswerAgain() { silent_ = false; }
+  std::string Requests() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return requests_;
+  }
+
+ private:
+  static void WriteAll(int fd, const char* bytes, size_t size) {
+    while (size > 0) {
+      const ssize_t n = write(fd, bytes, size);
+      if (n > 0) {
+        bytes += n, size -= static_cast<size_t>(n);
+      } else {
+        pollfd p = {fd, POLLOUT, 0};
+        poll(&p, 1, 10);
+      }
+    }
+  }
+
+  void Run() {
+    std::string line;
+    size_t answerLeft = 0;
+    bool cutting = false;
+    while (!stop_) {
+      pollfd p[2] = {{tester_, POLLIN, 0}, {module_, POLLIN, 0}};
+      if (poll(p, 2, 10) <= 0) continue;
+      char buf[512];
+      ssize_t n;
+      if ((p[0].revents & POLLIN) != 0 && (n = read(tester_, buf, sizeof buf)) > 0) {
+        for (ssize_t i = 0; i < n; ++i) {
+          if (buf[i] != '\r') {
+            line += buf[i];
+            continue;
+          }
+          std::lock_guard<std::mutex> lock(mutex_);
+          requests_ += line + (silent_ ? " (dropped)\n" : "\n");
+          if (!silent_ && line == silenceAt_) {
+            silenceAt_.clear();
+            if (answerBytes_ == 0) {
+              silent_ = true;
+            } else {
+              cutting = true;
+              answerLeft = answerBytes_;
+            }
+          }
+          if (!silent_) WriteAll(module_, (line + "\r").data(), line.size() + 1);
+          line.clear();
+        }
+      }
+      if ((p[1].revents & POLLIN) != 0 && (n = read(module_, buf, sizeof buf)) > 0) {
+        size_t pass = silent_ ? 0 : static_cast<size_t>(n);
+        if (cutting && !silent_) {
+          pass = std::min(pass, answerLeft);
+          answerLeft -= pass;
+          if (answerLeft == 0) cutting = false, silent_ = true;
+        }
+        if (pass > 0) WriteAll(tester_, buf, pass);
+      }
+    }
+  }
+
+  const int tester_, module_;
+  std::thread thread_;
+  std::atomic<bool> stop_{false}, silent_{false};
+  std::mutex mutex_;
+  std::string silenceAt_, requests_;
+  size_t answerBytes_ = 0;
+};
+
+// The display, once it has stayed the same for a while.
+bool SettledDisplay(HeadlessChild& program, uint8_t* shown) {
+  uint8_t last[LCD_FRAME_SIZE] = {};
+  auto since = std::chrono::steady_clock::now();
+  return WaitFor(
+      [&] {
+        if (!program.Display(shown)) return false;
+        if (memcmp(shown, last, LCD_FRAME_SIZE) != 0) {
+          memcpy(last, shown, LCD_FRAME_SIZE);
+          since = std::chrono::steady_clock::now();
+        }
+        return std::chrono::steady_clock::now() - since > std::chrono::milliseconds(700);
+      },
+      10000);
+}
+
+// Where the module falls silent in the reading that follows the connection: at a request (the
+// request itself is lost), or in the middle of an answer (the first bytes come, the rest never).
+struct Silence {
+  const char* name;
+  const char* request;
+  size_t answerBytes;
+};
+
+class SilentModule : public testing::TestWithParam<Silence> {};
+
+struct Terminal {
+  int master = -1, slave = -1;
+  char name[64] = "";
+  ~Terminal() {
+    if (master >= 0) close(master);
+    if (slave >= 0) close(slave);
+  }
+};
+
+TEST_P(SilentModule, Obd2SoftwareModeConnectsAgainOnceTheModuleAnswersAgain) {
+  SimulatorOnPort module;
+  ASSERT_TRUE(module.Serving());
+
+  // The tester's terminal. The test keeps its own descriptor of the tester's end open, so the
+  // line never hangs up.
+  Terminal terminal;
+  ASSERT_EQ(openpty(&terminal.master, &terminal.slave, terminal.name, nullptr, nullptr), 0);
+  fcntl(terminal.master, F_SETFL, O_NONBLOCK);
+  SilenceableLine line(terminal.master, module.Fd());
+  // The tester sets the module up itself (reset, no echo, its answer format).
+  HeadlessChild tester({terminal.name, "init=QIM"});
+  HeadlessChild reference({});
+  ASSERT_TRUE(tester.WaitForTitle("MAIN MENU")) << tester.Err();
+  ASSERT_TRUE(reference.WaitForTitle("MAIN MENU")) << reference.Err();
+
+  line.SilenceAt(GetParam().request, GetParam().answerBytes);
+  ASSERT_TRUE(tester.TypeAndWaitForChange("Return"));  // Start Diagnostics
+  ASSERT_TRUE(tester.WaitForTitle("SELECT PROTOCOL"));
+  ASSERT_TRUE(tester.TypeAndWaitForChange("Return"));  // automatic scan, connect, reading
+  ASSERT_TRUE(WaitFor([&] { return line.Silent(); }, 30000)) << line.Requests();
+  // The handheld has no time-out of its own for an answer (its module always ends one): the
+  // reading stands still at that request, its screen intact, and Esc leaves it.
+  uint8_t shown[LCD_FRAME_SIZE];
+  ASSERT_TRUE(SettledDisplay(tester, shown));
+  EXPECT_TRUE(ShowsText(shown, 1, 0, HeaderFont.bytes, "READING DATA"))
+      << ScreenRect(shown, 0, 0, LCD_WIDTH, LCD_HEIGHT);
+  ASSERT_TRUE(tester.TypeAndWaitForChange("Escape"));
+  ASSERT_TRUE(tester.WaitForTitle("MAIN MENU"));
+
+  // The module answers again: the next connection gets through and reads everything, and the
+  // handheld shows what the emulator-mode run shows.
+  line.AnswerAgain();
+  ASSERT_TRUE(tester.TypeAndWaitForChange("Return"));
+  ASSERT_TRUE(tester.WaitForTitle("SELECT PROTOCOL"));
+  ASSERT_TRUE(tester.TypeAndWaitForChange("Return"));
+  ASSERT_TRUE(tester.WaitForTitle("DIAGNOSTICS MENU", 30000)) << line.Requests();
+
+  for (const char* key : {"Return", "Return"}) ASSERT_TRUE(reference.TypeAndWaitForChange(key));
+  ASSERT_TRUE(reference.WaitForTitle("DIAGNOSTICS MENU", 30000));
+  EXPECT_TRUE(ShowTheSame(tester, reference)) << "the diagnostics menu";
+  ASSERT_TRUE(tester.TypeAndWaitForChange("Return"));
+  ASSERT_TRUE(reference.TypeAndWaitForChange("Return"));
+  ASSERT_TRUE(tester.WaitForTitle("CURRENT DATA"));
+  EXPECT_TRUE(ShowTheSame(tester, reference, true)) << "current data";
+
+  EXPECT_EQ(tester.Quit(), 0);
+  EXPECT_EQ(reference.Quit(), 0);
+  EXPECT_EQ(module.Program().Quit(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(SerialStress, SilentModule,
+                         testing::Values(Silence{"AtTheTroubleCodeRequest", "03", 0},
+                                         Silence{"InTheMonitorStatusAnswer", "0101", 10}),
+                         [](const testing::TestParamInfo<Silence>& param) {
+                           return std::string(param.param.name);
+                         });
 
 }  // namespace
