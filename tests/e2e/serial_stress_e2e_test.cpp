@@ -18,6 +18,7 @@
 #include <fstream>
 #include <iterator>
 #include <mutex>
+#include <ostream>
 #include <random>
 #include <sstream>
 #include <string>
@@ -254,6 +255,7 @@ struct Silence {
   const char* name;
   const char* request;
   size_t answerBytes;
+  friend void PrintTo(const Silence& silence, std::ostream* out) { *out << silence.name; }
 };
 
 class SilentModule : public testing::TestWithParam<Silence> {};
