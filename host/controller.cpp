@@ -5,6 +5,8 @@
 #include <string.h>
 #include <unistd.h>
 
+#include "firmware/usart.h"
+
 uint8_t regaddr[255];
 uint8_t eepaddr[EEPROM_SIZE];
 
@@ -96,6 +98,13 @@ void emu_GiveByteToFirmware(uint8_t byte) {
   __vector_21();
   pthread_mutex_unlock(&qimMutex);
   emu_WakeFirmware();
+}
+
+uint8_t emu_FirmwareHasQueuedBytes() {
+  pthread_mutex_lock(&qimMutex);
+  const bool queued = usart.usartWriteByteIdx != usart.usartSendByteIdx;
+  pthread_mutex_unlock(&qimMutex);
+  return queued ? 1 : 0;
 }
 
 uint8_t emu_TakeByteFromFirmware() {

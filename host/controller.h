@@ -66,6 +66,8 @@ void emu_WaitForFirmwareTx(int timeoutMs);
 // Byte channel to the firmware's USART (each call takes qimMutex).
 void emu_GiveByteToFirmware(uint8_t byte);
 uint8_t emu_TakeByteFromFirmware();  // only meaningful while UCSR0B bit 5 was set
+// 1 when the firmware has queued bytes that were not taken yet: it has begun a new line.
+uint8_t emu_FirmwareHasQueuedBytes();
 
 // Constants of the device.
 constexpr uint8_t emu_GetKeyUp() { return 0x40; }

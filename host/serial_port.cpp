@@ -1,5 +1,6 @@
 // Serial port. Opening /dev/ptmx creates a pseudo-terminal whose other end a client opens; its
-// name is printed on standard error.
+// name is printed on standard error. A client of that terminal may close it and open it again
+// (or another client may come): each one starts on a clean line.
 #include "host/serial_port.h"
 
 #include <errno.h>
@@ -14,6 +15,12 @@
 namespace {
 int fd = -1;
 struct termios oldoptions;
+// Our own pseudo-terminal: the client's end, and whether its client has gone (the master reports
+// a hang-up) and the module has not been told yet.
+bool ownTerminal = false;
+char clientEnd[128];
+bool clientGone = false;
+bool hangUpToReport = false;
 
 speed_t emu_SpeedOf(uint32_t baudrate) {
   switch (baudrate) {
@@ -33,6 +40,22 @@ int emu_FailInit(const char* prefix) {
   fd = -1;
   return -1;
 }
+// The client closed our terminal. What it sent and was not read yet, and what was written for it
+// and it did not read, belong to nobody: the latter would otherwise wait in the terminal for the
+// next client to open it, which would take it for the answer to its own first request.
+void emu_ClientLeft() {
+  if (!ownTerminal || clientGone) return;
+  clientGone = true;
+  hangUpToReport = true;
+  if (tcflush(fd, TCIFLUSH) != 0) emu_ReportErrno("tcflush(TCIFLUSH) failed");
+  // The client's pending input can only be flushed from its own end.
+  const int end = open(clientEnd, O_RDWR | O_NOCTTY | O_NONBLOCK);
+  if (end >= 0) {
+    (void)tcflush(end, TCIFLUSH);
+    close(end);
+  }
+}
+
 }  // namespace
 
 int emu_InitCOM(const char* device, uint32_t baudrate) {
@@ -41,10 +64,14 @@ int emu_InitCOM(const char* device, uint32_t baudrate) {
     emu_ReportErrno("open() serial device failed");
     return -1;
   }
-  const bool ownTerminal = strcmp(device, "/dev/ptmx") == 0;
+  ownTerminal = strcmp(device, "/dev/ptmx") == 0;
+  clientGone = false;
+  hangUpToReport = false;
+  clientEnd[0] = '\0';
   if (ownTerminal) {
     if (grantpt(fd) != 0 || unlockpt(fd) != 0) return emu_FailInit("open() serial device failed");
     const char* name = ptsname(fd);
+    if (name != nullptr) snprintf(clientEnd, sizeof clientEnd, "%s", name);
     fprintf(stderr, "Serial device: %s\n", name != nullptr ? name : "?");
   }
   // The line settings below make reads return at once on a device. On the master side of a
@@ -77,12 +104,19 @@ int emu_CloseCOM() {
   if (tcsetattr(fd, TCSANOW, &oldoptions) != 0) emu_ReportErrno("tcsetattr(oldoptions) failed");
   if (close(fd) != 0) emu_ReportErrno("close() serial device failed");
   fd = -1;
+  ownTerminal = false;
   return 0;
 }
 
 int emu_ReadByteCOM(uint8_t* byte) {
   if (fd < 0) return 0;
-  return read(fd, byte, 1) == 1 ? 1 : 0;
+  const ssize_t n = read(fd, byte, 1);
+  if (n == 1) {
+    clientGone = false;
+    return 1;
+  }
+  if (n < 0 && errno == EIO) emu_ClientLeft();  // the master of a terminal nobody has open
+  return 0;
 }
 
 int emu_WriteByteCOM(uint8_t byte) {
@@ -100,7 +134,17 @@ int emu_IsCOMOpen() { return fd >= 0 ? 1 : 0; }
 void emu_WaitForCOMInput(int timeoutMs) {
   if (fd < 0) return;
   struct pollfd p = {fd, POLLIN, 0};
-  if (poll(&p, 1, timeoutMs) > 0 && (p.revents & (POLLHUP | POLLERR)) != 0) {
+  const int ready = poll(&p, 1, timeoutMs);
+  if (ready > 0 && (p.revents & (POLLHUP | POLLERR)) != 0) {
+    emu_ClientLeft();
     usleep(static_cast<useconds_t>(timeoutMs) * 1000);  // no peer: don't spin on the hang-up
+  } else if (ready >= 0) {
+    clientGone = false;  // a client holds the line open (again)
   }
+}
+
+int emu_TakeCOMHangUp() {
+  const bool hungUp = hangUpToReport;
+  hangUpToReport = false;
+  return hungUp ? 1 : 0;
 }

@@ -12,3 +12,6 @@ void emu_FlushCOM();
 int emu_IsCOMOpen();
 // Waits up to timeoutMs for input on the port (a wait that ends as soon as data arrives).
 void emu_WaitForCOMInput(int timeoutMs);
+// On a pseudo-terminal Padix opened itself (/dev/ptmx): 1 once after its client closed it (what
+// either side had not read yet is gone), else 0. A line begun by that client is void.
+int emu_TakeCOMHangUp();

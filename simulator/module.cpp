@@ -140,10 +140,17 @@ void emu_QimStartUpDialogue(QimLine& line) {
 }
 
 // OBD2 software mode: the line has gone to the real module; its answer goes to the firmware
-// byte by byte up to the prompt.
+// byte by byte up to the prompt. A module that falls silent (a lost line, a dropped connection)
+// may never send that prompt: once the firmware has given up waiting and begun its next line,
+// the rest of this answer is no longer wanted, and the next line must get through.
 void emu_QimRelayAnswer() {
   for (;;) {
-    uint8_t byte = emu_ReadSerialByte();
+    uint8_t byte;
+    if (emu_ReadByteCOM(&byte) != 1) {
+      if (emu_FirmwareHasQueuedBytes() != 0) return;
+      emu_WaitForSerialData();
+      continue;
+    }
     emu_GiveByteToFirmware(byte);
     if (byte == static_cast<uint8_t>(emu_GetPrompt())) return;
   }
@@ -194,8 +201,12 @@ void emu_QimRun(QimLine& line) {
   for (;;) {
     emu_WaitForSerialData();
     line.Clear();
-    // Only the carriage return ends a line; a line feed belongs to the next line.
-    for (uint8_t c; (c = emu_ReadSerialByte()) != static_cast<uint8_t>(emu_GetCarriageReturn());) {
+    // Only the carriage return ends a line; a line feed belongs to the next line. What a client
+    // typed before it closed the terminal is no part of the next client's line.
+    for (;;) {
+      const uint8_t c = emu_ReadSerialByte();
+      if (emu_TakeCOMHangUp() != 0) line.Clear();
+      if (c == static_cast<uint8_t>(emu_GetCarriageReturn())) break;
       line.Append(c);
     }
     emu_SendResponse(line.text);

@@ -3,106 +3,18 @@
 // personalities (chosen with the operator keys), settles on ISO 14230-4 with 5-baud init at the
 // first request, frames service 01, 03 and 09 answers with and without headers, and keeps
 // serving a client that ends its lines with CR LF or sends 10 MB of noise.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <stdio.h>
-#include <termios.h>
-#include <unistd.h>
 
-#include <chrono>
-#include <memory>
 #include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "tests/support/process.h"
+#include "tests/support/simulator_on_port.h"
 #include "tests/support/wait_for.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-// A simulator-mode run and a client on its terminal, the way a user sets it up: start
-// `padix-headless /dev/ptmx sim`, enter the Bluetooth menu, open the printed terminal.
-class SimulatorOnPort {
- public:
-  SimulatorOnPort() : sim_({"/dev/ptmx", "sim"}) {}
-  ~SimulatorOnPort() {
-    if (fd_ >= 0) close(fd_);
-  }
-
-  testing::AssertionResult Serving() {
-    const std::string pts = sim_.WaitForErrLine("Serial device: ");
-    if (pts.empty()) return testing::AssertionFailure() << "no terminal named: " << sim_.Err();
-    fd_ = open(pts.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (fd_ < 0) return testing::AssertionFailure() << "cannot open " << pts;
-    termios raw;
-    tcgetattr(fd_, &raw);
-    cfmakeraw(&raw);
-    tcsetattr(fd_, TCSANOW, &raw);
-    if (!sim_.WaitForTitle("MAIN MENU")) return testing::AssertionFailure() << "no main menu";
-    sim_.TypeAndWaitForChange("Down");
-    sim_.TypeAndWaitForChange("Return");
-    if (!sim_.WaitForTitle("Bluetooth Mode")) return testing::AssertionFailure() << "no bridge";
-    tcflush(fd_, TCIFLUSH);  // the prompt written at start-up
-    // The module takes the line about two seconds after the menu was entered.
-    const std::string answer = Ask("ATI", 10000);
-    if (answer != "Korvan QIM1 v1.7\r>") return testing::AssertionFailure() << "ATI: " << answer;
-    return testing::AssertionSuccess();
-  }
-
-  // Writes all bytes, reading (and keeping) what comes back meanwhile so that neither side
-  // blocks the other.
-  void Write(const std::string& bytes) {
-    for (size_t at = 0; at < bytes.size();) {
-      pollfd p = {fd_, POLLIN | POLLOUT, 0};
-      ASSERT_GT(poll(&p, 1, 5000), 0) << "the module stopped reading at byte " << at;
-      if (p.revents & POLLIN) Drain();
-      if (p.revents & POLLOUT) {
-        const ssize_t n = write(fd_, bytes.data() + at, std::min<size_t>(bytes.size() - at, 4096));
-        if (n > 0) at += static_cast<size_t>(n);
-      }
-    }
-  }
-
-  // What came up to and including the next prompt ("" after the time-out).
-  std::string ReadAnswer(int timeoutMs = 3000) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-      const size_t prompt = received_.find('>');
-      if (prompt != std::string::npos) {
-        std::string answer = received_.substr(0, prompt + 1);
-        received_.erase(0, prompt + 1);
-        return answer;
-      }
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-      pollfd p = {fd_, POLLIN, 0};
-      if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) return "";
-      Drain();
-    }
-  }
-
-  std::string Ask(const std::string& line, int timeoutMs = 3000) {
-    Write(line + "\r");
-    return ReadAnswer(timeoutMs);
-  }
-
-  void Forget() { received_.clear(); }
-  HeadlessChild& Program() { return sim_; }
-
- private:
-  void Drain() {
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(fd_, buf, sizeof buf)) > 0) received_.append(buf, static_cast<size_t>(n));
-  }
-
-  HeadlessChild sim_;
-  int fd_ = -1;
-  std::string received_;
-};
 
 std::vector<std::string> Lines(const std::string& answer) {
   std::vector<std::string> lines;

@@ -1,5 +1,6 @@
 // The serial port layer on pseudo-terminals: line speed with its 9600 fallback, the settings put
-// back at close, and the unread input a write throws away.
+// back at close, the unread input a write throws away, and a client of Padix's own terminal
+// that leaves nothing behind for the next one.
 #include "host/serial_port.h"
 
 #include <fcntl.h>
@@ -9,6 +10,8 @@
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
+
+#include <string>
 
 #include "tests/support/wait_for.h"
 
@@ -27,6 +30,25 @@ class SerialPort : public testing::Test {
     EXPECT_EQ(tcgetattr(slave_, &t), 0);
     EXPECT_EQ(cfgetispeed(&t), cfgetospeed(&t));
     return cfgetospeed(&t);
+  }
+  // Opens /dev/ptmx as a user starts it; the terminal named on standard error, "" on failure.
+  static std::string OpenOwnTerminal() {
+    testing::internal::CaptureStderr();
+    const int opened = emu_InitCOM("/dev/ptmx", 38400);
+    const std::string printed = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(opened, 0) << printed;
+    EXPECT_EQ(printed.rfind("Serial device: /dev/pts/", 0), 0u) << printed;
+    if (opened != 0 || printed.size() < 16) return "";
+    return printed.substr(15, printed.size() - 16);
+  }
+  static int OpenClient(const std::string& pts) {
+    const int client = open(pts.c_str(), O_RDWR | O_NOCTTY);
+    EXPECT_GE(client, 0) << pts;
+    termios raw;
+    tcgetattr(client, &raw);
+    cfmakeraw(&raw);
+    tcsetattr(client, TCSANOW, &raw);
+    return client;
   }
   // Bytes waiting to be read on a descriptor.
   static bool Waiting(int fd, int count) {
@@ -65,18 +87,10 @@ TEST_F(SerialPort, ListedRatesAreSetOthersGive9600AndCloseRestoresTheOldSettings
 
 // Through /dev/ptmx as a user starts it: the client opens the terminal named on standard error.
 TEST_F(SerialPort, WriteDiscardsWhatTheOtherSideSentAndWasNotRead) {
-  testing::internal::CaptureStderr();
-  const int opened = emu_InitCOM("/dev/ptmx", 38400);
-  const std::string printed = testing::internal::GetCapturedStderr();
-  ASSERT_EQ(opened, 0) << printed;
-  ASSERT_EQ(printed.rfind("Serial device: /dev/pts/", 0), 0u) << printed;
-  const std::string pts = printed.substr(15, printed.size() - 16);
-  const int client = open(pts.c_str(), O_RDWR | O_NOCTTY);
-  ASSERT_GE(client, 0) << pts;
-  termios raw;
-  tcgetattr(client, &raw);
-  cfmakeraw(&raw);
-  tcsetattr(client, TCSANOW, &raw);
+  const std::string pts = OpenOwnTerminal();
+  ASSERT_FALSE(pts.empty());
+  const int client = OpenClient(pts);
+  ASSERT_GE(client, 0);
 
   ASSERT_EQ(write(client, "AT", 2), 2);
   uint8_t byte = 0;
@@ -96,6 +110,45 @@ TEST_F(SerialPort, WriteDiscardsWhatTheOtherSideSentAndWasNotRead) {
   emu_FlushCOM();
   EXPECT_EQ(emu_ReadByteCOM(&byte), 0);
   close(client);
+}
+
+TEST_F(SerialPort, AClientThatClosesTheTerminalLeavesNothingForTheNextOne) {
+  const std::string pts = OpenOwnTerminal();
+  ASSERT_FALSE(pts.empty());
+  int client = OpenClient(pts);
+  ASSERT_GE(client, 0);
+  ASSERT_EQ(write(client, "0", 1), 1);
+  uint8_t byte = 0;
+  ASSERT_TRUE(WaitFor([&] { return emu_ReadByteCOM(&byte) == 1; }));
+  ASSERT_EQ(emu_WriteByteCOM('4'), 1);
+  ASSERT_EQ(emu_WriteByteCOM('1'), 1);
+  ASSERT_TRUE(Waiting(client, 2));
+  ASSERT_EQ(write(client, "1", 1), 1);
+  emu_WaitForCOMInput(1000);  // until the byte has arrived
+  close(client);  // "41" never read by it, "1" never read from it
+  EXPECT_EQ(emu_TakeCOMHangUp(), 0) << "not noticed yet";
+
+  emu_WaitForCOMInput(50);
+  EXPECT_EQ(emu_TakeCOMHangUp(), 1);
+  EXPECT_EQ(emu_TakeCOMHangUp(), 0) << "reported once";
+  EXPECT_EQ(emu_ReadByteCOM(&byte), 0) << "the departed client's byte was kept: " << byte;
+  emu_WaitForCOMInput(10);
+  EXPECT_EQ(emu_TakeCOMHangUp(), 0) << "still the same hang-up";
+
+  client = OpenClient(pts);
+  ASSERT_GE(client, 0);
+  int waiting = -1;
+  EXPECT_EQ(ioctl(client, FIONREAD, &waiting), 0);
+  EXPECT_EQ(waiting, 0) << "bytes written for the client before were kept for this one";
+  ASSERT_EQ(write(client, "A", 1), 1);
+  ASSERT_TRUE(WaitFor([&] { return emu_ReadByteCOM(&byte) == 1; }));
+  EXPECT_EQ(byte, 'A');
+  EXPECT_EQ(emu_TakeCOMHangUp(), 0);
+
+  // It leaves too, and is noticed by a read as well as by a wait.
+  close(client);
+  EXPECT_EQ(emu_ReadByteCOM(&byte), 0);
+  EXPECT_EQ(emu_TakeCOMHangUp(), 1);
 }
 
 }  // namespace

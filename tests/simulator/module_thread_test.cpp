@@ -88,4 +88,27 @@ TEST_F(ModuleThread, Obd2SoftwareModeRelaysLinesToTheModuleOnThePort) {
   EXPECT_EQ(FirmwareReceivesAnswer(), "?\r>");
 }
 
+TEST_F(ModuleThread, Obd2SoftwareModeGivesUpAnAnswerTheModuleNeverEndsOnceTheFirmwareSendsAgain) {
+  OpenSerialPort(1);
+  Start();
+  ReleaseReset();
+  EXPECT_EQ(FirmwareAsks("ATOF1"), "OK\r>");
+  ASSERT_TRUE(WaitFor([] { return syncWithQimIsDone != 0; }));
+
+  ASSERT_TRUE(FirmwareSends("0100\r"));
+  EXPECT_EQ(ReceiveFromPort('\r'), "0100\r");
+  const std::string begun = ":\r0A01\r486B10";  // and the module says no more
+  SendToPort(begun);
+  std::string received;
+  EXPECT_TRUE(WaitFor([&] { return (received += FirmwareReceived()) == begun; })) << received;
+
+  // The firmware stops waiting and sends its next line as its driver does, rings cleared first.
+  USART_InitTxRxBuf();
+  USART_WriteStr("ATN");
+  USART_StartTx();
+  EXPECT_EQ(ReceiveFromPort('\r'), "ATN\r") << "the line stays with the module thread";
+  SendToPort("F6\r>");
+  EXPECT_EQ(FirmwareReceivesAnswer(), "F6\r>");
+}
+
 }  // namespace

@@ -31,6 +31,7 @@ class HeadlessChild {
   HeadlessChild& operator=(const HeadlessChild&) = delete;
 
   bool Running() const { return pid_ > 0; }
+  pid_t Pid() const { return pid_; }
   void Send(const std::string& command);  // one command line, such as "key Down"
   // Waits for a line on standard error that starts with `prefix`; returns the rest of it, or ""
   // after the time-out.
