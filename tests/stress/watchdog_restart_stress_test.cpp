@@ -22,7 +22,9 @@
 #endif
 #endif
 #ifdef PADIX_STRESS_ASAN
-#include <sanitizer/allocator_interface.h>
+// The sanitizer runtime's count of bytes allocated and not yet freed (its header is not always
+// installed with the compiler).
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
 namespace {
