@@ -11,7 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "firmware/ui/fonts.h"
+#include "firmware/ui/lcd.h"
+#include "tests/support/emulator_session.h"
 #include "tests/support/process.h"
+#include "tests/support/wait_for.h"
 
 namespace {
 
@@ -37,22 +41,39 @@ std::string Describe(const QuitMoment& m) {
          std::to_string(m.delayMs) + " ms, " + Name(m.how);
 }
 
+// The titles waited for, drawn once before the runs start: drawing uses the firmware's one
+// frame buffer and font state, which the runs side by side must not share.
+struct Titles {
+  ScreenPart mainMenu, selectProtocol, diagnosticsMenu;
+};
+
+Titles RenderTitles() {
+  const uint8_t* font = HeaderFont.bytes;
+  return {RenderText(1, 0, font, "MAIN MENU"), RenderText(1, 0, font, "SELECT PROTOCOL"),
+          RenderText(1, 0, font, "DIAGNOSTICS MENU")};
+}
+
+bool WaitForTitle(HeadlessChild& padix, const ScreenPart& title, int timeoutMs = 15000) {
+  uint8_t shown[LCD_FRAME_SIZE];
+  return WaitFor([&] { return padix.Display(shown) && title.ShownIn(shown); }, timeoutMs);
+}
+
 // One run of padix-headless up to the moment, then the quit. "" when it ended as it should,
 // otherwise what went wrong.
-std::string QuitAt(const QuitMoment& m) {
+std::string QuitAt(const QuitMoment& m, const Titles& titles) {
   HeadlessChild padix({});
   if (!padix.Running()) return "padix-headless did not start";
-  if (!padix.WaitForTitle("MAIN MENU")) return "no main menu";
+  if (!WaitForTitle(padix, titles.mainMenu)) return "no main menu";
   // A vehicle on CAN 11 bit, 500 kbps: the scan tries PWM, VPWM, ISO 9141 and KWP2000 first,
   // which takes some 7 s; the reading of its data follows.
   padix.Send("key 6");
   padix.Send("key t");
   if (!padix.TypeAndWaitForChange("Return")) return "\"Start Diagnostics\" not taken";
-  if (!padix.WaitForTitle("SELECT PROTOCOL")) return "no protocol list";
+  if (!WaitForTitle(padix, titles.selectProtocol)) return "no protocol list";
   // The first entry is the automatic scan: nothing was stored as used last.
   if (!padix.TypeAndWaitForChange("Return")) return "the scan did not start";
   if (m.inCurrentData) {
-    if (!padix.WaitForTitle("DIAGNOSTICS MENU", 30000)) return "no connection";
+    if (!WaitForTitle(padix, titles.diagnosticsMenu, 30000)) return "no connection";
     if (!padix.TypeAndWaitForChange("Return")) return "\"Current Data\" not taken";
   }
   // The moment: the device runs on while padix-headless itself waits.
@@ -81,6 +102,7 @@ TEST(QuitDuringConnectStress, EveryMomentOfAConnectOrReadingQuitsWithZero) {
   // The current data screen asks for its values over and over.
   for (int i = 0; i < 6; ++i) moments.push_back({true, 700 * i, ways[i % 3]});
 
+  const Titles titles = RenderTitles();
   const auto t0 = std::chrono::steady_clock::now();
   std::atomic<size_t> next{0};
   std::mutex failuresMutex;
@@ -89,7 +111,7 @@ TEST(QuitDuringConnectStress, EveryMomentOfAConnectOrReadingQuitsWithZero) {
   for (int w = 0; w < PARALLEL_RUNS; ++w) {
     workers.push_back(std::async(std::launch::async, [&] {
       for (size_t i; (i = next++) < moments.size();) {
-        const std::string failure = QuitAt(moments[i]);
+        const std::string failure = QuitAt(moments[i], titles);
         if (failure.empty()) continue;
         std::lock_guard<std::mutex> lock(failuresMutex);
         failures.push_back(Describe(moments[i]) + ": " + failure);
