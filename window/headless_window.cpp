@@ -131,7 +131,11 @@ bool emu_RunCommand(const std::string& line) {
   if (strcmp(verb, "wait") == 0) {
     emu_SleepMs(strtol(arg, nullptr, 10));
   } else if (strcmp(verb, "key") == 0 && fields >= 2) {
-    emu_TypeKeyInTurn(emu_KeyValueOf(arg));
+    const int value = emu_KeyValueOf(arg);
+    emu_TypeKeyInTurn(value);
+    // "q" ends the run as it closes the window: the run's end waits for this thread, which must
+    // not go back to wait for a command that may never come.
+    if (value == EMU_KEY_QUIT) return false;
   } else if (strcmp(verb, "hold") == 0 && fields == 3) {
     emu_SetButton(emu_KeyValueOf(arg));
     emu_SleepMs(ms);

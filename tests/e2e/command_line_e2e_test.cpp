@@ -13,6 +13,16 @@ TEST(ProgramRun, NoArgumentsRunsTheEmulatorAndQuitsWithZero) {
   EXPECT_EQ(r.out.find("Press RETURN"), std::string::npos);
 }
 
+// The operator key "q" quits as the window's "q" does, also while the script that typed it
+// keeps its input open and sends nothing more.
+TEST(ProgramRun, KeyQQuitsWithZeroWhileTheInputStaysOpen) {
+  HeadlessChild padix({});
+  ASSERT_TRUE(padix.Running());
+  ASSERT_TRUE(padix.WaitForTitle("MAIN MENU"));
+  padix.Send("key q");
+  EXPECT_EQ(padix.WaitForExit(10000), 0) << padix.Err();
+}
+
 TEST(ProgramRun, UsageEndsWithPressReturnAndMinusOne) {
   for (const char* arg : {"-sim", "19200", "foo?"}) {
     ProcessResult r = RunHeadless({arg}, "\n");

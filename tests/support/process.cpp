@@ -36,7 +36,10 @@ struct Child {
 
 Child SpawnHeadless(const std::vector<std::string>& args) {
   int in[2], out[2], err[2];
-  if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) return {-1, -1, -1, -1};
+  // Close-on-exec: a child started meanwhile by another thread must not keep this child's pipes
+  // open (its standard input would never see the end). dup2 clears the flag on 0, 1 and 2.
+  if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
+    return {-1, -1, -1, -1};
   std::string exe = BinDir() + "/padix-headless";
   pid_t pid = fork();
   if (pid == 0) {
@@ -210,8 +213,16 @@ bool HeadlessChild::TypeAndWaitForChange(const char* key) {
 
 int HeadlessChild::Quit(int timeoutMs) {
   Send("quit");
+  CloseInput();
+  return WaitForExit(timeoutMs);
+}
+
+void HeadlessChild::CloseInput() {
   if (in_ >= 0) close(in_);
   in_ = -1;
+}
+
+int HeadlessChild::WaitForExit(int timeoutMs) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   int status = 0;
   while (pid_ > 0) {

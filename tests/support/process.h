@@ -48,6 +48,11 @@ class HeadlessChild {
   bool TypeAndWaitForChange(const char* key);
   // Sends "quit" and waits for the end: the exit status, or -1 when it had to be killed.
   int Quit(int timeoutMs = 10000);
+  // Closes its standard input: the end of input, which quits it like "quit".
+  void CloseInput();
+  // Waits for it to end by itself (after "key q", say): the exit status, or -1 when it did not
+  // end within the time-out (the destructor kills it).
+  int WaitForExit(int timeoutMs = 10000);
   const std::string& Err() const { return err_; }
 
  private:
