@@ -12,9 +12,12 @@
 #include <string.h>
 #include <sys/types.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 enum class Better { Lower, Higher };
@@ -78,4 +81,38 @@ inline double PeakResidentMiB(pid_t pid) {
     if (strncmp(line, "VmHWM:", 6) == 0) kib = atof(line + 6);
   fclose(f);
   return kib < 0 ? -1 : kib / 1024.0;
+}
+
+// CPU use of a process (0: this process) as % of one core: the median of one-second windows
+// over `seconds`, so that a burst of other work on the machine in one of them does not count.
+// -1 when the CPU time cannot be read.
+inline double MedianCpuPercent(pid_t pid, int seconds) {
+  std::vector<double> windows;
+  for (int w = 0; w < seconds; ++w) {
+    const double cpu0 = ProcessCpuSeconds(pid);
+    const auto t0 = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const double cpu1 = ProcessCpuSeconds(pid);
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    if (cpu0 < 0 || cpu1 < 0) return -1;
+    windows.push_back(100.0 * (cpu1 - cpu0) / wall);
+  }
+  return windows.empty() ? -1 : Percentile(windows, 0.5);
+}
+
+// The reference for idle figures: what a bare loop of 10 ms sleeps (the device's tick, and
+// nothing else) costs on this machine now, as % of one core, measured over `seconds`.
+inline double TickFloorPercent(int seconds) {
+  double percent = -1;
+  std::thread([&] {
+    timespec a, b;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &a);
+    const auto t0 = std::chrono::steady_clock::now();
+    for (int i = 0; i < seconds * 100; ++i) usleep(10000);
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &b);
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    const double cpu = static_cast<double>(b.tv_sec - a.tv_sec) + static_cast<double>(b.tv_nsec - a.tv_nsec) / 1e9;
+    percent = 100.0 * cpu / wall;
+  }).join();
+  return percent;
 }

@@ -3,6 +3,7 @@
 // beyond page 7 or column 131 are dropped.
 #include "host/lcd_controller.h"
 
+#include <sched.h>
 #include <string.h>
 #include <unistd.h>
 
@@ -66,10 +67,12 @@ void emu_LcdDecodeByte(LcdDecoder* lcd, uint8_t byte) {
 // each other within a microsecond when the firmware thread runs on another core, and sleeping
 // (and being woken) for each of them would cost two system calls and a thread switch per byte.
 // The number of polls adapts: it doubles while bytes arrive during the polling and halves when
-// one did not, so when both threads share a core (and polling only delays the firmware) the LCD
-// side soon polls only briefly.
+// one did not. When both threads share a core (the scheduler tends to put a thread it wakes
+// next to its waker), polling only delays the firmware: then giving the core away a few times
+// lets the firmware store the next byte without a sleep and a wake-up.
 constexpr int LCD_MIN_SPIN_POLLS = 32;
 constexpr int LCD_MAX_SPIN_POLLS = 2048;
+constexpr int LCD_YIELD_POLLS = 4;
 static thread_local int lcdSpinPolls = LCD_MAX_SPIN_POLLS;
 
 static inline void emu_SpinPause() {
@@ -89,6 +92,7 @@ static void emu_LcdPollForByte() {
     emu_SpinPause();
   }
   if (lcdSpinPolls > LCD_MIN_SPIN_POLLS) lcdSpinPolls /= 2;
+  for (int yield = 0; yield < LCD_YIELD_POLLS && (SPSR & 0x80) != 0; ++yield) sched_yield();
 }
 
 // One byte: ready flag up, then wait for the firmware to store the next byte and clear the flag
