@@ -18,136 +18,9 @@
 #include "window/window_api.h"
 
 // Last: Xlib's macros (None, Bool, Status) would clash with the test framework's names.
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
-#include <X11/extensions/XTest.h>
-#include <X11/keysym.h>
+#include "tests/x11/x_session.h"
 
 namespace {
-
-constexpr const char* TITLE = "Skanvo Emulator / Tarnic Emulator";
-constexpr double PICTURE_SCALE = 800.0 / 1400;  // the default window over the drawn picture
-
-struct Rgb {
-  int r, g, b;
-};
-
-int MaskedChannel(unsigned long pixel, unsigned long mask) {
-  int shift = 0;
-  while (mask != 0 && (mask & 1) == 0) mask >>= 1, ++shift;
-  return static_cast<int>((pixel >> shift) & mask);
-}
-
-// The X side of the tests: finding the window, reading its pixels, and input as a user gives it.
-class XSession {
- public:
-  XSession() : dpy_(XOpenDisplay(nullptr)) {}
-  ~XSession() {
-    if (dpy_ != nullptr) XCloseDisplay(dpy_);
-  }
-  bool Open() const { return dpy_ != nullptr; }
-
-  Window FindWindow(int timeoutMs = 10000) {
-    Window found = 0;
-    WaitFor([&] { return (found = Search(DefaultRootWindow(dpy_))) != 0; }, timeoutMs);
-    return found;
-  }
-  bool WindowGone(Window w) {
-    return WaitFor([&] { return Search(DefaultRootWindow(dpy_)) != w; });
-  }
-  void Size(Window w, int* width, int* height) {
-    XWindowAttributes a;
-    XGetWindowAttributes(dpy_, w, &a);
-    *width = a.width, *height = a.height;
-  }
-  Rgb Pixel(Window w, int x, int y) {
-    XImage* img = XGetImage(dpy_, w, x, y, 1, 1, AllPlanes, ZPixmap);
-    if (img == nullptr) return {-1, -1, -1};
-    unsigned long p = XGetPixel(img, 0, 0);
-    Rgb c{MaskedChannel(p, img->red_mask), MaskedChannel(p, img->green_mask),
-          MaskedChannel(p, img->blue_mask)};
-    XDestroyImage(img);
-    return c;
-  }
-  // The region's dark pixels as '#', the others as '.'.
-  std::string DarkMap(Window w, int x0, int y0, int x1, int y1) {
-    std::string map;
-    for (int y = y0; y < y1; ++y)
-      for (int x = x0; x < x1; ++x) map += Pixel(w, x, y).r < 120 ? '#' : '.';
-    return map;
-  }
-  bool SavePng(Window w, const std::string& path) {
-    int width, height;
-    Size(w, &width, &height);
-    XImage* img = XGetImage(dpy_, w, 0, 0, width, height, AllPlanes, ZPixmap);
-    if (img == nullptr) return false;
-    cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
-    cairo_surface_flush(s);
-    for (int y = 0; y < height; ++y) {
-      auto* row = reinterpret_cast<uint32_t*>(cairo_image_surface_get_data(s) +
-                                              y * cairo_image_surface_get_stride(s));
-      for (int x = 0; x < width; ++x) {
-        unsigned long p = XGetPixel(img, x, y);
-        row[x] = static_cast<uint32_t>(MaskedChannel(p, img->red_mask) << 16 |
-                                       MaskedChannel(p, img->green_mask) << 8 |
-                                       MaskedChannel(p, img->blue_mask));
-      }
-    }
-    cairo_surface_mark_dirty(s);
-    bool ok = cairo_surface_write_to_png(s, path.c_str()) == CAIRO_STATUS_SUCCESS;
-    cairo_surface_destroy(s);
-    XDestroyImage(img);
-    return ok;
-  }
-  void Button(Window w, double x, double y, bool press) {
-    int rx, ry;
-    Window child;
-    XTranslateCoordinates(dpy_, w, DefaultRootWindow(dpy_), static_cast<int>(x),
-                          static_cast<int>(y), &rx, &ry, &child);
-    XTestFakeMotionEvent(dpy_, -1, rx, ry, CurrentTime);
-    XTestFakeButtonEvent(dpy_, 1, press, CurrentTime);
-    XSync(dpy_, False);
-  }
-  void Type(Window w, KeySym sym) {
-    XSetInputFocus(dpy_, w, RevertToPointerRoot, CurrentTime);
-    KeyCode code = XKeysymToKeycode(dpy_, sym);
-    XTestFakeKeyEvent(dpy_, code, True, CurrentTime);
-    XTestFakeKeyEvent(dpy_, code, False, CurrentTime);
-    XSync(dpy_, False);
-  }
-  // What a window manager sends when the title bar's close button is clicked.
-  void Close(Window w) {
-    XEvent ev{};
-    ev.xclient.type = ClientMessage;
-    ev.xclient.window = w;
-    ev.xclient.message_type = XInternAtom(dpy_, "WM_PROTOCOLS", False);
-    ev.xclient.format = 32;
-    ev.xclient.data.l[0] = static_cast<long>(XInternAtom(dpy_, "WM_DELETE_WINDOW", False));
-    ev.xclient.data.l[1] = CurrentTime;
-    XSendEvent(dpy_, w, False, NoEventMask, &ev);
-    XSync(dpy_, False);
-  }
-
- private:
-  Window Search(Window parent) {
-    Window root, up, *children = nullptr;
-    unsigned n = 0;
-    Window found = 0;
-    if (!XQueryTree(dpy_, parent, &root, &up, &children, &n)) return 0;
-    for (unsigned i = 0; i < n && found == 0; ++i) {
-      char* name = nullptr;
-      XWindowAttributes a;
-      if (XGetWindowAttributes(dpy_, children[i], &a) && a.map_state == IsViewable &&
-          XFetchName(dpy_, children[i], &name) && strcmp(name, TITLE) == 0)
-        found = children[i];
-      if (name != nullptr) XFree(name);
-      if (found == 0) found = Search(children[i]);
-    }
-    if (children != nullptr) XFree(children);
-    return found;
-  }
-  Display* dpy_;
-};
 
 bool Near(Rgb a, Rgb b, int tolerance = 3) {
   return abs(a.r - b.r) <= tolerance && abs(a.g - b.g) <= tolerance &&
@@ -164,9 +37,6 @@ std::string BinDir() {
   const char* dir = getenv("PADIX_BIN_DIR");
   return dir != nullptr ? dir : ".";
 }
-
-// Window coordinates of a point given in picture units.
-int OnScreen(double pictureUnits) { return static_cast<int>(pictureUnits * PICTURE_SCALE); }
 
 class GtkWindow : public ::testing::Test {
  protected:
@@ -228,32 +98,8 @@ TEST_F(GtkWindow, DrawsTheLcdOverThePictureAndTurnsClicksAndKeysIntoKeyValues) {
   emu_GtkExit();
 }
 
-// Runs padix in `dir` with standard input from /dev/null.
-pid_t StartPadix(const std::string& dir) {
-  std::string exe = BinDir() + "/padix";
-  pid_t pid = fork();
-  if (pid == 0) {
-    int devNull = open("/dev/null", O_RDONLY);
-    if (devNull < 0 || dup2(devNull, 0) < 0 || chdir(dir.c_str()) != 0) _exit(120);
-    execl(exe.c_str(), "padix", static_cast<char*>(nullptr));
-    _exit(121);
-  }
-  return pid;
-}
-
-// The exit status of padix, or -1 (and the process ended) when it does not end in time.
-int WaitForExit(pid_t pid) {
-  int status = 0;
-  if (!WaitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; }, 10000)) {
-    kill(pid, SIGKILL);
-    waitpid(pid, &status, 0);
-    return -1;
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 TEST_F(GtkWindow, PadixShowsTheDeviceAndTheNumberMemoryAndQuitsOnQ) {
-  pid_t pid = StartPadix(BinDir());
+  pid_t pid = StartPadix(BinDir(), BinDir());
   ASSERT_GT(pid, 0);
   Window w = x.FindWindow();
   ASSERT_NE(w, 0u);
@@ -283,13 +129,13 @@ TEST_F(GtkWindow, PadixShowsTheDeviceAndTheNumberMemoryAndQuitsOnQ) {
   EXPECT_GT(std::count(shown.begin(), shown.end(), '#'), 20);
   EXPECT_TRUE(x.SavePng(w, BinDir() + "/gtk_window_padix.png"));
   x.Type(w, XK_q);
-  EXPECT_EQ(WaitForExit(pid), 0);
+  EXPECT_EQ(WaitForPadixExit(pid), 0);
 }
 
 TEST_F(GtkWindow, PadixWithoutThePictureShowsTheLcdAloneAndEndsWhenClosed) {
   char dir[] = "/tmp/padix-gtk-XXXXXX";
   ASSERT_NE(mkdtemp(dir), nullptr);
-  pid_t pid = StartPadix(dir);
+  pid_t pid = StartPadix(BinDir(), dir);
   ASSERT_GT(pid, 0);
   Window w = x.FindWindow();
   ASSERT_NE(w, 0u);
@@ -303,7 +149,7 @@ TEST_F(GtkWindow, PadixWithoutThePictureShowsTheLcdAloneAndEndsWhenClosed) {
   }));
   EXPECT_TRUE(x.SavePng(w, BinDir() + "/gtk_window_padix_lcd_only.png"));
   x.Close(w);
-  EXPECT_EQ(WaitForExit(pid), 0);
+  EXPECT_EQ(WaitForPadixExit(pid), 0);
   rmdir(dir);
 }
 

@@ -1,0 +1,189 @@
+#include "tests/x11/x_session.h"
+
+#include <cairo.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "tests/support/wait_for.h"
+#include "window/window_geometry.h"
+
+namespace {
+
+int MaskedChannel(unsigned long pixel, unsigned long mask) {
+  int shift = 0;
+  while (mask != 0 && (mask & 1) == 0) mask >>= 1, ++shift;
+  return static_cast<int>((pixel >> shift) & mask);
+}
+
+// Where LCD pixel (column, row) is drawn over the picture, its centre, in picture units.
+double LcdX(double column) { return LCD_PICTURE_X + 40.1 + 5.0 * column; }
+double LcdY(double row) { return LCD_PICTURE_Y + 16.6 + 5.0 * row; }
+
+}  // namespace
+
+XSession::XSession(const std::string& display)
+    : dpy_(XOpenDisplay(display.empty() ? nullptr : display.c_str())) {}
+
+XSession::~XSession() {
+  if (dpy_ != nullptr) XCloseDisplay(dpy_);
+}
+
+Window XSession::FindWindow(int timeoutMs) {
+  Window found = 0;
+  WaitFor([&] { return (found = Search(DefaultRootWindow(dpy_))) != 0; }, timeoutMs);
+  return found;
+}
+
+bool XSession::WindowGone(Window w) {
+  return WaitFor([&] { return Search(DefaultRootWindow(dpy_)) != w; });
+}
+
+void XSession::Size(Window w, int* width, int* height) {
+  XWindowAttributes a;
+  XGetWindowAttributes(dpy_, w, &a);
+  *width = a.width, *height = a.height;
+}
+
+Rgb XSession::Pixel(Window w, int x, int y) {
+  XImage* img = XGetImage(dpy_, w, x, y, 1, 1, AllPlanes, ZPixmap);
+  if (img == nullptr) return {-1, -1, -1};
+  unsigned long p = XGetPixel(img, 0, 0);
+  Rgb c{MaskedChannel(p, img->red_mask), MaskedChannel(p, img->green_mask),
+        MaskedChannel(p, img->blue_mask)};
+  XDestroyImage(img);
+  return c;
+}
+
+std::string XSession::DarkMap(Window w, int x0, int y0, int x1, int y1) {
+  std::string map;
+  for (int y = y0; y < y1; ++y)
+    for (int x = x0; x < x1; ++x) map += Pixel(w, x, y).r < 120 ? '#' : '.';
+  return map;
+}
+
+std::string XSession::Lcd(Window w) {
+  const int x0 = OnScreen(LcdX(0)), y0 = OnScreen(LcdY(0));
+  const int x1 = OnScreen(LcdX(132)), y1 = OnScreen(LcdY(64));
+  XImage* img = XGetImage(dpy_, w, x0, y0, static_cast<unsigned>(x1 - x0),
+                          static_cast<unsigned>(y1 - y0), AllPlanes, ZPixmap);
+  if (img == nullptr) return "";
+  std::string map;
+  for (int row = 0; row < 64; ++row) {
+    for (int col = 0; col < 132; ++col) {
+      const unsigned long p = XGetPixel(img, OnScreen(LcdX(col) + 2.4) - x0, OnScreen(LcdY(row) + 2.4) - y0);
+      map += MaskedChannel(p, img->red_mask) < 120 ? '#' : '.';
+    }
+    map += '\n';
+  }
+  XDestroyImage(img);
+  return map;
+}
+
+bool XSession::SavePng(Window w, const std::string& path) {
+  int width, height;
+  Size(w, &width, &height);
+  XImage* img = XGetImage(dpy_, w, 0, 0, width, height, AllPlanes, ZPixmap);
+  if (img == nullptr) return false;
+  cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
+  cairo_surface_flush(s);
+  for (int y = 0; y < height; ++y) {
+    auto* row = reinterpret_cast<uint32_t*>(cairo_image_surface_get_data(s) +
+                                            y * cairo_image_surface_get_stride(s));
+    for (int x = 0; x < width; ++x) {
+      unsigned long p = XGetPixel(img, x, y);
+      row[x] = static_cast<uint32_t>(MaskedChannel(p, img->red_mask) << 16 |
+                                     MaskedChannel(p, img->green_mask) << 8 |
+                                     MaskedChannel(p, img->blue_mask));
+    }
+  }
+  cairo_surface_mark_dirty(s);
+  bool ok = cairo_surface_write_to_png(s, path.c_str()) == CAIRO_STATUS_SUCCESS;
+  cairo_surface_destroy(s);
+  XDestroyImage(img);
+  return ok;
+}
+
+void XSession::Button(Window w, double x, double y, bool press) {
+  int rx, ry;
+  Window child;
+  XTranslateCoordinates(dpy_, w, DefaultRootWindow(dpy_), static_cast<int>(x), static_cast<int>(y),
+                        &rx, &ry, &child);
+  XTestFakeMotionEvent(dpy_, -1, rx, ry, CurrentTime);
+  XTestFakeButtonEvent(dpy_, 1, press, CurrentTime);
+  XSync(dpy_, False);
+}
+
+void XSession::Type(Window w, KeySym sym) {
+  XSetInputFocus(dpy_, w, RevertToPointerRoot, CurrentTime);
+  KeyCode code = XKeysymToKeycode(dpy_, sym);
+  XTestFakeKeyEvent(dpy_, code, True, CurrentTime);
+  XTestFakeKeyEvent(dpy_, code, False, CurrentTime);
+  XSync(dpy_, False);
+}
+
+bool XSession::TypeAndWaitForChange(Window w, KeySym sym) {
+  const std::string before = Lcd(w);
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    Type(w, sym);
+    if (WaitFor([&] { std::string now = Lcd(w); return !now.empty() && now != before; }, 1500))
+      return true;
+  }
+  return false;
+}
+
+void XSession::Close(Window w) {
+  XEvent ev{};
+  ev.xclient.type = ClientMessage;
+  ev.xclient.window = w;
+  ev.xclient.message_type = XInternAtom(dpy_, "WM_PROTOCOLS", False);
+  ev.xclient.format = 32;
+  ev.xclient.data.l[0] = static_cast<long>(XInternAtom(dpy_, "WM_DELETE_WINDOW", False));
+  ev.xclient.data.l[1] = CurrentTime;
+  XSendEvent(dpy_, w, False, NoEventMask, &ev);
+  XSync(dpy_, False);
+}
+
+Window XSession::Search(Window parent) {
+  Window root, up, *children = nullptr;
+  unsigned n = 0;
+  Window found = 0;
+  if (!XQueryTree(dpy_, parent, &root, &up, &children, &n)) return 0;
+  for (unsigned i = 0; i < n && found == 0; ++i) {
+    char* name = nullptr;
+    XWindowAttributes a;
+    if (XGetWindowAttributes(dpy_, children[i], &a) && a.map_state == IsViewable &&
+        XFetchName(dpy_, children[i], &name) && strcmp(name, PADIX_WINDOW_TITLE) == 0)
+      found = children[i];
+    if (name != nullptr) XFree(name);
+    if (found == 0) found = Search(children[i]);
+  }
+  if (children != nullptr) XFree(children);
+  return found;
+}
+
+pid_t StartPadix(const std::string& binDir, const std::string& workDir, const std::string& display) {
+  const std::string exe = binDir + "/padix";
+  pid_t pid = fork();
+  if (pid == 0) {
+    int devNull = open("/dev/null", O_RDONLY);
+    if (devNull < 0 || dup2(devNull, 0) < 0 || chdir(workDir.c_str()) != 0) _exit(120);
+    if (!display.empty()) setenv("DISPLAY", display.c_str(), 1);
+    execl(exe.c_str(), "padix", static_cast<char*>(nullptr));
+    _exit(121);
+  }
+  return pid;
+}
+
+int WaitForPadixExit(pid_t pid, int timeoutMs) {
+  int status = 0;
+  if (!WaitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; }, timeoutMs)) {
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    return -1;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
