@@ -12,7 +12,8 @@
 
 // `font` is a font record such as SystemFont.bytes. With `inverse`, the text is expected light
 // on dark, as an inverse text field draws it (the gaps between the characters dark too).
-// The firmware's frame buffer and text state are left as they were.
+// The firmware's frame buffer and text state are left as they were; as they are the
+// firmware's own, only one thread may draw at a time, and not while an in-process firmware runs.
 testing::AssertionResult ShowsText(const uint8_t* frameBuf, uint8_t x, uint8_t y,
                                    const uint8_t* font, const char* text, bool inverse = false);
 
