@@ -20,6 +20,8 @@ if [ -x build/test_stress ]; then
   stage "stress runs started in the background"
   PADIX_BIN_DIR="$PWD/build" build/test_stress >build/stress.log 2>&1 &
   stress_pid=$!
+  # A stage that fails ends the script: the stress runs end with it.
+  trap '[ -n "$stress_pid" ] && kill "$stress_pid" 2>/dev/null || true' EXIT
 fi
 
 stage "tests"
