@@ -64,7 +64,9 @@ void* emu_CounterThread(void*) {
     pthread_cleanup_push(emu_UnlockMutexCleanupHandler, &keyMutex);
     if (syncWithQimIsDone.load()) {
       __vector_9();
-      emu_WakeFirmware();
+      // The tick wakes the firmware's idle wait; once simulator mode has stopped the firmware
+      // there is nobody to wake.
+      if (tarnicThreadWasCreated.load() != 0) emu_WakeFirmware();
     } else {
       emu_BeepService();  // the start-up sound plays before keys and the 10 ms flag work
     }

@@ -33,7 +33,7 @@ constexpr int EMU_MODE_SIMULATOR = 2;
 constexpr int KEY_IDLE_WAIT_MS = 10;
 // Once simulator mode has stopped the firmware for good, no restart can come: the loop only
 // waits for keys (quit, operator commands), and wakes less often.
-constexpr int KEY_IDLE_WAIT_FIRMWARE_STOPPED_MS = 200;
+constexpr int KEY_IDLE_WAIT_FIRMWARE_STOPPED_MS = 1000;
 
 uint8_t emu_DeviceKeyLine(int key) {
   for (const DeviceKey& k : DEVICE_KEYS)
