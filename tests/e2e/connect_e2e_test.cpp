@@ -150,6 +150,19 @@ class ConnectE2e : public ::testing::Test {
     ExpectText(mem, static_cast<uint8_t>(textX), 17, SYS, text);
   }
 
+  // The error box that comes within the time-out shows `number` and `text`, and Esc on it goes
+  // back to the main menu; then the run quits.
+  void ExpectErrorBoxAndEscapeToMainMenu(int timeoutMs, const char* number, const char* text) {
+    ASSERT_TRUE(WaitForErrorBox(timeoutMs)) << Shown();
+    uint8_t errorBox[LCD_FRAME_SIZE];
+    memcpy(errorBox, shown_, sizeof errorBox);
+    Press(EMU_KEY_ESCAPE);
+    const bool backInMainMenu = WaitForTitle(mainMenu_);
+    ASSERT_TRUE(Quit());
+    ExpectErrorText(errorBox, number, text);  // drawn once the firmware no longer runs
+    EXPECT_TRUE(backInMainMenu) << "Esc leaves the error box";
+  }
+
   Screen mainMenu_, selectProtocol_;
   uint8_t shown_[LCD_FRAME_SIZE] = {};
   std::future<int> run_;
@@ -200,14 +213,7 @@ TEST_F(ConnectE2e, EveryFixedProtocolConnectsToAVehicleOnThatProtocol) {
 TEST_F(ConnectE2e, VehicleOnAnotherProtocolGivesNoProtocolFound) {
   emu_QimSetRespondingProtocol(6);
   StartScanOnFirstListEntry(7);  // CAN 29 bit, 500 kbps: three tries, 1 s apart
-  ASSERT_TRUE(WaitForErrorBox(15000)) << Shown();
-  uint8_t errorBox[LCD_FRAME_SIZE];
-  memcpy(errorBox, shown_, sizeof errorBox);
-  Press(EMU_KEY_ESCAPE);
-  const bool backInMainMenu = WaitForTitle(mainMenu_);
-  ASSERT_TRUE(Quit());
-  ExpectErrorText(errorBox, "ERROR 02", "No protocol found");
-  EXPECT_TRUE(backInMainMenu) << "Esc leaves the scan";
+  ExpectErrorBoxAndEscapeToMainMenu(15000, "ERROR 02", "No protocol found");
 }
 
 TEST_F(ConnectE2e, VehicleFallingSilentAfterConnectingGivesNoDataReceived) {
@@ -218,14 +224,7 @@ TEST_F(ConnectE2e, VehicleFallingSilentAfterConnectingGivesNoDataReceived) {
   // The reading's first request is the filter "ATSF00", answered "OK", which is never
   // replaced; the next answer, to 0100, becomes "NO DATA".
   sendNoData = 1;
-  ASSERT_TRUE(WaitForErrorBox(5000)) << Shown();
-  uint8_t errorBox[LCD_FRAME_SIZE];
-  memcpy(errorBox, shown_, sizeof errorBox);
-  Press(EMU_KEY_ESCAPE);
-  const bool backInMainMenu = WaitForTitle(mainMenu_);
-  ASSERT_TRUE(Quit());
-  ExpectErrorText(errorBox, "ERROR 03", "No data received");
-  EXPECT_TRUE(backInMainMenu);
+  ExpectErrorBoxAndEscapeToMainMenu(5000, "ERROR 03", "No data received");
 }
 
 TEST_F(ConnectE2e, KwpFastInitVehicleShowsItsKeyBytes) {
