@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "host/controller.h"
+#include "simulator/module.h"
 #include "simulator/vehicle.h"
 
 const char* const EMU_VERSION = "Padix V2.81";
@@ -29,11 +30,18 @@ const char* const USAGE_GROUPS[][8] = {
     {" help, h, ? - displays Padix command line options and quits"},
     {"Emulator and QIM simulator options:"},
     {" dtc=Xxxxx  - sets a confirmed DTC, e.g. dtc=P01CE, for the first ECU.",
-     "              This option can be given up to 16 times."},
+     "              This option can be given up to 16 times.",
+     " elm        - the simulated module serves its serial client as an ELM327",
+     "              v1.5, the adapter that OBD apps and libraries expect (the",
+     "              handheld itself keeps talking to the QIM). Key 3 u does the same."},
     {"QIM simulator options:"},
     {" sim        - Padix runs in QIM simulator mode if a device is specified.",
      "              Note that the Padix Bluetooth menu must be entered to",
-     "              activate the simulator. After that the menu cannot be left."},
+     "              activate the simulator. After that the menu cannot be left.",
+     " serve      - QIM simulator mode that serves the device from start: the",
+     "              handheld enters its Bluetooth menu by itself.",
+     " timing=real - the ELM327 v1.5 answers as slowly as a real adapter and car:",
+     "              line speed, answer delays, time-outs, protocol search."},
     {"OBD2 software options:"},
     {" nosync     - disables synchronization between Padix and the OBD2 module.",
      "              Padix does not wait for a prompt-sign from the OBD module.",
@@ -55,6 +63,9 @@ const char* const USAGE_GROUPS[][8] = {
     {" Padix works like a QIM simulator if the bluetooth menu is active. Padix",
      " connects to COM2 and awaits data sent by a second Padix running in OBD2",
      " software mode or a third party OBD2 software."},
+    {" padix /dev/ptmx sim elm serve"},
+    {" Padix serves a third party OBD2 software on a new virtual serial port as",
+     " an ELM327 v1.5 adapter, about one second after start."},
     {" Read the Padix manual to find out how OBD data can be altered in the",
      " emulator and simulator modes."},
 };
@@ -156,6 +167,15 @@ int emu_ProcessCmdLine(int argc, char** argv, EmuSettings* settings) {
     } else if (emu_IsOption(arg, "sim")) {
       padixMode = 2;
       needsDevice = true;
+    } else if (emu_IsOption(arg, "serve")) {
+      padixMode = 2;
+      settings->serve = 1;
+      needsDevice = true;
+    } else if (emu_IsOption(arg, "timing=real")) {
+      settings->realTiming = 1;
+      needsDevice = true;
+    } else if (emu_IsOption(arg, "elm")) {
+      emu_QimSetDiagController(EMU_DIAG_ELM327_V15);
     } else if (const BaudOption* baud = emu_FindBaudOption(arg)) {
       settings->baudrate = baud->value;
       needsDevice = true;

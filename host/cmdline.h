@@ -13,6 +13,8 @@ struct EmuSettings {
   uint32_t baudrate = 9600;
   uint8_t noSync = 0;
   uint8_t moduleInit = EMU_INIT_NONE;
+  uint8_t serve = 0;       // simulator mode, serving from start
+  uint8_t realTiming = 0;  // the ELM327 v1.5 personality answers in a real adapter's time
   EmuWindowFlags window = {0, 0, 0};
 };
 

@@ -22,6 +22,7 @@ std::atomic<uint8_t> syncWithQimIsDone{0};
 int keyServiceCallsCounter = 0;
 BeepThreadArg beepThreadArg;
 int padixMode = 0;
+std::atomic<uint8_t> padixServe{0};
 
 namespace {
 bool eepromMarkerCleared = false;

@@ -35,6 +35,10 @@ extern uint8_t eepaddr[EEPROM_SIZE];
 // Mode of the run: 0 emulator, 1 OBD2 software, 2 simulator. Set once by the command line.
 extern int padixMode;
 int emu_GetPadixMode();
+// Simulator mode serving from start: the serial client is answered as soon as the firmware has
+// set its module up, and the handheld enters its Bluetooth bridge by itself. Set once by the
+// command line.
+extern std::atomic<uint8_t> padixServe;
 
 // Thread bodies.
 void* emu_CounterThread(void*);

@@ -2,9 +2,12 @@
 // the firmware's debouncing sees exactly one press; other keys are operator commands.
 #include "host/key_loop.h"
 
+#include <time.h>
 #include <unistd.h>
 
 #include "host/controller.h"
+#include "host/lcd_controller.h"
+#include "simulator/elm327.h"
 #include "simulator/module.h"
 #include "simulator/vehicle.h"
 #include "window/window_api.h"
@@ -76,9 +79,11 @@ void emu_ToggleNumberMemDisplay() {
 void emu_SetMilOn(uint8_t) { emu_QimSetMilState(1); }
 void emu_ToggleJitter(uint8_t) { emu_QimToggleDataJitterEnabledState(); }
 void emu_NextAnswerNoData(uint8_t) { sendNoData = 1; }
-// "CAN ERROR" only exists on CAN; on other protocols the key does nothing, now or later.
+// "CAN ERROR" only exists on CAN; on other protocols the key does nothing, now or later. The
+// ELM327 v1.5 personality has a protocol of its own.
 void emu_NextAnswerCanError(uint8_t) {
-  if (emu_QimIsCanProtocol()) sendCanError = 1;
+  if (emu_QimIsCanProtocol() || (diagController == EMU_DIAG_ELM327_V15 && emu_ElmIsCanProtocolInUse()))
+    sendCanError = 1;
 }
 void emu_ShowNumberMem(uint8_t) { emu_ToggleNumberMemDisplay(); }
 
@@ -117,6 +122,44 @@ void emu_RunOperatorCommand(int key) {
   }
 }
 
+uint64_t emu_NowMs() {
+  timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return static_cast<uint64_t>(t.tv_sec) * 1000u + static_cast<uint64_t>(t.tv_nsec) / 1000000u;
+}
+
+// Serving from start, the handheld enters its Bluetooth bridge by itself, as a user would: once
+// the firmware has set its module up and the LCD has stood still for a moment, Down moves to
+// "Bluetooth Mode" and OK enters it. A key counts as taken when the LCD changes; one that was
+// not taken (the main menu was not up yet) is typed again.
+constexpr uint64_t BRIDGE_SETTLE_MS = 300;
+constexpr uint64_t BRIDGE_KEY_RETRY_MS = 1500;
+constexpr int BRIDGE_KEYS[] = {EMU_KEY_DOWN, EMU_KEY_RETURN};
+constexpr uint8_t BRIDGE_DONE = sizeof BRIDGE_KEYS / sizeof BRIDGE_KEYS[0];
+
+int emu_BridgeKey() {
+  if (padixServe.load() == 0 || keyLoop.bridgeStep >= BRIDGE_DONE || syncWithQimIsDone.load() == 0) return 0;
+  const uint64_t now = emu_NowMs();
+  const uint32_t frames = emu_LcdChangedFrames();
+  const bool changed = frames != keyLoop.bridgeFrames;
+  if (keyLoop.bridgeQuietSinceMs == 0 || changed) {
+    keyLoop.bridgeFrames = frames;
+    keyLoop.bridgeQuietSinceMs = now;
+  }
+  if (keyLoop.bridgeKeySentMs != 0) {
+    if (changed) {
+      ++keyLoop.bridgeStep;
+      keyLoop.bridgeKeySentMs = 0;
+    } else if (now - keyLoop.bridgeKeySentMs >= BRIDGE_KEY_RETRY_MS) {
+      keyLoop.bridgeKeySentMs = 0;
+    }
+    return 0;
+  }
+  if (keyLoop.bridgeStep >= BRIDGE_DONE || now - keyLoop.bridgeQuietSinceMs < BRIDGE_SETTLE_MS) return 0;
+  keyLoop.bridgeKeySentMs = now;
+  return BRIDGE_KEYS[keyLoop.bridgeStep];
+}
+
 }  // namespace
 
 void emu_ResetKeyLoop() { keyLoop = KeyLoopState{}; }
@@ -146,6 +189,8 @@ int emu_HandleKeyValue(int key) {
 int emu_ProcessKeyLoop() {
   for (;;) {
     if (WDTCR == 8) return 0;  // the firmware forced a watchdog reset
-    if (emu_HandleKeyValue(emu_GtkGetKey())) return 1;
+    int key = emu_GtkGetKey();
+    if (key == 0) key = emu_BridgeKey();
+    if (emu_HandleKeyValue(key)) return 1;
   }
 }

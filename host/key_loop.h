@@ -7,6 +7,12 @@ struct KeyLoopState {
   int numberMem;               // 0..99
   uint8_t lastKeyWasNumber;    // the previous key was the first digit of a number
   uint8_t numberMemIsEnabled;  // the number memory is shown in the window
+  // Serving from start: the way to the Bluetooth bridge (0 Down next, 1 OK next, 2 done), the
+  // LCD's changed frames when last looked at, and since when (ms) they have not changed.
+  uint8_t bridgeStep;
+  uint32_t bridgeFrames;
+  uint64_t bridgeQuietSinceMs;
+  uint64_t bridgeKeySentMs;
 };
 extern KeyLoopState keyLoop;
 

@@ -7,6 +7,8 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <atomic>
+
 #include "host/controller.h"
 #include "window/window_api.h"
 
@@ -18,12 +20,17 @@ void emu_LcdDecoderReset(LcdDecoder* lcd) {
   lcd->changed = 1;  // the first complete frame is always shown
 }
 
+static std::atomic<uint32_t> changedFrames{0};
+
+uint32_t emu_LcdChangedFrames() { return changedFrames.load(); }
+
 static void emu_LcdFrameComplete(LcdDecoder* lcd) {
   emu_GtkSetColors(OCR1A, OCR1B, OCR1C, lcd->memory[lcd->shown]);
   if (!lcd->changed) return;
   lcd->changed = 0;
   lcd->shown ^= 1;
   while (emu_GtkDrawDisplay(lcd->memory[lcd->shown]) == -1) usleep(1000);
+  changedFrames.fetch_add(1);
 }
 
 static void emu_LcdStoreData(LcdDecoder* lcd, uint8_t byte) {

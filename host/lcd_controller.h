@@ -8,6 +8,9 @@ void* emu_LcdThread(void*);
 // The controller's side of one SPI byte hand-over: signals ready (SPSR bit 7), waits until the
 // firmware has stored the next byte, and returns it.
 uint8_t emu_LcdTakeByte();
+// Changed frames handed to the window since program start: the key loop tells by it that the
+// firmware has taken a key.
+uint32_t emu_LcdChangedFrames();
 
 // The decoder on its own, without the bus hand-over (the thread feeds it byte by byte).
 struct LcdDecoder {

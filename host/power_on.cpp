@@ -11,6 +11,7 @@
 #include "host/key_loop.h"
 #include "host/lcd_controller.h"
 #include "host/serial_port.h"
+#include "simulator/elm327.h"
 #include "simulator/module.h"
 #include "window/window_api.h"
 
@@ -64,7 +65,10 @@ int emu_PrepareSerialLine(const EmuSettings& settings) {
   if (padixMode == 2) {
     while (emu_WriteByteCOM(static_cast<uint8_t>(emu_GetPrompt())) != 1) {
     }
-    for (int i = 0; i < 4; ++i) usleep(999999);
+    // Serving from start, the client is answered about a second after start instead.
+    if (settings.serve == 0) {
+      for (int i = 0; i < 4; ++i) usleep(999999);
+    }
     return 0;
   }
   switch (settings.moduleInit) {
@@ -133,6 +137,8 @@ int emu_Main(int argc, char** argv) {
   int status = -1;
   EmuSettings settings;
   if (emu_ProcessCmdLine(argc, argv, &settings) == 0) {
+    padixServe = settings.serve;
+    emu_ElmSetRealTiming(settings.realTiming != 0, settings.baudrate);
     bool serialOpen = false;
     bool ready = true;
     if (settings.device != nullptr) {

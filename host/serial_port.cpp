@@ -131,15 +131,45 @@ void emu_FlushCOM() {
 
 int emu_IsCOMOpen() { return fd >= 0 ? 1 : 0; }
 
-void emu_WaitForCOMInput(int timeoutMs) {
-  if (fd < 0) return;
+int emu_WaitForCOMInput(int timeoutMs) {
+  if (fd < 0) return 0;
   struct pollfd p = {fd, POLLIN, 0};
   const int ready = poll(&p, 1, timeoutMs);
   if (ready > 0 && (p.revents & (POLLHUP | POLLERR)) != 0) {
     emu_ClientLeft();
     usleep(static_cast<useconds_t>(timeoutMs) * 1000);  // no peer: don't spin on the hang-up
-  } else if (ready >= 0) {
-    clientGone = false;  // a client holds the line open (again)
+    return 0;
+  }
+  if (ready >= 0) clientGone = false;  // a client holds the line open (again)
+  return ready > 0 && (p.revents & POLLIN) != 0 ? 1 : 0;
+}
+
+int emu_ReadCOM(uint8_t* bytes, int max) {
+  if (fd < 0 || max <= 0) return 0;
+  const ssize_t n = read(fd, bytes, static_cast<size_t>(max));
+  if (n > 0) {
+    clientGone = false;
+    return static_cast<int>(n);
+  }
+  if (n < 0 && errno == EIO) emu_ClientLeft();  // the master of a terminal nobody has open
+  return 0;
+}
+
+void emu_WriteCOM(const char* bytes, size_t n) {
+  constexpr int WRITE_WAIT_MS = 1000;
+  while (fd >= 0 && n > 0) {
+    const ssize_t written = write(fd, bytes, n);
+    if (written > 0) {
+      bytes += written;
+      n -= static_cast<size_t>(written);
+      continue;
+    }
+    if (written < 0 && errno != EAGAIN && errno != EINTR) return;
+    struct pollfd p = {fd, POLLOUT, 0};
+    if (poll(&p, 1, WRITE_WAIT_MS) <= 0 || (p.revents & (POLLHUP | POLLERR)) != 0) {
+      if ((p.revents & POLLHUP) != 0) emu_ClientLeft();
+      return;
+    }
   }
 }
 

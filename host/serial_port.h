@@ -2,6 +2,7 @@
 // control, reads that never wait. One port per run, used by one thread at a time.
 #pragma once
 
+#include <stddef.h>
 #include <stdint.h>
 
 int emu_InitCOM(const char* device, uint32_t baudrate);  // 0, or -1 after a message
@@ -10,8 +11,14 @@ int emu_ReadByteCOM(uint8_t* byte);   // 1 when a byte was read
 int emu_WriteByteCOM(uint8_t byte);   // flushes unread input first; 1 when written
 void emu_FlushCOM();
 int emu_IsCOMOpen();
-// Waits up to timeoutMs for input on the port (a wait that ends as soon as data arrives).
-void emu_WaitForCOMInput(int timeoutMs);
+// Waits up to timeoutMs for input on the port (a wait that ends as soon as data arrives); 1 when
+// input is there.
+int emu_WaitForCOMInput(int timeoutMs);
+// Reads what is there, at most max bytes, without waiting; the number read.
+int emu_ReadCOM(uint8_t* bytes, int max);
+// Writes all bytes in order without discarding unread input (an adapter that echoes and can be
+// interrupted must keep it). A client that takes nothing for a second, or is gone, loses the rest.
+void emu_WriteCOM(const char* bytes, size_t n);
 // On a pseudo-terminal Padix opened itself (/dev/ptmx): 1 once after its client closed it (what
 // either side had not read yet is gone), else 0. A line begun by that client is void.
 int emu_TakeCOMHangUp();

@@ -55,6 +55,8 @@ const StatusLine STATUS_LINES[9] = {
     {"FLOWDATA: 30 00 0A 00", "FLOWDATA: 00 00 00 00"},
 };
 
+// The ELM327 v1.5 personality has its own interpreter (elm327.h) for the serial client; whoever
+// reaches this one meanwhile (the handheld's firmware) talks to the module's own personality.
 uint8_t emu_Personality() {
   const uint8_t personality = diagController;
   return personality <= EMU_DIAG_ELM327_V13A ? personality : EMU_DIAG_QIM;

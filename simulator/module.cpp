@@ -8,8 +8,11 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <time.h>
+
 #include "host/controller.h"
 #include "host/serial_port.h"
+#include "simulator/elm327.h"
 
 std::atomic<uint8_t> ate1Enabled{1};
 std::atomic<uint8_t> atl1Enabled{1};
@@ -67,6 +70,13 @@ struct QimLine {
   }
 };
 
+// While set, answers go to the serial client even though the firmware's USART is still on
+// (serving from start, before the firmware has entered its bridge).
+bool answeringSerialClient = false;
+
+// The ELM327 v1.5 personality reads and writes the serial line itself.
+const EmuElmPort SERIAL_LINE = {emu_ReadCOM, emu_WriteCOM, emu_WaitForCOMInput};
+
 bool emu_FirmwareHasBytesToSend() { return (UCSR0B & UCSR0B_UDRIE) != 0; }
 
 // Takes one byte while the firmware signals bytes to send. Returns false when the byte is stale:
@@ -86,12 +96,6 @@ void emu_WaitForSerialData() {
 
 void emu_WriteSerialByte(uint8_t byte) {
   while (emu_WriteByteCOM(byte) != 1) usleep(USART_POLL_US);  // cancellation point per try
-}
-
-uint8_t emu_ReadSerialByte() {
-  uint8_t byte;
-  while (emu_ReadByteCOM(&byte) != 1) emu_WaitForSerialData();
-  return byte;
 }
 
 // Phase 1: the firmware holds the module in reset until its driver starts; a prompt tells it
@@ -188,28 +192,88 @@ void emu_QimRun(QimLine& line) {
   }
 }
 
+void emu_QimStopFirmware() {
+  pthread_cancel(tarnicThread);
+  pthread_join(tarnicThread, nullptr);
+  tarnicThreadWasCreated = 0;
+}
+
+// Answers what the serial client has sent, without waiting for more. The ELM327 v1.5 personality
+// reads the line itself; the others take it byte by byte: only the carriage return ends a line
+// (a line feed belongs to the next line), and what a client typed before it closed the terminal
+// is no part of the next client's line.
+void emu_QimServeClientInput(QimLine& line) {
+  if (diagController == EMU_DIAG_ELM327_V15) {
+    if (emu_TakeCOMHangUp() != 0) {
+      emu_ElmClientLeft();
+      line.Clear();
+    }
+    emu_ElmSetPort(&SERIAL_LINE);
+    emu_ElmServeInput();
+    return;
+  }
+  answeringSerialClient = true;
+  uint8_t c;
+  while (emu_ReadByteCOM(&c) == 1) {
+    if (emu_TakeCOMHangUp() != 0) line.Clear();
+    if (c != static_cast<uint8_t>(emu_GetCarriageReturn())) {
+      line.Append(c);
+      continue;
+    }
+    emu_SendResponse(line.text);
+    line.Clear();
+  }
+  answeringSerialClient = false;
+}
+
 // Phase 4: the handheld now only passes the serial lines through, so the firmware is stopped
 // (after the user has had time to see the bridge screen) and the module answers the port.
 [[noreturn]] void emu_QimServeSerialClient(QimLine& line) {
   if (tarnicThreadWasCreated.load() != 0) {
     usleep(STOP_FIRMWARE_WAIT_US);
     usleep(STOP_FIRMWARE_WAIT_US);
-    pthread_cancel(tarnicThread);
-    pthread_join(tarnicThread, nullptr);
-    tarnicThreadWasCreated = 0;
+    emu_QimStopFirmware();
   }
+  line.Clear();
   for (;;) {
     emu_WaitForSerialData();
-    line.Clear();
-    // Only the carriage return ends a line; a line feed belongs to the next line. What a client
-    // typed before it closed the terminal is no part of the next client's line.
-    for (;;) {
-      const uint8_t c = emu_ReadSerialByte();
-      if (emu_TakeCOMHangUp() != 0) line.Clear();
-      if (c == static_cast<uint8_t>(emu_GetCarriageReturn())) break;
-      line.Append(c);
+    emu_QimServeClientInput(line);
+  }
+}
+
+uint64_t emu_NowUs() {
+  timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return static_cast<uint64_t>(t.tv_sec) * 1000000u + static_cast<uint64_t>(t.tv_nsec) / 1000u;
+}
+
+// Serving from start (after the firmware's own module set-up): the client is answered while the
+// firmware goes on to its bridge menu. The firmware keeps being served too, should it send; once
+// it has switched its USART off it is stopped after the same two seconds as in phase 4.
+[[noreturn]] void emu_QimServeFromStart(QimLine& line) {
+  const int mode = emu_GetPadixMode();
+  QimLine clientLine;
+  clientLine.Clear();
+  line.Clear();
+  uint64_t usartOffSinceUs = 0;
+  for (;;) {
+    if (tarnicThreadWasCreated.load() != 0) {
+      uint8_t c;
+      if (UCSR0B != 0) {
+        usartOffSinceUs = 0;
+        while (emu_FirmwareHasBytesToSend() && emu_TakeFirmwareByte(&c)) emu_QimTakeRunningByte(line, c, mode);
+      } else if (usartOffSinceUs == 0) {
+        usartOffSinceUs = emu_NowUs();
+      } else if (emu_NowUs() - usartOffSinceUs >= 2u * STOP_FIRMWARE_WAIT_US) {
+        emu_QimStopFirmware();
+      }
     }
-    emu_SendResponse(line.text);
+    if (emu_IsCOMOpen()) {
+      (void)emu_WaitForCOMInput(tarnicThreadWasCreated.load() != 0 ? USART_WAIT_MS : SERIAL_WAIT_MS);
+    } else {
+      usleep(USART_POLL_US);
+    }
+    emu_QimServeClientInput(clientLine);
   }
 }
 
@@ -234,6 +298,7 @@ void* emu_QimThread(void*) {
   QimLine line;
   emu_QimPowerUp();
   emu_QimStartUpDialogue(line);
+  if (emu_GetPadixMode() == EMU_MODE_SIMULATOR && padixServe.load() != 0) emu_QimServeFromStart(line);
   emu_QimRun(line);
   emu_QimServeSerialClient(line);
 }
@@ -241,7 +306,7 @@ void* emu_QimThread(void*) {
 uint8_t emu_SendDataByteToQim() { return emu_TakeByteFromFirmware(); }
 
 void emu_SendDataBuf(const char* text) {
-  const bool usartOn = UCSR0B != 0;
+  const bool usartOn = UCSR0B != 0 && !answeringSerialClient;
   // "OK" is never replaced, so set-up commands still succeed while a failure is armed.
   if (usartOn && text[0] != 'O') {
     if (sendCanError.exchange(0) != 0) {
@@ -298,5 +363,7 @@ void emu_QimSetRespondingProtocol(uint8_t protocol) {
 }
 
 void emu_QimSetDiagController(uint8_t personality) {
-  if (personality <= EMU_DIAG_ELM327_V13A) diagController = personality;
+  if (personality <= EMU_DIAG_ELM327_V15) diagController = personality;
 }
+
+uint8_t emu_NonCanEcuAddr(uint8_t ecuIdx) { return OTHER_ECU_ADDR[ecuIdx % EMU_QIM_NO_OF_ECU_ADDR]; }

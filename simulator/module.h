@@ -17,6 +17,9 @@ constexpr uint8_t EMU_QIM_NO_OF_ECU_ADDR = 8;
 constexpr uint8_t EMU_DIAG_QIM = 0;
 constexpr uint8_t EMU_DIAG_ELM327_V11 = 1;
 constexpr uint8_t EMU_DIAG_ELM327_V13A = 2;
+// The adapter third-party programs are written for (elm327.h). It serves the serial client only:
+// the handheld's firmware is always answered by the module's own personality while it is chosen.
+constexpr uint8_t EMU_DIAG_ELM327_V15 = 3;
 
 // Module state. Single bytes: the operator keys set some of them from the main thread without a
 // lock, and the module thread reads them.
@@ -27,7 +30,7 @@ extern std::atomic<uint8_t> atof1Enabled;        // "OF1" answer format (0)
 extern std::atomic<uint8_t> atpProtocol;         // 0..9, 0 = automatic, not connected
 extern std::atomic<uint8_t> respondingProtocol;  // the vehicle's protocol, 0 = whatever is set
 extern std::atomic<uint8_t> ecuFilter;           // ECU address requests go to, 0 = all
-extern std::atomic<uint8_t> diagController;      // 0 own module, 1 ELM327 v1.1, 2 ELM327 v1.3a
+extern std::atomic<uint8_t> diagController;      // 0 own module, 1 ELM327 v1.1, 2 v1.3a, 3 v1.5
 extern std::atomic<uint8_t> lastAtCmdIsAtsb;     // the previous AT command was "ATSB..."
 extern std::atomic<uint8_t> sendNoData;          // one-shot: next answer becomes "NO DATA>"
 extern std::atomic<uint8_t> sendCanError;        // one-shot: next answer becomes "CAN ERROR>"
@@ -66,4 +69,6 @@ void emu_QimSetProtocol(uint8_t protocol);  // above 9 ignored; also rewrites ec
 uint8_t emu_QimIsCanProtocol();             // the protocol set is 6..9
 void emu_QimSetEcuFilter(uint8_t addr);
 void emu_QimSetRespondingProtocol(uint8_t protocol);  // above 9 ignored
-void emu_QimSetDiagController(uint8_t personality);   // 0, 1 or 2; others ignored
+void emu_QimSetDiagController(uint8_t personality);   // 0 to 3; others ignored
+// The source address of ECU ecuIdx on J1850 and the K-line: 10, 18, 11, 12, ... 16.
+uint8_t emu_NonCanEcuAddr(uint8_t ecuIdx);

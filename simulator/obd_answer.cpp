@@ -122,6 +122,8 @@ void emu_PutCanLines(TextWriter& w, const Framing& f, uint8_t addr, const EmuEcu
 // Other protocols: one message a line; with headers three header bytes before it and the byte
 // sum after it.
 
+}  // namespace
+
 void emu_KLineHeader(uint8_t protocol, uint8_t addr, uint8_t dataBytes, uint8_t header[3]) {
   switch (protocol) {
     case 1:  // J1850 PWM
@@ -141,6 +143,8 @@ void emu_KLineHeader(uint8_t protocol, uint8_t addr, uint8_t dataBytes, uint8_t 
   }
   header[2] = addr;
 }
+
+namespace {
 
 void emu_PutKLineLines(TextWriter& w, const Framing& f, uint8_t addr, const EmuEcuAnswer& answer,
                        Totals& totals) {
@@ -169,6 +173,8 @@ void emu_PutKLineLines(TextWriter& w, const Framing& f, uint8_t addr, const EmuE
 }
 
 // ---------------------------------------------------------------------------------------------
+
+}  // namespace
 
 bool emu_EcuAnswers(uint8_t service, uint8_t pid, uint8_t frame, uint8_t ecuIdx, bool can) {
   switch (service) {
@@ -200,6 +206,8 @@ bool emu_RequestIsKnown(uint8_t service, uint8_t pid) {
       return false;
   }
 }
+
+namespace {
 
 // "ATH1": a space after every byte, none before a CR. A line that starts with an 11-bit
 // identifier ("7E8") keeps its three characters together; the summary line keeps its ':' with

@@ -43,3 +43,12 @@ void emu_SendObdResponse(uint8_t service, uint8_t pid, uint8_t frame);
 // ECU lines; 0 when no ECU answers (out is then empty). Clears codes for service 04 and moves
 // the jitter counters, as sending the answer would.
 size_t emu_BuildObdAnswer(uint8_t service, uint8_t pid, uint8_t frame, char (&out)[EMU_OBD_ANSWER_BUF_SIZE]);
+
+// Whether ECU ecuIdx answers the request at all (supported PID or info type; service 0A only on
+// CAN). The request itself must be one the vehicle knows (emu_RequestIsKnown).
+bool emu_EcuAnswers(uint8_t service, uint8_t pid, uint8_t frame, uint8_t ecuIdx, bool can);
+// Services 01, 02 (PIDs the vehicle has), 03, 04, 07, 09 (info types 00-0B) and 0A.
+bool emu_RequestIsKnown(uint8_t service, uint8_t pid);
+// The three header bytes of an answer message on J1850 and the K-line (protocols 1-5; 0 before a
+// protocol is set): priority/format byte, target, and the ECU's address as source.
+void emu_KLineHeader(uint8_t protocol, uint8_t addr, uint8_t dataBytes, uint8_t header[3]);

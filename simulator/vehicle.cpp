@@ -356,6 +356,7 @@ void emu_QimInitVehicle() {
     ecu.iptJitter = 0;
   }
   vehicle.maxEcu = 2;
+  vehicle.batteryDeciVolts = 126;
   vehicle.dataJitterIsEnabled = 0;
   vehicle.dataJitter = 0;
   vehicle.noOfCmdLineDtcs = 0;

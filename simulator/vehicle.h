@@ -64,6 +64,7 @@ struct EmuEcu {
 struct EmuVehicle {
   EmuEcu ecu[EMU_MAX_ECUS];
   std::atomic<uint8_t> maxEcu;               // ECUs that answer, 1..8
+  std::atomic<uint8_t> batteryDeciVolts;     // what an adapter reads on its supply pin (12.6 V)
   std::atomic<uint8_t> dataJitterIsEnabled;  // service 01 values replaced by a running counter
   std::atomic<uint32_t> dataJitter;
   uint8_t noOfCmdLineDtcs;  // codes given on the command line so far

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "host/controller.h"
+#include "simulator/module.h"
 #include "simulator/vehicle.h"
 
 namespace {
@@ -65,12 +66,19 @@ std::string ExpectedUsage() {
          "\n"
          " dtc=Xxxxx  - sets a confirmed DTC, e.g. dtc=P01CE, for the first ECU.\n"
          "              This option can be given up to 16 times.\n"
+         " elm        - the simulated module serves its serial client as an ELM327\n"
+         "              v1.5, the adapter that OBD apps and libraries expect (the\n"
+         "              handheld itself keeps talking to the QIM). Key 3 u does the same.\n"
          "\n"
          "QIM simulator options:\n"
          "\n"
          " sim        - Padix runs in QIM simulator mode if a device is specified.\n"
          "              Note that the Padix Bluetooth menu must be entered to\n"
          "              activate the simulator. After that the menu cannot be left.\n"
+         " serve      - QIM simulator mode that serves the device from start: the\n"
+         "              handheld enters its Bluetooth menu by itself.\n"
+         " timing=real - the ELM327 v1.5 answers as slowly as a real adapter and car:\n"
+         "              line speed, answer delays, time-outs, protocol search.\n"
          "\n"
          "OBD2 software options:\n"
          "\n"
@@ -107,6 +115,11 @@ std::string ExpectedUsage() {
          " connects to COM2 and awaits data sent by a second Padix running in OBD2\n"
          " software mode or a third party OBD2 software.\n"
          "\n"
+         " padix /dev/ptmx sim elm serve\n"
+         "\n"
+         " Padix serves a third party OBD2 software on a new virtual serial port as\n"
+         " an ELM327 v1.5 adapter, about one second after start.\n"
+         "\n"
          " Read the Padix manual to find out how OBD data can be altered in the\n"
          " emulator and simulator modes.\n"
          "\n";
@@ -137,7 +150,8 @@ TEST(CmdLineUsage, HelpIsFoundInsideAnyArgument) {
 }
 
 TEST(CmdLineUsage, DeviceOnlyOptionsWithoutDeviceShowUsage) {
-  for (const char* arg : {"-sim", "sim", "19200", "nosync", "init=QIM", "-init=TBX", "init=ELM"}) {
+  for (const char* arg : {"-sim", "sim", "19200", "nosync", "init=QIM", "-init=TBX", "init=ELM",
+                          "serve", "-timing=real"}) {
     Parsed p = Parse({arg});
     EXPECT_EQ(p.result, -1) << arg;
     EXPECT_EQ(p.out, ExpectedUsage()) << arg;
@@ -158,6 +172,28 @@ TEST(CmdLineModes, ModeAndDeviceDoNotDependOnOrder) {
   EXPECT_EQ(p.device, "/dev/ttyUSB0");
   EXPECT_EQ(p.result, 0);
   EXPECT_EQ(p.out, "");
+}
+
+// A tester's one command: serving from start implies simulator mode; the adapter personality
+// may be chosen in any mode, as the key "3 u" can.
+TEST(CmdLineModes, ServeElmAndRealTiming) {
+  Parsed p = Parse({"/dev/ptmx", "-serve", "elm", "timing=real", "38400"});
+  EXPECT_EQ(p.result, 0);
+  EXPECT_EQ(p.mode, 2);
+  EXPECT_EQ(p.settings.serve, 1);
+  EXPECT_EQ(p.settings.realTiming, 1);
+  EXPECT_EQ(p.settings.baudrate, 38400u);
+  EXPECT_EQ(diagController, EMU_DIAG_ELM327_V15);
+  emu_QimSetDiagController(EMU_DIAG_QIM);
+
+  p = Parse({"/dev/ttyS0", "sim"});
+  EXPECT_EQ(p.settings.serve, 0);
+  EXPECT_EQ(p.settings.realTiming, 0);
+  p = Parse({"elm"});
+  EXPECT_EQ(p.result, 0);
+  EXPECT_EQ(p.mode, 0);
+  EXPECT_EQ(diagController, EMU_DIAG_ELM327_V15);
+  emu_QimSetDiagController(EMU_DIAG_QIM);
 }
 
 TEST(CmdLineModes, BaudRatesAreExactWordsOnly) {

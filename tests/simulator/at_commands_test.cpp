@@ -53,7 +53,7 @@ TEST_F(AtInterpreter, EachPersonalityIdentifiesItself) {
   EXPECT_EQ(description.size(), 12u + 2u) << description;
   EXPECT_EQ(description.substr(12), "\r>");
 
-  emu_QimSetDiagController(3);  // no such personality
+  emu_QimSetDiagController(4);  // no such personality
   EXPECT_EQ(diagController, EMU_DIAG_ELM327_V13A);
 }
 
