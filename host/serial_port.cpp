@@ -72,7 +72,6 @@ int emu_InitCOM(const char* device, uint32_t baudrate) {
     if (grantpt(fd) != 0 || unlockpt(fd) != 0) return emu_FailInit("open() serial device failed");
     const char* name = ptsname(fd);
     if (name != nullptr) snprintf(clientEnd, sizeof clientEnd, "%s", name);
-    fprintf(stderr, "Serial device: %s\n", name != nullptr ? name : "?");
   }
   // The line settings below make reads return at once on a device. On the master side of a
   // pseudo-terminal they apply to the client's side only, so its descriptor stays non-blocking
@@ -96,6 +95,8 @@ int emu_InitCOM(const char* device, uint32_t baudrate) {
   options.c_cc[VTIME] = 0;
   if (tcflush(fd, TCIOFLUSH) != 0) emu_ReportErrno("tcflush(TCIOFLUSH) failed");
   if (tcsetattr(fd, TCSANOW, &options) != 0) return emu_FailInit("tcsetattr() failed");
+  // Named once the line is set up: a client that opens it at once keeps what it writes.
+  if (ownTerminal) fprintf(stderr, "Serial device: %s\n", clientEnd[0] != '\0' ? clientEnd : "?");
   return 0;
 }
 

@@ -165,9 +165,9 @@ bool emu_ElmSetReceiveFilter(const char* a) {
 // ATSP / ATTP: h alone fixes the protocol (0: automatic); Ah searches, trying h first. Either
 // closes the protocol in use. ATSP is what ATZ returns to; ATTP only tries.
 bool emu_ElmChooseProtocol(const char* a, bool save) {
-  const bool automatic = a[0] == 'A';
+  const bool automatic = a[1] != '\0';  // "Ah"; a lone "A" is protocol 10, which does not exist
   const int h = emu_ElmHex(automatic ? a[1] : a[0]);
-  if (h > 9) return false;
+  if (h < 0 || h > 9) return false;
   elm.s.protocol = static_cast<uint8_t>(h);
   elm.s.automatic = (automatic || h == 0) ? 1 : 0;
   if (automatic && h != 0) elm.searchFirst = static_cast<uint8_t>(h);

@@ -23,7 +23,6 @@ constexpr uint8_t CAN_29BIT_FUNCTIONAL = 0xDB;   // 18 DB 33 F1
 constexpr uint8_t CAN_29BIT_PHYSICAL = 0xDA;     // 18 DA xx F1; answers from 18 DA F1 xx
 constexpr uint8_t FUNCTIONAL_TARGET = 0x33;      // ISO 15765-4, ISO 14230-4 and ISO 9141-2
 constexpr uint8_t J1850_FUNCTIONAL_TARGET = 0x6A;
-constexpr uint8_t TESTER_ADDRESS = 0xF1;
 
 // How long the car and the bus take (real timing). answerMs: from the request to the first ECU's
 // answer; gapMs: between two ECUs' answers; initMs: the bus initialisation before the first

@@ -1,13 +1,53 @@
-// Fuzz target: the module's line interpreter. The first two bytes choose the personality, the
-// protocol and the answer format; the rest are command lines (split at carriage returns, each
-// cut to the module's 19 characters) answered into the firmware's receive ring.
+// Fuzz target: the module's line interpreters. The first two bytes choose the personality, the
+// protocol and the answer format; the rest are what the client sends. In the handheld's own
+// personalities they are command lines (split at carriage returns, each cut to the module's 19
+// characters) answered into the firmware's receive ring. In the ELM327 v1.5 personality they
+// are the bytes of a serial line, read all at once or a line at a time (so that a request is
+// either interrupted by what follows it or not), with the adapter's answers thrown away.
 #include <pthread.h>
 #include <string.h>
 
 #include "firmware/usart.h"
 #include "host/controller.h"
+#include "simulator/elm327.h"
 #include "simulator/module.h"
 #include "simulator/vehicle.h"
+
+namespace {
+
+// The client's bytes as the adapter's line: `end` moves on a line at a time when chunked.
+struct FuzzLine {
+  const uint8_t* data;
+  size_t at, end, size;
+};
+FuzzLine fuzzLine;
+
+int emu_FuzzRead(uint8_t* bytes, int max) {
+  size_t n = fuzzLine.end - fuzzLine.at;
+  if (n > static_cast<size_t>(max)) n = static_cast<size_t>(max);
+  memcpy(bytes, fuzzLine.data + fuzzLine.at, n);
+  fuzzLine.at += n;
+  return static_cast<int>(n);
+}
+void emu_FuzzWrite(const char*, size_t) {}
+int emu_FuzzWait(int) { return fuzzLine.at < fuzzLine.end ? 1 : 0; }
+const EmuElmPort FUZZ_PORT = {emu_FuzzRead, emu_FuzzWrite, emu_FuzzWait};
+
+void emu_FuzzElm(const uint8_t* data, size_t size, bool lineAtATime) {
+  emu_ElmInit();
+  emu_ElmSetPort(&FUZZ_PORT);
+  fuzzLine = {data, 0, 0, size};
+  while (fuzzLine.at < size) {
+    fuzzLine.end = size;
+    if (lineAtATime) {
+      const void* cr = memchr(data + fuzzLine.at, '\r', size - fuzzLine.at);
+      if (cr != nullptr) fuzzLine.end = static_cast<size_t>(static_cast<const uint8_t*>(cr) - data) + 1;
+    }
+    emu_ElmServeInput();
+  }
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const bool ready = [] { return pthread_mutex_init(&qimMutex, nullptr) == 0; }();
@@ -18,11 +58,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   UCSR0B = 0x98;  // the firmware's USART is on: answers go into its receive ring
   UBRR0 = 51;     // at 19200 baud, as after its start-up ("ATZ" waits for that)
   padixMode = 0;
-  emu_QimSetDiagController(data[0] % 3);
+  emu_QimSetDiagController(data[0] % 4);
   ath1Enabled = (data[0] >> 2) & 1;
   atof1Enabled = (data[0] >> 3) & 1;
   emu_QimSetRespondingProtocol(static_cast<uint8_t>((data[0] >> 4) % 10));
   emu_QimSetProtocol(data[1] % 10);
+  if (diagController == EMU_DIAG_ELM327_V15) {
+    emu_QimSetNoOfEcus(static_cast<uint8_t>(1 + data[1] / 32));
+    emu_FuzzElm(data + 2, size - 2, (data[1] & 0x10) != 0);
+    return 0;
+  }
 
   char line[EMU_QIM_LINE_MAX + 1];
   size_t n = 0;

@@ -1,0 +1,101 @@
+// An OBD client on the pseudo-terminal of a simulator-mode run: padix-headless started on
+// "/dev/ptmx" with the given options and a script on its standard input, the terminal it prints
+// opened raw, and requests written and answered up to the prompt.
+#pragma once
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+struct SimChild {
+  pid_t pid = -1;
+  int in = -1;
+  int fd = -1;  // the client's end of the terminal
+  std::string pts;
+  std::chrono::steady_clock::time_point started;
+};
+
+// Reads up to and including the prompt; "" after the time-out. With `until`, the prompt only
+// counts once that text has come (what was written before the client opened the line is passed).
+inline std::string SimReadAnswer(int fd, int timeoutMs, const char* until = nullptr) {
+  std::string answer;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    char buf[4096];
+    const ssize_t n = read(fd, buf, sizeof buf);
+    if (n > 0) {
+      answer.append(buf, static_cast<size_t>(n));
+      const bool seen = until == nullptr || answer.find(until) != std::string::npos;
+      if (seen && answer.back() == '>') return answer;
+      continue;
+    }
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    pollfd p = {fd, POLLIN, 0};
+    if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) return "";
+  }
+}
+
+inline std::string SimAsk(int fd, const std::string& line, int timeoutMs = 1000) {
+  const std::string request = line + "\r";
+  if (write(fd, request.data(), request.size()) != static_cast<ssize_t>(request.size())) return "";
+  return SimReadAnswer(fd, timeoutMs);
+}
+
+// Starts padix-headless on a new pseudo-terminal with `options` after "/dev/ptmx", writes
+// `script` to its standard input, and opens the terminal it names (fd -1 when it named none).
+inline SimChild SimStart(const std::string& exe, const std::vector<std::string>& options,
+                         const std::string& script) {
+  SimChild child;
+  int in[2], err[2];
+  if (pipe(in) != 0 || pipe(err) != 0) return child;
+  child.started = std::chrono::steady_clock::now();
+  child.pid = fork();
+  if (child.pid == 0) {
+    dup2(in[0], 0), dup2(err[1], 2);
+    for (int fd : {in[0], in[1], err[0], err[1]}) close(fd);
+    const int devnull = open("/dev/null", O_WRONLY);
+    dup2(devnull, 1);
+    std::vector<char*> argv{const_cast<char*>(exe.c_str()), const_cast<char*>("/dev/ptmx")};
+    for (const std::string& o : options) argv.push_back(const_cast<char*>(o.c_str()));
+    argv.push_back(nullptr);
+    execv(exe.c_str(), argv.data());
+    _exit(127);
+  }
+  close(in[0]), close(err[1]);
+  child.in = in[1];
+  FILE* errors = fdopen(err[0], "r");
+  char line[256];
+  while (fgets(line, sizeof line, errors) != nullptr) {
+    if (strncmp(line, "Serial device: ", 15) == 0) {
+      child.pts = line + 15;
+      child.pts.erase(child.pts.find_last_not_of("\r\n") + 1);
+      break;
+    }
+  }
+  // Standard error stays open (and unread) for the rest of the run; nothing more is printed.
+  if (!script.empty()) (void)!write(child.in, script.data(), script.size());
+  if (child.pts.empty()) return child;
+  child.fd = open(child.pts.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  termios raw;
+  if (child.fd >= 0 && tcgetattr(child.fd, &raw) == 0) {
+    cfmakeraw(&raw);
+    tcsetattr(child.fd, TCSANOW, &raw);
+  }
+  return child;
+}
+
+inline void SimStop(SimChild& child) {
+  if (child.fd >= 0) close(child.fd);
+  (void)!write(child.in, "quit\n", 5);
+  close(child.in);
+  int status = 0;
+  waitpid(child.pid, &status, 0);
+}
