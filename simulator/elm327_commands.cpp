@@ -170,7 +170,14 @@ bool emu_ElmChooseProtocol(const char* a, bool save) {
   if (h < 0 || h > 9) return false;
   elm.s.protocol = static_cast<uint8_t>(h);
   elm.s.automatic = (automatic || h == 0) ? 1 : 0;
-  if (automatic && h != 0) elm.searchFirst = static_cast<uint8_t>(h);
+  elm.s.tryFirst = 0;
+  if (automatic && h != 0) {
+    if (save) {
+      elm.searchFirst = static_cast<uint8_t>(h);
+    } else {
+      elm.s.tryFirst = static_cast<uint8_t>(h);
+    }
+  }
   if (save) {
     elm.savedProtocol = elm.s.protocol;
     elm.savedAutomatic = elm.s.automatic;
@@ -317,6 +324,7 @@ void emu_ElmDefaults() {
   s.filterMask = 0;
   s.protocol = elm.savedProtocol;
   s.automatic = elm.savedAutomatic;
+  s.tryFirst = 0;
   elm.connected = 0;
   elm.learnedDelayMs = 0;
 }

@@ -31,13 +31,15 @@ struct EmuElmSettings {
   uint32_t filterMask;     // bits compared; an X in ATCRA leaves its four bits out
   uint8_t protocol;        // the protocol in use until ATSP/ATTP: 0 automatic, 1..9
   uint8_t automatic;       // search when nothing answers (ATSP 0, ATSP Ah)
+  uint8_t tryFirst;        // ATTP Ah: tried first by searches until the next reset; 0 none
 };
 
 struct EmuElm {
   EmuElmSettings s;
   uint8_t savedProtocol;   // ATSP: what ATZ/ATD return to (ATTP does not change it)
   uint8_t savedAutomatic;
-  uint8_t searchFirst;     // tried first by a search: 6, the last one found, or h of ATSP Ah
+  uint8_t searchFirst;     // the stored protocol a search tries first: 6, h of ATSP Ah, or the
+                           // last one found
   std::atomic<uint8_t> connected;  // the protocol found or initialised, 0 none (ATPC closes it)
   uint8_t learnedDelayMs;  // adaptive timing: the car's answer time once seen
   // The client's line.

@@ -132,10 +132,11 @@ bool emu_ElmInitialiseFixed(uint8_t p) {
 // The protocol tried first, then 1 to 9; the first one on which the car answers 0100 is kept.
 bool emu_ElmSearch() {
   emu_ElmLine("SEARCHING...");
-  uint8_t order[10] = {elm.searchFirst};
+  const uint8_t first = elm.s.tryFirst != 0 ? elm.s.tryFirst : elm.searchFirst;
+  uint8_t order[10] = {first};
   uint8_t count = 1;
   for (uint8_t p = 1; p <= 9; ++p)
-    if (p != elm.searchFirst) order[count++] = p;
+    if (p != first) order[count++] = p;
   for (uint8_t i = 0; i < count; ++i) {
     const uint8_t p = order[i];
     const bool talks = emu_ElmCarTalks(p);
