@@ -21,7 +21,10 @@ const char* const USAGE_GROUPS[][8] = {
     {" padix [<device>] [<baudrate>] [options]"},
     {" Any kind of (virtual) serial device must be given in OBD2 software mode",
      " or QIM simulator mode, e.g. COMx, /dev/rfcommx, /dev/ttySx, /dev/ttyAMAx",
-     " If optional device is not given, Padix runs in emulator mode."},
+     " If optional device is not given, Padix runs in emulator mode.",
+     " /dev/ptmx opens a new virtual serial port; tcp:[HOST:]PORT is a network",
+     " line: listened on in QIM simulator mode (host 127.0.0.1 unless given),",
+     " connected to in OBD2 software mode."},
     {" Valid values for baudrate are 9600, 19200, 38400, 57600 or 115200.",
      " If optional baudrate is not given, 9600 is used if a device is given.",
      " If baudrate is given, a device must be specified."},
@@ -31,6 +34,8 @@ const char* const USAGE_GROUPS[][8] = {
     {"Emulator and QIM simulator options:"},
     {" dtc=Xxxxx  - sets a confirmed DTC, e.g. dtc=P01CE, for the first ECU.",
      "              This option can be given up to 16 times.",
+     " log=FILE   - writes every line between tester and module to FILE, with",
+     "              the time since start (log=- writes to standard error).",
      " elm        - the simulated module serves its serial client as an ELM327",
      "              v1.5, the adapter that OBD apps and libraries expect (the",
      "              handheld itself keeps talking to the QIM). Key 3 u does the same."},
@@ -174,6 +179,8 @@ int emu_ProcessCmdLine(int argc, char** argv, EmuSettings* settings) {
     } else if (emu_IsOption(arg, "timing=real")) {
       settings->realTiming = 1;
       needsDevice = true;
+    } else if (strncmp(arg[0] == '-' ? arg + 1 : arg, "log=", 4) == 0) {
+      settings->trafficLog = (arg[0] == '-' ? arg + 1 : arg) + 4;
     } else if (emu_IsOption(arg, "elm")) {
       emu_QimSetDiagController(EMU_DIAG_ELM327_V15);
     } else if (const BaudOption* baud = emu_FindBaudOption(arg)) {

@@ -2,6 +2,8 @@
 // The tick is a sleeping host thread, not a timer: its period is 10 ms plus its own work.
 #include "host/controller.h"
 
+#include "host/traffic_log.h"
+
 #include <string.h>
 #include <unistd.h>
 
@@ -101,6 +103,8 @@ void emu_GiveByteToFirmware(uint8_t byte) {
   __vector_21();
   pthread_mutex_unlock(&qimMutex);
   emu_WakeFirmware();
+  // In emulator mode the handheld's line to its simulated module is the one that is logged.
+  if (padixMode == 0) emu_LogTraffic(EmuSender::Module, &byte, 1);
 }
 
 uint8_t emu_FirmwareHasQueuedBytes() {
@@ -115,5 +119,7 @@ uint8_t emu_TakeByteFromFirmware() {
   __vector_22();
   uint8_t byte = UDR0;
   pthread_mutex_unlock(&qimMutex);
+  // A byte taken as the firmware switched its "bytes to send" signal off is stale.
+  if (padixMode == 0 && (UCSR0B & 0x20) != 0) emu_LogTraffic(EmuSender::Tester, &byte, 1);
   return byte;
 }

@@ -11,6 +11,7 @@
 #include "host/key_loop.h"
 #include "host/lcd_controller.h"
 #include "host/serial_port.h"
+#include "host/traffic_log.h"
 #include "simulator/elm327.h"
 #include "simulator/module.h"
 #include "window/window_api.h"
@@ -144,8 +145,8 @@ int emu_Main(int argc, char** argv) {
     padixServe = settings.serve;
     emu_ElmSetRealTiming(settings.realTiming != 0, settings.baudrate);
     bool serialOpen = false;
-    bool ready = true;
-    if (settings.device != nullptr) {
+    bool ready = settings.trafficLog == nullptr || emu_OpenTrafficLog(settings.trafficLog) == 0;
+    if (ready && settings.device != nullptr) {
       ready = emu_InitCOM(settings.device, settings.baudrate) == 0;
       serialOpen = ready;
       if (ready) ready = emu_PrepareSerialLine(settings) == 0;
@@ -159,6 +160,7 @@ int emu_Main(int argc, char** argv) {
       emu_GtkExit();
     }
     if (serialOpen) emu_CloseCOM();
+    emu_CloseTrafficLog();
   }
   if (status == -1) {
     printf("Press RETURN to quit!\n");

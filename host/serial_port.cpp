@@ -12,6 +12,10 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "host/controller.h"
+#include "host/tcp_line.h"
+#include "host/traffic_log.h"
+
 namespace {
 int fd = -1;
 struct termios oldoptions;
@@ -56,9 +60,7 @@ void emu_ClientLeft() {
   }
 }
 
-}  // namespace
-
-int emu_InitCOM(const char* device, uint32_t baudrate) {
+int emu_TtyInit(const char* device, uint32_t baudrate) {
   fd = open(device, O_RDWR | O_NOCTTY | O_NDELAY);
   if (fd < 0) {
     emu_ReportErrno("open() serial device failed");
@@ -100,7 +102,7 @@ int emu_InitCOM(const char* device, uint32_t baudrate) {
   return 0;
 }
 
-int emu_CloseCOM() {
+int emu_TtyClose() {
   if (fd < 0) return 0;
   if (tcsetattr(fd, TCSANOW, &oldoptions) != 0) emu_ReportErrno("tcsetattr(oldoptions) failed");
   if (close(fd) != 0) emu_ReportErrno("close() serial device failed");
@@ -109,7 +111,7 @@ int emu_CloseCOM() {
   return 0;
 }
 
-int emu_ReadByteCOM(uint8_t* byte) {
+int emu_TtyReadByte(uint8_t* byte) {
   if (fd < 0) return 0;
   const ssize_t n = read(fd, byte, 1);
   if (n == 1) {
@@ -120,19 +122,17 @@ int emu_ReadByteCOM(uint8_t* byte) {
   return 0;
 }
 
-int emu_WriteByteCOM(uint8_t byte) {
+int emu_TtyWriteByte(uint8_t byte) {
   if (fd < 0) return 0;
   if (tcflush(fd, TCIFLUSH) != 0) emu_ReportErrno("tcflush(TCIFLUSH) failed");
   return write(fd, &byte, 1) == 1 ? 1 : 0;
 }
 
-void emu_FlushCOM() {
+void emu_TtyFlush() {
   if (fd >= 0 && tcflush(fd, TCIOFLUSH) != 0) emu_ReportErrno("tcflush(TCIOFLUSH) failed");
 }
 
-int emu_IsCOMOpen() { return fd >= 0 ? 1 : 0; }
-
-int emu_WaitForCOMInput(int timeoutMs) {
+int emu_TtyWait(int timeoutMs) {
   if (fd < 0) return 0;
   struct pollfd p = {fd, POLLIN, 0};
   const int ready = poll(&p, 1, timeoutMs);
@@ -145,7 +145,7 @@ int emu_WaitForCOMInput(int timeoutMs) {
   return ready > 0 && (p.revents & POLLIN) != 0 ? 1 : 0;
 }
 
-int emu_ReadCOM(uint8_t* bytes, int max) {
+int emu_TtyRead(uint8_t* bytes, int max) {
   if (fd < 0 || max <= 0) return 0;
   const ssize_t n = read(fd, bytes, static_cast<size_t>(max));
   if (n > 0) {
@@ -156,7 +156,7 @@ int emu_ReadCOM(uint8_t* bytes, int max) {
   return 0;
 }
 
-void emu_WriteCOM(const char* bytes, size_t n) {
+void emu_TtyWrite(const char* bytes, size_t n) {
   constexpr int WRITE_WAIT_MS = 1000;
   while (fd >= 0 && n > 0) {
     const ssize_t written = write(fd, bytes, n);
@@ -174,8 +174,89 @@ void emu_WriteCOM(const char* bytes, size_t n) {
   }
 }
 
-int emu_TakeCOMHangUp() {
+int emu_TtyTakeHangUp() {
   const bool hungUp = hangUpToReport;
   hangUpToReport = false;
   return hungUp ? 1 : 0;
 }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// The line, whatever its kind; every byte that crosses it goes to the traffic log.
+
+namespace {
+
+bool tcpLine = false;
+
+// Serving (simulator mode), Padix is the module and the other side the tester; otherwise
+// Padix's handheld is the tester.
+EmuSender emu_OtherSide() { return emu_GetPadixMode() == 2 ? EmuSender::Tester : EmuSender::Module; }
+EmuSender emu_OwnSide() { return emu_GetPadixMode() == 2 ? EmuSender::Module : EmuSender::Tester; }
+
+}  // namespace
+
+int emu_InitCOM(const char* device, uint32_t baudrate) {
+  tcpLine = emu_IsTcpDevice(device);
+  if (tcpLine) return emu_TcpOpen(device, emu_GetPadixMode() == 2);
+  return emu_TtyInit(device, baudrate);
+}
+
+int emu_CloseCOM() {
+  if (!tcpLine) return emu_TtyClose();
+  emu_TcpClose();
+  tcpLine = false;
+  return 0;
+}
+
+int emu_ReadByteCOM(uint8_t* byte) {
+  const int n = tcpLine ? emu_TcpRead(byte, 1) : emu_TtyReadByte(byte);
+  if (n == 1) emu_LogTraffic(emu_OtherSide(), byte, 1);
+  return n;
+}
+
+int emu_WriteByteCOM(uint8_t byte) {
+  int n;
+  if (tcpLine) {
+    // Unread input is discarded before an answer (or a line) begins: bytes already queued were
+    // written after that.
+    emu_TcpDiscardInput();
+    emu_TcpQueue(reinterpret_cast<const char*>(&byte), 1);
+    n = 1;
+  } else {
+    n = emu_TtyWriteByte(byte);
+  }
+  // What goes to no one (no client is connected) is not logged.
+  if (n == 1 && (!tcpLine || emu_TcpConnected())) emu_LogTraffic(emu_OwnSide(), &byte, 1);
+  return n;
+}
+
+void emu_FlushCOM() {
+  if (tcpLine) {
+    emu_TcpDiscardInput();
+  } else {
+    emu_TtyFlush();
+  }
+}
+
+int emu_IsCOMOpen() { return tcpLine || fd >= 0 ? 1 : 0; }
+
+int emu_WaitForCOMInput(int timeoutMs) { return tcpLine ? emu_TcpWait(timeoutMs) : emu_TtyWait(timeoutMs); }
+
+int emu_ReadCOM(uint8_t* bytes, int max) {
+  const int n = tcpLine ? emu_TcpRead(bytes, max) : emu_TtyRead(bytes, max);
+  if (n > 0) emu_LogTraffic(emu_OtherSide(), bytes, static_cast<size_t>(n));
+  return n;
+}
+
+void emu_WriteCOM(const char* bytes, size_t n) {
+  if (!tcpLine || emu_TcpConnected()) emu_LogTraffic(emu_OwnSide(), reinterpret_cast<const uint8_t*>(bytes), n);
+  if (tcpLine) {
+    emu_TcpQueue(bytes, n);
+    emu_TcpSendQueued();
+  } else {
+    emu_TtyWrite(bytes, n);
+  }
+}
+
+int emu_TakeCOMHangUp() { return tcpLine ? emu_TcpTakeHangUp() : emu_TtyTakeHangUp(); }

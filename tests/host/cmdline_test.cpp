@@ -17,6 +17,7 @@ struct Parsed {
   int result;
   EmuSettings settings;  // settings.device is cleared: the arguments are gone after parsing
   std::string device;    // the device argument, "-" when none was given
+  std::string log;       // the traffic log's path, "" when none was given
   int mode;
   std::string out;
 };
@@ -33,6 +34,8 @@ Parsed Parse(std::vector<std::string> args) {
   p.mode = emu_GetPadixMode();
   p.device = p.settings.device != nullptr ? p.settings.device : "-";
   p.settings.device = nullptr;
+  p.log = p.settings.trafficLog != nullptr ? p.settings.trafficLog : "";
+  p.settings.trafficLog = nullptr;
   return p;
 }
 
@@ -51,6 +54,9 @@ std::string ExpectedUsage() {
          " Any kind of (virtual) serial device must be given in OBD2 software mode\n"
          " or QIM simulator mode, e.g. COMx, /dev/rfcommx, /dev/ttySx, /dev/ttyAMAx\n"
          " If optional device is not given, Padix runs in emulator mode.\n"
+         " /dev/ptmx opens a new virtual serial port; tcp:[HOST:]PORT is a network\n"
+         " line: listened on in QIM simulator mode (host 127.0.0.1 unless given),\n"
+         " connected to in OBD2 software mode.\n"
          "\n"
          " Valid values for baudrate are 9600, 19200, 38400, 57600 or 115200.\n"
          " If optional baudrate is not given, 9600 is used if a device is given.\n"
@@ -66,6 +72,8 @@ std::string ExpectedUsage() {
          "\n"
          " dtc=Xxxxx  - sets a confirmed DTC, e.g. dtc=P01CE, for the first ECU.\n"
          "              This option can be given up to 16 times.\n"
+         " log=FILE   - writes every line between tester and module to FILE, with\n"
+         "              the time since start (log=- writes to standard error).\n"
          " elm        - the simulated module serves its serial client as an ELM327\n"
          "              v1.5, the adapter that OBD apps and libraries expect (the\n"
          "              handheld itself keeps talking to the QIM). Key 3 u does the same.\n"
@@ -186,6 +194,9 @@ TEST(CmdLineModes, ServeElmAndRealTiming) {
   EXPECT_EQ(diagController, EMU_DIAG_ELM327_V15);
   emu_QimSetDiagController(EMU_DIAG_QIM);
 
+  p = Parse({"tcp:35000", "sim", "-log=-"});
+  EXPECT_EQ(p.device, "tcp:35000");
+  EXPECT_EQ(p.log, "-");
   p = Parse({"/dev/ttyS0", "sim"});
   EXPECT_EQ(p.settings.serve, 0);
   EXPECT_EQ(p.settings.realTiming, 0);

@@ -1,0 +1,23 @@
+// The traffic log (option log=FILE, or log=- for standard error): every line that crosses the
+// serial line, whatever kind of line it is, or in emulator mode the handheld's own line to its
+// simulated module. One entry a line: the milliseconds since start, who sent it ("tester": the
+// handheld or the OBD program; "module": the interface module, simulated or real), and its
+// bytes, those that are not printable as <0D>-style escapes. Each entry is written out at once,
+// so a crash loses nothing that was logged.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <atomic>
+
+enum class EmuSender : uint8_t { Tester, Module };
+
+int emu_OpenTrafficLog(const char* path);  // 0, or -1 after a message
+void emu_CloseTrafficLog();                // writes what is pending
+
+extern std::atomic<bool> trafficLogOn;
+void emu_LogTrafficBytes(EmuSender from, const uint8_t* bytes, size_t n);
+inline void emu_LogTraffic(EmuSender from, const uint8_t* bytes, size_t n) {
+  if (trafficLogOn.load(std::memory_order_relaxed) && n > 0) emu_LogTrafficBytes(from, bytes, n);
+}
