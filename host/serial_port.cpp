@@ -220,7 +220,7 @@ int emu_WriteByteCOM(uint8_t byte) {
   if (tcpLine) {
     // Unread input is discarded before an answer (or a line) begins: bytes already queued were
     // written after that.
-    emu_TcpDiscardInput();
+    if (emu_TcpNothingQueued()) emu_TcpDiscardInput();
     emu_TcpQueue(reinterpret_cast<const char*>(&byte), 1);
     n = 1;
   } else {

@@ -254,6 +254,8 @@ void emu_TcpQueue(const char* bytes, size_t n) {
   }
 }
 
+bool emu_TcpNothingQueued() { return queued == 0; }
+
 void emu_TcpDiscardInput() {
   inputHead = inputTail = 0;
   uint8_t scratch[4096];

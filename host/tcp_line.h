@@ -19,6 +19,7 @@ int emu_TcpRead(uint8_t* bytes, int max);  // what is there now, never waits
 // (connected as the tester), when it is full, and before any wait for input.
 void emu_TcpQueue(const char* bytes, size_t n);
 void emu_TcpSendQueued();
+bool emu_TcpNothingQueued();
 void emu_TcpDiscardInput();
 // Waits up to timeoutMs for input, taking in (or turning away) clients meanwhile; 1 when input
 // is there.
