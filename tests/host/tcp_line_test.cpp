@@ -1,0 +1,204 @@
+// The network line through the serial port's interface, with real sockets on this machine: one
+// client served at a time and a clean line for the next, descriptors that do not pile up over
+// many clients, the messages of a port in use and of nothing listening, and the traffic log of
+// an exchange.
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <stdio.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "host/controller.h"
+#include "host/serial_port.h"
+#include "host/traffic_log.h"
+#include "tests/support/wait_for.h"
+
+namespace {
+
+int OpenDescriptors() {
+  int n = 0;
+  DIR* dir = opendir("/proc/self/fd");
+  while (dirent* e = readdir(dir)) n += e->d_name[0] != '.';
+  closedir(dir);
+  return n;
+}
+
+class TcpLine : public testing::Test {
+ protected:
+  void SetUp() override { padixMode = 2; }
+  void TearDown() override {
+    emu_CloseCOM();
+    padixMode = 0;
+  }
+
+  // Listens on a port of the system's choice; the port from the start-up line.
+  void Listen() {
+    testing::internal::CaptureStderr();
+    ASSERT_EQ(emu_InitCOM("tcp:0", 9600), 0);
+    const std::string said = testing::internal::GetCapturedStderr();
+    ASSERT_EQ(said.rfind("Listening on 127.0.0.1:", 0), 0u) << said;
+    port_ = std::stoi(said.substr(said.rfind(':') + 1));
+  }
+
+  int Connect() {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port_));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    return fd;
+  }
+
+  // The module's side: waits (taking in clients) until input is there, then reads it all.
+  std::string ModuleReads(size_t bytes) {
+    std::string got;
+    WaitFor([&] {
+      emu_WaitForCOMInput(10);
+      uint8_t buf[256];
+      const int n = emu_ReadCOM(buf, sizeof buf);
+      if (n > 0) got.append(reinterpret_cast<char*>(buf), static_cast<size_t>(n));
+      return got.size() >= bytes;
+    }, 3000);
+    return got;
+  }
+
+  // What the client receives within the time ("" when nothing; "<closed>" at end of stream).
+  static std::string ClientReads(int fd, int timeoutMs = 2000) {
+    pollfd p = {fd, POLLIN, 0};
+    if (poll(&p, 1, timeoutMs) <= 0) return "";
+    char buf[4096];
+    const ssize_t n = recv(fd, buf, sizeof buf, 0);
+    return n > 0 ? std::string(buf, static_cast<size_t>(n)) : "<closed>";
+  }
+
+  // Lets the module take in (or turn away) waiting connections.
+  static void ModuleLooks() {
+    for (int i = 0; i < 5; ++i) emu_WaitForCOMInput(10);
+  }
+
+  int port_ = 0;
+};
+
+TEST_F(TcpLine, OneClientAtATimeAndACleanLineForTheNext) {
+  Listen();
+  const int first = Connect();
+  send(first, "ATZ\r", 4, 0);
+  EXPECT_EQ(ModuleReads(4), "ATZ\r");
+  EXPECT_EQ(emu_TakeCOMHangUp(), 1) << "a new client starts a new line";
+  emu_WriteCOM("OK\r\r>", 5);
+  EXPECT_EQ(ClientReads(first), "OK\r\r>");
+
+  testing::internal::CaptureStderr();
+  const int second = Connect();
+  ModuleLooks();
+  EXPECT_EQ(ClientReads(second), "<closed>");
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("Refused client"), std::string::npos);
+  close(second);
+
+  // The first client leaves with a line half sent and an answer unread: none of it reaches the
+  // next one, and the module is told that a new line begins.
+  send(first, "01", 2, 0);
+  EXPECT_EQ(ModuleReads(2), "01");
+  close(first);
+  testing::internal::CaptureStderr();
+  ModuleLooks();
+  uint8_t byte;
+  EXPECT_EQ(emu_ReadByteCOM(&byte), 0);
+  EXPECT_EQ(emu_TakeCOMHangUp(), 1);
+  emu_WriteCOM("41 00\r\r>", 8);  // for nobody
+  const int third = Connect();
+  ModuleLooks();
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("left"), std::string::npos);
+  EXPECT_EQ(emu_TakeCOMHangUp(), 1);
+  EXPECT_EQ(ClientReads(third, 200), "");
+  send(third, "ATI\r", 4, 0);
+  EXPECT_EQ(ModuleReads(4), "ATI\r");
+  close(third);
+}
+
+TEST_F(TcpLine, ManyClientsLeaveNoDescriptorsBehind) {
+  Listen();
+  const int before = OpenDescriptors();
+  testing::internal::CaptureStderr();
+  for (int i = 0; i < 1000; ++i) {
+    const int fd = Connect();
+    send(fd, "ATI\r", 4, 0);
+    ASSERT_EQ(ModuleReads(4), "ATI\r") << "client " << i;
+    ASSERT_EQ(emu_TakeCOMHangUp(), 1) << "client " << i << " was not taken in as a new line";
+    emu_WriteCOM("?\r\r>", 4);
+    ASSERT_EQ(ClientReads(fd), "?\r\r>");
+    close(fd);
+    uint8_t byte;
+    ASSERT_TRUE(WaitFor([&] {
+      emu_WaitForCOMInput(10);
+      (void)emu_ReadByteCOM(&byte);
+      return emu_TakeCOMHangUp() == 1;
+    }, 3000)) << "client " << i << " was not seen leaving";
+  }
+  (void)testing::internal::GetCapturedStderr();
+  EXPECT_EQ(OpenDescriptors(), before);
+}
+
+TEST_F(TcpLine, PortInUseAndNothingListeningFailWithAMessage) {
+  Listen();
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(emu_InitCOM(("tcp:" + std::to_string(port_)).c_str(), 9600), -1);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("Address already in use"), std::string::npos);
+  emu_CloseCOM();
+
+  // The port is free again now: as a tester, nothing answers there.
+  padixMode = 1;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(emu_InitCOM(("tcp:127.0.0.1:" + std::to_string(port_)).c_str(), 9600), -1);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("connect() to 127.0.0.1:" + std::to_string(port_) +
+                                                         " failed: Connection refused"),
+            std::string::npos);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(emu_InitCOM("tcp:host:port", 9600), -1);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("is not tcp:[HOST:]PORT"), std::string::npos);
+}
+
+TEST_F(TcpLine, TrafficLogHoldsEveryLineInOrder) {
+  char path[] = "/tmp/padix-traffic-XXXXXX";
+  close(mkstemp(path));
+  ASSERT_EQ(emu_OpenTrafficLog(path), 0);
+  Listen();
+  const int client = Connect();
+  for (const char* request : {"ATZ\r", "0100\r"}) {
+    send(client, request, strlen(request), 0);
+    ModuleReads(strlen(request));
+    emu_WriteCOM("41 00 BE\r\r>", 11);
+    ClientReads(client);
+  }
+  close(client);
+  emu_CloseTrafficLog();
+
+  std::ifstream in(path);
+  std::string header, line;
+  std::getline(in, header);
+  EXPECT_EQ(header.rfind("# Padix traffic log", 0), 0u);
+  const char* const expected[] = {"tester ATZ<0D>", "module 41 00 BE<0D><0D>>", "tester 0100<0D>",
+                                  "module 41 00 BE<0D><0D>>"};
+  double last = -1;
+  for (const char* entry : expected) {
+    ASSERT_TRUE(std::getline(in, line)) << "missing: " << entry;
+    std::istringstream fields(line);
+    double ms;
+    fields >> ms;
+    EXPECT_GE(ms, last) << line;
+    last = ms;
+    EXPECT_EQ(line.substr(line.find_first_not_of(' ', line.find(' ', line.find_first_not_of(' ')))), entry);
+  }
+  EXPECT_FALSE(std::getline(in, line)) << line;
+  unlink(path);
+}
+
+}  // namespace
