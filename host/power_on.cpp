@@ -64,13 +64,10 @@ const char* const TBX_INIT_COMMANDS[] = {"ATE0\r", "ATL0\r", "ATOF1\r", "ATOHS0\
 // Mode-specific preparation of the serial line before the window opens.
 int emu_PrepareSerialLine(const EmuSettings& settings) {
   if (padixMode == 2) {
-    // Serving from start, a client may already have written to the line: its request is kept
-    // for the module, which answers about a second after start.
-    if (settings.serve != 0) {
-      const char prompt = emu_GetPrompt();
-      emu_WriteCOM(&prompt, 1);
-      return 0;
-    }
+    // Serving from start, a client may open the line at once and write: its request is kept for
+    // the module, which answers about a second after start, and no prompt of ours comes before
+    // that answer (the client would take it for the answer).
+    if (settings.serve != 0) return 0;
     while (emu_WriteByteCOM(static_cast<uint8_t>(emu_GetPrompt())) != 1) {
     }
     for (int i = 0; i < 4; ++i) usleep(999999);

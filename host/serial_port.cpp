@@ -158,6 +158,8 @@ int emu_TtyRead(uint8_t* bytes, int max) {
 
 void emu_TtyWrite(const char* bytes, size_t n) {
   constexpr int WRITE_WAIT_MS = 1000;
+  // Our terminal's client has gone: what is written now would wait there for the next one.
+  if (ownTerminal && clientGone) return;
   while (fd >= 0 && n > 0) {
     const ssize_t written = write(fd, bytes, n);
     if (written > 0) {

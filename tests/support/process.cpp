@@ -17,6 +17,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <fstream>
+#include <iterator>
+#include <sstream>
 
 std::string BinDir() {
   if (const char* dir = getenv("PADIX_BIN_DIR")) return dir;
@@ -209,6 +212,22 @@ bool HeadlessChild::TypeAndWaitForChange(const char* key) {
       return true;
   }
   return false;
+}
+
+long HeadlessChild::CpuTicks() const {
+  std::ifstream stat("/proc/" + std::to_string(pid_) + "/stat");
+  const std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  // Fields after the command name (which may hold spaces): state is the 3rd, utime the 14th.
+  const size_t name = text.rfind(')');
+  if (name == std::string::npos) return 0;
+  std::istringstream fields(text.substr(name + 2));
+  std::string field;
+  long utime = 0, stime = 0;
+  for (int i = 3; i <= 15 && fields >> field; ++i) {
+    if (i == 14) utime = std::stol(field);
+    if (i == 15) stime = std::stol(field);
+  }
+  return utime + stime;
 }
 
 int HeadlessChild::Quit(int timeoutMs) {

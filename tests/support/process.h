@@ -54,6 +54,8 @@ class HeadlessChild {
   // end within the time-out (the destructor kills it).
   int WaitForExit(int timeoutMs = 10000);
   const std::string& Err() const { return err_; }
+  // The processor time it has used so far, in clock ticks (sysconf(_SC_CLK_TCK) a second).
+  long CpuTicks() const;
 
  private:
   bool ReadSome(int timeoutMs);  // reads what is there on either output; false on time-out
