@@ -106,14 +106,10 @@ int main(int argc, char** argv) {
   std::vector<double> ms;
   const double cpu0 = ProcessCpuSeconds(sim.pid);
   const auto t0 = Clock::now();
-  for (int i = 0; i < requests; ++i) {
-    const auto start = Clock::now();
-    if (SimAsk(sim.fd, "010C").empty()) {
-      BenchFailedRow("ELM327 v1.5, requests per second", "a request not answered");
-      SimStop(sim);
-      return 1;
-    }
-    ms.push_back(Ms(Clock::now() - start));
+  if (!SimTimeRequests(sim.fd, "010C", requests, &ms)) {
+    BenchFailedRow("ELM327 v1.5, requests per second", "a request not answered");
+    SimStop(sim);
+    return 1;
   }
   const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
   const double cpu1 = ProcessCpuSeconds(sim.pid);

@@ -124,6 +124,16 @@ inline SimChild SimStart(const std::string& exe, const std::string& device,
   return child;
 }
 
+// Times `n` requests one after the other, in milliseconds each; false when one is not answered.
+inline bool SimTimeRequests(int fd, const std::string& request, int n, std::vector<double>* ms) {
+  for (int i = 0; i < n; ++i) {
+    const auto start = std::chrono::steady_clock::now();
+    if (SimAsk(fd, request).empty()) return false;
+    ms->push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+  }
+  return true;
+}
+
 inline void SimStop(SimChild& child) {
   if (child.fd >= 0) close(child.fd);
   (void)!write(child.in, "quit\n", 5);

@@ -78,14 +78,10 @@ int main(int argc, char** argv) {
   std::vector<double> ms;
   const double cpu0 = ProcessCpuSeconds(sim.pid);
   const auto t0 = Clock::now();
-  for (int i = 0; i < requests; ++i) {
-    const auto start = Clock::now();
-    if (Ask(fd, "010C").empty()) {
-      BenchFailedRow("simulator mode", "a request not answered");
-      SimStop(sim);
-      return 1;
-    }
-    ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+  if (!SimTimeRequests(fd, "010C", requests, &ms)) {
+    BenchFailedRow("simulator mode", "a request not answered");
+    SimStop(sim);
+    return 1;
   }
   const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
   const double cpu1 = ProcessCpuSeconds(sim.pid);

@@ -6,9 +6,8 @@
 
 #include <pthread.h>
 #include <string.h>
-#include <unistd.h>
-
 #include <time.h>
+#include <unistd.h>
 
 #include "host/controller.h"
 #include "host/serial_port.h"
@@ -295,6 +294,7 @@ void emu_QimInitState() {
 }
 
 void* emu_QimThread(void*) {
+  answeringSerialClient = false;  // a thread cancelled while answering its client left it set
   QimLine line;
   emu_QimPowerUp();
   emu_QimStartUpDialogue(line);

@@ -81,21 +81,6 @@ TEST(SerialStress, SimulatorModeAnswersAHundredThousandRequestsInARowExactly) {
   EXPECT_EQ(port.Program().Quit(), 0);
 }
 
-// The processor time the whole process has used so far, in clock ticks.
-long CpuTicks(pid_t pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-  // Fields after the command name (which may hold spaces): state is the 3rd, utime the 14th.
-  std::istringstream fields(text.substr(text.rfind(')') + 2));
-  std::string field;
-  long utime = 0, stime = 0;
-  for (int i = 3; i <= 15 && fields >> field; ++i) {
-    if (i == 14) utime = std::stol(field);
-    if (i == 15) stime = std::stol(field);
-  }
-  return utime + stime;
-}
-
 TEST(SerialStress, SimulatorModeServesAClientThatClosesAndReopensTheTerminal) {
   SimulatorOnPort port;
   ASSERT_TRUE(port.Serving());
@@ -129,9 +114,9 @@ TEST(SerialStress, SimulatorModeServesAClientThatClosesAndReopensTheTerminal) {
 
     // Nobody on the line: the module waits without spinning. (A loop that retries the hung-up
     // line without pause would use a whole core in this second.)
-    const long before = CpuTicks(port.Program().Pid());
+    const long before = port.Program().CpuTicks();
     const long limit = sysconf(_SC_CLK_TCK) / 2;
-    EXPECT_FALSE(WaitFor([&] { return CpuTicks(port.Program().Pid()) - before > limit; }, 1000))
+    EXPECT_FALSE(WaitFor([&] { return port.Program().CpuTicks() - before > limit; }, 1000))
         << "half a second of processor time within a second with no client";
 
     ASSERT_TRUE(port.Reopen());
