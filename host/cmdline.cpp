@@ -70,7 +70,7 @@ const char* const USAGE_GROUPS[][8] = {
      " software mode or a third party OBD2 software."},
     {" padix /dev/ptmx sim elm serve"},
     {" Padix serves a third party OBD2 software on a new virtual serial port as",
-     " an ELM327 v1.5 adapter, about one second after start."},
+     " an ELM327 v1.5 adapter, from the moment it starts."},
     {" Read the Padix manual to find out how OBD data can be altered in the",
      " emulator and simulator modes."},
 };

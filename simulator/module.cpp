@@ -97,13 +97,44 @@ void emu_WriteSerialByte(uint8_t byte) {
   while (emu_WriteByteCOM(byte) != 1) usleep(USART_POLL_US);  // cancellation point per try
 }
 
+void emu_QimServeClientInput(QimLine& line);
+
+uint64_t emu_NowUs() {
+  timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return static_cast<uint64_t>(t.tv_sec) * 1000000u + static_cast<uint64_t>(t.tv_nsec) / 1000u;
+}
+
+// Serving from start in the ELM327 v1.5 personality, the client is answered while the module
+// waits for the firmware's power-up too: that adapter keeps settings of its own, and without real
+// timing an answer takes microseconds, which the firmware's polls do not notice.
+bool emu_QimServesClientDuringPowerUp() {
+  return emu_GetPadixMode() == EMU_MODE_SIMULATOR && padixServe.load() != 0 &&
+         diagController == EMU_DIAG_ELM327_V15 && !emu_ElmRealTiming() && emu_IsCOMOpen() != 0;
+}
+
+// One poll interval of the power-up: slept, or spent serving the client.
+void emu_QimPowerUpPause(useconds_t us, QimLine& clientLine) {
+  if (!emu_QimServesClientDuringPowerUp()) {
+    usleep(us);
+    return;
+  }
+  const uint64_t end = emu_NowUs() + us;
+  for (uint64_t now = emu_NowUs(); now < end; now = emu_NowUs()) {
+    (void)emu_WaitForCOMInput(static_cast<int>((end - now + 999) / 1000));
+    emu_QimServeClientInput(clientLine);
+  }
+}
+
 // Phase 1: the firmware holds the module in reset until its driver starts; a prompt tells it
 // that the module is up. Until the start-up dialogue is over, the firmware's 10 ms flag moves
 // only when the module side sets it.
 void emu_QimPowerUp() {
-  while ((PORTE & emu_GetQimRst()) == 0) usleep(RESET_POLL_US);
+  QimLine clientLine;
+  clientLine.Clear();
+  while ((PORTE & emu_GetQimRst()) == 0) emu_QimPowerUpPause(RESET_POLL_US, clientLine);
   emu_SetTimerUpdate(1);
-  while (emu_GetTimerUpdate() != 0) usleep(FIRST_HANDSHAKE_POLL_US);
+  while (emu_GetTimerUpdate() != 0) emu_QimPowerUpPause(FIRST_HANDSHAKE_POLL_US, clientLine);
   emu_QimSendResponsePrompt();
 }
 
@@ -238,12 +269,6 @@ void emu_QimServeClientInput(QimLine& line) {
     emu_WaitForSerialData();
     emu_QimServeClientInput(line);
   }
-}
-
-uint64_t emu_NowUs() {
-  timespec t;
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return static_cast<uint64_t>(t.tv_sec) * 1000000u + static_cast<uint64_t>(t.tv_nsec) / 1000u;
 }
 
 // Serving from start (after the firmware's own module set-up): the client is answered while the

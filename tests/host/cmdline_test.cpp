@@ -126,7 +126,7 @@ std::string ExpectedUsage() {
          " padix /dev/ptmx sim elm serve\n"
          "\n"
          " Padix serves a third party OBD2 software on a new virtual serial port as\n"
-         " an ELM327 v1.5 adapter, about one second after start.\n"
+         " an ELM327 v1.5 adapter, from the moment it starts.\n"
          "\n"
          " Read the Padix manual to find out how OBD data can be altered in the\n"
          " emulator and simulator modes.\n"
