@@ -34,6 +34,7 @@ const char* const USAGE_GROUPS[][8] = {
     {"Emulator and QIM simulator options:"},
     {" dtc=Xxxxx  - sets a confirmed DTC, e.g. dtc=P01CE, for the first ECU.",
      "              This option can be given up to 16 times.",
+     " vehicle=FILE - the simulated car as described in the vehicle file FILE.",
      " log=FILE   - writes every line between tester and module to FILE, with",
      "              the time since start (log=- writes to standard error).",
      " elm        - the simulated module serves its serial client as an ELM327",
@@ -179,6 +180,8 @@ int emu_ProcessCmdLine(int argc, char** argv, EmuSettings* settings) {
     } else if (emu_IsOption(arg, "timing=real")) {
       settings->realTiming = 1;
       needsDevice = true;
+    } else if (strncmp(arg[0] == '-' ? arg + 1 : arg, "vehicle=", 8) == 0) {
+      settings->vehicleFile = (arg[0] == '-' ? arg + 1 : arg) + 8;
     } else if (strncmp(arg[0] == '-' ? arg + 1 : arg, "log=", 4) == 0) {
       settings->trafficLog = (arg[0] == '-' ? arg + 1 : arg) + 4;
     } else if (emu_IsOption(arg, "elm")) {

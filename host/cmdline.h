@@ -16,6 +16,7 @@ struct EmuSettings {
   uint8_t serve = 0;       // simulator mode, serving from start
   uint8_t realTiming = 0;  // the ELM327 v1.5 personality answers in a real adapter's time
   const char* trafficLog = nullptr;  // log=FILE (or "-" for standard error)
+  const char* vehicleFile = nullptr;  // vehicle=FILE
   EmuWindowFlags window = {0, 0, 0};
 };
 

@@ -6,12 +6,16 @@
 #include <stdio.h>
 #include <unistd.h>
 
+#include <string>
+
 #include "host/cmdline.h"
 #include "host/controller.h"
 #include "host/key_loop.h"
 #include "host/lcd_controller.h"
 #include "host/serial_port.h"
 #include "host/traffic_log.h"
+#include "host/vehicle_commands.h"
+#include "simulator/vehicle_file.h"
 #include "simulator/elm327.h"
 #include "simulator/module.h"
 #include "window/window_api.h"
@@ -143,6 +147,12 @@ int emu_Main(int argc, char** argv) {
     emu_ElmSetRealTiming(settings.realTiming != 0, settings.baudrate);
     bool serialOpen = false;
     bool ready = settings.trafficLog == nullptr || emu_OpenTrafficLog(settings.trafficLog) == 0;
+    if (ready && settings.vehicleFile != nullptr) {
+      std::string error;
+      ready = emu_LoadVehicleFile(settings.vehicleFile, &error) == 0;
+      if (!ready) fprintf(stderr, "%s\n", error.c_str());
+    }
+    emu_GtkSetHostCommand(emu_VehicleCommand);
     if (ready && settings.device != nullptr) {
       ready = emu_InitCOM(settings.device, settings.baudrate) == 0;
       serialOpen = ready;

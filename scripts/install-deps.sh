@@ -6,7 +6,7 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential cmake ninja-build pkg-config
-  libgtk-3-dev libcairo2-dev libx11-dev libxtst-dev libpulse-dev
+  libgtk-3-dev libcairo2-dev libx11-dev libxtst-dev libpulse-dev libtomlplusplus-dev
   libgtest-dev libgmock-dev googletest
   xvfb xauth
 )

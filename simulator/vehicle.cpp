@@ -3,13 +3,20 @@
 // Values never move by themselves: the optional data jitter stands in for live sensors.
 #include "simulator/vehicle.h"
 
+#include <math.h>
+#include <pthread.h>
 #include <string.h>
+#include <time.h>
+
+#include <algorithm>
 
 #include "simulator/module.h"
 
 EmuVehicle vehicle;
 
 namespace {
+
+pthread_mutex_t vehicleMutex = PTHREAD_MUTEX_INITIALIZER;
 
 // The vehicle is loaded before main() runs, so the command line finds it ready for its codes.
 [[maybe_unused]] const bool vehicleLoaded = (emu_QimInitVehicle(), true);
@@ -112,9 +119,104 @@ void emu_PutPid70(uint8_t service, uint8_t frame, const EmuEcu& ecu, bool jitter
   }
 }
 
+// PIDs 06-09 and 55-58 cover banks 1 and 3 (or 2 and 4) together only when the oxygen sensors are
+// located by PID 1D with sensors in bank 3 or 4; the first ECU that locates them by PID 13 ends
+// the search. Reads only single bytes stored atomically.
+bool emu_MoreThan2Banks() {
+  for (const EmuEcu& ecu : vehicle.ecu) {
+    if (emu_PidMarked(ecu.supPids, 0x13)) return false;
+    if (emu_PidMarked(ecu.supPids, 0x1D) && (ecu.dataPid13or1D & 0xF0) != 0) return true;
+  }
+  return false;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Values of their own, and values that move
+
+uint64_t emu_MonotonicMs() {
+  timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return static_cast<uint64_t>(t.tv_sec) * 1000u + static_cast<uint64_t>(t.tv_nsec) / 1000000u;
+}
+
+void emu_PutRaw(uint32_t value, uint8_t bytes, uint8_t* out) {
+  for (uint8_t i = 0; i < bytes; ++i) out[i] = static_cast<uint8_t>(value >> (8 * (bytes - 1 - i)));
+}
+
+// The recorded value of this ECU's PID now: the last point at or before the replay's time (the
+// points are ordered by ECU, PID and time). False when the trace has none for it.
+bool emu_TraceValue(uint8_t ecuIdx, uint8_t pid, uint8_t* out) {
+  const EmuTrace& trace = vehicle.trace;
+  if (trace.noOfPoints == 0) return false;
+  uint64_t at = emu_MonotonicMs() - trace.startedMs;
+  if (trace.loop != 0 && trace.durationMs > 0) at %= static_cast<uint64_t>(trace.durationMs) + 1;
+  const EmuTracePoint* begin = trace.points;
+  const EmuTracePoint* end = trace.points + trace.noOfPoints;
+  auto key = [](const EmuTracePoint& p) { return static_cast<uint64_t>(p.ecuIdx) << 40 | static_cast<uint64_t>(p.pid) << 32 | p.timeMs; };
+  const uint64_t wanted = static_cast<uint64_t>(ecuIdx) << 40 | static_cast<uint64_t>(pid) << 32;
+  const EmuTracePoint* first = std::lower_bound(begin, end, wanted, [&](const EmuTracePoint& p, uint64_t k) { return key(p) < k; });
+  if (first == end || first->ecuIdx != ecuIdx || first->pid != pid) return false;
+  const uint64_t until = wanted | (at > 0xFFFFFFFFu ? 0xFFFFFFFFu : at);
+  const EmuTracePoint* after = std::upper_bound(first, end, until, [&](uint64_t k, const EmuTracePoint& p) { return k < key(p); });
+  const EmuTracePoint* point = after == first ? first : after - 1;  // before its first point: that one
+  memcpy(out, point->value, point->bytes);
+  return true;
+}
+
+uint32_t emu_WaveValue(EmuMotion& m) {
+  const double low = m.low, high = m.high;
+  const double phase = m.periodMs != 0 ? static_cast<double>(emu_MonotonicMs() % m.periodMs) / m.periodMs : 0.0;
+  double value = low;
+  switch (m.wave) {
+    case EmuWave::Ramp:
+      value = low + (high - low) * phase;
+      break;
+    case EmuWave::Sine:
+      value = low + (high - low) * (1.0 - cos(2.0 * M_PI * phase)) / 2.0;
+      break;
+    case EmuWave::Walk: {
+      // Steps of up to a sixteenth of the range, kept inside it.
+      static uint32_t seed = 2463534242u;
+      seed ^= seed << 13, seed ^= seed >> 17, seed ^= seed << 5;
+      const double span = fabs(high - low);
+      const double step = (static_cast<double>(seed % 2001) / 1000.0 - 1.0) * span / 16.0;
+      const double lo = std::min(low, high), hi = std::max(low, high);
+      value = std::clamp(static_cast<double>(m.walk) + step, lo, hi);
+      m.walk = static_cast<uint32_t>(value + 0.5);
+      return m.walk;
+    }
+  }
+  return static_cast<uint32_t>(value + 0.5);
+}
+
+// A service 01 value that moves now: a recorded trace, or a waveform of the ECU.
+bool emu_MovingValue(uint8_t ecuIdx, uint8_t pid, uint8_t bytes, uint8_t* out) {
+  if (emu_TraceValue(ecuIdx, pid, out)) return true;
+  EmuEcu& ecu = vehicle.ecu[ecuIdx];
+  for (uint8_t i = 0; i < ecu.noOfMotions && i < EMU_MAX_MOTIONS; ++i) {
+    if (ecu.motion[i].pid != pid) continue;
+    emu_PutRaw(emu_WaveValue(ecu.motion[i]), bytes, out);
+    return true;
+  }
+  return false;
+}
+
+bool emu_HasOwnValue(const EmuEcu& ecu, uint8_t pid) { return (ecu.pidValueSet[pid >> 3] & (1u << (pid & 7))) != 0; }
+
+// The data bytes of a one-, two- or four-byte PID: what moves (service 01), else the PID's own
+// value, else the value its class shares.
+const uint8_t* emu_PidBytes(uint8_t service, uint8_t pid, uint8_t ecuIdx, const uint8_t* shared, uint8_t bytes,
+                            uint8_t* scratch) {
+  const EmuEcu& ecu = vehicle.ecu[ecuIdx];
+  if (service == 0x01 && emu_MovingValue(ecuIdx, pid, bytes, scratch)) return scratch;
+  if (emu_HasOwnValue(ecu, pid)) return ecu.pidValue[pid];
+  return shared;
+}
+
 void emu_InitSid0102(uint8_t service, uint8_t pid, uint8_t frame, uint8_t ecuIdx, bool can,
                      EmuEcuAnswer* out) {
   const EmuEcu& ecu = vehicle.ecu[ecuIdx];
+  uint8_t own[4];
   const bool jitter = service == 0x01 && vehicle.dataJitterIsEnabled != 0;
   if (service != 0x02) frame = 0;
   switch (emu_GetPidClass(pid)) {
@@ -145,26 +247,29 @@ void emu_InitSid0102(uint8_t service, uint8_t pid, uint8_t frame, uint8_t ecuIdx
       return;
     }
     case EmuPidClass::Banks:
-      if (!emu_VehicleHasMoreThan2Banks()) {
-        emu_InitFrameData1(service, pid, frame, emu_Value1(ecu.genericData1, jitter), out);
+      if (!emu_MoreThan2Banks()) {
+        const uint8_t* value = emu_PidBytes(service, pid, ecuIdx, &ecu.genericData1, 1, own);
+        emu_InitFrameData1(service, pid, frame, emu_Value1(value[0], jitter), out);
         return;
       }
       [[fallthrough]];
     case EmuPidClass::Generic2: {
       uint8_t data[2];
-      emu_Value2(ecu.genericData2, jitter, data);
+      emu_Value2(emu_PidBytes(service, pid, ecuIdx, ecu.genericData2, 2, own), jitter, data);
       emu_InitFrameData2(service, pid, frame, data, out);
       return;
     }
-    case EmuPidClass::Generic1:
-      emu_InitFrameData1(service, pid, frame, emu_Value1(ecu.genericData1, jitter), out);
+    case EmuPidClass::Generic1: {
+      const uint8_t* value = emu_PidBytes(service, pid, ecuIdx, &ecu.genericData1, 1, own);
+      emu_InitFrameData1(service, pid, frame, emu_Value1(value[0], jitter), out);
       return;
+    }
     case EmuPidClass::Pid13or1D:
       emu_InitFrameData1(service, pid, frame, ecu.dataPid13or1D, out);
       return;
     case EmuPidClass::Generic4: {
       uint8_t data[4];
-      emu_Value4(ecu.genericData4, jitter, data);
+      emu_Value4(emu_PidBytes(service, pid, ecuIdx, ecu.genericData4, 4, own), jitter, data);
       emu_InitFrameData4(service, pid, frame, data, out);
       return;
     }
@@ -315,9 +420,9 @@ void emu_InitSid09(uint8_t infoType, uint8_t ecuIdx, bool can, EmuEcuAnswer* out
 // ---------------------------------------------------------------------------------------------
 // State and setters
 
-void emu_QimInitVehicle() {
+void emu_VehicleSetDefaults(EmuVehicle& v) {
   for (uint8_t i = 0; i < EMU_MAX_ECUS; ++i) {
-    EmuEcu& ecu = vehicle.ecu[i];
+    EmuEcu& ecu = v.ecu[i];
     const EmuEcuDefaults& d = EMU_ECU_DEFAULTS[i];
     for (uint8_t b = 0; b < EMU_SUP_PID_BYTES; ++b) {
       ecu.supPids[b] = b < sizeof d.supPids ? d.supPids[b] : 0;
@@ -354,13 +459,91 @@ void emu_QimInitVehicle() {
     memcpy(ecu.iptCounter, d.iptCounter, sizeof ecu.iptCounter);
     memcpy(ecu.ecuName, d.ecuName, EMU_ECU_NAME_BYTES);
     ecu.iptJitter = 0;
+    memset(ecu.pidValue, 0, sizeof ecu.pidValue);
+    memset(ecu.pidValueSet, 0, sizeof ecu.pidValueSet);
+    ecu.noOfMotions = 0;
   }
-  vehicle.maxEcu = 2;
-  vehicle.batteryDeciVolts = 126;
-  vehicle.dataJitterIsEnabled = 0;
-  vehicle.dataJitter = 0;
-  vehicle.noOfCmdLineDtcs = 0;
+  v.maxEcu = 2;
+  v.batteryDeciVolts = 126;
+  v.dataJitterIsEnabled = 0;
+  v.dataJitter = 0;
+  v.noOfCmdLineDtcs = 0;
+  v.trace.noOfPoints = 0;
+  v.trace.loop = 1;
+  v.trace.durationMs = 0;
+  v.trace.startedMs = 0;
+  v.trace.path[0] = '\0';
 }
+
+void emu_QimInitVehicle() {
+  emu_VehicleLock();
+  emu_VehicleSetDefaults(vehicle);
+  emu_VehicleUnlock();
+}
+
+namespace {
+
+template <typename T, size_t N>
+void emu_CopyAtomics(std::atomic<T> (&to)[N], const std::atomic<T> (&from)[N]) {
+  for (size_t i = 0; i < N; ++i) to[i] = from[i].load();
+}
+
+}  // namespace
+
+void emu_VehicleAssign(EmuVehicle& to, const EmuVehicle& from) {
+  if (&to == &from) return;
+  for (uint8_t i = 0; i < EMU_MAX_ECUS; ++i) {
+    EmuEcu& t = to.ecu[i];
+    const EmuEcu& f = from.ecu[i];
+    emu_CopyAtomics(t.supPids, f.supPids);
+    memcpy(t.supPidsSid02, f.supPidsSid02, sizeof t.supPidsSid02);
+    t.milState = f.milState.load();
+    t.noOfDtcs = f.noOfDtcs.load();
+    t.noOfPendingDtcs = f.noOfPendingDtcs.load();
+    t.noOfPermanentDtcs = f.noOfPermanentDtcs.load();
+    t.dtcsCleared = f.dtcsCleared.load();
+    t.negRespCode = f.negRespCode.load();
+    t.dataPid13or1D = f.dataPid13or1D.load();
+    memcpy(t.confirmedDtc, f.confirmedDtc, sizeof t.confirmedDtc);
+    memcpy(t.pendingDtc, f.pendingDtc, sizeof t.pendingDtc);
+    memcpy(t.permanentDtc, f.permanentDtc, sizeof t.permanentDtc);
+    memcpy(t.dataPid01, f.dataPid01, sizeof t.dataPid01);
+    memcpy(t.dataPid41, f.dataPid41, sizeof t.dataPid41);
+    memcpy(t.dataPid4F, f.dataPid4F, sizeof t.dataPid4F);
+    memcpy(t.dataPid50, f.dataPid50, sizeof t.dataPid50);
+    memcpy(t.dataPid70, f.dataPid70, sizeof t.dataPid70);
+    t.genericData1 = f.genericData1;
+    memcpy(t.genericData2, f.genericData2, sizeof t.genericData2);
+    memcpy(t.genericData4, f.genericData4, sizeof t.genericData4);
+    memcpy(t.supInfoTypes, f.supInfoTypes, sizeof t.supInfoTypes);
+    memcpy(t.vin, f.vin, sizeof t.vin);
+    t.noOfCalIds = f.noOfCalIds;
+    memcpy(t.calId, f.calId, sizeof t.calId);
+    t.noOfCvns = f.noOfCvns;
+    memcpy(t.cvn, f.cvn, sizeof t.cvn);
+    t.noOfIptCounters = f.noOfIptCounters;
+    memcpy(t.iptCounter, f.iptCounter, sizeof t.iptCounter);
+    memcpy(t.ecuName, f.ecuName, sizeof t.ecuName);
+    t.iptJitter = f.iptJitter;
+    memcpy(t.pidValue, f.pidValue, sizeof t.pidValue);
+    memcpy(t.pidValueSet, f.pidValueSet, sizeof t.pidValueSet);
+    t.noOfMotions = f.noOfMotions;
+    memcpy(t.motion, f.motion, sizeof t.motion);
+  }
+  to.maxEcu = from.maxEcu.load();
+  to.batteryDeciVolts = from.batteryDeciVolts.load();
+  to.dataJitterIsEnabled = from.dataJitterIsEnabled.load();
+  to.dataJitter = from.dataJitter.load();
+  to.noOfCmdLineDtcs = from.noOfCmdLineDtcs;
+  to.trace.noOfPoints = from.trace.noOfPoints;
+  to.trace.loop = from.trace.loop;
+  to.trace.durationMs = from.trace.durationMs;
+  to.trace.startedMs = from.trace.startedMs;
+  memcpy(to.trace.path, from.trace.path, sizeof to.trace.path);
+  memcpy(to.trace.points, from.trace.points, from.trace.noOfPoints * sizeof from.trace.points[0]);
+}
+
+
 
 uint8_t emu_GetEcuIdx(uint8_t addr) {
   if (addr == 0) return 0;
@@ -459,28 +642,26 @@ void emu_QimToggleDataJitterEnabledState() {
 
 bool emu_VehicleSupportsPid(uint8_t service, uint8_t pid, uint8_t frame, uint8_t ecuIdx) {
   if (pid == 0x00) return true;
-  if (service == 0x02) return emu_PidMarked(vehicle.ecu[(frame + ecuIdx) % EMU_MAX_ECUS].supPidsSid02, pid);
-  return emu_PidMarked(vehicle.ecu[ecuIdx].supPids, pid);
+  if (service != 0x02) return emu_PidMarked(vehicle.ecu[ecuIdx].supPids, pid);
+  emu_VehicleLock();
+  const bool marked = emu_PidMarked(vehicle.ecu[(frame + ecuIdx) % EMU_MAX_ECUS].supPidsSid02, pid);
+  emu_VehicleUnlock();
+  return marked;
 }
 
 bool emu_VehicleSupportsInfoType(uint8_t infoType, uint8_t ecuIdx) {
+  emu_VehicleLock();
   const uint8_t* map = vehicle.ecu[ecuIdx].supInfoTypes;
-  if (infoType == 0x00) return (map[0] | map[1] | map[2] | map[3]) != 0;
-  return infoType <= 0x20 && emu_PidMarked(map, infoType);
+  const bool supported = infoType == 0x00 ? (map[0] | map[1] | map[2] | map[3]) != 0
+                                          : infoType <= 0x20 && emu_PidMarked(map, infoType);
+  emu_VehicleUnlock();
+  return supported;
 }
 
-// PIDs 06-09 and 55-58 cover banks 1 and 3 (or 2 and 4) together only when the oxygen sensors are
-// located by PID 1D with sensors in bank 3 or 4; the first ECU that locates them by PID 13 ends
-// the search.
-bool emu_VehicleHasMoreThan2Banks() {
-  for (const EmuEcu& ecu : vehicle.ecu) {
-    if (emu_PidMarked(ecu.supPids, 0x13)) return false;
-    if (emu_PidMarked(ecu.supPids, 0x1D) && (ecu.dataPid13or1D & 0xF0) != 0) return true;
-  }
-  return false;
-}
+bool emu_VehicleHasMoreThan2Banks() { return emu_MoreThan2Banks(); }
 
 void emu_VehicleClearCodes(uint8_t ecuIdx, bool can) {
+  emu_VehicleLock();
   EmuEcu& ecu = vehicle.ecu[ecuIdx];
   ecu.milState = 0;
   if (can) {
@@ -492,7 +673,11 @@ void emu_VehicleClearCodes(uint8_t ecuIdx, bool can) {
   ecu.noOfDtcs = 0;
   ecu.noOfPendingDtcs = 0;
   ecu.dtcsCleared = 1;
+  emu_VehicleUnlock();
 }
+
+void emu_VehicleLock() { pthread_mutex_lock(&vehicleMutex); }
+void emu_VehicleUnlock() { pthread_mutex_unlock(&vehicleMutex); }
 
 // ---------------------------------------------------------------------------------------------
 // Answer data
@@ -509,10 +694,25 @@ void EmuEcuAnswer::Put(uint8_t byte) {
   lineEnd[noOfLines - 1] = length;
 }
 
+namespace {
+void emu_InitFrameDataLocked(uint8_t service, uint8_t pid, uint8_t frame, uint8_t ecuIdx, bool can,
+                             EmuEcuAnswer* out);
+}  // namespace
+
+// The caller need not hold the vehicle's lock: the tables are read with it held.
 void emu_InitFrameData(uint8_t service, uint8_t pid, uint8_t frame, uint8_t ecuIdx, bool can,
                        EmuEcuAnswer* out) {
   out->Clear();
   if (ecuIdx >= EMU_MAX_ECUS) return;
+  emu_VehicleLock();
+  emu_InitFrameDataLocked(service, pid, frame, ecuIdx, can, out);
+  emu_VehicleUnlock();
+}
+
+namespace {
+
+void emu_InitFrameDataLocked(uint8_t service, uint8_t pid, uint8_t frame, uint8_t ecuIdx, bool can,
+                             EmuEcuAnswer* out) {
   const EmuEcu& ecu = vehicle.ecu[ecuIdx];
   switch (service) {
     case 0x01:
@@ -545,6 +745,8 @@ void emu_InitFrameData(uint8_t service, uint8_t pid, uint8_t frame, uint8_t ecuI
       return;
   }
 }
+
+}  // namespace
 
 void emu_InitFrameData1(uint8_t service, uint8_t pid, uint8_t frame, uint8_t value, EmuEcuAnswer* out) {
   out->NewLine();

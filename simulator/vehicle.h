@@ -25,9 +25,34 @@ constexpr uint8_t EMU_ECU_NAME_BYTES = 20;
 // Negative response codes the operator can arm, stored and sent as these two decimal digits.
 constexpr uint8_t EMU_NEG_RESP_CODES[] = {10, 11, 12, 21, 22, 78};
 
+// A service 01 value that moves by itself (vehicle files): a waveform between two raw values, or
+// a recorded trace (EmuTracePoint).
+enum class EmuWave : uint8_t { Ramp, Sine, Walk };
+struct EmuMotion {
+  uint8_t pid;
+  EmuWave wave;
+  uint8_t bytes;      // the PID's data bytes, 1..4
+  uint32_t low, high; // raw values, as sent
+  uint32_t periodMs;
+  uint32_t walk;      // where a random walk stands
+};
+constexpr uint8_t EMU_MAX_MOTIONS = 16;  // per ECU
+
+// One recorded value: from this time (ms after the recording's start) on, the ECU sends it for the
+// PID until the next point of the same PID.
+struct EmuTracePoint {
+  uint32_t timeMs;
+  uint8_t ecuIdx;
+  uint8_t pid;
+  uint8_t bytes;
+  uint8_t value[4];
+};
+constexpr uint32_t EMU_MAX_TRACE_POINTS = 8192;
+
 // One ECU. The fields marked "shared" are written by the operator's key thread while the module
-// thread answers: each is a byte of its own, stored atomically. The rest change only at program
-// start (command line) or on the module thread (clearing codes).
+// thread answers: each is a byte of its own, stored atomically. The rest change at program start
+// (command line), on the module thread (clearing codes) or, under the vehicle's lock
+// (emu_VehicleLock), when a vehicle file is loaded or a value set.
 struct EmuEcu {
   std::atomic<uint8_t> supPids[EMU_SUP_PID_BYTES];  // service 01 (shared: bank configurations)
   uint8_t supPidsSid02[EMU_SUP_PID_BYTES];          // service 02 row; used by (frame + ECU) mod 8
@@ -59,6 +84,22 @@ struct EmuEcu {
   uint16_t iptCounter[EMU_MAX_IPT_COUNTERS];
   uint8_t ecuName[EMU_ECU_NAME_BYTES];  // padded with zero bytes, which are sent too
   uint16_t iptJitter;                   // module thread only; never reset while running
+  // Service 01/02 values of the one-, two- and four-byte PIDs that were given one of their own
+  // (bytes as sent); the others send genericData1/2/4.
+  uint8_t pidValue[256][4];
+  uint8_t pidValueSet[32];  // bit (pid mod 8) of byte pid / 8
+  uint8_t noOfMotions;
+  EmuMotion motion[EMU_MAX_MOTIONS];
+};
+
+// A recorded drive replayed by the vehicle: service 01 values of several ECUs over time.
+struct EmuTrace {
+  uint32_t noOfPoints;
+  uint8_t loop;          // from the start again after the last point; else the last values hold
+  uint32_t durationMs;   // the last point's time
+  uint64_t startedMs;    // when the replay began (monotonic clock)
+  char path[256];        // the trace file, as the vehicle file names it ("" for none)
+  EmuTracePoint points[EMU_MAX_TRACE_POINTS];  // ordered by time
 };
 
 struct EmuVehicle {
@@ -68,8 +109,18 @@ struct EmuVehicle {
   std::atomic<uint8_t> dataJitterIsEnabled;  // service 01 values replaced by a running counter
   std::atomic<uint32_t> dataJitter;
   uint8_t noOfCmdLineDtcs;  // codes given on the command line so far
+  EmuTrace trace;
 };
 extern EmuVehicle vehicle;
+
+// The vehicle's lock: held while an answer's data is taken from the tables, and while a vehicle
+// file or a set value changes them. Never held together with another lock.
+void emu_VehicleLock();
+void emu_VehicleUnlock();
+// A vehicle as at program start, and one vehicle's tables copied into another (`to` is the
+// running vehicle only with its lock held).
+void emu_VehicleSetDefaults(EmuVehicle& v);
+void emu_VehicleAssign(EmuVehicle& to, const EmuVehicle& from);
 
 // Default tables of one ECU, as the vehicle is at program start (vehicle_tables.cpp).
 struct EmuEcuDefaults {

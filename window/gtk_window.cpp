@@ -390,6 +390,9 @@ void emu_GtkSetContrast(int value) {
 
 void emu_GtkSetOrientation(int rotated) { displayIsRotated = static_cast<uint8_t>(rotated); }
 
+// The window has no command line of its own yet.
+void emu_GtkSetHostCommand(EmuHostCommand) {}
+
 void emu_GtkDrawNumberMem(int value, int enabled) {
   pthread_mutex_lock(&gtkMutex);
   bool unchanged = enabled == state.numberMemoryIsEnabled &&

@@ -121,6 +121,8 @@ int emu_WriteShot(const char* path) {
   return emu_RenderLcdPng(copy, path);
 }
 
+EmuHostCommand hostCommand = nullptr;
+
 // One command line; returns false when the run is to end.
 bool emu_RunCommand(const std::string& line) {
   char verb[16] = {0}, arg[256] = {0};
@@ -144,6 +146,12 @@ bool emu_RunCommand(const std::string& line) {
     if (emu_WriteShot(arg) != 0) fprintf(stderr, "shot: cannot write %s\n", arg);
   } else if (strcmp(verb, "text") == 0) {
     emu_PrintText();
+  } else if (hostCommand != nullptr && (strcmp(verb, "load") == 0 || strcmp(verb, "set") == 0 ||
+                                        strcmp(verb, "save") == 0)) {
+    std::string rest = line.substr(line.find(verb) + strlen(verb));
+    rest.erase(0, rest.find_first_not_of(" \t"));
+    rest.erase(rest.find_last_not_of(" \t\r\n") + 1);
+    hostCommand(verb, rest.c_str());
   } else {
     fprintf(stderr, "unknown command: %s\n", line.c_str());
   }
@@ -160,6 +168,8 @@ void* emu_ReaderThread(void*) {
 }
 
 }  // namespace
+
+void emu_GtkSetHostCommand(EmuHostCommand handler) { hostCommand = handler; }
 
 int emu_GtkInit(const EmuWindowFlags&) {
   int err = pthread_create(&readerThread, nullptr, emu_ReaderThread, nullptr);

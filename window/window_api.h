@@ -22,6 +22,10 @@ void emu_GtkSetColors(int red, int green, int blue, const uint8_t* displayMem);
 void emu_GtkSetContrast(int value);
 void emu_GtkSetOrientation(int rotated);
 void emu_GtkDrawNumberMem(int value, int enabled);
+// Commands the window leaves to the host (padix-headless: "load FILE", "set NAME VALUE",
+// "save FILE"): the verb and the rest of the line. Set once before emu_GtkInit.
+using EmuHostCommand = void (*)(const char* verb, const char* rest);
+void emu_GtkSetHostCommand(EmuHostCommand handler);
 
 // GDK key values the window delivers.
 constexpr int EMU_KEY_RETURN = 65293;

@@ -72,6 +72,7 @@ std::string ExpectedUsage() {
          "\n"
          " dtc=Xxxxx  - sets a confirmed DTC, e.g. dtc=P01CE, for the first ECU.\n"
          "              This option can be given up to 16 times.\n"
+         " vehicle=FILE - the simulated car as described in the vehicle file FILE.\n"
          " log=FILE   - writes every line between tester and module to FILE, with\n"
          "              the time since start (log=- writes to standard error).\n"
          " elm        - the simulated module serves its serial client as an ELM327\n"

@@ -1,0 +1,30 @@
+// Vehicle commands from the window's command line.
+#include "host/vehicle_commands.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include <string>
+
+#include "simulator/vehicle_file.h"
+
+void emu_VehicleCommand(const char* verb, const char* rest) {
+  std::string error;
+  int result = 0;
+  if (strcmp(verb, "load") == 0) {
+    result = emu_LoadVehicleFile(rest, &error);
+  } else if (strcmp(verb, "save") == 0) {
+    result = emu_SaveVehicleFile(rest, &error);
+  } else if (strcmp(verb, "set") == 0) {
+    // NAME, then the value: everything after the first space (it may hold spaces itself).
+    const char* space = strchr(rest, ' ');
+    if (space == nullptr) {
+      error = std::string("set ") + rest + ": no value given";
+      result = -1;
+    } else {
+      const std::string name(rest, static_cast<size_t>(space - rest));
+      result = emu_SetVehicleValue(name.c_str(), space + 1, &error);
+    }
+  }
+  if (result != 0) fprintf(stderr, "%s\n", error.c_str());
+}
