@@ -511,12 +511,14 @@ uint64_t emu_NowMs() {
 
 // The document's protocol (set apart: it is the module's setting) and the swap into the running
 // vehicle, under its lock.
-void emu_CommitVehicle(const EmuVehicle& scratch, const VehicleReader& reader, bool traceLoaded) {
+// A whole file gives the car its protocol (the default, any, when it names none); a set value
+// only when it is the protocol.
+void emu_CommitVehicle(const EmuVehicle& scratch, const VehicleReader& reader, bool wholeFile) {
   emu_VehicleLock();
   emu_VehicleAssign(vehicle, scratch);
-  if (traceLoaded) vehicle.trace.startedMs = emu_NowMs();
+  if (!reader.tracePath.empty()) vehicle.trace.startedMs = emu_NowMs();
   emu_VehicleUnlock();
-  if (reader.protocol >= 0) emu_QimSetRespondingProtocol(static_cast<uint8_t>(reader.protocol));
+  if (reader.protocol >= 0 || wholeFile) emu_QimSetRespondingProtocol(static_cast<uint8_t>(std::max(reader.protocol, 0)));
 }
 
 std::string emu_DirOf(const char* path) {
@@ -528,6 +530,11 @@ std::string emu_DirOf(const char* path) {
 
 int emu_LoadVehicleFile(const char* path, std::string* error) {
   toml::table root;
+  std::ifstream readable(path);
+  if (!readable) {
+    *error = std::string(path) + ": cannot read the file: " + strerror(errno);
+    return -1;
+  }
   try {
     root = toml::parse_file(path);
   } catch (const toml::parse_error& e) {
@@ -539,7 +546,7 @@ int emu_LoadVehicleFile(const char* path, std::string* error) {
   emu_VehicleSetDefaults(*scratch);
   VehicleReader reader(*scratch, path, error, emu_DirOf(path));
   if (!reader.Apply(root)) return -1;
-  emu_CommitVehicle(*scratch, reader, !reader.tracePath.empty());
+  emu_CommitVehicle(*scratch, reader, true);
   return 0;
 }
 
@@ -576,7 +583,7 @@ int emu_SetVehicleValue(const char* name, const char* value, std::string* error)
     *error = label + ": " + (what == std::string::npos ? where : where.substr(what + 2));
     return -1;
   }
-  emu_CommitVehicle(*scratch, reader, !reader.tracePath.empty());
+  emu_CommitVehicle(*scratch, reader, false);
   return 0;
 }
 
