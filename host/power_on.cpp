@@ -14,6 +14,7 @@
 #include "host/lcd_controller.h"
 #include "host/serial_port.h"
 #include "host/traffic_log.h"
+#include "host/operator_menu.h"
 #include "host/vehicle_commands.h"
 #include "simulator/vehicle_file.h"
 #include "simulator/elm327.h"
@@ -153,6 +154,7 @@ int emu_Main(int argc, char** argv) {
       if (!ready) fprintf(stderr, "%s\n", error.c_str());
     }
     emu_GtkSetHostCommand(emu_VehicleCommand);
+    emu_GtkSetOperatorMenu(emu_DescribeOperatorMenu, emu_ActivateOperatorMenu);
     if (ready && settings.device != nullptr) {
       ready = emu_InitCOM(settings.device, settings.baudrate) == 0;
       serialOpen = ready;

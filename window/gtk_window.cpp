@@ -9,6 +9,7 @@
 #include <stdio.h>
 
 #include <atomic>
+#include <string>
 
 #include "window/lcd_renderer.h"
 #include "window/window_api.h"
@@ -166,6 +167,108 @@ void emu_GtkToggleFullscreen(GtkWindow* window) {
   }
 }
 
+// ---------------------------------------------------------------------------------------------
+// The operator's menu, built anew from the host's entries at every right click, so that it shows
+// the values as they are now.
+
+EmuMenuDescribe menuDescribe = nullptr;
+EmuMenuActivate menuActivate = nullptr;
+GtkWidget* operatorMenu = nullptr;
+constexpr int MENU_MAX_ENTRIES = 32;
+
+struct MenuChoice {
+  int index;
+  int value;
+  EmuMenuFile file;
+};
+
+void emu_GtkShowMenuMessage(GtkWidget* parent, const char* message) {
+  if (message[0] == '\0') return;
+  GtkWidget* dialog = gtk_message_dialog_new(GTK_WINDOW(gtk_widget_get_toplevel(parent)), GTK_DIALOG_MODAL,
+                                             GTK_MESSAGE_ERROR, GTK_BUTTONS_CLOSE, "%s", message);
+  gtk_dialog_run(GTK_DIALOG(dialog));
+  gtk_widget_destroy(dialog);
+}
+
+// A chosen entry: a file first when it wants one, then the host carries it out.
+void emu_GtkMenuChosen(GtkMenuItem* item, gpointer data) {
+  const MenuChoice* choice = static_cast<const MenuChoice*>(data);
+  GtkWidget* window = GTK_WIDGET(g_object_get_data(G_OBJECT(item), "padix-window"));
+  char message[512] = "";
+  if (choice->file == EmuMenuFile::NoFile) {
+    menuActivate(choice->index, choice->value, "", message, sizeof message);
+  } else {
+    const bool open = choice->file == EmuMenuFile::OpenFile;
+    GtkWidget* dialog = gtk_file_chooser_dialog_new(
+        open ? "Load vehicle" : "Save vehicle", GTK_WINDOW(window),
+        open ? GTK_FILE_CHOOSER_ACTION_OPEN : GTK_FILE_CHOOSER_ACTION_SAVE, "_Cancel", GTK_RESPONSE_CANCEL,
+        open ? "_Open" : "_Save", GTK_RESPONSE_ACCEPT, nullptr);
+    gtk_file_chooser_set_do_overwrite_confirmation(GTK_FILE_CHOOSER(dialog), TRUE);
+    GtkFileFilter* filter = gtk_file_filter_new();
+    gtk_file_filter_set_name(filter, "Vehicle files (*.toml)");
+    gtk_file_filter_add_pattern(filter, "*.toml");
+    gtk_file_chooser_add_filter(GTK_FILE_CHOOSER(dialog), filter);
+    if (gtk_dialog_run(GTK_DIALOG(dialog)) == GTK_RESPONSE_ACCEPT) {
+      char* path = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(dialog));
+      if (path != nullptr) menuActivate(choice->index, 0, path, message, sizeof message);
+      g_free(path);
+    }
+    gtk_widget_destroy(dialog);
+  }
+  emu_GtkShowMenuMessage(window, message);
+}
+
+void emu_GtkConnectChoice(GtkWidget* item, GtkWidget* window, int index, int value, EmuMenuFile file) {
+  MenuChoice* choice = g_new(MenuChoice, 1);
+  *choice = {index, value, file};
+  g_object_set_data_full(G_OBJECT(item), "padix-choice", choice, g_free);
+  g_object_set_data(G_OBJECT(item), "padix-window", window);
+  g_signal_connect(item, "activate", G_CALLBACK(emu_GtkMenuChosen), choice);
+}
+
+std::string emu_GtkChoiceLabel(const EmuMenuEntry& e, int choice) {
+  if (e.choiceLabels != nullptr) return e.choiceLabels[choice];
+  return std::to_string(e.firstValue + choice);
+}
+
+void emu_GtkPopupOperatorMenu(GtkWidget* window, GdkEventButton* event) {
+  if (menuDescribe == nullptr || menuActivate == nullptr) return;
+  EmuMenuEntry entries[MENU_MAX_ENTRIES];
+  const int n = menuDescribe(entries, MENU_MAX_ENTRIES);
+  if (operatorMenu != nullptr) gtk_widget_destroy(operatorMenu);
+  operatorMenu = gtk_menu_new();
+  for (int i = 0; i < n; ++i) {
+    const EmuMenuEntry& e = entries[i];
+    const int current = e.current - e.firstValue;
+    const bool known = current >= 0 && current < e.noOfChoices;
+    std::string label = e.label;
+    if (e.noOfChoices > 0 && known) label += ": " + emu_GtkChoiceLabel(e, current);
+    GtkWidget* item = gtk_menu_item_new_with_label(label.c_str());
+    gtk_menu_shell_append(GTK_MENU_SHELL(operatorMenu), item);
+    if (e.noOfChoices == 0) {
+      emu_GtkConnectChoice(item, window, i, 0, e.file);
+      if (i == 1) gtk_menu_shell_append(GTK_MENU_SHELL(operatorMenu), gtk_separator_menu_item_new());
+      continue;
+    }
+    GtkWidget* submenu = gtk_menu_new();
+    GSList* group = nullptr;
+    for (int c = 0; c < e.noOfChoices; ++c) {
+      GtkWidget* choice = gtk_radio_menu_item_new_with_label(group, emu_GtkChoiceLabel(e, c).c_str());
+      group = gtk_radio_menu_item_get_group(GTK_RADIO_MENU_ITEM(choice));
+      gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(choice), known && c == current);
+      emu_GtkConnectChoice(choice, window, i, e.firstValue + c, EmuMenuFile::NoFile);
+      gtk_menu_shell_append(GTK_MENU_SHELL(submenu), choice);
+    }
+    gtk_menu_item_set_submenu(GTK_MENU_ITEM(item), submenu);
+  }
+  gtk_widget_show_all(operatorMenu);
+  gtk_menu_popup_at_pointer(GTK_MENU(operatorMenu), reinterpret_cast<GdkEvent*>(event));
+}
+
+bool emu_GtkIsButton3Press(const GdkEventButton* event) {
+  return event->type == GDK_BUTTON_PRESS && event->button == 3;
+}
+
 // Only single presses of button 1 count; the extra events of a double click would otherwise
 // toggle full screen twice more.
 bool emu_GtkIsButton1Press(const GdkEventButton* event) {
@@ -180,6 +283,10 @@ void emu_GtkApplyClick(GtkWidget* widget, int hit) {
 }
 
 gboolean emu_GtkButtonPressEvent(GtkWidget* widget, GdkEventButton* event, gpointer) {
+  if (emu_GtkIsButton3Press(event)) {
+    emu_GtkPopupOperatorMenu(widget, event);
+    return TRUE;
+  }
   if (!emu_GtkIsButton1Press(event)) return FALSE;
   pthread_mutex_lock(&gtkMutex);
   double scaleWidth = state.scaleWidth, scaleHeight = state.scaleHeight;
@@ -191,6 +298,10 @@ gboolean emu_GtkButtonPressEvent(GtkWidget* widget, GdkEventButton* event, gpoin
 }
 
 gboolean emu_GtkAreaPressEvent(GtkWidget* widget, GdkEventButton* event, gpointer) {
+  if (emu_GtkIsButton3Press(event)) {
+    emu_GtkPopupOperatorMenu(widget, event);
+    return TRUE;
+  }
   if (!emu_GtkIsButton1Press(event)) return FALSE;
   int width = gtk_widget_get_allocated_width(widget);
   int height = gtk_widget_get_allocated_height(widget);
@@ -390,8 +501,13 @@ void emu_GtkSetContrast(int value) {
 
 void emu_GtkSetOrientation(int rotated) { displayIsRotated = static_cast<uint8_t>(rotated); }
 
-// The window has no command line of its own yet.
+// The window has no command line: its menu does what the commands do.
 void emu_GtkSetHostCommand(EmuHostCommand) {}
+
+void emu_GtkSetOperatorMenu(EmuMenuDescribe describe, EmuMenuActivate activate) {
+  menuDescribe = describe;
+  menuActivate = activate;
+}
 
 void emu_GtkDrawNumberMem(int value, int enabled) {
   pthread_mutex_lock(&gtkMutex);

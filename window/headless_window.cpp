@@ -171,6 +171,9 @@ void* emu_ReaderThread(void*) {
 
 void emu_GtkSetHostCommand(EmuHostCommand handler) { hostCommand = handler; }
 
+// Without a window there is no menu: scripts have the commands.
+void emu_GtkSetOperatorMenu(EmuMenuDescribe, EmuMenuActivate) {}
+
 int emu_GtkInit(const EmuWindowFlags&) {
   int err = pthread_create(&readerThread, nullptr, emu_ReaderThread, nullptr);
   if (err != 0) {

@@ -27,6 +27,25 @@ void emu_GtkDrawNumberMem(int value, int enabled);
 using EmuHostCommand = void (*)(const char* verb, const char* rest);
 void emu_GtkSetHostCommand(EmuHostCommand handler);
 
+// The operator's menu (a right click on the window): entries that the host describes, with their
+// values now, and carries out. An entry is an action, or a choice among values shown by their
+// labels with the current one marked; an action may first ask for a file to load or save.
+enum class EmuMenuFile : uint8_t { NoFile, OpenFile, SaveFile };
+struct EmuMenuEntry {
+  char label[48];
+  EmuMenuFile file;
+  int noOfChoices;                  // 0: an action
+  int firstValue;                   // the value of the first choice, the next one more
+  const char* const* choiceLabels;  // null: the values as numbers
+  int current;                      // the value now; outside the choices when unknown
+};
+// Fills up to `max` entries; returns how many.
+using EmuMenuDescribe = int (*)(EmuMenuEntry* entries, int max);
+// Carries out entry `index` with the value chosen (or the file chosen); writes what went wrong
+// into `message` (left empty when nothing did).
+using EmuMenuActivate = void (*)(int index, int value, const char* path, char* message, int size);
+void emu_GtkSetOperatorMenu(EmuMenuDescribe describe, EmuMenuActivate activate);
+
 // GDK key values the window delivers.
 constexpr int EMU_KEY_RETURN = 65293;
 constexpr int EMU_KEY_ESCAPE = 65307;
