@@ -4,7 +4,9 @@
 // draw (rendered before power-on); what it shows is checked on copies of the display once the
 // firmware has stopped, since only then can the test draw with its fonts again.
 #include <gtest/gtest.h>
+#include <stdio.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <memory>
 #include <string>
@@ -20,6 +22,7 @@
 #include "host/controller.h"
 #include "simulator/module.h"
 #include "simulator/vehicle.h"
+#include "simulator/vehicle_file.h"
 #include "tests/support/emulator_session.h"
 #include "tests/support/screen_text.h"
 #include "tests/support/wait_for.h"
@@ -293,6 +296,34 @@ namespace {
 ScreenPart ErrorCodeLine(uint8_t ecuAddr, uint8_t code, uint8_t row) {
   return RenderPart(0, GUI_RowY(row), LCD_WIDTH, 8,
                     [&] { GUI_DrawErrorCodeLine(ecuAddr, code, row); });
+}
+
+// A car described in a vehicle file reaches the screens: its engine speed, given in rpm, is what
+// the current data list shows, and a value set while the car runs replaces it.
+TEST_F(ScreensE2e, VehicleFileValuesReachTheCurrentData) {
+  char path[] = "/tmp/padix-car-XXXXXX";
+  close(mkstemp(path));
+  FILE* f = fopen(path, "w");
+  fputs("protocol = 6\n[ecu.1]\nrpm = 780\n", f);
+  fclose(f);
+  std::string error;
+  ASSERT_EQ(emu_LoadVehicleFile(path, &error), 0) << error;
+  unlink(path);
+  std::vector<ScreenPart> rpm780, rpm2500, rpmCursors;
+  for (uint8_t r = 0; r < 7; ++r) {
+    rpm780.push_back(ListValue(r, "780", obdUnitTxt[OBD_UNIT_RPM]));
+    rpm2500.push_back(ListValue(r, "2500", obdUnitTxt[OBD_UNIT_RPM]));
+    rpmCursors.push_back(CursorAndPid(r, 0x0C));
+  }
+  ASSERT_NO_FATAL_FAILURE(Connect(6));
+  ASSERT_NO_FATAL_FAILURE(Open(0, Title(6)));
+  const int row = DownUntil(rpmCursors, 14);
+  ASSERT_GE(row, 0);
+  Shot loaded, changed;
+  ASSERT_NO_FATAL_FAILURE(CapturePart(&loaded, rpm780[static_cast<size_t>(row)]));
+  ASSERT_EQ(emu_SetVehicleValue("ecu.1.rpm", "2500", &error), 0) << error;
+  ASSERT_NO_FATAL_FAILURE(CapturePart(&changed, rpm2500[static_cast<size_t>(row)]));
+  Quit();
 }
 
 TEST_F(ScreensE2e, TroubleCodesFreezeFramesAndClearing) {
