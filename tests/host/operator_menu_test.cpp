@@ -1,0 +1,110 @@
+// The window's operator menu as the host describes and carries it out: current values shown,
+// choices applied through the same setters as the keys (including the negative response code,
+// whose setter toggles), and files loaded with their errors handed back for the window to show.
+#include "host/operator_menu.h"
+
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "simulator/module.h"
+#include "simulator/vehicle.h"
+
+namespace {
+
+class OperatorMenu : public testing::Test {
+ protected:
+  void SetUp() override {
+    emu_QimInitState();
+    emu_QimInitVehicle();
+    n_ = emu_DescribeOperatorMenu(entries_, 32);
+  }
+  void TearDown() override {
+    emu_QimInitState();
+    emu_QimInitVehicle();
+  }
+
+  int Entry(const std::string& label) {
+    for (int i = 0; i < n_; ++i)
+      if (label == entries_[i].label) return i;
+    ADD_FAILURE() << "no entry " << label;
+    return -1;
+  }
+  int Current(const std::string& label) {
+    emu_DescribeOperatorMenu(entries_, 32);
+    return entries_[Entry(label)].current;
+  }
+  std::string Choose(const std::string& label, int value, const char* path = "") {
+    char message[512];
+    emu_ActivateOperatorMenu(Entry(label), value, path, message, sizeof message);
+    return message;
+  }
+
+  EmuMenuEntry entries_[32];
+  int n_ = 0;
+};
+
+TEST_F(OperatorMenu, ShowsTheValuesNowAndAppliesChoices) {
+  EXPECT_EQ(entries_[0].file, EmuMenuFile::OpenFile);
+  EXPECT_EQ(entries_[1].file, EmuMenuFile::SaveFile);
+  EXPECT_EQ(Current("ECUs"), 2);
+  EXPECT_EQ(Choose("ECUs", 5), "");
+  EXPECT_EQ(vehicle.maxEcu, 5);
+  EXPECT_EQ(Current("ECUs"), 5);
+
+  EXPECT_EQ(Current("Confirmed trouble codes"), 1);
+  Choose("Confirmed trouble codes", 0);
+  EXPECT_EQ(Current("Malfunction lamp"), 0) << "no codes: the lamp goes out, as with the key";
+  Choose("Malfunction lamp", 1);
+  EXPECT_EQ(Current("Confirmed trouble codes"), 1);
+
+  Choose("Protocol of the car", 7);
+  EXPECT_EQ(respondingProtocol, 7);
+  Choose("Module personality", EMU_DIAG_ELM327_V15);
+  EXPECT_EQ(diagController, EMU_DIAG_ELM327_V15);
+
+  // The code is set for every answering ECU; choosing it again keeps it, None clears it.
+  const int negative = Entry("Negative response");
+  EXPECT_EQ(entries_[negative].current, 0);
+  Choose("Negative response", 5);  // 22
+  Choose("Negative response", 5);
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(vehicle.ecu[i].negRespCode, 22) << i;
+  Choose("Negative response", 3);  // 12 instead
+  EXPECT_EQ(vehicle.ecu[0].negRespCode, 12);
+  Choose("Negative response", 0);
+  EXPECT_EQ(vehicle.ecu[0].negRespCode, 0);
+
+  Choose("Data jitter", 1);
+  Choose("Data jitter", 1);
+  EXPECT_EQ(vehicle.dataJitterIsEnabled, 1) << "on stays on";
+  Choose("Data jitter", 0);
+  EXPECT_EQ(vehicle.dataJitterIsEnabled, 0);
+
+  Choose("Next answer: NO DATA", 0);
+  EXPECT_EQ(sendNoData, 1);
+}
+
+TEST_F(OperatorMenu, LoadsAndSavesVehicleFilesAndHandsBackWhatWentWrong) {
+  char dir[] = "/tmp/padix-menu-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string good = std::string(dir) + "/good.toml", bad = std::string(dir) + "/bad.toml";
+  FILE* f = fopen(bad.c_str(), "w");
+  fputs("ecus = 3\n[ecu.1]\nrmp = 900\n", f);
+  fclose(f);
+  EXPECT_EQ(Choose("Load vehicle...", 0, bad.c_str()), bad + ":3:1: unknown key 'rmp'");
+  EXPECT_EQ(vehicle.maxEcu, 2) << "a bad file changes nothing";
+
+  Choose("ECUs", 3);
+  EXPECT_EQ(Choose("Save vehicle...", 0, good.c_str()), "");
+  emu_QimInitVehicle();
+  EXPECT_EQ(Choose("Load vehicle...", 0, good.c_str()), "");
+  EXPECT_EQ(vehicle.maxEcu, 3);
+  EXPECT_NE(Choose("Save vehicle...", 0, "/nonexistent-folder/car.toml"), "");
+  unlink(good.c_str());
+  unlink(bad.c_str());
+  rmdir(dir);
+}
+
+}  // namespace
