@@ -182,11 +182,23 @@ class VehicleReader {
     return true;
   }
 
+  // The support maps come first: a value given for a PID then marks that PID supported, wherever
+  // the keys stand (a table's keys come in the order of their names).
   bool Ecu(uint8_t idx, const toml::table& t) {
+    for (const bool maps : {true, false}) {
+      for (auto&& [key, node] : t) {
+        const bool map = key.str() == "supported" || key.str() == "freeze_supported";
+        if (map == maps && !EcuValue(idx, key, node)) return false;
+      }
+    }
+    return true;
+  }
+
+  bool EcuValue(uint8_t idx, const toml::key& key, const toml::node& node) {
     EmuEcu& ecu = v_.ecu[idx];
     std::vector<uint8_t> bytes;
     std::string text;
-    for (auto&& [key, node] : t) {
+    {
       const std::string k(key.str());
       if (k == "name") {
         if (!Text(node, EMU_ECU_NAME_BYTES, &text)) return false;
