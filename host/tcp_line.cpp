@@ -96,6 +96,12 @@ void emu_TcpPeerLeft() {
   hangUpToReport = true;
 }
 
+// The client being served has hung up (its end of stream has come, read or not).
+bool emu_TcpPeerHungUp() {
+  pollfd p = {peerFd, POLLRDHUP, 0};
+  return poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+}
+
 // Takes in waiting connections: the first becomes the line, the others are turned away while it
 // is served.
 void emu_TcpAcceptWaiting() {
@@ -106,6 +112,9 @@ void emu_TcpAcceptWaiting() {
     if (fd < 0) return;
     char name[64];
     emu_TcpNameOf(reinterpret_cast<sockaddr*>(&address), name, sizeof name);
+    // A client that has hung up makes way, even when its end of stream was not read yet: a
+    // program that reconnects at once after a drop is served.
+    if (peerFd >= 0 && emu_TcpPeerHungUp()) emu_TcpPeerLeft();
     if (peerFd >= 0) {
       fprintf(stderr, "Refused client %s: client %s is being served\n", name, peerName);
       close(fd);

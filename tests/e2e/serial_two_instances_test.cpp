@@ -1,7 +1,7 @@
-// Two programs over a pseudo-terminal, both headless: one in simulator mode, whose Bluetooth menu
-// hands the simulated module to the serial line, and one in OBD2 software mode, whose handheld
-// drives that module. A third run in emulator mode gets the same keys; the handheld on the serial
-// line must show exactly what it shows.
+// Two programs over a pseudo-terminal, or over TCP as with a Wi-Fi adapter, both headless: one in
+// simulator mode, whose Bluetooth menu hands the simulated module to the line, and one in OBD2
+// software mode, whose handheld drives that module. A third run in emulator mode gets the same
+// keys; the handheld on the line must show exactly what it shows.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -11,24 +11,37 @@
 #include "tests/support/process.h"
 #include "tests/support/same_screens.h"
 #include "tests/support/screen_text.h"
+#include "tests/support/simulator_on_port.h"
 #include "tests/support/wait_for.h"
 
 namespace {
 
-TEST(SerialTwoInstances, Obd2SoftwareModeAgainstSimulatorModeShowsWhatEmulatorModeShows) {
+class SerialTwoInstances : public testing::TestWithParam<SimLine> {};
+
+TEST_P(SerialTwoInstances, Obd2SoftwareModeAgainstSimulatorModeShowsWhatEmulatorModeShows) {
+  const bool tcp = GetParam() == SimLine::Tcp;
   // The same confirmed trouble code in both simulated vehicles.
-  HeadlessChild simulator({"/dev/ptmx", "sim", "dtc=P0300"});
+  HeadlessChild simulator({tcp ? "tcp:0" : "/dev/ptmx", "sim", "dtc=P0300"});
   HeadlessChild reference({"dtc=P0300"});
-  const std::string pts = simulator.WaitForErrLine("Serial device: ");
-  ASSERT_EQ(pts.rfind("/dev/pts/", 0), 0u) << simulator.Err();
+  // The tester's line: the terminal the simulator names, or where it listens.
+  std::string line;
+  if (tcp) {
+    const std::string where = simulator.WaitForErrLine("Listening on ");
+    ASSERT_EQ(where.rfind("127.0.0.1:", 0), 0u) << simulator.Err();
+    line = "tcp:" + where;
+  } else {
+    line = simulator.WaitForErrLine("Serial device: ");
+    ASSERT_EQ(line.rfind("/dev/pts/", 0), 0u) << simulator.Err();
+  }
 
   ASSERT_TRUE(simulator.WaitForTitle("MAIN MENU")) << simulator.Err();
   ASSERT_TRUE(simulator.TypeAndWaitForChange("Down"));    // "Bluetooth Mode", the second item
   ASSERT_TRUE(simulator.TypeAndWaitForChange("Return"));
   ASSERT_TRUE(simulator.WaitForTitle("Bluetooth Mode"));
 
-  // The simulator wrote its prompt long before: the tester must not wait for one.
-  HeadlessChild tester({pts, "nosync"});
+  // The simulator wrote its prompt long before (over TCP to nobody): the tester must not wait
+  // for one.
+  HeadlessChild tester({line, "nosync"});
   ASSERT_TRUE(tester.WaitForTitle("MAIN MENU")) << tester.Err();
   ASSERT_TRUE(reference.WaitForTitle("MAIN MENU")) << reference.Err();
 
@@ -70,5 +83,7 @@ TEST(SerialTwoInstances, Obd2SoftwareModeAgainstSimulatorModeShowsWhatEmulatorMo
   EXPECT_EQ(reference.Quit(), 0);
   EXPECT_EQ(simulator.Quit(), 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(, SerialTwoInstances, testing::Values(SimLine::Pty, SimLine::Tcp), SimLineName);
 
 }  // namespace

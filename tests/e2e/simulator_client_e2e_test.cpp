@@ -1,10 +1,12 @@
-// Another OBD program on the pseudo-terminal of a simulator-mode run: after the handheld's
-// Bluetooth menu was entered, the simulated module answers module commands in each of its
-// personalities (chosen with the operator keys), settles on ISO 14230-4 with 5-baud init at the
-// first request, frames service 01, 03 and 09 answers with and without headers, and keeps
-// serving a client that ends its lines with CR LF or sends 10 MB of noise.
+// Another OBD program on the line of a simulator-mode run, its pseudo-terminal or a TCP port as a
+// Wi-Fi adapter's: after the handheld's Bluetooth menu was entered, the simulated module answers
+// module commands in each of its personalities (chosen with the operator keys), settles on
+// ISO 14230-4 with 5-baud init at the first request, frames service 01, 03 and 09 answers with
+// and without headers, and keeps serving a client that ends its lines with CR LF or sends 10 MB
+// of noise. Every scenario runs on both kinds of line.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <random>
 #include <sstream>
 #include <string>
@@ -65,30 +67,30 @@ testing::AssertionResult ChoosePersonality(SimulatorOnPort& port, const char* ke
   return testing::AssertionFailure() << "after the keys " << keys << " ATZ answers " << atz;
 }
 
-class SimulatorClient : public testing::Test {
+class SimulatorClient : public testing::TestWithParam<SimLine> {
  protected:
-  static void SetUpTestSuite() { shared_ = nullptr; }
   static void TearDownTestSuite() {
-    if (shared_ != nullptr) {
-      EXPECT_EQ(shared_->Program().Quit(), 0);
+    for (auto& [line, run] : shared_) {
+      EXPECT_EQ(run->Program().Quit(), 0) << testing::PrintToString(line);
+      delete run;
     }
-    delete shared_;
-    shared_ = nullptr;
+    shared_.clear();
   }
-  // One run serves the tests that set up what they depend on.
-  static SimulatorOnPort* Shared() {
-    if (shared_ == nullptr) {
-      shared_ = new SimulatorOnPort;
-      EXPECT_TRUE(shared_->Serving());
+  // One run on each kind of line serves the tests that set up what they depend on.
+  SimulatorOnPort* Shared() {
+    SimulatorOnPort*& run = shared_[GetParam()];
+    if (run == nullptr) {
+      run = new SimulatorOnPort(GetParam());
+      EXPECT_TRUE(run->Serving());
     }
-    return shared_;
+    return run;
   }
-  static SimulatorOnPort* shared_;
+  static std::map<SimLine, SimulatorOnPort*> shared_;
 };
-SimulatorOnPort* SimulatorClient::shared_ = nullptr;
+std::map<SimLine, SimulatorOnPort*> SimulatorClient::shared_;
 
-TEST_F(SimulatorClient, FirstRequestSettlesOnKwp5BaudAndAnswersCarryHeadersOnRequest) {
-  SimulatorOnPort port;  // a fresh vehicle: its protocol is still automatic
+TEST_P(SimulatorClient, FirstRequestSettlesOnKwp5BaudAndAnswersCarryHeadersOnRequest) {
+  SimulatorOnPort port(GetParam());  // a fresh vehicle: its protocol is still automatic
   ASSERT_TRUE(port.Serving());
   EXPECT_EQ(port.Ask("ATZ"), "Korvan QIM1 v1.7 Sim\r>");
   EXPECT_EQ(port.Ask("ATDP"), "NOT CONNECTED\r>");
@@ -128,7 +130,7 @@ TEST_F(SimulatorClient, FirstRequestSettlesOnKwp5BaudAndAnswersCarryHeadersOnReq
   EXPECT_EQ(port.Program().Quit(), 0);
 }
 
-TEST_F(SimulatorClient, EachPersonalityAnswersItsOwnCommandsOnceTypedAtTheOperatorKeys) {
+TEST_P(SimulatorClient, EachPersonalityAnswersItsOwnCommandsOnceTypedAtTheOperatorKeys) {
   SimulatorOnPort& port = *Shared();
   ASSERT_FALSE(HasFailure());
   struct Expected {
@@ -155,9 +157,25 @@ TEST_F(SimulatorClient, EachPersonalityAnswersItsOwnCommandsOnceTypedAtTheOperat
                 volts[3] <= '7' && volts.compare(4, 3, "V\r>") == 0)
         << volts;
   }
+  // "3 u": the adapter third-party programs are written for. Its reset leaves echo on, its
+  // answers end with an empty line before the prompt, and it knows neither the module's own
+  // commands nor the operator's.
+  port.Program().Send("key 3");
+  port.Program().Send("key u");
+  std::string atz;
+  EXPECT_TRUE(WaitFor([&] { return (atz = port.Ask("ATZ")) == "ATZ\r\r\rELM327 v1.5\r\r>"; }, 3000))
+      << "after the keys 3u ATZ answers " << atz;
+  EXPECT_EQ(port.Ask("ATE0"), "ATE0\rOK\r\r>");
+  EXPECT_EQ(port.Ask("ATI"), "ELM327 v1.5\r\r>");
+  EXPECT_EQ(port.Ask("STI"), "?\r\r>");
+  EXPECT_EQ(port.Ask("ATSP6"), "OK\r\r>");
+  EXPECT_EQ(port.Ask("ATDPN"), "6\r\r>");
+  EXPECT_EQ(port.Ask("AT@1"), "OBDII to RS232 Interpreter\r\r>");
+  EXPECT_EQ(port.Ask("AT!01"), "?\r\r>");
+  EXPECT_EQ(port.Ask("AT!10"), "?\r\r>");
 }
 
-TEST_F(SimulatorClient, LineFeedsAfterTheCarriageReturnAndTenMegabytesOfNoiseAreSurvived) {
+TEST_P(SimulatorClient, LineFeedsAfterTheCarriageReturnAndTenMegabytesOfNoiseAreSurvived) {
   SimulatorOnPort& port = *Shared();
   ASSERT_FALSE(HasFailure());
   ASSERT_TRUE(ChoosePersonality(port, "0u", "Korvan QIM1 v1.7 Sim"));
@@ -192,5 +210,7 @@ TEST_F(SimulatorClient, LineFeedsAfterTheCarriageReturnAndTenMegabytesOfNoiseAre
   for (const char* line : setUp) port.Ask(line);
   EXPECT_EQ(port.Ask("010C"), rpm);
 }
+
+INSTANTIATE_TEST_SUITE_P(, SimulatorClient, testing::Values(SimLine::Pty, SimLine::Tcp), SimLineName);
 
 }  // namespace

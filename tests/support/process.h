@@ -54,6 +54,9 @@ class HeadlessChild {
   // end within the time-out (the destructor kills it).
   int WaitForExit(int timeoutMs = 10000);
   const std::string& Err() const { return err_; }
+  // Reads what has come on either output within the time-out, for Err() and the waits above;
+  // false when nothing came.
+  bool ReadOutput(int timeoutMs) { return ReadSome(timeoutMs); }
   // The processor time it has used so far, in clock ticks (sysconf(_SC_CLK_TCK) a second).
   long CpuTicks() const;
 

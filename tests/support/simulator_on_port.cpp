@@ -1,8 +1,14 @@
-// Client side of a simulator-mode run on a pseudo-terminal.
+// Client side of a simulator-mode run on a pseudo-terminal or a TCP port.
 #include "tests/support/simulator_on_port.h"
 
+#include <arpa/inet.h>
+#include <errno.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
+#include <stdlib.h>
+#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -10,22 +16,62 @@
 #include <chrono>
 
 namespace {
-std::vector<std::string> SimulatorArgs(const std::vector<std::string>& extra) {
-  std::vector<std::string> args{"/dev/ptmx", "sim"};
+std::vector<std::string> SimulatorArgs(SimLine line, const std::vector<std::string>& extra) {
+  std::vector<std::string> args{line == SimLine::Tcp ? "tcp:0" : "/dev/ptmx", "sim"};
   args.insert(args.end(), extra.begin(), extra.end());
   return args;
 }
+
+bool WouldBlock() { return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR; }
 }  // namespace
 
-SimulatorOnPort::SimulatorOnPort(const std::vector<std::string>& extra)
-    : sim_(SimulatorArgs(extra)),
+int ConnectTcp(const std::string& hostPort) {
+  const size_t colon = hostPort.rfind(':');
+  if (colon == std::string::npos) return -1;
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(atoi(hostPort.c_str() + colon + 1)));
+  if (inet_pton(AF_INET, hostPort.substr(0, colon).c_str(), &a.sin_addr) != 1) return -1;
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  if (connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    close(fd);
+    return -1;
+  }
+  const int one = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+  fcntl(fd, F_SETFL, O_NONBLOCK);
+  return fd;
+}
+
+std::string TcpName(int fd) {
+  sockaddr_in a{};
+  socklen_t length = sizeof a;
+  char host[INET_ADDRSTRLEN] = "?";
+  if (getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length) != 0) return "?";
+  inet_ntop(AF_INET, &a.sin_addr, host, sizeof host);
+  return std::string(host) + ":" + std::to_string(ntohs(a.sin_port));
+}
+
+SimulatorOnPort::SimulatorOnPort(SimLine line, const std::vector<std::string>& extra)
+    : line_(line),
+      sim_(SimulatorArgs(line, extra)),
       serve_(std::find(extra.begin(), extra.end(), "serve") != extra.end()) {}
 
 SimulatorOnPort::~SimulatorOnPort() { Close(); }
 
 testing::AssertionResult SimulatorOnPort::Open() {
-  fd_ = open(pts_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-  if (fd_ < 0) return testing::AssertionFailure() << "cannot open " << pts_;
+  ended_ = false;
+  if (line_ == SimLine::Tcp) {
+    fd_ = ConnectTcp(where_);
+    if (fd_ < 0) return testing::AssertionFailure() << "cannot connect to " << where_;
+    clientName_ = TcpName(fd_);
+    return testing::AssertionSuccess();
+  }
+  // Close-on-exec: another run started meanwhile must not hold the terminal open, or the module
+  // would never see this client hang up.
+  fd_ = open(where_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd_ < 0) return testing::AssertionFailure() << "cannot open " << where_;
   termios raw;
   tcgetattr(fd_, &raw);
   cfmakeraw(&raw);
@@ -34,11 +80,11 @@ testing::AssertionResult SimulatorOnPort::Open() {
 }
 
 testing::AssertionResult SimulatorOnPort::Serving(const std::string& atiAnswer) {
-  pts_ = sim_.WaitForErrLine("Serial device: ");
-  if (pts_.empty()) return testing::AssertionFailure() << "no terminal named: " << sim_.Err();
+  where_ = sim_.WaitForErrLine(line_ == SimLine::Tcp ? "Listening on " : "Serial device: ");
+  if (where_.empty()) return testing::AssertionFailure() << "no line named: " << sim_.Err();
   if (testing::AssertionResult opened = Open(); !opened) return opened;
   if (serve_) {
-    // The request waits in the terminal until the module answers, about a second after start.
+    // The request waits on the line until the module answers, about a second after start.
     Write("ATI\r");
     const std::string first = ReadAnswer(10000);
     if (first == atiAnswer) return testing::AssertionSuccess();
@@ -49,7 +95,9 @@ testing::AssertionResult SimulatorOnPort::Serving(const std::string& atiAnswer) 
   sim_.TypeAndWaitForChange("Down");
   sim_.TypeAndWaitForChange("Return");
   if (!sim_.WaitForTitle("Bluetooth Mode")) return testing::AssertionFailure() << "no bridge";
-  tcflush(fd_, TCIFLUSH);  // the prompt written at start-up
+  // The prompt written at start-up waits in the terminal. Over TCP nobody was connected then:
+  // the first thing the client receives must be the answer to its own request.
+  if (line_ == SimLine::Pty) tcflush(fd_, TCIFLUSH);
   // The module takes the line about two seconds after the menu was entered.
   const std::string answer = Ask("ATI", 10000);
   if (answer != atiAnswer) return testing::AssertionFailure() << "ATI: " << answer;
@@ -63,8 +111,39 @@ void SimulatorOnPort::Close() {
 
 testing::AssertionResult SimulatorOnPort::Reopen() {
   Close();
-  received_.clear();
+  Forget();
+  if (line_ == SimLine::Tcp) {
+    if (testing::AssertionResult nobody = ServesNobody(); !nobody) return nobody;
+  }
   return Open();
+}
+
+testing::AssertionResult SimulatorOnPort::ServesNobody(int timeoutMs) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  const auto endsWith = [](const std::string& line, const std::string& end) {
+    return line.size() >= end.size() && line.compare(line.size() - end.size(), end.size(), end) == 0;
+  };
+  // A client that was answered was announced before: what is in the pipe already is counted.
+  while (sim_.ReadOutput(0)) {
+  }
+  for (;;) {
+    const std::string& err = sim_.Err();
+    for (size_t end; (end = err.find('\n', errCounted_)) != std::string::npos; errCounted_ = end + 1) {
+      const std::string line = err.substr(errCounted_, end - errCounted_);
+      if (line.compare(0, 7, "Client ") != 0) continue;
+      if (endsWith(line, " connected")) ++clientsIn_;
+      if (endsWith(line, " left")) ++clientsOut_;
+    }
+    if (clientsIn_ == clientsOut_) return testing::AssertionSuccess();
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) {
+      const size_t tail = std::min<size_t>(err.size(), 2000);
+      return testing::AssertionFailure() << clientsIn_ << " clients taken in, " << clientsOut_
+                                         << " seen leaving; the run said last:\n" << err.substr(err.size() - tail);
+    }
+    sim_.ReadOutput(static_cast<int>(left.count()));
+  }
 }
 
 void SimulatorOnPort::Write(const std::string& bytes) {
@@ -75,7 +154,9 @@ void SimulatorOnPort::Write(const std::string& bytes) {
     if (p.revents & POLLOUT) {
       const ssize_t n = write(fd_, bytes.data() + at, std::min<size_t>(bytes.size() - at, 4096));
       if (n > 0) at += static_cast<size_t>(n);
+      if (n < 0 && !WouldBlock() && line_ == SimLine::Tcp) ended_ = true;
     }
+    ASSERT_FALSE(ended_) << "the run closed the line at byte " << at << " of " << bytes.size();
   }
 }
 
@@ -83,12 +164,16 @@ std::string SimulatorOnPort::ReadAnswer(int timeoutMs) {
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
-    const size_t prompt = received_.find('>');
+    const size_t prompt = received_.find('>', taken_);
     if (prompt != std::string::npos) {
-      std::string answer = received_.substr(0, prompt + 1);
-      received_.erase(0, prompt + 1);
+      std::string answer = received_.substr(taken_, prompt + 1 - taken_);
+      taken_ = prompt + 1;
+      // Megabytes of answers may be waiting (a flood of noise echoed): what was read goes in
+      // large steps, not answer by answer.
+      if (taken_ >= 65536 || taken_ == received_.size()) received_.erase(0, taken_), taken_ = 0;
       return answer;
     }
+    if (ended_) return "";
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     pollfd p = {fd_, POLLIN, 0};
     if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) return "";
@@ -105,4 +190,6 @@ void SimulatorOnPort::Drain() {
   char buf[4096];
   ssize_t n;
   while ((n = read(fd_, buf, sizeof buf)) > 0) received_.append(buf, static_cast<size_t>(n));
+  // End of stream, or reset: the run closed the connection.
+  if (line_ == SimLine::Tcp && (n == 0 || !WouldBlock())) ended_ = true;
 }
