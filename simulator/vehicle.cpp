@@ -189,8 +189,11 @@ uint32_t emu_WaveValue(EmuMotion& m) {
   return static_cast<uint32_t>(value + 0.5);
 }
 
-// A service 01 value that moves now: a recorded trace, or a waveform of the ECU.
+// A service 01 value that moves now: a recorded trace, or a waveform of the ECU. A recorded value
+// shorter than the answer's bytes (a one-byte bank value sent as two) is padded with zeros, as a
+// value of its own is.
 bool emu_MovingValue(uint8_t ecuIdx, uint8_t pid, uint8_t bytes, uint8_t* out) {
+  memset(out, 0, bytes);
   if (emu_TraceValue(ecuIdx, pid, out)) return true;
   EmuEcu& ecu = vehicle.ecu[ecuIdx];
   for (uint8_t i = 0; i < ecu.noOfMotions && i < EMU_MAX_MOTIONS; ++i) {

@@ -9,12 +9,16 @@
 #include "simulator/vehicle_file.h"
 
 #include <errno.h>
+#include <limits.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <time.h>
 
 #include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <sstream>
 #include <vector>
@@ -29,6 +33,123 @@ namespace {
 
 constexpr uint8_t NEGATIVE_RESPONSES[] = {0, 10, 11, 12, 21, 22, 78};
 constexpr double MAX_BATTERY_VOLTS = 25.5;
+
+// A folder opens like a file but reads as an empty one.
+bool emu_IsFolder(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// toml++ 3.3 asks whether a character is white space with a table that misses three ranges
+// beyond ASCII (U+00A1-0499, U+2C5E-3057, U+FB26-FEFE: Latin-1 letters and signs, Cyrillic ...):
+// for those its answer is undefined. This is its own test, to find them before it does.
+bool emu_TomlMisreadsAsSpace(uint32_t c) {
+  if (c < 0xA0 || c > 0xFEFF) return false;
+  const uint64_t child = (c - 0xA0u) / 0x3FAu;
+  if ((1ull << child) & 0x7FFFFFFFFFFFF75Eull) return false;
+  if (c == 0xA0 || c == 0x3000 || c == 0xFEFF) return false;
+  return child != 5 && child != 7;
+}
+
+// White space as the parser skips it, beyond ASCII as well.
+bool emu_TomlSpace(uint32_t c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == 0xA0 || c == 0x85 || c == 0x1680 || c == 0x180E ||
+         (c >= 0x2000 && c <= 0x200B) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x2060 ||
+         c == 0x3000 || c == 0xFEFF;
+}
+
+// The UTF-8 character at text[at]: its code point and its length in bytes; length 0 when it is
+// not UTF-8 (the parser reports that itself).
+uint32_t emu_CodePoint(const std::string& text, size_t at, size_t* length) {
+  const uint8_t lead = static_cast<uint8_t>(text[at]);
+  size_t n = lead < 0x80 ? 1 : (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3 : (lead & 0xF8) == 0xF0 ? 4 : 0;
+  uint32_t c = n == 1 ? lead : n == 2 ? lead & 0x1Fu : n == 3 ? lead & 0x0Fu : lead & 0x07u;
+  for (size_t i = 1; i < n; ++i) {
+    const uint8_t next = at + i < text.size() ? static_cast<uint8_t>(text[at + i]) : 0;
+    if ((next & 0xC0) != 0x80) n = 0;
+    c = c << 6 | (next & 0x3Fu);
+  }
+  *length = n;
+  return c;
+}
+
+// Keeps the parser away from the characters it misreads. Outside quotes and comments, and right
+// after a backslash in a multi-line string, such a character is a mistake: false, with `error`
+// set to "LINE:COLUMN: what" (columns counted in characters, as the parser counts them). Where
+// the parser skips white space after a line-ending backslash, it is written as its \u escape.
+bool emu_GuardToml(std::string* text, std::string* error) {
+  enum class In { Value, Comment, Basic, Literal, MultiBasic, MultiLiteral } in = In::Value;
+  std::string& t = *text;
+  uint32_t line = 1, column = 1;
+  bool skipping = false;  // white space after a line-ending backslash
+  auto starts = [&](size_t i, const char* s) { return t.compare(i, strlen(s), s) == 0; };
+  auto fail = [&](uint32_t col, const std::string& what) {
+    *error = std::to_string(line) + ":" + std::to_string(col) + ": " + what;
+    return false;
+  };
+  for (size_t i = 0; i < t.size();) {
+    size_t n = 1;
+    const uint32_t code = emu_CodePoint(t, i, &n);
+    if (n == 0) return true;  // not UTF-8: the parser stops there
+    const char c = t[i];
+    if (emu_TomlMisreadsAsSpace(code)) {
+      if (in == In::Value) return fail(column, "unexpected '" + t.substr(i, n) + "': text belongs in quotes");
+      if (skipping) {
+        char escape[8];
+        snprintf(escape, sizeof escape, "\\u%04X", static_cast<unsigned>(code));
+        t.replace(i, n, escape);
+        n = strlen(escape);
+      }
+    }
+    skipping = skipping && emu_TomlSpace(code);
+    switch (in) {
+      case In::Value:
+        if (c == '#') {
+          in = In::Comment;
+        } else if (starts(i, "\"\"\"") || starts(i, "'''")) {
+          in = c == '"' ? In::MultiBasic : In::MultiLiteral;
+          n = 3;
+        } else if (c == '"' || c == '\'') {
+          in = c == '"' ? In::Basic : In::Literal;
+        }
+        break;
+      case In::Comment:
+        if (c == '\n') in = In::Value;
+        break;
+      case In::Basic:
+        if (c == '\\' && i + 1 < t.size() && static_cast<uint8_t>(t[i + 1]) < 0x80) n = 2;  // escaped
+        else if (c == '"' || c == '\n') in = In::Value;
+        break;
+      case In::Literal:
+        if (c == '\'' || c == '\n') in = In::Value;
+        break;
+      case In::MultiBasic:
+      case In::MultiLiteral:
+        if (in == In::MultiBasic && c == '\\' && i + 1 < t.size()) {
+          size_t m = 0;
+          const uint32_t next = emu_CodePoint(t, i + 1, &m);
+          if (m != 0 && emu_TomlMisreadsAsSpace(next))
+            return fail(column + 1, "unexpected '" + t.substr(i + 1, m) + "' after a backslash");
+          skipping = emu_TomlSpace(next);
+          if (!skipping && next < 0x80) n = 2;  // escaped
+        } else if (starts(i, in == In::MultiBasic ? "\"\"\"" : "'''")) {
+          while (n < 5 && i + n < t.size() && t[i + n] == c) ++n;  // up to two quotes belong to the text
+          in = In::Value;
+        }
+        break;
+    }
+    for (size_t k = i; k < i + n; ++k) {
+      if (t[k] == '\n') {
+        ++line;
+        column = 1;
+      } else if ((static_cast<uint8_t>(t[k]) & 0xC0) != 0x80) {
+        ++column;
+      }
+    }
+    i += n;
+  }
+  return true;
+}
 
 struct Where {
   const std::string* name;  // file, or "set NAME"
@@ -435,8 +556,12 @@ class VehicleReader {
   bool Trace() {
     const std::string path = tracePath[0] == '/' || dir_.empty() ? tracePath : dir_ + "/" + tracePath;
     std::ifstream in(path);
-    if (!in) return FailAt(traceAt, "cannot read the trace " + path);
+    if (!in || emu_IsFolder(path)) return FailAt(traceAt, "cannot read the trace " + path);
     EmuTrace& trace = v_.trace;
+    // Kept as a full path where it fits, so that a saved file finds the trace wherever it is saved.
+    char full[PATH_MAX];
+    if (realpath(path.c_str(), full) != nullptr && strlen(full) < sizeof trace.path)
+      snprintf(trace.path, sizeof trace.path, "%s", full);
     trace.noOfPoints = 0;
     trace.durationMs = 0;
     std::string line;
@@ -493,12 +618,18 @@ class VehicleReader {
     }
     if (fields[2].size() == 6 && fields[2].rfind("pid.", 0) == 0) {
       const unsigned long pid = strtoul(fields[2].c_str() + 4, &end, 16);
-      const uint8_t bytes = *end == '\0' ? RawBytesOf(static_cast<uint8_t>(pid)) : 0;
+      // Replayed are the PIDs whose values a trace can move, with all their bytes (bank PIDs: one
+      // or two), as in the vehicle file.
+      const EmuPidClass cls = *end == '\0' ? emu_GetPidClass(static_cast<uint8_t>(pid)) : EmuPidClass::None;
+      const bool replayed = cls == EmuPidClass::Generic1 || cls == EmuPidClass::Generic2 ||
+                            cls == EmuPidClass::Generic4 || cls == EmuPidClass::Banks;
+      const uint8_t bytes = replayed ? RawBytesOf(static_cast<uint8_t>(pid)) : 0;
       std::string digits;
       for (char c : fields[3]) if (c != ' ') digits += c;
-      bool hex = !digits.empty() && digits.size() % 2 == 0 && digits.size() / 2 <= std::min<size_t>(bytes, 4);
+      const size_t n = digits.size() / 2;
+      bool hex = digits.size() % 2 == 0 && (n == bytes || (cls == EmuPidClass::Banks && n == 1));
       for (char c : digits) hex = hex && isxdigit(static_cast<unsigned char>(c));
-      if (bytes == 0 || bytes > 4) return fail(2, "not a PID a trace can replay: '" + fields[2] + "'");
+      if (bytes == 0) return fail(2, "not a PID a trace can replay: '" + fields[2] + "'");
       if (!hex) return fail(3, "bad bytes '" + fields[3] + "' for " + fields[2]);
       p->pid = static_cast<uint8_t>(pid);
       p->bytes = static_cast<uint8_t>(digits.size() / 2);
@@ -543,12 +674,18 @@ std::string emu_DirOf(const char* path) {
 int emu_LoadVehicleFile(const char* path, std::string* error) {
   toml::table root;
   std::ifstream readable(path);
-  if (!readable) {
-    *error = std::string(path) + ": cannot read the file: " + strerror(errno);
+  if (!readable || emu_IsFolder(path)) {
+    *error = std::string(path) + ": cannot read the file: " + strerror(readable ? EISDIR : errno);
+    return -1;
+  }
+  std::string text((std::istreambuf_iterator<char>(readable)), std::istreambuf_iterator<char>());
+  std::string misread;
+  if (!emu_GuardToml(&text, &misread)) {
+    *error = std::string(path) + ":" + misread;
     return -1;
   }
   try {
-    root = toml::parse_file(path);
+    root = toml::parse(text, std::string_view(path));
   } catch (const toml::parse_error& e) {
     *error = std::string(path) + ":" + std::to_string(e.source().begin.line) + ":" +
              std::to_string(e.source().begin.column) + ": " + std::string(e.description());
@@ -565,18 +702,28 @@ int emu_LoadVehicleFile(const char* path, std::string* error) {
 int emu_SetVehicleValue(const char* name, const char* value, std::string* error) {
   // The value as it would stand in the file; otherwise texts separated by commas.
   std::string text = value;
-  toml::table parsed;
-  try {
-    parsed = toml::parse("v = " + text);
-  } catch (const toml::parse_error&) {
+  std::string probe = "v = " + text, misread;
+  bool asInFile = emu_GuardToml(&probe, &misread);
+  if (asInFile) {
+    try {
+      (void)toml::parse(probe);
+    } catch (const toml::parse_error&) {
+      asInFile = false;
+    }
+  }
+  if (!asInFile) {
     std::string list;
     std::stringstream items(text);
     for (std::string item; std::getline(items, item, ',');) list += (list.empty() ? "\"" : ", \"") + item + "\"";
     text = text.find(',') != std::string::npos ? "[" + list + "]" : "\"" + text + "\"";
   }
-  const std::string document = std::string(name) + " = " + text;
+  std::string document = std::string(name) + " = " + text;
   toml::table root;
   const std::string label = std::string("set ") + name;
+  if (!emu_GuardToml(&document, &misread)) {
+    *error = label + ": " + misread.substr(misread.find(": ") + 2);
+    return -1;
+  }
   try {
     root = toml::parse(document);
   } catch (const toml::parse_error& e) {
@@ -596,129 +743,5 @@ int emu_SetVehicleValue(const char* name, const char* value, std::string* error)
     return -1;
   }
   emu_CommitVehicle(*scratch, reader, false);
-  return 0;
-}
-
-// ---------------------------------------------------------------------------------------------
-// Writing
-
-namespace {
-
-// A TOML basic string; zero bytes (ECU names have them) and other control characters escaped.
-std::string emu_Quoted(const uint8_t* bytes, size_t n) {
-  while (n > 0 && bytes[n - 1] == 0) --n;  // trailing zero bytes are the padding
-  std::string out = "\"";
-  for (size_t i = 0; i < n; ++i) {
-    const uint8_t c = bytes[i];
-    char escaped[8];
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20 || c == 0x7F) {
-      snprintf(escaped, sizeof escaped, "\\u%04X", c);
-      out += escaped;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
-}
-
-std::string emu_Hex(const uint8_t* bytes, size_t n) {
-  std::string out = "\"";
-  char b[4];
-  for (size_t i = 0; i < n; ++i) {
-    snprintf(b, sizeof b, i == 0 ? "%02X" : " %02X", bytes[i]);
-    out += b;
-  }
-  return out + "\"";
-}
-
-std::string emu_Codes(const uint16_t* codes, uint8_t n) {
-  static constexpr char LETTERS[] = "PCBU";
-  std::string out = "[";
-  char code[16];
-  for (uint8_t i = 0; i < n && i < EMU_MAX_DTCS; ++i) {
-    snprintf(code, sizeof code, "%s\"%c%04X\"", i == 0 ? "" : ", ", LETTERS[codes[i] >> 14], codes[i] & 0x3FFF);
-    out += code;
-  }
-  return out + "]";
-}
-
-void emu_WriteEcu(std::ostream& out, const EmuEcu& ecu, int number) {
-  out << "\n[ecu." << number << "]\n";
-  out << "name = " << emu_Quoted(ecu.ecuName, EMU_ECU_NAME_BYTES) << "\n";
-  out << "lamp = " << (ecu.milState != 0 ? "true" : "false") << "\n";
-  out << "dtc.confirmed = " << emu_Codes(ecu.confirmedDtc, ecu.noOfDtcs) << "\n";
-  out << "dtc.pending = " << emu_Codes(ecu.pendingDtc, ecu.noOfPendingDtcs) << "\n";
-  out << "dtc.permanent = " << emu_Codes(ecu.permanentDtc, ecu.noOfPermanentDtcs) << "\n";
-  out << "negative_response = " << static_cast<int>(ecu.negRespCode) << "\n";
-  out << "vin = " << emu_Quoted(ecu.vin + EMU_VIN_FILL, EMU_VIN_BYTES - EMU_VIN_FILL) << "\n";
-  out << "cal_ids = [";
-  for (uint8_t i = 0; i < ecu.noOfCalIds && i < EMU_MAX_CAL_IDS; ++i)
-    out << (i == 0 ? "" : ", ") << emu_Quoted(ecu.calId[i], EMU_CAL_ID_CHARS);
-  out << "]\ncvns = [";
-  for (uint8_t i = 0; i < ecu.noOfCvns && i < EMU_MAX_CVNS; ++i) out << (i == 0 ? "" : ", ") << emu_Hex(ecu.cvn[i], EMU_CVN_BYTES);
-  out << "]\nipt = [";
-  for (uint8_t i = 0; i < ecu.noOfIptCounters && i < EMU_MAX_IPT_COUNTERS; ++i) out << (i == 0 ? "" : ", ") << ecu.iptCounter[i];
-  out << "]\n";
-  out << "monitors = " << emu_Hex(ecu.dataPid01 + 1, 3) << "\n";
-  uint8_t map[EMU_SUP_PID_BYTES];
-  for (uint8_t i = 0; i < EMU_SUP_PID_BYTES; ++i) map[i] = ecu.supPids[i];
-  out << "supported = " << emu_Hex(map, EMU_SUP_PID_BYTES) << "\n";
-  out << "freeze_supported = " << emu_Hex(ecu.supPidsSid02, EMU_SUP_PID_BYTES) << "\n";
-  out << "info_types = " << emu_Hex(ecu.supInfoTypes, 4) << "\n";
-  const uint8_t o2 = ecu.dataPid13or1D;
-  out << "o2_sensors = " << emu_Hex(&o2, 1) << "\n";
-  out << "pid.41 = " << emu_Hex(ecu.dataPid41, 4) << "\n";
-  out << "pid.4F = " << emu_Hex(ecu.dataPid4F, 4) << "\n";
-  out << "pid.50 = " << emu_Hex(ecu.dataPid50, 4) << "\n";
-  out << "pid.70 = " << emu_Hex(ecu.dataPid70, EMU_PID70_BYTES) << "\n";
-  for (int pid = 0; pid < 256; ++pid) {
-    if ((ecu.pidValueSet[pid >> 3] & (1u << (pid & 7))) == 0) continue;
-    const EmuPidClass cls = emu_GetPidClass(static_cast<uint8_t>(pid));
-    const size_t n = cls == EmuPidClass::Generic1 ? 1 : cls == EmuPidClass::Generic4 ? 4 : 2;
-    char key[8];
-    snprintf(key, sizeof key, "%02X", pid);
-    out << "pid." << key << " = " << emu_Hex(ecu.pidValue[pid], n) << "\n";
-  }
-  static constexpr const char* WAVES[] = {"ramp", "sine", "walk"};
-  for (uint8_t i = 0; i < ecu.noOfMotions && i < EMU_MAX_MOTIONS; ++i) {
-    const EmuMotion& m = ecu.motion[i];
-    const EmuVehicleItem* item = emu_FindVehicleItemByPid(m.pid);
-    if (item == nullptr) continue;
-    char line[256];
-    snprintf(line, sizeof line, "%s = { from = %.17g, to = %.17g, wave = \"%s\", period = %.17g }\n", item->name,
-             emu_ItemValue(*item, m.low), emu_ItemValue(*item, m.high), WAVES[static_cast<int>(m.wave)], m.periodMs / 1000.0);
-    out << line;
-  }
-}
-
-}  // namespace
-
-int emu_SaveVehicleFile(const char* path, std::string* error) {
-  auto copy = std::make_unique<EmuVehicle>();
-  emu_VehicleLock();
-  emu_VehicleAssign(*copy, vehicle);
-  emu_VehicleUnlock();
-  std::ostringstream out;
-  out << "# A Padix vehicle: load it with vehicle=FILE or the command \"load FILE\".\n";
-  out << "ecus = " << static_cast<int>(copy->maxEcu) << "\n";
-  out << "protocol = " << static_cast<int>(respondingProtocol.load()) << "\n";
-  out << "jitter = " << (copy->dataJitterIsEnabled != 0 ? "true" : "false") << "\n";
-  const unsigned deciVolts = copy->batteryDeciVolts;
-  out << "battery = " << deciVolts / 10 << "." << deciVolts % 10 << "\n";
-  if (copy->trace.path[0] != '\0') {
-    out << "trace = " << emu_Quoted(reinterpret_cast<const uint8_t*>(copy->trace.path), strlen(copy->trace.path)) << "\n";
-    out << "trace_loop = " << (copy->trace.loop != 0 ? "true" : "false") << "\n";
-  }
-  for (int i = 0; i < EMU_MAX_ECUS; ++i) emu_WriteEcu(out, copy->ecu[i], i + 1);
-  FILE* f = fopen(path, "w");
-  const std::string text = out.str();
-  if (f == nullptr || fwrite(text.data(), 1, text.size(), f) != text.size() || fclose(f) != 0) {
-    *error = std::string("cannot write ") + path + ": " + strerror(errno);
-    if (f != nullptr) fclose(f);
-    return -1;
-  }
   return 0;
 }

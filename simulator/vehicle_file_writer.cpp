@@ -1,0 +1,149 @@
+// Writing the running car as a vehicle file: every value the file format has, so that loading
+// it gives the same car; the data tables of PIDs 41, 4F, 50 and 70 only where they differ from
+// the built-in car's.
+#include <errno.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "simulator/module.h"
+#include "simulator/vehicle.h"
+#include "simulator/vehicle_file.h"
+#include "simulator/vehicle_items.h"
+
+namespace {
+
+// A TOML basic string; zero bytes (ECU names have them) and other control characters escaped.
+// Trailing zero bytes are the padding of names and calibration ids, but part of a VIN.
+std::string emu_Quoted(const uint8_t* bytes, size_t n, bool padded = true) {
+  while (padded && n > 0 && bytes[n - 1] == 0) --n;
+  std::string out = "\"";
+  for (size_t i = 0; i < n; ++i) {
+    const uint8_t c = bytes[i];
+    char escaped[8];
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20 || c == 0x7F) {
+      snprintf(escaped, sizeof escaped, "\\u%04X", c);
+      out += escaped;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+std::string emu_Hex(const uint8_t* bytes, size_t n) {
+  std::string out = "\"";
+  char b[4];
+  for (size_t i = 0; i < n; ++i) {
+    snprintf(b, sizeof b, i == 0 ? "%02X" : " %02X", bytes[i]);
+    out += b;
+  }
+  return out + "\"";
+}
+
+std::string emu_Codes(const uint16_t* codes, uint8_t n) {
+  static constexpr char LETTERS[] = "PCBU";
+  std::string out = "[";
+  char code[16];
+  for (uint8_t i = 0; i < n && i < EMU_MAX_DTCS; ++i) {
+    snprintf(code, sizeof code, "%s\"%c%04X\"", i == 0 ? "" : ", ", LETTERS[codes[i] >> 14], codes[i] & 0x3FFF);
+    out += code;
+  }
+  return out + "]";
+}
+
+// `initial` is the ECU as a loaded file starts it: the tables of PIDs 41, 4F, 50 and 70 are
+// written only where they differ from it, since a value given marks its PID supported.
+void emu_WriteEcu(std::ostream& out, const EmuEcu& ecu, const EmuEcu& initial, int number) {
+  out << "\n[ecu." << number << "]\n";
+  out << "name = " << emu_Quoted(ecu.ecuName, EMU_ECU_NAME_BYTES) << "\n";
+  out << "lamp = " << (ecu.milState != 0 ? "true" : "false") << "\n";
+  out << "dtc.confirmed = " << emu_Codes(ecu.confirmedDtc, ecu.noOfDtcs) << "\n";
+  out << "dtc.pending = " << emu_Codes(ecu.pendingDtc, ecu.noOfPendingDtcs) << "\n";
+  out << "dtc.permanent = " << emu_Codes(ecu.permanentDtc, ecu.noOfPermanentDtcs) << "\n";
+  out << "negative_response = " << static_cast<int>(ecu.negRespCode) << "\n";
+  out << "vin = " << emu_Quoted(ecu.vin + EMU_VIN_FILL, EMU_VIN_BYTES - EMU_VIN_FILL, false) << "\n";
+  out << "cal_ids = [";
+  for (uint8_t i = 0; i < ecu.noOfCalIds && i < EMU_MAX_CAL_IDS; ++i)
+    out << (i == 0 ? "" : ", ") << emu_Quoted(ecu.calId[i], EMU_CAL_ID_CHARS);
+  out << "]\ncvns = [";
+  for (uint8_t i = 0; i < ecu.noOfCvns && i < EMU_MAX_CVNS; ++i) out << (i == 0 ? "" : ", ") << emu_Hex(ecu.cvn[i], EMU_CVN_BYTES);
+  out << "]\nipt = [";
+  for (uint8_t i = 0; i < ecu.noOfIptCounters && i < EMU_MAX_IPT_COUNTERS; ++i) out << (i == 0 ? "" : ", ") << ecu.iptCounter[i];
+  out << "]\n";
+  out << "monitors = " << emu_Hex(ecu.dataPid01 + 1, 3) << "\n";
+  uint8_t map[EMU_SUP_PID_BYTES];
+  for (uint8_t i = 0; i < EMU_SUP_PID_BYTES; ++i) map[i] = ecu.supPids[i];
+  out << "supported = " << emu_Hex(map, EMU_SUP_PID_BYTES) << "\n";
+  out << "freeze_supported = " << emu_Hex(ecu.supPidsSid02, EMU_SUP_PID_BYTES) << "\n";
+  out << "info_types = " << emu_Hex(ecu.supInfoTypes, 4) << "\n";
+  const uint8_t o2 = ecu.dataPid13or1D;
+  out << "o2_sensors = " << emu_Hex(&o2, 1) << "\n";
+  const struct {
+    const char* key;
+    const uint8_t* now;
+    const uint8_t* initially;
+    size_t n;
+  } tables[] = {{"41", ecu.dataPid41, initial.dataPid41, 4},
+                {"4F", ecu.dataPid4F, initial.dataPid4F, 4},
+                {"50", ecu.dataPid50, initial.dataPid50, 4},
+                {"70", ecu.dataPid70, initial.dataPid70, EMU_PID70_BYTES}};
+  for (const auto& t : tables)
+    if (memcmp(t.now, t.initially, t.n) != 0) out << "pid." << t.key << " = " << emu_Hex(t.now, t.n) << "\n";
+  for (int pid = 0; pid < 256; ++pid) {
+    if ((ecu.pidValueSet[pid >> 3] & (1u << (pid & 7))) == 0) continue;
+    const EmuPidClass cls = emu_GetPidClass(static_cast<uint8_t>(pid));
+    const size_t n = cls == EmuPidClass::Generic1 ? 1 : cls == EmuPidClass::Generic4 ? 4 : 2;
+    char key[8];
+    snprintf(key, sizeof key, "%02X", pid);
+    out << "pid." << key << " = " << emu_Hex(ecu.pidValue[pid], n) << "\n";
+  }
+  static constexpr const char* WAVES[] = {"ramp", "sine", "walk"};
+  for (uint8_t i = 0; i < ecu.noOfMotions && i < EMU_MAX_MOTIONS; ++i) {
+    const EmuMotion& m = ecu.motion[i];
+    const EmuVehicleItem* item = emu_FindVehicleItemByPid(m.pid);
+    if (item == nullptr) continue;
+    char line[256];
+    snprintf(line, sizeof line, "%s = { from = %.17g, to = %.17g, wave = \"%s\", period = %.17g }\n", item->name,
+             emu_ItemValue(*item, m.low), emu_ItemValue(*item, m.high), WAVES[static_cast<int>(m.wave)], m.periodMs / 1000.0);
+    out << line;
+  }
+}
+
+}  // namespace
+
+int emu_SaveVehicleFile(const char* path, std::string* error) {
+  auto copy = std::make_unique<EmuVehicle>();
+  emu_VehicleLock();
+  emu_VehicleAssign(*copy, vehicle);
+  emu_VehicleUnlock();
+  std::ostringstream out;
+  out << "# A Padix vehicle: load it with vehicle=FILE or the command \"load FILE\".\n";
+  out << "ecus = " << static_cast<int>(copy->maxEcu) << "\n";
+  out << "protocol = " << static_cast<int>(respondingProtocol.load()) << "\n";
+  out << "jitter = " << (copy->dataJitterIsEnabled != 0 ? "true" : "false") << "\n";
+  const unsigned deciVolts = copy->batteryDeciVolts;
+  out << "battery = " << deciVolts / 10 << "." << deciVolts % 10 << "\n";
+  if (copy->trace.path[0] != '\0') {
+    out << "trace = " << emu_Quoted(reinterpret_cast<const uint8_t*>(copy->trace.path), strlen(copy->trace.path)) << "\n";
+    out << "trace_loop = " << (copy->trace.loop != 0 ? "true" : "false") << "\n";
+  }
+  auto initial = std::make_unique<EmuVehicle>();
+  emu_VehicleSetDefaults(*initial);
+  for (int i = 0; i < EMU_MAX_ECUS; ++i) emu_WriteEcu(out, copy->ecu[i], initial->ecu[i], i + 1);
+  FILE* f = fopen(path, "w");
+  const std::string text = out.str();
+  const bool written = f != nullptr && fwrite(text.data(), 1, text.size(), f) == text.size();
+  const int writeErrno = errno;
+  if (f == nullptr || fclose(f) != 0 || !written) {  // closed once, whatever happened
+    *error = std::string("cannot write ") + path + ": " + strerror(written ? errno : writeErrno);
+    return -1;
+  }
+  return 0;
+}

@@ -1,0 +1,103 @@
+// Fuzz target: vehicle files and their traces. The input is split at its first zero byte: what
+// comes before is the vehicle file, what comes after the trace, written as drive.csv beside it
+// (a folder of this process's own under /tmp), which the vehicle file may name. A file that is
+// refused must say why; one that loads must save to a file that loads back and saves to the same
+// text, and its car must answer every service 01 and 02 PID and every info type on CAN and the
+// K-line.
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "simulator/module.h"
+#include "simulator/obd_answer.h"
+#include "simulator/vehicle.h"
+#include "simulator/vehicle_file.h"
+
+namespace {
+
+std::string folder;
+
+void RemoveFolder() {
+  for (const char* name : {"vehicle.toml", "drive.csv", "saved.toml", "again.toml"}) unlink((folder + "/" + name).c_str());
+  rmdir(folder.c_str());
+}
+
+const std::string& Folder() {
+  if (folder.empty()) {
+    char name[] = "/tmp/padix_fuzz_vehicle_XXXXXX";
+    if (mkdtemp(name) == nullptr) abort();
+    folder = name;
+    atexit(RemoveFolder);
+  }
+  return folder;
+}
+
+void WriteFile(const std::string& path, const uint8_t* data, size_t size) {
+  FILE* f = fopen(path.c_str(), "wb");
+  if (f == nullptr || fwrite(data, 1, size, f) != size || fclose(f) != 0) abort();
+}
+
+std::string ReadFile(const std::string& path) {
+  std::stringstream text;
+  text << std::ifstream(path).rdbuf();
+  return text.str();
+}
+
+[[noreturn]] void Fail(const char* what, const std::string& detail) {
+  fprintf(stderr, "%s: %s\n", what, detail.c_str());
+  abort();
+}
+
+void AnswerEverything() {
+  emu_QimSetNoOfEcus(EMU_MAX_ECUS);
+  char answer[EMU_OBD_ANSWER_BUF_SIZE];
+  for (uint8_t protocol : {6, 5}) {
+    emu_QimSetProtocol(protocol);
+    for (unsigned pid = 0; pid < 256; ++pid) {
+      if (!emu_RequestIsKnown(1, static_cast<uint8_t>(pid))) continue;
+      (void)emu_BuildObdAnswer(1, static_cast<uint8_t>(pid), 0, answer);
+      (void)emu_BuildObdAnswer(2, static_cast<uint8_t>(pid), 1, answer);
+    }
+    for (uint8_t type = 0; type <= 0x0B; ++type) (void)emu_BuildObdAnswer(9, type, 0, answer);
+    for (uint8_t service : {0x03, 0x07, 0x0A}) (void)emu_BuildObdAnswer(service, 0, 0, answer);
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string& dir = Folder();
+  const std::string vehicleFile = dir + "/vehicle.toml", trace = dir + "/drive.csv";
+  const std::string saved = dir + "/saved.toml", again = dir + "/again.toml";
+  const uint8_t* zero = static_cast<const uint8_t*>(memchr(data, 0, size));
+  const size_t vehicleSize = zero != nullptr ? static_cast<size_t>(zero - data) : size;
+  WriteFile(vehicleFile, data, vehicleSize);
+  if (zero != nullptr) {
+    WriteFile(trace, zero + 1, size - vehicleSize - 1);
+  } else {
+    unlink(trace.c_str());
+  }
+  unlink(saved.c_str());
+  unlink(again.c_str());
+
+  emu_QimInitState();
+  emu_QimInitVehicle();
+  std::string error;
+  if (emu_LoadVehicleFile(vehicleFile.c_str(), &error) != 0) {
+    if (error.find(": ") == std::string::npos) Fail("a refused file without its reason", error);
+    return 0;
+  }
+  if (emu_SaveVehicleFile(saved.c_str(), &error) != 0) Fail("not saved", error);
+  if (emu_LoadVehicleFile(saved.c_str(), &error) != 0) Fail("the saved file does not load", error);
+  if (emu_SaveVehicleFile(again.c_str(), &error) != 0) Fail("not saved again", error);
+  const std::string first = ReadFile(saved);
+  if (first != ReadFile(again)) Fail("saved twice, two different files", first);
+  AnswerEverything();
+  return 0;
+}
