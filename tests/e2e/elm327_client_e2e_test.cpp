@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <fstream>
 #include <map>
 #include <random>
 #include <set>
@@ -537,6 +538,33 @@ TEST_P(ElmClient, AClientThatLeavesMidLineOrMidAnswerLeavesNothingForTheNextOne)
     if (first != ATI_ECHOED) LetTheLineSettle(port);
     EXPECT_EQ(port.Ask("ATI"), ATI_ECHOED);
   }
+}
+
+// A car loaded from a vehicle file while the client is served, and a value set after it, are what
+// the client reads; a file with a mistake changes nothing. An empty file brings the default back.
+TEST_P(ElmClient, AVehicleFileLoadedAndAValueSetWhileServingAreWhatTheClientReads) {
+  SimulatorOnPort& port = *shared_;
+  char dir[] = "/tmp/padix-cars-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string good = std::string(dir) + "/idle.toml", bad = std::string(dir) + "/bad.toml",
+                    empty = std::string(dir) + "/empty.toml";
+  std::ofstream(good) << "[ecu.1]\nrpm = 780   # 0C 30\n";
+  std::ofstream(bad) << "[ecu.1]\nrmp = 900\n";
+  std::ofstream(empty) << "";
+  ElmProgram obd(port);
+  obd.Ask("ATZ");
+  ASSERT_TRUE(obd.Ok("ATE0"));
+  ASSERT_TRUE(obd.Ok("ATS1"));
+  ASSERT_TRUE(obd.Ok("ATH0"));
+  port.Program().Send("load " + good);
+  EXPECT_TRUE(WaitFor([&] { return obd.Ask("010C1") == Lines{"41 0C 0C 30 "}; }));
+  port.Program().Send("load " + bad);
+  port.Program().Send("set ecu.1.rpm 2500");
+  EXPECT_TRUE(WaitFor([&] { return obd.Ask("010C1") == Lines{"41 0C 27 10 "}; }));
+  port.Program().Send("load " + empty);
+  EXPECT_TRUE(WaitFor([&] { return obd.Ask("010C1") == Lines{"41 0C 01 10 "}; }));
+  for (const std::string& f : {good, bad, empty}) unlink(f.c_str());
+  rmdir(dir);
 }
 
 INSTANTIATE_TEST_SUITE_P(, ElmClient, testing::Values(SimLine::Pty, SimLine::Tcp), SimLineName);
