@@ -82,6 +82,7 @@ bool emu_GuardToml(std::string* text, std::string* error) {
   std::string& t = *text;
   uint32_t line = 1, column = 1;
   bool skipping = false;  // white space after a line-ending backslash
+  size_t literalStart = 0;  // where the text in quotes now read began
   auto starts = [&](size_t i, const char* s) { return t.compare(i, strlen(s), s) == 0; };
   auto fail = [&](uint32_t col, const std::string& what) {
     *error = std::to_string(line) + ":" + std::to_string(col) + ": " + what;
@@ -92,9 +93,45 @@ bool emu_GuardToml(std::string* text, std::string* error) {
     const uint32_t code = emu_CodePoint(t, i, &n);
     if (n == 0) return true;  // not UTF-8: the parser stops there
     const char c = t[i];
+    // No such character reaches the parser, whatever it makes of the text around it: in a comment
+    // it becomes '?', in a "basic" text its \u escape; elsewhere it is a mistake.
     if (emu_TomlMisreadsAsSpace(code)) {
-      if (in == In::Value) return fail(column, "unexpected '" + t.substr(i, n) + "': text belongs in quotes");
-      if (skipping) {
+      const std::string ch = t.substr(i, n);
+      if (in == In::Value) return fail(column, "unexpected '" + ch + "': text belongs in quotes");
+      if (in == In::MultiLiteral)
+        return fail(column, "'" + ch + "' in a text in triple single quotes: write it in double quotes");
+      if (in == In::Literal) {
+        // The text in single quotes is written again in double quotes, with its escapes.
+        const size_t close = t.find_first_of("'\n", i);
+        const bool closed = close != std::string::npos && t[close] == '\'';
+        const size_t end = close == std::string::npos ? t.size() : close;
+        std::string basic = "\"";
+        for (size_t k = literalStart + 1; k < end;) {
+          size_t m = 1;
+          const uint32_t cp = emu_CodePoint(t, k, &m);
+          if (m == 0) m = 1;
+          char escape[8];
+          if (t[k] == '\\' || t[k] == '"') {
+            basic += '\\';
+            basic += t[k];
+          } else if (emu_TomlMisreadsAsSpace(cp)) {
+            snprintf(escape, sizeof escape, "\\u%04X", static_cast<unsigned>(cp));
+            basic += escape;
+          } else {
+            basic.append(t, k, m);
+          }
+          k += m;
+        }
+        if (closed) basic += '"';
+        t.replace(literalStart, (closed ? end + 1 : end) - literalStart, basic);
+        i = literalStart + basic.size();
+        in = In::Value;
+        continue;
+      }
+      if (in == In::Comment) {
+        t.replace(i, n, "?");
+        n = 1;
+      } else {
         char escape[8];
         snprintf(escape, sizeof escape, "\\u%04X", static_cast<unsigned>(code));
         t.replace(i, n, escape);
@@ -111,6 +148,7 @@ bool emu_GuardToml(std::string* text, std::string* error) {
           n = 3;
         } else if (c == '"' || c == '\'') {
           in = c == '"' ? In::Basic : In::Literal;
+          literalStart = i;
         }
         break;
       case In::Comment:
