@@ -190,8 +190,12 @@ void emu_GtkShowMenuMessage(GtkWidget* parent, const char* message) {
   gtk_widget_destroy(dialog);
 }
 
-// A chosen entry: a file first when it wants one, then the host carries it out.
+// A chosen entry: a file first when it wants one, then the host carries it out. A radio item is
+// also activated when it loses its mark to another one of its group, as the menu is built (the
+// current value marked) and as the user chooses: only the item marked now has been chosen.
 void emu_GtkMenuChosen(GtkMenuItem* item, gpointer data) {
+  if (GTK_IS_CHECK_MENU_ITEM(item) && !gtk_check_menu_item_get_active(GTK_CHECK_MENU_ITEM(item)))
+    return;
   const MenuChoice* choice = static_cast<const MenuChoice*>(data);
   GtkWidget* window = GTK_WIDGET(g_object_get_data(G_OBJECT(item), "padix-window"));
   char message[512] = "";
@@ -247,7 +251,9 @@ void emu_GtkPopupOperatorMenu(GtkWidget* window, GdkEventButton* event) {
     gtk_menu_shell_append(GTK_MENU_SHELL(operatorMenu), item);
     if (e.noOfChoices == 0) {
       emu_GtkConnectChoice(item, window, i, 0, e.file);
-      if (i == 1) gtk_menu_shell_append(GTK_MENU_SHELL(operatorMenu), gtk_separator_menu_item_new());
+      // The file entries stand apart from the operator commands.
+      const bool lastFileEntry = e.file != EmuMenuFile::NoFile && (i + 1 == n || entries[i + 1].file == EmuMenuFile::NoFile);
+      if (lastFileEntry) gtk_menu_shell_append(GTK_MENU_SHELL(operatorMenu), gtk_separator_menu_item_new());
       continue;
     }
     GtkWidget* submenu = gtk_menu_new();

@@ -4,12 +4,13 @@
 #include <chrono>
 #include <thread>
 
+// `pollMs`: the pause between two looks, longer where a look is costly (a window's pixels).
 template <typename Condition>
-bool WaitFor(Condition&& condition, int timeoutMs = 5000) {
+bool WaitFor(Condition&& condition, int timeoutMs = 5000, int pollMs = 1) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   while (!condition()) {
     if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(pollMs));
   }
   return true;
 }

@@ -3,10 +3,15 @@
 #include <cairo.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <chrono>
+
+#include <X11/XKBlib.h>
 
 #include "tests/support/wait_for.h"
 #include "window/window_geometry.h"
@@ -23,23 +28,55 @@ int MaskedChannel(unsigned long pixel, unsigned long mask) {
 double LcdX(double column) { return LCD_PICTURE_X + 40.1 + 5.0 * column; }
 double LcdY(double row) { return LCD_PICTURE_Y + 16.6 + 5.0 * row; }
 
+// Windows come and go while the tree is walked (menus, dialogs, padix ending): a request on one
+// that has just gone fails, and the call says so by its result, instead of ending the test.
+int IgnoreGoneWindows(Display*, XErrorEvent* e) {
+  if (e->error_code == BadWindow || e->error_code == BadDrawable || e->error_code == BadMatch)
+    return 0;
+  char text[128];
+  XGetErrorText(e->display, e->error_code, text, sizeof text);
+  fprintf(stderr, "X error: %s (request %d)\n", text, e->request_code);
+  return 0;
+}
+
 }  // namespace
 
 XSession::XSession(const std::string& display)
-    : dpy_(XOpenDisplay(display.empty() ? nullptr : display.c_str())) {}
+    : dpy_(XOpenDisplay(display.empty() ? nullptr : display.c_str())) {
+  XSetErrorHandler(IgnoreGoneWindows);
+}
 
 XSession::~XSession() {
   if (dpy_ != nullptr) XCloseDisplay(dpy_);
 }
 
 Window XSession::FindWindow(int timeoutMs) {
+  return FindWindowNamed(PADIX_WINDOW_TITLE, timeoutMs);
+}
+
+Window XSession::FindWindowNamed(const std::string& title, int timeoutMs) {
   Window found = 0;
-  WaitFor([&] { return (found = Search(DefaultRootWindow(dpy_))) != 0; }, timeoutMs);
+  WaitFor([&] { return (found = Search(DefaultRootWindow(dpy_), title.c_str())) != 0; }, timeoutMs);
   return found;
 }
 
 bool XSession::WindowGone(Window w) {
-  return WaitFor([&] { return Search(DefaultRootWindow(dpy_)) != w; });
+  return WaitFor([&] { return Search(DefaultRootWindow(dpy_), PADIX_WINDOW_TITLE) != w; });
+}
+
+Window XSession::Popup() {
+  Window root, up, *children = nullptr;
+  unsigned n = 0;
+  Window found = 0;
+  if (!XQueryTree(dpy_, DefaultRootWindow(dpy_), &root, &up, &children, &n)) return 0;
+  for (unsigned i = n; i > 0 && found == 0; --i) {  // top of the stacking order first
+    XWindowAttributes a;
+    if (XGetWindowAttributes(dpy_, children[i - 1], &a) && a.map_state == IsViewable &&
+        a.override_redirect && a.width > 1 && a.height > 1)
+      found = children[i - 1];
+  }
+  if (children != nullptr) XFree(children);
+  return found;
 }
 
 void XSession::Size(Window w, int* width, int* height) {
@@ -107,21 +144,70 @@ bool XSession::SavePng(Window w, const std::string& path) {
   return ok;
 }
 
-void XSession::Button(Window w, double x, double y, bool press) {
+std::string XSession::Picture(Window w) {
+  int width, height;
+  Size(w, &width, &height);
+  XImage* img = XGetImage(dpy_, w, 0, 0, static_cast<unsigned>(width),
+                          static_cast<unsigned>(height), AllPlanes, ZPixmap);
+  if (img == nullptr) return "";
+  std::string pixels(img->data, static_cast<size_t>(img->bytes_per_line) * img->height);
+  XDestroyImage(img);
+  return pixels;
+}
+
+bool XSession::WaitUntilStill(Window w, int stillMs, int timeoutMs) {
+  std::string last = Picture(w);
+  auto since = std::chrono::steady_clock::now();
+  return WaitFor(
+      [&] {
+        std::string now = Picture(w);
+        if (now != last) {
+          last = std::move(now);
+          since = std::chrono::steady_clock::now();
+          return false;
+        }
+        return !now.empty() &&
+               std::chrono::steady_clock::now() - since >= std::chrono::milliseconds(stillMs);
+      },
+      timeoutMs, 20);
+}
+
+void XSession::Button(Window w, double x, double y, bool press, unsigned number) {
   int rx, ry;
   Window child;
   XTranslateCoordinates(dpy_, w, DefaultRootWindow(dpy_), static_cast<int>(x), static_cast<int>(y),
                         &rx, &ry, &child);
   XTestFakeMotionEvent(dpy_, -1, rx, ry, CurrentTime);
-  XTestFakeButtonEvent(dpy_, 1, press, CurrentTime);
+  XTestFakeButtonEvent(dpy_, number, press, CurrentTime);
   XSync(dpy_, False);
+}
+
+void XSession::Click(Window w, double x, double y, unsigned number) {
+  Button(w, x, y, true, number);
+  Button(w, x, y, false, number);
 }
 
 void XSession::Type(Window w, KeySym sym) {
   XSetInputFocus(dpy_, w, RevertToPointerRoot, CurrentTime);
-  KeyCode code = XKeysymToKeycode(dpy_, sym);
+  Key(XKeysymToKeycode(dpy_, sym), false);
+  XSync(dpy_, False);
+}
+
+void XSession::Key(KeyCode code, bool shifted) {
+  const KeyCode shift = XKeysymToKeycode(dpy_, XK_Shift_L);
+  if (shifted) XTestFakeKeyEvent(dpy_, shift, True, CurrentTime);
   XTestFakeKeyEvent(dpy_, code, True, CurrentTime);
   XTestFakeKeyEvent(dpy_, code, False, CurrentTime);
+  if (shifted) XTestFakeKeyEvent(dpy_, shift, False, CurrentTime);
+}
+
+void XSession::TypeText(Window w, const std::string& text) {
+  XSetInputFocus(dpy_, w, RevertToPointerRoot, CurrentTime);
+  for (char c : text) {
+    const KeySym sym = static_cast<unsigned char>(c);  // printable ASCII: the keysym is the code
+    const KeyCode code = XKeysymToKeycode(dpy_, sym);
+    Key(code, XkbKeycodeToKeysym(dpy_, code, 0, 0) != sym);
+  }
   XSync(dpy_, False);
 }
 
@@ -147,7 +233,7 @@ void XSession::Close(Window w) {
   XSync(dpy_, False);
 }
 
-Window XSession::Search(Window parent) {
+Window XSession::Search(Window parent, const char* title) {
   Window root, up, *children = nullptr;
   unsigned n = 0;
   Window found = 0;
@@ -156,10 +242,10 @@ Window XSession::Search(Window parent) {
     char* name = nullptr;
     XWindowAttributes a;
     if (XGetWindowAttributes(dpy_, children[i], &a) && a.map_state == IsViewable &&
-        XFetchName(dpy_, children[i], &name) && strcmp(name, PADIX_WINDOW_TITLE) == 0)
+        XFetchName(dpy_, children[i], &name) && strcmp(name, title) == 0)
       found = children[i];
     if (name != nullptr) XFree(name);
-    if (found == 0) found = Search(children[i]);
+    if (found == 0) found = Search(children[i], title);
   }
   if (children != nullptr) XFree(children);
   return found;
@@ -172,6 +258,7 @@ pid_t StartPadix(const std::string& binDir, const std::string& workDir, const st
     int devNull = open("/dev/null", O_RDONLY);
     if (devNull < 0 || dup2(devNull, 0) < 0 || chdir(workDir.c_str()) != 0) _exit(120);
     if (!display.empty()) setenv("DISPLAY", display.c_str(), 1);
+    setenv("GSETTINGS_BACKEND", "memory", 1);  // its dialogs keep no settings of the desktop's
     execl(exe.c_str(), "padix", static_cast<char*>(nullptr));
     _exit(121);
   }

@@ -33,6 +33,10 @@ class XSession {
   bool Open() const { return dpy_ != nullptr; }
 
   Window FindWindow(int timeoutMs = 15000);
+  // A viewable window with this title (a dialog of padix's, say); 0 when none shows in time.
+  Window FindWindowNamed(const std::string& title, int timeoutMs = 15000);
+  // The pop-up shown now (a menu: a viewable override-redirect window at the top), or 0.
+  Window Popup();
   bool WindowGone(Window w);
   void Size(Window w, int* width, int* height);
   Rgb Pixel(Window w, int x, int y);
@@ -42,9 +46,17 @@ class XSession {
   // each ended by '\n', every LCD pixel read at its centre; "" when the window cannot be read.
   std::string Lcd(Window w);
   bool SavePng(Window w, const std::string& path);
+  // The window's pixels as they are now, for comparing; "" when it cannot be read.
+  std::string Picture(Window w);
+  // Until the window's pixels stayed the same for `stillMs` (a dialog drawn, a field shown).
+  bool WaitUntilStill(Window w, int stillMs = 200, int timeoutMs = 5000);
 
-  void Button(Window w, double x, double y, bool press);
+  // Mouse button `number` (1 left, 3 right) pressed or released at window point (x, y).
+  void Button(Window w, double x, double y, bool press, unsigned number = 1);
+  void Click(Window w, double x, double y, unsigned number = 1);
   void Type(Window w, KeySym sym);
+  // Printable ASCII text, key by key, with Shift where the keyboard needs it.
+  void TypeText(Window w, const std::string& text);
   // Types until the LCD changes: a key typed before the firmware saw the last one released is
   // lost, as on the device.
   bool TypeAndWaitForChange(Window w, KeySym sym);
@@ -52,7 +64,8 @@ class XSession {
   void Close(Window w);
 
  private:
-  Window Search(Window parent);
+  Window Search(Window parent, const char* title);
+  void Key(KeyCode code, bool shifted);
   Display* dpy_;
 };
 
