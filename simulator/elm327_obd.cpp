@@ -18,7 +18,6 @@ constexpr uint8_t CAN_FILL = 0x00;
 constexpr uint8_t MAX_REQUEST_BYTES = 8;
 constexpr uint8_t MAX_MULTI_PIDS = 6;  // service 01 on CAN: up to six PIDs in one request
 constexpr uint32_t CAN_11BIT_FUNCTIONAL = 0x7DF;
-constexpr uint32_t CAN_11BIT_PHYSICAL = 0x7E0;   // + ECU index; answers from 0x7E8 + index
 constexpr uint8_t CAN_29BIT_FUNCTIONAL = 0xDB;   // 18 DB 33 F1
 constexpr uint8_t CAN_29BIT_PHYSICAL = 0xDA;     // 18 DA xx F1; answers from 18 DA F1 xx
 constexpr uint8_t FUNCTIONAL_TARGET = 0x33;      // ISO 15765-4, ISO 14230-4 and ISO 9141-2
@@ -164,6 +163,11 @@ bool emu_ElmConnect() {
 // ---------------------------------------------------------------------------------------------
 // Addressing
 
+uint32_t emu_ElmCanAnswerId(uint8_t protocol, uint8_t ecuIdx) {
+  if (emu_ElmIs29Bit(protocol)) return 0x18DAF100u | emu_NonCanEcuAddr(ecuIdx);
+  return 0x700u | emu_CanEcuAddr(ecuIdx);
+}
+
 // ECUs the request reaches: all of them through the functional header (the default), one
 // through its physical address, none through any other.
 uint8_t emu_ElmAddressedEcus(uint8_t protocol, uint8_t ecus[EMU_MAX_ECUS]) {
@@ -181,8 +185,9 @@ uint8_t emu_ElmAddressedEcus(uint8_t protocol, uint8_t ecus[EMU_MAX_ECUS]) {
       reached = (kind == CAN_29BIT_FUNCTIONAL && target == FUNCTIONAL_TARGET) ||
                 (kind == CAN_29BIT_PHYSICAL && target == emu_NonCanEcuAddr(i));
     } else if (emu_ElmIsCan(protocol)) {
+      // An ECU is asked at its answer identifier less 8 (7E0 for 7E8).
       const uint32_t id = h & 0x7FF;
-      reached = id == CAN_11BIT_FUNCTIONAL || id == CAN_11BIT_PHYSICAL + i;
+      reached = id == CAN_11BIT_FUNCTIONAL || id + 8 == emu_ElmCanAnswerId(protocol, i);
     } else {
       reached = target == FUNCTIONAL_TARGET || target == J1850_FUNCTIONAL_TARGET ||
                 target == emu_NonCanEcuAddr(i);
@@ -192,10 +197,6 @@ uint8_t emu_ElmAddressedEcus(uint8_t protocol, uint8_t ecus[EMU_MAX_ECUS]) {
   return count;
 }
 
-uint32_t emu_ElmCanAnswerId(uint8_t protocol, uint8_t ecuIdx) {
-  if (emu_ElmIs29Bit(protocol)) return 0x18DAF100u | emu_NonCanEcuAddr(ecuIdx);
-  return 0x7E8u + ecuIdx;
-}
 
 bool emu_ElmPassesFilter(uint8_t protocol, uint8_t ecuIdx) {
   if (elm.s.filterSet == 0 || !emu_ElmIsCan(protocol)) return true;

@@ -12,6 +12,7 @@
 #include "host/controller.h"
 #include "host/serial_port.h"
 #include "simulator/elm327.h"
+#include "simulator/vehicle.h"
 
 std::atomic<uint8_t> ate1Enabled{1};
 std::atomic<uint8_t> atl1Enabled{1};
@@ -31,13 +32,6 @@ namespace {
 constexpr uint8_t UCSR0B_UDRIE = 0x20;  // data-register-empty interrupt: bytes wait to be sent
 constexpr int EMU_MODE_OBD2_SOFTWARE = 1;
 constexpr int EMU_MODE_SIMULATOR = 2;
-
-// ECU addresses: on CAN the low byte of the response identifiers 7E8..7EF (or the source
-// address in 18DAF1xx); on the other protocols the header's source address, in this order.
-constexpr uint8_t CAN_ECU_ADDR[EMU_QIM_NO_OF_ECU_ADDR] = {0xE8, 0xE9, 0xEA, 0xEB,
-                                                         0xEC, 0xED, 0xEE, 0xEF};
-constexpr uint8_t OTHER_ECU_ADDR[EMU_QIM_NO_OF_ECU_ADDR] = {0x10, 0x18, 0x11, 0x12,
-                                                           0x13, 0x14, 0x15, 0x16};
 
 constexpr useconds_t RESET_POLL_US = 100000;
 constexpr useconds_t FIRST_HANDSHAKE_POLL_US = 500000;
@@ -372,8 +366,16 @@ void emu_QimSetProtocol(uint8_t protocol) {
     if (emu_GetPadixMode() == EMU_MODE_SIMULATOR && respondingProtocol == 0) respondingProtocol = 6;
     atpProtocol = respondingProtocol.load();
   }
-  const uint8_t* addr = emu_QimIsCanProtocol() ? CAN_ECU_ADDR : OTHER_ECU_ADDR;
-  for (uint8_t i = 0; i < EMU_QIM_NO_OF_ECU_ADDR; ++i) ecuAddr[i] = addr[i];
+  emu_QimRefreshEcuAddresses();
+}
+
+// On CAN the low byte of the response identifiers (7E8..7EF by default, or the source address in
+// 18DAF1xx); on the other protocols the header's source address (10, 18, 11, ... by default).
+void emu_QimRefreshEcuAddresses() {
+  const bool can = emu_QimIsCanProtocol() != 0;
+  for (uint8_t i = 0; i < EMU_QIM_NO_OF_ECU_ADDR; ++i) {
+    ecuAddr[i] = can ? vehicle.ecu[i].canAddress.load() : vehicle.ecu[i].address.load();
+  }
 }
 
 uint8_t emu_QimIsCanProtocol() {
@@ -391,4 +393,5 @@ void emu_QimSetDiagController(uint8_t personality) {
   if (personality <= EMU_DIAG_ELM327_V15) diagController = personality;
 }
 
-uint8_t emu_NonCanEcuAddr(uint8_t ecuIdx) { return OTHER_ECU_ADDR[ecuIdx % EMU_QIM_NO_OF_ECU_ADDR]; }
+uint8_t emu_NonCanEcuAddr(uint8_t ecuIdx) { return vehicle.ecu[ecuIdx % EMU_MAX_ECUS].address; }
+uint8_t emu_CanEcuAddr(uint8_t ecuIdx) { return vehicle.ecu[ecuIdx % EMU_MAX_ECUS].canAddress; }

@@ -70,5 +70,9 @@ uint8_t emu_QimIsCanProtocol();             // the protocol set is 6..9
 void emu_QimSetEcuFilter(uint8_t addr);
 void emu_QimSetRespondingProtocol(uint8_t protocol);  // above 9 ignored
 void emu_QimSetDiagController(uint8_t personality);   // 0 to 3; others ignored
-// The source address of ECU ecuIdx on J1850 and the K-line: 10, 18, 11, 12, ... 16.
+// The address of ECU ecuIdx on J1850, the K-line and 29-bit CAN (10, 18, 11, ... 16 by default),
+// and the low byte of its 11-bit CAN identifier (E8..EF by default); the vehicle may name others.
 uint8_t emu_NonCanEcuAddr(uint8_t ecuIdx);
+uint8_t emu_CanEcuAddr(uint8_t ecuIdx);
+// Rewrites ecuAddr for the protocol set, after the vehicle's addresses changed.
+void emu_QimRefreshEcuAddresses();

@@ -18,6 +18,9 @@ namespace {
 
 pthread_mutex_t vehicleMutex = PTHREAD_MUTEX_INITIALIZER;
 
+// The ECUs' addresses off CAN, in this order: the second ECU has address 18.
+constexpr uint8_t DEFAULT_ADDRESS[EMU_MAX_ECUS] = {0x10, 0x18, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16};
+
 // The vehicle is loaded before main() runs, so the command line finds it ready for its codes.
 [[maybe_unused]] const bool vehicleLoaded = (emu_QimInitVehicle(), true);
 
@@ -463,6 +466,8 @@ void emu_VehicleSetDefaults(EmuVehicle& v) {
     memcpy(ecu.ecuName, d.ecuName, EMU_ECU_NAME_BYTES);
     ecu.iptJitter = 0;
     memset(ecu.pidValue, 0, sizeof ecu.pidValue);
+    ecu.address = DEFAULT_ADDRESS[i];
+    ecu.canAddress = static_cast<uint8_t>(0xE8 + i);
     memset(ecu.pidValueSet, 0, sizeof ecu.pidValueSet);
     ecu.noOfMotions = 0;
   }
@@ -529,6 +534,8 @@ void emu_VehicleAssign(EmuVehicle& to, const EmuVehicle& from) {
     memcpy(t.ecuName, f.ecuName, sizeof t.ecuName);
     t.iptJitter = f.iptJitter;
     memcpy(t.pidValue, f.pidValue, sizeof t.pidValue);
+    t.address = f.address.load();
+    t.canAddress = f.canAddress.load();
     memcpy(t.pidValueSet, f.pidValueSet, sizeof t.pidValueSet);
     t.noOfMotions = f.noOfMotions;
     memcpy(t.motion, f.motion, sizeof t.motion);

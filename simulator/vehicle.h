@@ -87,6 +87,10 @@ struct EmuEcu {
   // Service 01/02 values of the one-, two- and four-byte PIDs that were given one of their own
   // (bytes as sent); the others send genericData1/2/4.
   uint8_t pidValue[256][4];
+  // Its address on J1850, the K-line and 29-bit CAN (10, 18, 11, ...), and the low byte of its
+  // 11-bit CAN identifier (E8 for 7E8). Read by the module without the lock.
+  std::atomic<uint8_t> address;
+  std::atomic<uint8_t> canAddress;
   uint8_t pidValueSet[32];  // bit (pid mod 8) of byte pid / 8
   uint8_t noOfMotions;
   EmuMotion motion[EMU_MAX_MOTIONS];

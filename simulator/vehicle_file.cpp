@@ -1,6 +1,6 @@
 // Vehicle files in TOML. The document's keys are the names users type:
 //   ecus, protocol, jitter, battery, trace, trace_loop,
-//   ecu.N.name, .lamp, .dtc.confirmed / .pending / .permanent, .negative_response, .vin,
+//   ecu.N.name, .address, .can_address, .lamp, .dtc.confirmed / .pending / .permanent, .negative_response, .vin,
 //   .cal_ids, .cvns, .ipt, .monitors, .supported, .freeze_supported, .info_types, .o2_sensors,
 //   .pid.XX (raw data bytes of any PID), and the named items (vehicle_items.h) as physical values,
 //   constant or moving ({ from, to, wave = "ramp" | "sine" | "walk", period } in seconds).
@@ -236,7 +236,7 @@ class VehicleReader {
         return Fail(key, "unknown key '" + k + "'");
       }
     }
-    return tracePath.empty() || Trace();
+    return AddressesApart() && (tracePath.empty() || Trace());
   }
 
   int protocol = -1;  // the protocol the car answers in, when the document names one
@@ -397,6 +397,11 @@ class VehicleReader {
       } else if (k == "info_types") {
         if (!HexBytes(node, 4, 4, &bytes)) return false;
         memcpy(ecu.supInfoTypes, bytes.data(), 4);
+      } else if (k == "address" || k == "can_address") {
+        if (!HexBytes(node, 1, 1, &bytes)) return false;
+        if (bytes[0] == 0) return Fail(node, "address 00 belongs to no ECU");
+        (k == "address" ? ecu.address : ecu.canAddress) = bytes[0];
+        (k == "address" ? addressAt_ : canAddressAt_)[idx] = At(node);
       } else if (k == "o2_sensors") {
         if (!HexBytes(node, 1, 1, &bytes)) return false;
         ecu.dataPid13or1D = bytes[0];
@@ -677,6 +682,25 @@ class VehicleReader {
     return fail(2, "unknown item '" + fields[2] + "'");
   }
 
+  // Two ECUs with one address could not be told apart.
+  bool AddressesApart() {
+    for (const bool can : {false, true}) {
+      const Where* at = can ? canAddressAt_ : addressAt_;
+      for (uint8_t j = 1; j < EMU_MAX_ECUS; ++j) {
+        for (uint8_t i = 0; i < j; ++i) {
+          const EmuEcu &a = v_.ecu[i], &b = v_.ecu[j];
+          if ((can ? a.canAddress : a.address) != (can ? b.canAddress : b.address)) continue;
+          const Where& w = at[j].name != nullptr ? at[j] : at[i];
+          return FailAt(w.name != nullptr ? w : Where{&name_, 1, 1}, "ECUs " + std::to_string(i + 1) + " and " +
+                                                                         std::to_string(j + 1) + " have the same address");
+        }
+      }
+    }
+    return true;
+  }
+
+  Where addressAt_[EMU_MAX_ECUS] = {};
+  Where canAddressAt_[EMU_MAX_ECUS] = {};
   EmuVehicle& v_;
   std::string name_;
   std::string* error_;
@@ -700,6 +724,7 @@ void emu_CommitVehicle(const EmuVehicle& scratch, const VehicleReader& reader, b
   if (!reader.tracePath.empty()) vehicle.trace.startedMs = emu_NowMs();
   emu_VehicleUnlock();
   if (reader.protocol >= 0 || wholeFile) emu_QimSetRespondingProtocol(static_cast<uint8_t>(std::max(reader.protocol, 0)));
+  emu_QimRefreshEcuAddresses();
 }
 
 std::string emu_DirOf(const char* path) {

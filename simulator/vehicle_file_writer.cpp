@@ -84,6 +84,9 @@ void emu_WriteEcu(std::ostream& out, const EmuEcu& ecu, const EmuEcu& initial, i
   out << "freeze_supported = " << emu_Hex(ecu.supPidsSid02, EMU_SUP_PID_BYTES) << "\n";
   out << "info_types = " << emu_Hex(ecu.supInfoTypes, 4) << "\n";
   const uint8_t o2 = ecu.dataPid13or1D;
+  const uint8_t address = ecu.address, canAddress = ecu.canAddress;
+  out << "address = " << emu_Hex(&address, 1) << "\n";
+  out << "can_address = " << emu_Hex(&canAddress, 1) << "\n";
   out << "o2_sensors = " << emu_Hex(&o2, 1) << "\n";
   const struct {
     const char* key;

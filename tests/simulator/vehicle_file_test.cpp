@@ -374,6 +374,29 @@ TEST_F(VehicleFile, SetChangesOneValueAndRefusesBadOnesWithoutChangingAnything) 
 
 // Letters beyond ASCII are read wherever TOML allows them (the parser's white-space test misreads
 // some of them: Latin-1, Cyrillic), in plain and multi-line strings, in comments and in "set".
+// ECUs answer from the addresses their file gives them, on CAN and off it; two ECUs at one address
+// could not be told apart and are refused.
+TEST_F(VehicleFile, EcusAnswerFromTheAddressesTheFileGives) {
+  ASSERT_EQ(Load(Write("addresses.toml", "[ecu.1]\naddress = \"28\"\ncan_address = \"F0\"\n")), "");
+  auto ask = [](uint8_t protocol) {
+    emu_QimSetProtocol(protocol);
+    ath1Enabled = 1;
+    char answer[EMU_OBD_ANSWER_BUF_SIZE];
+    emu_BuildObdAnswer(1, 0x0D, 0, answer);
+    return std::string(answer);
+  };
+  EXPECT_EQ(ask(3), "48 6B 28 41 0D 01 2A\r\r>");
+  EXPECT_EQ(ask(6), "7F0 03 41 0D 01 00 00 00 00\r\r>");
+  EXPECT_EQ(emu_GetEcuIdx(0xF0), 0);
+  const std::string saved = Save();
+  EXPECT_NE(Text(saved).find("address = \"28\"\ncan_address = \"F0\""), std::string::npos);
+
+  const std::string twice = Write("twice.toml", "[ecu.1]\ncan_address = \"F0\"\n[ecu.2]\ncan_address = \"F0\"\n");
+  EXPECT_EQ(Load(twice), twice + ":4:15: ECUs 1 and 2 have the same address");
+  EXPECT_EQ(emu_CanEcuAddr(0), 0xF0) << "the car stays as it was";
+  EXPECT_NE(Load(Write("zero.toml", "[ecu.3]\naddress = \"00\"\n")), "");
+}
+
 TEST_F(VehicleFile, TextBeyondAsciiIsReadInQuotesAndComments) {
   // A comment, a multi-line string after a line-ending backslash, a literal string.
   const std::string path = Write("utf8.toml",
