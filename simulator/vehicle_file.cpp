@@ -604,7 +604,7 @@ class VehicleReader {
     // Kept as a full path where it fits, so that a saved file finds the trace wherever it is saved.
     char full[PATH_MAX];
     if (realpath(path.c_str(), full) != nullptr && strlen(full) < sizeof trace.path)
-      snprintf(trace.path, sizeof trace.path, "%s", full);
+      memcpy(trace.path, full, strlen(full) + 1);
     trace.noOfPoints = 0;
     trace.durationMs = 0;
     std::string line;

@@ -298,17 +298,13 @@ ScreenPart ErrorCodeLine(uint8_t ecuAddr, uint8_t code, uint8_t row) {
                     [&] { GUI_DrawErrorCodeLine(ecuAddr, code, row); });
 }
 
-// A car described in a vehicle file reaches the screens: its engine speed, given in rpm, is what
-// the current data list shows, and a value set while the car runs replaces it.
+// A car described in a vehicle file reaches the screens: the petrol example's engine speed, given
+// in rpm, is what the current data list shows, and a value set while the car runs replaces it.
 TEST_F(ScreensE2e, VehicleFileValuesReachTheCurrentData) {
-  char path[] = "/tmp/padix-car-XXXXXX";
-  close(mkstemp(path));
-  FILE* f = fopen(path, "w");
-  fputs("protocol = 6\n[ecu.1]\nrpm = 780\n", f);
-  fclose(f);
+  const std::string example = std::string(__FILE__).substr(0, std::string(__FILE__).rfind("/tests/")) +
+                              "/examples/vehicles/petrol_can.toml";
   std::string error;
-  ASSERT_EQ(emu_LoadVehicleFile(path, &error), 0) << error;
-  unlink(path);
+  ASSERT_EQ(emu_LoadVehicleFile(example.c_str(), &error), 0) << error;
   std::vector<ScreenPart> rpm780, rpm2500, rpmCursors;
   for (uint8_t r = 0; r < 7; ++r) {
     rpm780.push_back(ListValue(r, "780", obdUnitTxt[OBD_UNIT_RPM]));
