@@ -199,8 +199,13 @@ TEST_F(NetworkLine, AThousandClientsComeAndGoWithoutDescriptorsThreadsOrMemoryPi
   EXPECT_LE(OpenDescriptors(pid), descriptors);
   EXPECT_LE(StatusField(pid, "Threads"), threads);
   // Resident memory moves by whole pages as the allocator and the stacks touch them; 256 kB
-  // leaves room for that and still catches a quarter of a kilobyte kept per client.
+  // leaves room for that and still catches a quarter of a kilobyte kept per client. Under the
+  // thread checker, its own records of every descriptor and lock grow with each client.
+#ifndef __SANITIZE_THREAD__
   EXPECT_LE(StatusField(pid, "VmRSS"), rss + 256) << "kB after 1,000 clients, " << rss << " kB before";
+#else
+  (void)rss;
+#endif
   ASSERT_TRUE(port.Reopen());
   EXPECT_EQ(port.Ask("ATI"), QIM_ATI);
 }
