@@ -124,6 +124,9 @@ void emu_VehicleUnlock();
 // A vehicle as at program start, and one vehicle's tables copied into another (`to` is the
 // running vehicle only with its lock held).
 void emu_VehicleSetDefaults(EmuVehicle& v);
+// The service 01 value of this ECU's PID that moves now (a recorded trace, or a waveform), as
+// `bytes` data bytes; false when it has none. The caller holds the vehicle's lock.
+bool emu_MovingValue(uint8_t ecuIdx, uint8_t pid, uint8_t bytes, uint8_t* out);
 void emu_VehicleAssign(EmuVehicle& to, const EmuVehicle& from);
 
 // Default tables of one ECU, as the vehicle is at program start (vehicle_tables.cpp).
