@@ -82,6 +82,8 @@ int emu_ReadHex(const char* text, int maxDigits, unsigned* value) {
   return digits;
 }
 
+bool emu_IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+
 char emu_ToUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 char emu_ToLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -313,7 +315,22 @@ void emu_SendResponse(const char* line) {
     emu_QimSendATCmdResponse(line);
     return;
   }
-  if (line[0] != '0') {
+  // The whole line as request bytes, for the ECUs' tables: hex pairs, white space allowed.
+  uint8_t request[EMU_TABLE_MAX_REQUEST];
+  uint8_t n = 0;
+  bool whole = true;
+  for (const char* p = line; whole && *p != '\0';) {
+    if (emu_IsSpace(*p)) {
+      ++p;
+      continue;
+    }
+    unsigned v;
+    whole = emu_ReadHex(p, 2, &v) == 2 && n < EMU_TABLE_MAX_REQUEST;
+    if (whole) request[n++] = static_cast<uint8_t>(v);
+    p += 2;
+  }
+  if (!whole) n = 0;
+  if (line[0] != '0' && (n == 0 || !emu_TableKnows(request, n))) {
     emu_QimSendResponseError();
     return;
   }
@@ -321,14 +338,14 @@ void emu_SendResponse(const char* line) {
   uint8_t values[3] = {0, 0, 0};
   const char* p = line;
   for (uint8_t& value : values) {
-    while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\v' || *p == '\f' || *p == '\r') ++p;
+    while (emu_IsSpace(*p)) ++p;
     unsigned v;
     const int digits = emu_ReadHex(p, 2, &v);
     if (digits == 0) break;
     value = static_cast<uint8_t>(v);
     p += digits;
   }
-  emu_QimSendObdResponse(values[0], values[1], values[2]);
+  emu_QimSendObdResponse(values[0], values[1], values[2], n > 0 ? request : nullptr, n);
 }
 
 void emu_QimSendResponseVoltage() {

@@ -224,10 +224,11 @@ bool emu_ElmMultiPidAnswer(const ElmRequest& r, uint8_t idx, EmuEcuAnswer* out) 
   return any;
 }
 
-// The request forms the vehicle answers: 01 PID, 02 PID [frame], 03, 04, 07, 0A, 09 type.
+// The request forms the vehicle answers: 01 PID, 02 PID [frame], 03, 04, 06 MID, 07, 0A, 09 type.
 bool emu_ElmRequestFits(uint8_t service, uint8_t n) {
   switch (service) {
     case 0x01:
+    case 0x06:
     case 0x09: return n == 2;
     case 0x02: return n == 2 || n == 3;
     case 0x03:
@@ -238,7 +239,7 @@ bool emu_ElmRequestFits(uint8_t service, uint8_t n) {
   }
 }
 
-bool emu_ElmEcuAnswer(const ElmRequest& r, uint8_t idx, bool can, EmuEcuAnswer* out) {
+bool emu_ElmVehicleAnswer(const ElmRequest& r, uint8_t idx, bool can, EmuEcuAnswer* out) {
   const uint8_t service = r.bytes[0];
   if (service == 0x01 && r.n > 2 && r.n <= 1 + MAX_MULTI_PIDS) {
     return can && emu_ElmMultiPidAnswer(r, idx, out);
@@ -252,6 +253,11 @@ bool emu_ElmEcuAnswer(const ElmRequest& r, uint8_t idx, bool can, EmuEcuAnswer* 
   // Codes are cleared only by an ECU that accepted the request.
   if (service == 0x04 && out->length > 0 && out->data[0] == 0x44) emu_VehicleClearCodes(idx, can);
   return out->length > 0;
+}
+
+// The vehicle's own answer, else the one its table gives.
+bool emu_ElmEcuAnswer(const ElmRequest& r, uint8_t idx, bool can, EmuEcuAnswer* out) {
+  return emu_ElmVehicleAnswer(r, idx, can, out) || emu_TableAnswer(r.bytes, r.n, idx, can, out);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -283,8 +289,8 @@ void emu_ElmPutRawFrame(uint8_t protocol, uint32_t id, const uint8_t frame[CAN_F
 // The ISO 15765-2 frames of one message: a single frame, or a first frame (length in 12 bits, 6
 // bytes) and consecutive frames of 7 (sequence 1, 2, ... F, 0, ...), the last one filled.
 // Without flow control the ECU stops after its first frame.
-uint8_t emu_ElmCanFrames(const EmuEcuAnswer& a, uint8_t frames[][CAN_FRAME_BYTES], uint8_t maxFrames) {
-  const uint8_t length = a.length;
+uint8_t emu_ElmCanFrames(const uint8_t* message, uint8_t length, uint8_t frames[][CAN_FRAME_BYTES],
+                         uint8_t maxFrames) {
   uint8_t count = 0;
   auto put = [&](uint8_t pci, const uint8_t* data, uint8_t n, uint8_t skip) {
     uint8_t* f = frames[count++];
@@ -294,38 +300,38 @@ uint8_t emu_ElmCanFrames(const EmuEcuAnswer& a, uint8_t frames[][CAN_FRAME_BYTES
     memcpy(f + 1 + skip, data, n);
   };
   if (length <= 7) {
-    put(length, a.data, length, 0);
+    put(length, message, length, 0);
     return count;
   }
-  put(static_cast<uint8_t>(0x10 | (length >> 8)), a.data, 6, 1);
+  put(static_cast<uint8_t>(0x10 | (length >> 8)), message, 6, 1);
   if (elm.s.canFlowControl == 0) return count;
   uint8_t sequence = 1;
-  for (uint8_t at = 6; at < length && count < maxFrames; at = static_cast<uint8_t>(at + 7), ++sequence) {
+  for (unsigned at = 6; at < length && count < maxFrames; at += 7, ++sequence) {
     const uint8_t n = static_cast<uint8_t>(length - at < 7 ? length - at : 7);
-    put(static_cast<uint8_t>(0x20 | (sequence & 0x0F)), a.data + at, n, 0);
+    put(static_cast<uint8_t>(0x20 | (sequence & 0x0F)), message + at, n, 0);
   }
   return count;
 }
 
-void emu_ElmPutCanAnswer(uint8_t protocol, uint8_t idx, const EmuEcuAnswer& a) {
+void emu_ElmPutCanMessage(uint8_t protocol, uint8_t idx, const uint8_t* message, uint8_t length) {
   constexpr uint8_t MAX_FRAMES = 1 + (EMU_ANSWER_MAX_BYTES - 6 + 6) / 7;
   uint8_t frames[MAX_FRAMES][CAN_FRAME_BYTES];
-  const uint8_t count = emu_ElmCanFrames(a, frames, MAX_FRAMES);
+  const uint8_t count = emu_ElmCanFrames(message, length, frames, MAX_FRAMES);
   const uint32_t id = emu_ElmCanAnswerId(protocol, idx);
   if (elm.s.headers != 0 || elm.s.canAutoFormat == 0) {
     for (uint8_t i = 0; i < count; ++i) emu_ElmPutRawFrame(protocol, id, frames[i]);
     return;
   }
-  if (a.length <= 7) {
-    for (uint8_t i = 0; i < a.length; ++i) emu_ElmPutByte(a.data[i]);
+  if (length <= 7) {
+    for (uint8_t i = 0; i < length; ++i) emu_ElmPutByte(message[i]);
     emu_ElmLineEnd();
     return;
   }
   // Automatic formatting: the length in three digits, then each frame's data after its number.
   static constexpr char HEX[] = "0123456789ABCDEF";
-  emu_ElmPutChar(HEX[(a.length >> 8) & 0xF]);
-  emu_ElmPutChar(HEX[(a.length >> 4) & 0xF]);
-  emu_ElmPutChar(HEX[a.length & 0xF]);
+  emu_ElmPutChar(HEX[(length >> 8) & 0xF]);
+  emu_ElmPutChar(HEX[(length >> 4) & 0xF]);
+  emu_ElmPutChar(HEX[length & 0xF]);
   if (elm.s.spaces != 0) emu_ElmPutChar(' ');
   emu_ElmLineEnd();
   for (uint8_t i = 0; i < count; ++i) {
@@ -398,16 +404,24 @@ bool emu_ElmBusFault(uint8_t protocol) {
   return true;
 }
 
-// Prints one ECU's answer; returns the number of messages it counts as.
-uint8_t emu_ElmPutEcuAnswer(uint8_t protocol, uint8_t idx, const EmuEcuAnswer& a, uint8_t allowed) {
-  if (emu_ElmIsCan(protocol)) {
-    emu_ElmPutCanAnswer(protocol, idx, a);
-    return 1;
-  }
+// Prints one ECU's answer: each line a CAN message (framed) or a J1850 / K-line message. Returns
+// the number of messages shown; `stopped` when the client interrupted the ECU's delay.
+uint8_t emu_ElmPutEcuAnswer(uint8_t protocol, uint8_t idx, const EmuEcuAnswer& a, uint8_t allowed, bool* stopped) {
   uint8_t messages = 0;
   for (uint8_t line = 0; line < a.noOfLines && messages < allowed; ++line) {
-    if (a.LineLength(line) == 0) continue;
-    emu_ElmPutLineMessage(protocol, idx, a.data + a.LineStart(line), a.LineLength(line));
+    const uint8_t n = a.LineLength(line);
+    if (n == 0) continue;
+    // A response-pending answer is shown at once; the rest comes when the ECU is done.
+    if (line > 0 && line == a.delayedLine && a.delayMs != 0 &&
+        (emu_ElmPaceOutput() || emu_ElmWait(a.delayMs))) {
+      *stopped = true;
+      return messages;
+    }
+    if (emu_ElmIsCan(protocol)) {
+      emu_ElmPutCanMessage(protocol, idx, a.data + a.LineStart(line), n);
+    } else {
+      emu_ElmPutLineMessage(protocol, idx, a.data + a.LineStart(line), n);
+    }
     ++messages;
   }
   return messages;
@@ -424,13 +438,16 @@ void emu_ElmAnswerCar(const ElmRequest& r, uint8_t protocol) {
   for (uint8_t k = 0; k < addressed && shown < wanted; ++k) {
     EmuEcuAnswer a;
     if (!emu_ElmEcuAnswer(r, ecus[k], can, &a) || !emu_ElmPassesFilter(protocol, ecus[k])) continue;
-    if (emu_ElmWait(waited ? t.gapMs : t.answerMs)) {
+    const uint32_t busyMs = a.delayedLine == 0 ? a.delayMs : 0;  // a slow ECU's answer
+    if (emu_ElmWait((waited ? t.gapMs : t.answerMs) + busyMs)) {
       emu_ElmAnswerStopped();
       return;
     }
     waited = true;
-    shown = static_cast<uint8_t>(shown + emu_ElmPutEcuAnswer(protocol, ecus[k], a, static_cast<uint8_t>(wanted - shown)));
-    if (emu_ElmPaceOutput()) {
+    bool stopped = false;
+    shown = static_cast<uint8_t>(shown + emu_ElmPutEcuAnswer(protocol, ecus[k], a, static_cast<uint8_t>(wanted - shown),
+                                                             &stopped));
+    if (stopped || emu_ElmPaceOutput()) {
       emu_ElmAnswerStopped();
       return;
     }

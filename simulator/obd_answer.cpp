@@ -94,10 +94,8 @@ void emu_PutCanLine(TextWriter& w, const Framing& f, uint8_t addr, uint8_t frame
   totals.bytes += headerBytes + CAN_FRAME_DATA_BYTES;
 }
 
-void emu_PutCanLines(TextWriter& w, const Framing& f, uint8_t addr, const EmuEcuAnswer& answer,
-                     Totals& totals) {
-  const uint8_t* message = answer.data;
-  const uint8_t length = answer.length;
+void emu_PutCanMessage(TextWriter& w, const Framing& f, uint8_t addr, const uint8_t* message, uint8_t length,
+                       Totals& totals) {
   if (length == 0) return;
   if (length <= CAN_FRAME_DATA_BYTES) {
     emu_PutCanLine(w, f, addr, length, message, length, totals);  // single frame
@@ -111,10 +109,18 @@ void emu_PutCanLines(TextWriter& w, const Framing& f, uint8_t addr, const EmuEcu
                  CAN_FRAME_DATA_BYTES, totals);
   // Consecutive frames: type 2 with the sequence number, 7 message bytes each.
   uint8_t sequence = 1;
-  for (uint8_t at = CAN_FIRST_FRAME_BYTES; at < length; at = static_cast<uint8_t>(at + CAN_FRAME_DATA_BYTES)) {
+  for (unsigned at = CAN_FIRST_FRAME_BYTES; at < length; at += CAN_FRAME_DATA_BYTES) {
     const uint8_t n = static_cast<uint8_t>(length - at < CAN_FRAME_DATA_BYTES ? length - at : CAN_FRAME_DATA_BYTES);
     emu_PutCanLine(w, f, addr, static_cast<uint8_t>(0x20 | (sequence & 0x0F)), message + at, n, totals);
     ++sequence;
+  }
+}
+
+// Each line of the answer is a message of its own.
+void emu_PutCanLines(TextWriter& w, const Framing& f, uint8_t addr, const EmuEcuAnswer& answer,
+                     Totals& totals) {
+  for (uint8_t line = 0; line < answer.noOfLines; ++line) {
+    emu_PutCanMessage(w, f, addr, answer.data + answer.LineStart(line), answer.LineLength(line), totals);
   }
 }
 
@@ -185,6 +191,8 @@ bool emu_EcuAnswers(uint8_t service, uint8_t pid, uint8_t frame, uint8_t ecuIdx,
       return emu_VehicleSupportsInfoType(pid, ecuIdx);
     case 0x0A:
       return can;  // permanent codes exist on CAN only
+    case 0x06:
+      return emu_VehicleSupportsTest(pid, ecuIdx, can);
     default:
       return true;
   }
@@ -199,6 +207,7 @@ bool emu_RequestIsKnown(uint8_t service, uint8_t pid) {
       return pid <= 0x0B;
     case 0x03:
     case 0x04:
+    case 0x06:
     case 0x07:
     case 0x0A:
       return true;
@@ -242,7 +251,18 @@ void emu_SpaceAnswer(const char* raw, TextWriter& out, bool elevenBitIds) {
 
 }  // namespace
 
-size_t emu_BuildObdAnswer(uint8_t service, uint8_t pid, uint8_t frame, char (&out)[EMU_OBD_ANSWER_BUF_SIZE]) {
+namespace {
+
+// Service 06 is asked with its MID (or TID) written out; "06" alone is no request.
+bool emu_VehicleKnows(uint8_t service, uint8_t pid, const uint8_t* request, uint8_t n) {
+  return emu_RequestIsKnown(service, pid) && (service != 0x06 || request == nullptr || n >= 2);
+}
+
+}  // namespace
+
+size_t emu_BuildObdAnswer(uint8_t service, uint8_t pid, uint8_t frame, char (&out)[EMU_OBD_ANSWER_BUF_SIZE],
+                          const uint8_t* request, uint8_t n) {
+  const bool vehicleKnows = emu_VehicleKnows(service, pid, request, n);
   const Framing f = emu_CurrentFraming();
   char raw[EMU_OBD_RAW_BUF_SIZE];
   TextWriter w(raw, sizeof raw);
@@ -271,10 +291,14 @@ size_t emu_BuildObdAnswer(uint8_t service, uint8_t pid, uint8_t frame, char (&ou
   EmuEcuAnswer answer;
   for (uint8_t k = 0; k < count; ++k) {
     const uint8_t idx = order[k];
-    if (!emu_EcuAnswers(service, pid, frame, idx, f.can)) continue;
-    emu_InitFrameData(service, pid, frame, idx, f.can, &answer);
-    // Codes are cleared only by an ECU that accepted the request.
-    if (service == 0x04 && answer.length > 0 && answer.data[0] == 0x44) emu_VehicleClearCodes(idx, f.can);
+    answer.Clear();
+    if (vehicleKnows && emu_EcuAnswers(service, pid, frame, idx, f.can)) {
+      emu_InitFrameData(service, pid, frame, idx, f.can, &answer);
+      // Codes are cleared only by an ECU that accepted the request.
+      if (service == 0x04 && answer.length > 0 && answer.data[0] == 0x44) emu_VehicleClearCodes(idx, f.can);
+    }
+    // What the vehicle does not answer itself, its table may.
+    if (answer.length == 0 && request != nullptr && !emu_TableAnswer(request, n, idx, f.can, &answer)) continue;
     if (f.can) {
       emu_PutCanLines(w, f, ecuAddr[idx], answer, totals);
     } else {
@@ -303,17 +327,18 @@ size_t emu_BuildObdAnswer(uint8_t service, uint8_t pid, uint8_t frame, char (&ou
   return totals.lines;
 }
 
-void emu_SendObdResponse(uint8_t service, uint8_t pid, uint8_t frame) {
+void emu_SendObdResponse(uint8_t service, uint8_t pid, uint8_t frame, const uint8_t* request, uint8_t n) {
   char answer[EMU_OBD_ANSWER_BUF_SIZE];
-  if (emu_BuildObdAnswer(service, pid, frame, answer) == 0) {
+  if (emu_BuildObdAnswer(service, pid, frame, answer, request, n) == 0) {
     emu_QimSendResponseNoData();
     return;
   }
   emu_SendDataBuf(answer);
 }
 
-void emu_QimSendObdResponse(uint8_t service, uint8_t pid, uint8_t frame) {
-  if (!emu_RequestIsKnown(service, pid)) {
+void emu_QimSendObdResponse(uint8_t service, uint8_t pid, uint8_t frame, const uint8_t* request, uint8_t n) {
+  if (!emu_VehicleKnows(service, pid, request, n) &&
+      (request == nullptr || !emu_TableKnows(request, n))) {
     emu_QimSendResponseError();
     return;
   }
@@ -326,5 +351,5 @@ void emu_QimSendObdResponse(uint8_t service, uint8_t pid, uint8_t frame) {
     respondingProtocol = 4;
     emu_QimSetProtocol(4);
   }
-  emu_SendObdResponse(service, pid, frame);
+  emu_SendObdResponse(service, pid, frame, request, n);
 }

@@ -30,24 +30,29 @@ constexpr size_t EMU_OBD_ANSWER_BUF_SIZE =
     7 + EMU_MAX_ECUS * EMU_OBD_MAX_ECU_LINES * (3 * EMU_OBD_MAX_LINE_BYTES) + 2 + 1;
 static_assert(EMU_OBD_ANSWER_BUF_SIZE >= EMU_OBD_RAW_BUF_SIZE);
 
-// Answers one OBD request line (service, PID or info type, freeze-frame number; 0 when absent):
-// "?" for requests the module does not know, "NO DATA" when the vehicle talks another protocol
-// or no ECU answers, otherwise the answer of every ECU. In simulator mode a vehicle still on
-// automatic settles on ISO 14230-4 (5-baud init) at its first request.
-void emu_QimSendObdResponse(uint8_t service, uint8_t pid, uint8_t frame);
+// Answers one OBD request line (service, PID or info type, freeze-frame number; 0 when absent;
+// and the request's bytes as sent, for the ECUs' request/answer tables): "?" for requests
+// neither the vehicle nor a table knows, "NO DATA" when the vehicle talks another protocol or no
+// ECU answers, otherwise the answer of every ECU. In simulator mode a vehicle still on automatic
+// settles on ISO 14230-4 (5-baud init) at its first request.
+void emu_QimSendObdResponse(uint8_t service, uint8_t pid, uint8_t frame, const uint8_t* request = nullptr,
+                            uint8_t n = 0);
 
 // Builds and sends the answer of every ECU ("NO DATA" when none answers).
-void emu_SendObdResponse(uint8_t service, uint8_t pid, uint8_t frame);
+void emu_SendObdResponse(uint8_t service, uint8_t pid, uint8_t frame, const uint8_t* request = nullptr,
+                         uint8_t n = 0);
 
 // Builds the answer text, up to and including the prompt, into out. Returns the number of
 // ECU lines; 0 when no ECU answers (out is then empty). Clears codes for service 04 and moves
-// the jitter counters, as sending the answer would.
-size_t emu_BuildObdAnswer(uint8_t service, uint8_t pid, uint8_t frame, char (&out)[EMU_OBD_ANSWER_BUF_SIZE]);
+// the jitter counters, as sending the answer would. An ECU that does not answer the request
+// itself answers from its table when the request's bytes are given.
+size_t emu_BuildObdAnswer(uint8_t service, uint8_t pid, uint8_t frame, char (&out)[EMU_OBD_ANSWER_BUF_SIZE],
+                          const uint8_t* request = nullptr, uint8_t n = 0);
 
 // Whether ECU ecuIdx answers the request at all (supported PID or info type; service 0A only on
 // CAN). The request itself must be one the vehicle knows (emu_RequestIsKnown).
 bool emu_EcuAnswers(uint8_t service, uint8_t pid, uint8_t frame, uint8_t ecuIdx, bool can);
-// Services 01, 02 (PIDs the vehicle has), 03, 04, 07, 09 (info types 00-0B) and 0A.
+// Services 01, 02 (PIDs the vehicle has), 03, 04, 06, 07, 09 (info types 00-0B) and 0A.
 bool emu_RequestIsKnown(uint8_t service, uint8_t pid);
 // The three header bytes of an answer message on J1850 and the K-line (protocols 1-5; 0 before a
 // protocol is set): priority/format byte, target, and the ECU's address as source.

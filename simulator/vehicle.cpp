@@ -399,7 +399,10 @@ void emu_VehicleSetDefaults(EmuVehicle& v) {
     ecu.canAddress = static_cast<uint8_t>(0xE8 + i);
     memset(ecu.pidValueSet, 0, sizeof ecu.pidValueSet);
     ecu.noOfMotions = 0;
+    emu_SetDefaultTestResults(ecu, i);
   }
+  v.table.noOfEntries = 0;
+  v.table.poolUsed = 0;
   v.maxEcu = 2;
   v.batteryDeciVolts = 126;
   v.dataJitterIsEnabled = 0;
@@ -468,7 +471,13 @@ void emu_VehicleAssign(EmuVehicle& to, const EmuVehicle& from) {
     memcpy(t.pidValueSet, f.pidValueSet, sizeof t.pidValueSet);
     t.noOfMotions = f.noOfMotions;
     memcpy(t.motion, f.motion, sizeof t.motion);
+    t.noOfTestResults = f.noOfTestResults;
+    memcpy(t.testResult, f.testResult, sizeof t.testResult);
   }
+  to.table.noOfEntries = from.table.noOfEntries;
+  to.table.poolUsed = from.table.poolUsed;
+  memcpy(to.table.entry, from.table.entry, from.table.noOfEntries * sizeof from.table.entry[0]);
+  memcpy(to.table.pool, from.table.pool, from.table.poolUsed);
   to.maxEcu = from.maxEcu.load();
   to.batteryDeciVolts = from.batteryDeciVolts.load();
   to.dataJitterIsEnabled = from.dataJitterIsEnabled.load();
@@ -676,6 +685,9 @@ void emu_InitFrameDataLocked(uint8_t service, uint8_t pid, uint8_t frame, uint8_
       } else {
         out->Put(0x44);
       }
+      return;
+    case 0x06:
+      emu_InitFrameDataSid06(pid, ecuIdx, can, out);
       return;
     case 0x09:
       emu_InitSid09(pid, ecuIdx, can, out);

@@ -49,6 +49,46 @@ struct EmuTracePoint {
 };
 constexpr uint32_t EMU_MAX_TRACE_POINTS = 8192;
 
+// One on-board monitoring test result (service 06), as the CAN answer carries it after 46 and
+// its monitor ID: test ID, unit and scaling ID, then the value and its limits, two bytes each.
+struct EmuTestResult {
+  uint8_t mid;    // monitor ID, never a range one (00, 20, ... E0)
+  uint8_t tid;    // test ID
+  uint8_t uasid;  // unit and scaling ID
+  uint16_t value, min, max;
+};
+constexpr uint8_t EMU_MAX_TEST_RESULTS = 64;   // per ECU
+constexpr uint8_t EMU_MAX_TESTS_PER_MID = 25;  // 46, the MID and 25 tests of 8 bytes: 202 bytes
+
+// The request/answer table: answers the vehicle gives to requests it does not answer itself
+// (manufacturer data identifiers, sessions, enhanced codes), per ECU. A request matches when its
+// bytes equal the entry's, or, for a wildcard entry, when it starts with them. An answer is data
+// bytes or a negative response (7F, the request's service, the code); after a 78 (response
+// pending) the ECU sends its "then" answer once it is done.
+constexpr uint8_t EMU_TABLE_MAX_REQUEST = 8;      // the longest request a tester sends
+constexpr uint8_t EMU_TABLE_MAX_MESSAGE = 200;    // data bytes of one answer
+constexpr uint16_t EMU_MAX_TABLE_ENTRIES = 256;   // in the whole vehicle
+constexpr uint32_t EMU_TABLE_POOL_BYTES = 16384;  // answer bytes of the whole vehicle
+struct EmuTableMessage {
+  uint16_t at;      // in the pool
+  uint8_t length;   // data bytes; 0 with a code for a negative response, 0 without for none
+  uint8_t negative; // negative response code, 0 for a positive answer
+};
+struct EmuTableEntry {
+  uint8_t ecuIdx;
+  uint8_t requestLength;
+  uint8_t wildcard;  // the request's bytes are a prefix (written with a trailing '*')
+  uint8_t request[EMU_TABLE_MAX_REQUEST];
+  uint16_t delayMs;  // how long the ECU takes before its last answer
+  EmuTableMessage answer, then;
+};
+struct EmuAnswerTable {
+  uint16_t noOfEntries;
+  uint32_t poolUsed;
+  EmuTableEntry entry[EMU_MAX_TABLE_ENTRIES];  // in the order given
+  uint8_t pool[EMU_TABLE_POOL_BYTES];
+};
+
 // One ECU. The fields marked "shared" are written by the operator's key thread while the module
 // thread answers: each is a byte of its own, stored atomically. The rest change at program start
 // (command line), on the module thread (clearing codes) or, under the vehicle's lock
@@ -94,6 +134,8 @@ struct EmuEcu {
   uint8_t pidValueSet[32];  // bit (pid mod 8) of byte pid / 8
   uint8_t noOfMotions;
   EmuMotion motion[EMU_MAX_MOTIONS];
+  uint8_t noOfTestResults;
+  EmuTestResult testResult[EMU_MAX_TEST_RESULTS];  // in the order given
 };
 
 // A recorded drive replayed by the vehicle: service 01 values of several ECUs over time.
@@ -114,6 +156,7 @@ struct EmuVehicle {
   std::atomic<uint32_t> dataJitter;
   uint8_t noOfCmdLineDtcs;  // codes given on the command line so far
   EmuTrace trace;
+  EmuAnswerTable table;
 };
 extern EmuVehicle vehicle;
 
@@ -128,6 +171,10 @@ void emu_VehicleSetDefaults(EmuVehicle& v);
 // `bytes` data bytes; false when it has none. The caller holds the vehicle's lock.
 bool emu_MovingValue(uint8_t ecuIdx, uint8_t pid, uint8_t bytes, uint8_t* out);
 void emu_VehicleAssign(EmuVehicle& to, const EmuVehicle& from);
+
+// Service 06 results of one ECU as at program start (test_results.cpp): the engine ECU has
+// oxygen sensor, catalyst, EGR and misfire monitors; the others none.
+void emu_SetDefaultTestResults(EmuEcu& ecu, uint8_t ecuIdx);
 
 // Default tables of one ECU, as the vehicle is at program start (vehicle_tables.cpp).
 struct EmuEcuDefaults {
@@ -207,6 +254,9 @@ bool emu_VehicleSupportsPid(uint8_t service, uint8_t pid, uint8_t frame, uint8_t
 bool emu_VehicleSupportsInfoType(uint8_t infoType, uint8_t ecuIdx);
 // Whether PIDs 06-09 and 55-58 report two banks at once (two bytes).
 bool emu_VehicleHasMoreThan2Banks();
+// Service 06: whether the ECU answers this monitor ID (CAN) or test ID (J1850, K-line). A range
+// one (00, 20, ...) when it has a result above it; any other when it has a result for it.
+bool emu_VehicleSupportsTest(uint8_t id, uint8_t ecuIdx, bool can);
 // Service 04 on one ECU (no negative response armed): MIL off, codes cleared; on CAN the
 // confirmed codes become the permanent ones first.
 void emu_VehicleClearCodes(uint8_t ecuIdx, bool can);
@@ -217,11 +267,17 @@ void emu_VehicleClearCodes(uint8_t ecuIdx, bool can);
 // lines, each one OBD message of its own.
 
 constexpr uint8_t EMU_KLINE_LINE_BYTES = 7;  // the longest non-CAN message this vehicle sends
-constexpr uint8_t EMU_ANSWER_MAX_LINES = 12;
-// The longest CAN message: three calibration ids (service byte, info type, count, 3 x 16).
-constexpr uint8_t EMU_CAN_MAX_MESSAGE = 3 + EMU_MAX_CAL_IDS * EMU_CAL_ID_CHARS;
-constexpr uint8_t EMU_ANSWER_MAX_BYTES = EMU_ANSWER_MAX_LINES * EMU_KLINE_LINE_BYTES;
-static_assert(EMU_CAN_MAX_MESSAGE <= EMU_ANSWER_MAX_BYTES);
+// The longest answer of one ECU: a table entry's 78 (three bytes) and its "then" answer, or
+// service 06's 25 test results of one monitor after 46 and the MID.
+constexpr uint8_t EMU_ANSWER_MAX_BYTES = 3 + EMU_TABLE_MAX_MESSAGE;
+constexpr uint8_t EMU_CAN_MAX_MESSAGE = EMU_ANSWER_MAX_BYTES;
+// Off CAN a table answer goes out as messages of 7 bytes.
+constexpr uint8_t EMU_ANSWER_MAX_LINES =
+    1 + (EMU_TABLE_MAX_MESSAGE + EMU_KLINE_LINE_BYTES - 1) / EMU_KLINE_LINE_BYTES;
+static_assert(2 + 8 * EMU_MAX_TESTS_PER_MID <= EMU_ANSWER_MAX_BYTES);
+static_assert(3 + EMU_MAX_CAL_IDS * EMU_CAL_ID_CHARS <= EMU_CAN_MAX_MESSAGE);
+// Message-per-line answers: the longest fits in the lines (three calibration ids: 12 lines).
+static_assert(EMU_ANSWER_MAX_LINES * EMU_KLINE_LINE_BYTES >= EMU_TABLE_MAX_MESSAGE + 3);
 static_assert(3 + 2 * EMU_MAX_IPT_COUNTERS <= EMU_CAN_MAX_MESSAGE);
 static_assert(2 + 2 * EMU_MAX_DTCS <= EMU_CAN_MAX_MESSAGE);
 static_assert(3 + EMU_ECU_NAME_BYTES <= EMU_CAN_MAX_MESSAGE);
@@ -230,15 +286,22 @@ static_assert(4 * EMU_MAX_CAL_IDS <= EMU_ANSWER_MAX_LINES);
 static_assert((EMU_MAX_IPT_COUNTERS + 1) / 2 <= EMU_ANSWER_MAX_LINES);
 static_assert((EMU_MAX_DTCS + 2) / 3 <= EMU_ANSWER_MAX_LINES);
 
+// On CAN each line is one message (ISO 15765-2 frames it); off CAN one message of its own.
 struct EmuEcuAnswer {
   uint8_t noOfLines;
   uint8_t lineEnd[EMU_ANSWER_MAX_LINES];  // offset in data after each line's last byte
   uint8_t length;
   uint8_t data[EMU_ANSWER_MAX_BYTES];
+  // The ECU takes this long before line delayedLine (0: before its answer); only adapters with
+  // real timing wait for it.
+  uint16_t delayMs;
+  uint8_t delayedLine;
 
   void Clear() {
     noOfLines = 0;
     length = 0;
+    delayMs = 0;
+    delayedLine = 0;
   }
   // Starts a new line (message); bytes put before the first call belong to line 0.
   void NewLine();
@@ -263,6 +326,24 @@ void emu_InitFrameData2(uint8_t service, uint8_t pid, uint8_t frame, const uint8
 void emu_InitFrameData4(uint8_t service, uint8_t pid, uint8_t frame, const uint8_t* data, EmuEcuAnswer* out);
 // In-use performance tracking (info types 08 and 0B).
 void emu_InitFrameDataSid49InfoTypeIpt(uint8_t infoType, uint8_t ecuIdx, bool can, EmuEcuAnswer* out);
+// Service 06 of one ECU, the caller holding the vehicle's lock (test_results.cpp).
+void emu_InitFrameDataSid06(uint8_t id, uint8_t ecuIdx, bool can, EmuEcuAnswer* out);
+
+// The request/answer table (answer_table.cpp). The answer of ECU ecuIdx's entry for this request
+// (the first whose bytes equal the request, else the wildcard one with the longest prefix), with
+// its 78 and "then" answer; false when it has none. Takes the vehicle's lock.
+bool emu_TableAnswer(const uint8_t* request, uint8_t n, uint8_t ecuIdx, bool can, EmuEcuAnswer* out);
+// Whether any ECU's table has an entry for the request.
+bool emu_TableKnows(const uint8_t* request, uint8_t n);
+// Adds an entry to a vehicle's table, replacing one of the same ECU and request; the messages'
+// bytes are copied into the pool. False, with `error` set, when the table or its pool is full.
+struct EmuTableAnswerBytes {
+  const uint8_t* data;
+  uint8_t length;
+  uint8_t negative;
+};
+bool emu_TableAdd(EmuVehicle& v, const EmuTableEntry& entry, const EmuTableAnswerBytes& answer,
+                  const EmuTableAnswerBytes& then, const char** error);
 
 // Upper-case hexadecimal digit of the low or high four bits.
 constexpr char emu_GetLowNibble(uint8_t v) {

@@ -2,6 +2,7 @@
 //   ecus, protocol, jitter, battery, trace, trace_loop,
 //   ecu.N.name, .address, .can_address, .lamp, .dtc.confirmed / .pending / .permanent, .negative_response, .vin,
 //   .cal_ids, .cvns, .ipt, .monitors, .supported, .freeze_supported, .info_types, .o2_sensors,
+//   .tests and .answers (vehicle_file_answers.h),
 //   .pid.XX (raw data bytes of any PID), and the named items (vehicle_items.h) as physical values,
 //   constant or moving ({ from, to, wave = "ramp" | "sine" | "walk", period } in seconds).
 // A trace is a CSV file of "time,ecu,item,value" rows (seconds, 1..8, a name or pid.XX, the value
@@ -28,6 +29,7 @@
 #include "simulator/module.h"
 #include "simulator/toml_guard.h"
 #include "simulator/vehicle.h"
+#include "simulator/vehicle_file_answers.h"
 #include "simulator/vehicle_items.h"
 
 namespace {
@@ -259,6 +261,10 @@ class VehicleReader {
         ecu.dataPid13or1D = bytes[0];
       } else if (k == "pid") {
         if (!RawPids(idx, node)) return false;
+      } else if (k == "tests" || k == "answers") {
+        EmuFileFault fault;
+        const bool read = k == "tests" ? emu_ReadTestResults(node, ecu, &fault) : emu_ReadAnswers(node, v_, idx, &fault);
+        if (!read) return Fail(*fault.node, fault.what);
       } else if (const EmuVehicleItem* item = emu_FindVehicleItem(k.c_str())) {
         if (!Item(idx, *item, node)) return false;
       } else {

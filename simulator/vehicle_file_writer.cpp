@@ -12,6 +12,7 @@
 #include "simulator/module.h"
 #include "simulator/vehicle.h"
 #include "simulator/vehicle_file.h"
+#include "simulator/vehicle_file_answers.h"
 #include "simulator/vehicle_items.h"
 
 namespace {
@@ -60,7 +61,8 @@ std::string emu_Codes(const uint16_t* codes, uint8_t n) {
 
 // `initial` is the ECU as a loaded file starts it: the tables of PIDs 41, 4F, 50 and 70 are
 // written only where they differ from it, since a value given marks its PID supported.
-void emu_WriteEcu(std::ostream& out, const EmuEcu& ecu, const EmuEcu& initial, int number) {
+void emu_WriteEcu(std::ostream& out, const EmuVehicle& v, const EmuEcu& initial, int number) {
+  const EmuEcu& ecu = v.ecu[number - 1];
   out << "\n[ecu." << number << "]\n";
   out << "name = " << emu_Quoted(ecu.ecuName, EMU_ECU_NAME_BYTES) << "\n";
   out << "lamp = " << (ecu.milState != 0 ? "true" : "false") << "\n";
@@ -117,6 +119,8 @@ void emu_WriteEcu(std::ostream& out, const EmuEcu& ecu, const EmuEcu& initial, i
              emu_ItemValue(*item, m.low), emu_ItemValue(*item, m.high), WAVES[static_cast<int>(m.wave)], m.periodMs / 1000.0);
     out << line;
   }
+  emu_WriteTestResults(out, ecu);
+  emu_WriteAnswers(out, v, static_cast<uint8_t>(number - 1));
 }
 
 }  // namespace
@@ -139,7 +143,7 @@ int emu_SaveVehicleFile(const char* path, std::string* error) {
   }
   auto initial = std::make_unique<EmuVehicle>();
   emu_VehicleSetDefaults(*initial);
-  for (int i = 0; i < EMU_MAX_ECUS; ++i) emu_WriteEcu(out, copy->ecu[i], initial->ecu[i], i + 1);
+  for (int i = 0; i < EMU_MAX_ECUS; ++i) emu_WriteEcu(out, *copy, initial->ecu[i], i + 1);
   FILE* f = fopen(path, "w");
   const std::string text = out.str();
   const bool written = f != nullptr && fwrite(text.data(), 1, text.size(), f) == text.size();
