@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "simulator/capture_import.h"
 #include "simulator/vehicle_file.h"
 
 void emu_VehicleCommand(const char* verb, const char* rest) {
@@ -15,7 +16,12 @@ void emu_VehicleCommand(const char* verb, const char* rest) {
     result = emu_LoadVehicleFile(rest, &error);
   } else if (strcmp(verb, "save") == 0) {
     result = emu_SaveVehicleFile(rest, &error);
-  } else if (strcmp(verb, "set") == 0) {
+  } else if (strcmp(verb, "import") == 0) {
+    std::string report;
+    result = emu_ImportCapture(rest, &report) < 0 ? -1 : 0;
+    // What was taken is worth knowing too: a capture made with headers off all goes to ECU 1.
+    if (result == 0) fprintf(stderr, "%s\n", report.c_str());
+    error = report;
     // NAME, then the value: everything after the first space (it may hold spaces itself).
     const char* space = strchr(rest, ' ');
     if (space == nullptr) {

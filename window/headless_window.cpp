@@ -147,7 +147,7 @@ bool emu_RunCommand(const std::string& line) {
   } else if (strcmp(verb, "text") == 0) {
     emu_PrintText();
   } else if (hostCommand != nullptr && (strcmp(verb, "load") == 0 || strcmp(verb, "set") == 0 ||
-                                        strcmp(verb, "save") == 0)) {
+                                        strcmp(verb, "save") == 0 || strcmp(verb, "import") == 0)) {
     std::string rest = line.substr(line.find(verb) + strlen(verb));
     rest.erase(0, rest.find_first_not_of(" \t"));
     rest.erase(rest.find_last_not_of(" \t\r\n") + 1);

@@ -1,0 +1,12 @@
+// Capture to table: a session recorded against a real adapter and car (a traffic log written with
+// log=FILE, or a terminal transcript of ">REQUEST" lines each followed by the adapter's answer
+// lines) turned into entries of the running vehicle's request/answer tables, so that the simulated
+// car gives the real one's answers. "save FILE" then keeps them in a vehicle file.
+#pragma once
+
+#include <string>
+
+// The number of answers taken (each replaces an entry of the same ECU and request), with `report`
+// saying so and naming senders no ECU of the vehicle has; -1 with `report` the error, and the
+// vehicle as it was.
+int emu_ImportCapture(const char* path, std::string* report);
