@@ -2,8 +2,8 @@
 // comes before is the vehicle file, what comes after the trace, written as drive.csv beside it
 // (a folder of this process's own under /tmp), which the vehicle file may name. A file that is
 // refused must say why; one that loads must save to a file that loads back and saves to the same
-// text, and its car must answer every service 01 and 02 PID and every info type on CAN and the
-// K-line.
+// text, and its car must answer every service 01 and 02 PID, every info type, every service 06
+// ID and every request of its request/answer tables on CAN and the K-line.
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -65,6 +65,18 @@ void AnswerEverything() {
       (void)emu_BuildObdAnswer(2, static_cast<uint8_t>(pid), 1, answer);
     }
     for (uint8_t type = 0; type <= 0x0B; ++type) (void)emu_BuildObdAnswer(9, type, 0, answer);
+    for (unsigned id = 0; id < 256; ++id) (void)emu_BuildObdAnswer(6, static_cast<uint8_t>(id), 0, answer);
+    // Every table entry's request, and one byte more (what a wildcard entry takes).
+    for (uint16_t i = 0; i < vehicle.table.noOfEntries; ++i) {
+      const EmuTableEntry& e = vehicle.table.entry[i];
+      uint8_t request[EMU_TABLE_MAX_REQUEST + 1];
+      memcpy(request, e.request, e.requestLength);
+      request[e.requestLength] = 0x5A;
+      for (uint8_t n : {e.requestLength, static_cast<uint8_t>(e.requestLength + 1)}) {
+        if (n == 0 || n > EMU_TABLE_MAX_REQUEST) continue;
+        (void)emu_BuildObdAnswer(request[0], n > 1 ? request[1] : 0, 0, answer, request, n);
+      }
+    }
     for (uint8_t service : {0x03, 0x07, 0x0A}) (void)emu_BuildObdAnswer(service, 0, 0, answer);
   }
 }

@@ -16,6 +16,7 @@
 #include "simulator/module.h"
 #include "simulator/obd_answer.h"
 #include "simulator/vehicle.h"
+#include "simulator/vehicle_file.h"
 #include "tests/simulator/usart_side.h"
 
 namespace {
@@ -341,6 +342,33 @@ TEST_F(ObdAnswer, WhichEcusAnswerAndInWhichOrder) {
   Use(4, Format::Ath1);
   emu_QimSetEcuFilter(0x18);
   EXPECT_EQ(Answer(2, 0x09), Lines({"84 F1 18 42 09 00 10 E8"}));
+}
+
+// The request/answer tables in the module's own format: framed as the vehicle's answers, for the
+// ECUs the request reaches; requests that no table has still get "?".
+TEST_F(ObdAnswer, TableEntriesAndTestResultsInTheModulesFormat) {
+  std::string error;
+  ASSERT_EQ(emu_SetVehicleValue("ecu.1.answers",
+                                "[{ request = \"22 F1 90\", answer = \"62 F1 90 31 32 33 34 35 36\" },"
+                                " { request = \"10 03\", negative = \"78\", then = \"50 03\" }]",
+                                &error), 0) << error;
+  ASSERT_EQ(emu_SetVehicleValue("ecu.2.answers", "[{ request = \"21 01\", answer = \"61 01 0A\" }]", &error), 0)
+      << error;
+  Use(6, Format::Plain);
+  EXPECT_EQ(Ask("22F190"), Lines({"0962F190313233", "34353600000000"}));
+  EXPECT_EQ(Ask("22 f1 90"), Lines({"0962F190313233", "34353600000000"}));
+  EXPECT_EQ(Ask("1003"), Lines({"7F107800000000", "50030000000000"}));
+  EXPECT_EQ(Ask("0600"), Lines({"4600C800000100"}));
+  EXPECT_EQ(Ask("22F191"), "?\r>");
+  EXPECT_EQ(Ask("22F19"), "?\r>");
+  Use(6, Format::Ath1);
+  EXPECT_EQ(Ask("2101"), Lines({"7E9 03 61 01 0A 00 00 00 00"}));
+  emu_QimSetEcuFilter(0xE8);
+  EXPECT_EQ(Ask("2101"), "NO DATA\r>");
+  emu_QimSetEcuFilter(0);
+  Use(3, Format::Ath1);
+  EXPECT_EQ(Ask("2101"), Lines({"48 6B 18 61 01 0A 37"}));
+  EXPECT_EQ(Ask("22F190"), Lines({"48 6B 10 62 F1 90 31 32 33 34 70", "48 6B 10 35 36 2E"}));
 }
 
 TEST_F(ObdAnswer, RejectedAndUnansweredRequests) {

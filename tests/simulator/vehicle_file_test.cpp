@@ -203,7 +203,7 @@ TEST_F(VehicleFile, ACarChangedByOperatorKeysAndSetValuesSavesAndLoadsAlike) {
 
 TEST_F(VehicleFile, ExamplesLoadAndSaveBackUnchanged) {
   for (const char* name : {"default.toml", "petrol_can.toml", "diesel_kwp.toml", "can29.toml", "refusing_ecu.toml",
-                           "drive.toml", "largest.toml"}) {
+                           "drive.toml", "largest.toml", "manufacturer_requests.toml"}) {
     SCOPED_TRACE(name);
     ASSERT_EQ(Load(Example(name)), "");
     // Saved elsewhere, a file still finds its trace.

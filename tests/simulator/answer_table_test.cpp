@@ -1,0 +1,306 @@
+// Service 06 and the request/answer tables byte for byte through the ELM327 v1.5 personality:
+// the built-in car's test results on CAN (11 and 29 bit), the K-line and J1850; table entries
+// answered single-frame, multi-frame, negative, 78 then the answer, by wildcard, per ECU, under
+// physical addressing and the receive filter; the vehicle file's sections and their mistakes,
+// the example with manufacturer requests, and a captured session turned into table entries.
+#include <filesystem>
+#include <fstream>
+
+#include "simulator/capture_import.h"
+#include "simulator/vehicle_file.h"
+#include "tests/simulator/elm_adapter.h"
+
+namespace {
+
+using namespace elm_test;
+namespace fs = std::filesystem;
+
+// A K-line (ISO 14230-4) message with headers on: format byte with the length, tester, ECU 10,
+// the data and the byte sum.
+std::string KwpLine(const std::vector<uint8_t>& data, uint8_t ecu = 0x10) {
+  std::vector<uint8_t> message = {static_cast<uint8_t>(0x80 | data.size()), 0xF1, ecu};
+  message.insert(message.end(), data.begin(), data.end());
+  uint8_t sum = 0;
+  for (uint8_t b : message) sum = static_cast<uint8_t>(sum + b);
+  message.push_back(sum);
+  return Hex(message);
+}
+
+// The manufacturer requests of two ECUs: ECU 1 answers the VIN over several frames, its serial
+// number in one, codes by wildcard (all of them, and status mask FF on its own), an extended
+// session after a response-pending 78, and refuses a security seed; both answer the serial number
+// request; only ECU 2 answers 21 01.
+const char* const TWO_ECU_TABLE = R"(
+ecus = 2
+[ecu.1]
+answers = [
+  { request = "22 F1 90", answer = "62 F1 90 50 44 58 4D 46 52 52 45 51 30 30 30 30 30 31 39 30" },
+  { request = "22F18C", answer = "62 F1 8C 31 32 33 34" },
+  { request = "19 02 *", answer = "59 02 FF" },
+  { request = "19 02 FF", answer = "59 02 FF 01 23 45 08" },
+  { request = "10 03", negative = "78", delay = 40, then = "50 03 00 32 01 F4" },
+  { request = "27 01", negative = "22" },
+]
+[ecu.2]
+answers = [
+  { request = "22 F1 8C", answer = "62 F1 8C 39 38" },
+  { request = "21 01", answer = "61 01 0A 0B" },
+]
+)";
+
+class Tables : public ElmAdapter {
+ protected:
+  void SetUp() override {
+    ElmAdapter::SetUp();
+    dir_ = fs::temp_directory_path() / ("padix_answer_table_" + std::to_string(getpid()));
+    fs::create_directories(dir_);
+    Quiet();
+  }
+  void TearDown() override {
+    fs::remove_all(dir_);
+    ElmAdapter::TearDown();
+  }
+
+  std::string Write(const std::string& name, const std::string& text) const {
+    const std::string path = (dir_ / name).string();
+    std::ofstream(path) << text;
+    return path;
+  }
+  // "" when the text loads as a vehicle file, else the error.
+  std::string LoadText(const std::string& text) const {
+    std::string error;
+    return emu_LoadVehicleFile(Write("car.toml", text).c_str(), &error) == 0 ? "" : error;
+  }
+
+  fs::path dir_;
+};
+
+const std::string NO_DATA = Lines({"NO DATA"});
+// 22 F190 answered with the VIN PDXMFRREQ00000190: 20 bytes in three frames.
+const std::string VIN_FRAMES =
+    Lines({"014 ", "0: 62 F1 90 50 44 58 ", "1: 4D 46 52 52 45 51 30 ", "2: 30 30 30 30 31 39 30 "});
+
+// ---------------------------------------------------------------------------------------------
+// Service 06
+
+TEST_F(Tables, TestResultsOnCanByMonitorId) {
+  ExpectOk("ATSP6");
+  // Only the engine ECU has results; ranges chain up to A0, where the misfire monitors are.
+  const std::pair<const char*, const char*> ranges[] = {
+      {"0600", "46 00 C8 00 00 01 "}, {"0620", "46 20 80 00 80 01 "}, {"0640", "46 40 00 00 00 01 "},
+      {"0660", "46 60 00 00 00 01 "}, {"0680", "46 80 00 00 00 01 "}, {"06A0", "46 A0 F8 00 00 00 "},
+      {"06C0", nullptr},           {"06E0", nullptr}};
+  for (const auto& [request, answer] : ranges)
+    EXPECT_EQ(Ask(request), answer != nullptr ? Lines({answer}) : NO_DATA) << request;
+  // Three results of oxygen sensor 1: 26 bytes in four frames.
+  EXPECT_EQ(Ask("0601"), Lines({"01A ", "0: 46 01 01 0A 0E 66 ", "1: 0C CD 10 00 02 0A 0F ",
+                                "2: 5C 0E 00 11 00 05 10 ", "3: 00 46 00 00 00 96 00 "}));
+  EXPECT_EQ(Ask("06A2"), Lines({"012 ", "0: 46 A2 0B 24 00 00 ", "1: 00 00 FF FF 0C 24 00 ",
+                                "2: 02 00 00 FF FF 00 00 "}));
+  EXPECT_EQ(Ask("0603"), NO_DATA);  // no result for this monitor
+  ExpectOk("ATH1");
+  EXPECT_EQ(Ask("0600"), Lines({"7E8 06 46 00 C8 00 00 01 00 "}));
+  EXPECT_EQ(Ask("0601"), Lines({"7E8 10 1A 46 01 01 0A 0E 66 ", "7E8 21 0C CD 10 00 02 0A 0F ",
+                                "7E8 22 5C 0E 00 11 00 05 10 ", "7E8 23 00 46 00 00 00 96 00 "}));
+  ExpectOk("ATSP7");
+  EXPECT_EQ(Ask("06A0"), Lines({"18 DA F1 10 06 46 A0 F8 00 00 00 00 "}));
+  EXPECT_EQ(Ask("0621"), Lines({"18 DA F1 10 10 0A 46 21 80 01 00 62 ", "18 DA F1 10 21 00 00 00 90 00 00 00 "}));
+  ExpectOk("ATH0");
+  EXPECT_EQ(Ask("0620"), Lines({"46 20 80 00 80 01 "}));
+  EXPECT_EQ(Ask("0621"), Lines({"00A ", "0: 46 21 80 01 00 62 ", "1: 00 00 00 90 00 00 00 "}));
+}
+
+// Off CAN the tester asks per test ID and each result is a message with one limit: the maximum
+// (component ID with bit 7 set), and the minimum when it is not 0. The misfire monitors (MIDs
+// from 80 on) and results whose TID is a range ID are not there.
+TEST_F(Tables, TestResultsOnTheKLineAndJ1850ByTestId) {
+  ExpectOk("ATSP5");
+  EXPECT_EQ(Ask("0600"), "BUS INIT: ...OK\r" + Lines({"46 00 CA 00 00 01 "}));
+  for (const char* range : {"0620", "0640", "0660"}) EXPECT_EQ(Ask(range), Lines({Hex({0x46, static_cast<uint8_t>(strtol(range + 2, nullptr, 16)), 0, 0, 0, 1})})) << range;
+  EXPECT_EQ(Ask("0680"), Lines({"46 80 80 00 00 00 "}));
+  EXPECT_EQ(Ask("06A0"), NO_DATA);
+  EXPECT_EQ(Ask("0601"), Lines({"46 01 81 0E 66 10 00 ", "46 01 01 0E 66 0C CD "}));
+  EXPECT_EQ(Ask("0607"), Lines({"46 07 82 07 33 0C CD "}));
+  ExpectOk("ATH1");
+  EXPECT_EQ(Ask("0600"), Lines({KwpLine({0x46, 0x00, 0xCA, 0x00, 0x00, 0x01})}));
+  EXPECT_EQ(Ask("0681"), Lines({KwpLine({0x46, 0x81, 0x85, 0x01, 0x18, 0x03, 0xE8})}));
+  ExpectOk("ATSP1");
+  EXPECT_EQ(Ask("0600"), Lines({J1850Line({0x41, 0x6B, 0x10, 0x46, 0x00, 0xCA, 0x00, 0x00, 0x01})}));
+  EXPECT_EQ(Ask("0601"), Lines({J1850Line({0x41, 0x6B, 0x10, 0x46, 0x01, 0x81, 0x0E, 0x66, 0x10, 0x00}),
+                                J1850Line({0x41, 0x6B, 0x10, 0x46, 0x01, 0x01, 0x0E, 0x66, 0x0C, 0xCD})}));
+  ExpectOk("ATH0");
+  EXPECT_EQ(Ask("0605"), Lines({"46 05 81 00 46 00 96 "}));
+}
+
+// ---------------------------------------------------------------------------------------------
+// The request/answer table
+
+TEST_F(Tables, EntriesAnswerAsTheVehicleDoesOnCan) {
+  ASSERT_EQ(LoadText(TWO_ECU_TABLE), "");
+  ExpectOk("ATSP6");
+  EXPECT_EQ(Ask("22F190"), VIN_FRAMES);
+  EXPECT_EQ(Ask("22F18C"), Lines({"62 F1 8C 31 32 33 34 ", "62 F1 8C 39 38 "}));
+  EXPECT_EQ(Ask("22F18C1"), Lines({"62 F1 8C 31 32 33 34 "}));  // one answer awaited
+  EXPECT_EQ(Ask("190208"), Lines({"59 02 FF "}));               // the wildcard
+  EXPECT_EQ(Ask("1902FF"), Lines({"59 02 FF 01 23 45 08 "}));   // the exact entry before it
+  EXPECT_EQ(Ask("1902"), Lines({"59 02 FF "}));                 // nothing after the prefix
+  EXPECT_EQ(Ask("19"), NO_DATA);                                // shorter than the prefix
+  EXPECT_EQ(Ask("1003"), Lines({"7F 10 78 ", "50 03 00 32 01 F4 "}));
+  EXPECT_EQ(Ask("2701"), Lines({"7F 27 22 "}));
+  EXPECT_EQ(Ask("2101"), Lines({"61 01 0A 0B "}));  // ECU 2's entry only
+  EXPECT_EQ(Ask("22F191"), NO_DATA);
+  // The vehicle's own answers come first and stay as they were.
+  EXPECT_EQ(Ask("0100"), Lines({"41 00 FF FF FF F7 ", "41 00 B7 80 00 01 "}));
+
+  // Physical addressing and the receive filter.
+  ExpectOk("ATSH7E0");
+  EXPECT_EQ(Ask("2101"), NO_DATA);
+  EXPECT_EQ(Ask("22F18C"), Lines({"62 F1 8C 31 32 33 34 "}));
+  ExpectOk("ATSH7E1");
+  EXPECT_EQ(Ask("2101"), Lines({"61 01 0A 0B "}));
+  ExpectOk("ATSH7DF");
+  ExpectOk("ATCRA7E8");
+  EXPECT_EQ(Ask("22F18C"), Lines({"62 F1 8C 31 32 33 34 "}));
+  EXPECT_EQ(Ask("2101"), NO_DATA);
+  ExpectOk("ATCRA");
+
+  ExpectOk("ATH1");
+  EXPECT_EQ(Ask("1003"), Lines({"7E8 03 7F 10 78 00 00 00 00 ", "7E8 06 50 03 00 32 01 F4 00 "}));
+  EXPECT_EQ(Ask("22F190"), Lines({"7E8 10 14 62 F1 90 50 44 58 ", "7E8 21 4D 46 52 52 45 51 30 ",
+                                  "7E8 22 30 30 30 30 31 39 30 "}));
+  ExpectOk("ATSP7");
+  ExpectOk("ATSH DB33F1");
+  EXPECT_EQ(Ask("2101"), Lines({"18 DA F1 18 04 61 01 0A 0B 00 00 00 "}));
+  ExpectOk("ATSH DA10F1");
+  EXPECT_EQ(Ask("22F18C"), Lines({"18 DA F1 10 07 62 F1 8C 31 32 33 34 "}));
+}
+
+// Off CAN a long answer goes out as messages of 7 data bytes, each with its header and check.
+TEST_F(Tables, EntriesAnswerOnTheKLineAndJ1850) {
+  ASSERT_EQ(LoadText(TWO_ECU_TABLE), "");
+  ExpectOk("ATSP5");
+  ExpectOk("ATH1");
+  EXPECT_EQ(Ask("22F190"), "BUS INIT: ...OK\r" + Lines({KwpLine({0x62, 0xF1, 0x90, 0x50, 0x44, 0x58, 0x4D}),
+                                                        KwpLine({0x46, 0x52, 0x52, 0x45, 0x51, 0x30, 0x30}),
+                                                        KwpLine({0x30, 0x30, 0x30, 0x31, 0x39, 0x30})}));
+  EXPECT_EQ(Ask("2101"), Lines({KwpLine({0x61, 0x01, 0x0A, 0x0B}, 0x18)}));
+  ExpectOk("ATSH C1 33 F1");  // functional: both ECUs
+  EXPECT_EQ(Ask("22F18C"), Lines({KwpLine({0x62, 0xF1, 0x8C, 0x31, 0x32, 0x33, 0x34}), KwpLine({0x62, 0xF1, 0x8C, 0x39, 0x38}, 0x18)}));
+  ExpectOk("ATSH C1 18 F1");  // physical: ECU 2 alone
+  EXPECT_EQ(Ask("22F18C"), Lines({KwpLine({0x62, 0xF1, 0x8C, 0x39, 0x38}, 0x18)}));
+  ExpectOk("ATSP2");
+  ExpectOk("ATSH 68 6A F1");
+  EXPECT_EQ(Ask("1003"), Lines({J1850Line({0x48, 0x6B, 0x10, 0x7F, 0x10, 0x78}),
+                                J1850Line({0x48, 0x6B, 0x10, 0x50, 0x03, 0x00, 0x32, 0x01, 0xF4})}));
+  ExpectOk("ATH0");
+  EXPECT_EQ(Ask("2701"), Lines({"7F 27 22 "}));
+}
+
+TEST_F(Tables, MistakesInTheNewSectionsNameTheirPlace) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"[ecu.1]\nanswers = [{ request = \"22 F1 9\", answer = \"62\" }]", "car.toml:2:24: an odd number of hex digits"},
+      {"[ecu.1]\nanswers = [{ request = \"22 * F1\", answer = \"62\" }]", "car.toml:2:24: not a hex byte: '*'"},
+      {"[ecu.1]\nanswers = [{ request = \"22 F1 90\" }]", "car.toml:2:12: give either answer or negative"},
+      {"[ecu.1]\nanswers = [{ request = \"10 03\", answer = \"50 03\", then = \"50 03\" }]",
+       "car.toml:2:12: then follows only negative = \"78\""},
+      {"[ecu.1]\nanswers = [{ request = \"10 03\", negative = \"00\" }]", "car.toml:2:44: expected a negative response code"},
+      {"[ecu.1]\nanswers = [{ request = \"01 02 03 04 05 06 07 08 09\", answer = \"41\" }]", "car.toml:2:24: more than 8 bytes"},
+      {"[ecu.1]\nanswers = [{ request = \"10 03\", answer = \"50\", dleay = 5 }]", "car.toml:2:56: unknown key 'dleay'"},
+      {"[ecu.1]\ntests = [\"20 01 0A 0000 0000 0000\"]", "car.toml:2:10: MID 20 is a range of MIDs"},
+      {"[ecu.1]\ntests = [\"01 01 0A 0000 0000\"]", "car.toml:2:10: expected 9 bytes"},
+  };
+  for (const auto& [text, error] : cases) {
+    const std::string got = LoadText(text);
+    EXPECT_EQ(got.rfind(fs::path(dir_ / error).string(), 0), 0u) << text << "\n  got: " << got;
+  }
+  // The car is as it was: the built-in results, no table.
+  EXPECT_EQ(Ask("0600"), "SEARCHING...\r" + Lines({"46 00 C8 00 00 01 "}));
+}
+
+// The example's manufacturer requests, and the file saved back with its sections intact.
+TEST_F(Tables, TheManufacturerExampleAnswersAndSavesBack) {
+  const fs::path example = fs::path(__FILE__).parent_path().parent_path().parent_path() / "examples" / "vehicles" /
+                           "manufacturer_requests.toml";
+  std::string error;
+  ASSERT_EQ(emu_LoadVehicleFile(example.c_str(), &error), 0) << error;
+  ExpectOk("ATSP6");
+  EXPECT_EQ(Ask("22F190"), VIN_FRAMES);
+  EXPECT_EQ(Ask("22F18C"), Lines({"00D ", "0: 62 F1 8C 53 4E 2D ", "1: 30 30 34 32 31 37 35 "}));
+  EXPECT_EQ(Ask("1902FF"), Lines({"00B ", "0: 59 02 FF 01 23 45 ", "1: 2F 04 20 00 08 00 00 "}));
+  EXPECT_EQ(Ask("1003"), Lines({"7F 10 78 ", "50 03 00 32 01 F4 "}));
+  EXPECT_EQ(Ask("1001"), Lines({"50 01 00 32 01 F4 "}));
+  EXPECT_EQ(Ask("2EF190"), Lines({"7F 2E 33 "}));  // anything else of service 2E by wildcard
+  const std::string saved = (dir_ / "saved.toml").string();
+  ASSERT_EQ(emu_SaveVehicleFile(saved.c_str(), &error), 0) << error;
+  emu_QimInitVehicle();
+  EXPECT_EQ(Ask("22F18C"), NO_DATA);
+  ASSERT_EQ(emu_LoadVehicleFile(saved.c_str(), &error), 0) << error;
+  EXPECT_EQ(Ask("1003"), Lines({"7F 10 78 ", "50 03 00 32 01 F4 "}));
+  EXPECT_EQ(Ask("2EF190"), Lines({"7F 2E 33 "}));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Capture to table
+
+// A traffic log of a session against a real adapter on CAN with headers on: each answer goes to
+// the ECU that sent it, frames put together, a 78 with what followed; a sender the vehicle has no
+// ECU for is left out and named.
+TEST_F(Tables, ATrafficLogBecomesTableEntries) {
+  const std::string log = Write("session.log", R"(# Padix traffic log: milliseconds since start, sender (tester or module), bytes
+      10.000 tester ATZ<0D>
+      12.000 module ATZ<0D><0D><0D>ELM327 v1.5<0D><0D>>
+      20.000 tester ATH1<0D>
+      21.000 module ATH1<0D>OK<0D><0D>>
+      30.000 tester 22F190<0D>
+      80.000 module 22F190<0D>SEARCHING...<0D>7E8 10 14 62 F1 90 50 44 58 <0D>7E8 21 4D 46 52 52 45 51 30 <0D>7E8 22 30 30 30 30 31 39 30 <0D><0D>>
+      90.000 tester 1003<0D>
+     100.000 module 1003<0D>7E8 03 7F 10 78 00 00 00 00 <0D>7E8 06 50 03 00 32 01 F4 00 <0D><0D>>
+     110.000 tester 22F18C1<0D>
+     120.000 module 22F18C1<0D>7E9 05 62 F1 8C 39 38 00 00 <0D><0D>>
+     130.000 tester 2701<0D>
+     140.000 module 2701<0D>7E8 03 7F 27 22 00 00 00 00 <0D>7F0 03 7F 27 11 00 00 00 00 <0D><0D>>
+     150.000 tester 2102<0D>
+     160.000 module 2102<0D>NO DATA<0D><0D>>
+)");
+  std::string report;
+  ASSERT_EQ(emu_ImportCapture(log.c_str(), &report), 4) << report;
+  EXPECT_EQ(report, log + ": 4 answers taken; no ECU sends from 7F0, its answers left out");
+  ExpectOk("ATSP6");
+  EXPECT_EQ(Ask("22F190"), VIN_FRAMES);
+  EXPECT_EQ(Ask("1003"), Lines({"7F 10 78 ", "50 03 00 32 01 F4 "}));
+  EXPECT_EQ(Ask("22F18C"), Lines({"62 F1 8C 39 38 "}));
+  EXPECT_EQ(Ask("2701"), Lines({"7F 27 22 "}));
+  EXPECT_EQ(Ask("2102"), NO_DATA);
+}
+
+// A terminal transcript with headers off on the K-line: the lines of one answer are one message,
+// which goes out again in messages of 7 (and in frames on CAN).
+TEST_F(Tables, ATranscriptBecomesTableEntries) {
+  const std::string transcript = Write("session.txt", R"(>ATZ
+
+ELM327 v1.5
+
+>ATSP5
+OK
+
+>22F190
+BUS INIT: ...OK
+62 F1 90 50 44 58 4D
+46 52 52 45 51 30 30
+30 30 30 31 39 30
+
+>19 02 FF
+7F 19 31
+
+>
+)");
+  std::string report;
+  ASSERT_EQ(emu_ImportCapture(transcript.c_str(), &report), 2) << report;
+  ExpectOk("ATSP6");
+  EXPECT_EQ(Ask("22F190"), VIN_FRAMES);
+  EXPECT_EQ(Ask("1902FF"), Lines({"7F 19 31 "}));
+  std::string error;
+  EXPECT_EQ(emu_ImportCapture((dir_ / "missing.log").c_str(), &error), -1);
+}
+
+}  // namespace
