@@ -43,9 +43,16 @@ bool emu_AllHex(const std::string& s) {
   return !s.empty();
 }
 
+int emu_Nibble(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+  return c >= 'A' && c <= 'F' ? c - 'A' + 10 : 0;
+}
+
+// Pairs of hex digits (checked by the caller) as bytes.
 std::vector<uint8_t> emu_Bytes(const std::string& hex) {
   std::vector<uint8_t> out;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(static_cast<uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
+  for (size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(static_cast<uint8_t>(emu_Nibble(hex[i]) << 4 | emu_Nibble(hex[i + 1])));
   return out;
 }
 
@@ -55,7 +62,7 @@ std::string emu_Unescape(const std::string& text) {
   for (size_t i = 0; i < text.size(); ++i) {
     if (text[i] == '<' && i + 3 < text.size() && text[i + 3] == '>' && isxdigit(static_cast<unsigned char>(text[i + 1])) &&
         isxdigit(static_cast<unsigned char>(text[i + 2]))) {
-      out += static_cast<char>(std::stoul(text.substr(i + 1, 2), nullptr, 16));
+      out += static_cast<char>(emu_Nibble(text[i + 1]) << 4 | emu_Nibble(text[i + 2]));
       i += 3;
     } else {
       out += text[i];
@@ -151,7 +158,9 @@ std::map<Source, Assembly> emu_Messages(const std::vector<std::string>& lines, b
     std::string s = emu_Compact(raw);
     const size_t colon = s.find(':');
     if (!headers && colon != std::string::npos && colon > 0 && offMulti != nullptr) {
-      const std::vector<uint8_t> piece = emu_Bytes(s.substr(colon + 1));
+      const std::string data = s.substr(colon + 1);
+      if (!emu_AllHex(s.substr(0, colon)) || !emu_AllHex(data) || data.size() % 2 != 0) continue;
+      const std::vector<uint8_t> piece = emu_Bytes(data);
       offMulti->partial.insert(offMulti->partial.end(), piece.begin(), piece.end());
       if (offMulti->partial.size() >= offMulti->expected) {
         offMulti->partial.resize(offMulti->expected);
@@ -202,7 +211,7 @@ bool emu_EcuOf(const EmuVehicle& v, const Source& s, uint8_t* idx) {
   return false;
 }
 
-bool emu_IsNegative(const std::vector<uint8_t>& m) { return m.size() == 3 && m[0] == 0x7F; }
+bool emu_IsNegative(const std::vector<uint8_t>& m) { return m.size() == 3 && m[0] == 0x7F && m[2] != 0; }
 
 std::string emu_SourceName(const Source& s) {
   char text[16];
@@ -235,7 +244,7 @@ int emu_ImportCapture(const char* path, std::string* report) {
       continue;
     }
     if (request.size() % 2 == 1 && request.size() >= 3) request.pop_back();  // the count of answers awaited
-    if (!emu_AllHex(request) || request.size() / 2 > EMU_TABLE_MAX_REQUEST) continue;
+    if (!emu_AllHex(request) || request.size() % 2 != 0 || request.size() / 2 > EMU_TABLE_MAX_REQUEST) continue;
     EmuTableEntry e{};
     const std::vector<uint8_t> req = emu_Bytes(request);
     e.requestLength = static_cast<uint8_t>(req.size());
@@ -257,7 +266,7 @@ int emu_ImportCapture(const char* path, std::string* report) {
         answer.negative = 0x78;
         then = {messages[first].data(), static_cast<uint8_t>(std::min<size_t>(messages[first].size(), EMU_TABLE_MAX_MESSAGE)), 0};
       } else if (emu_IsNegative(messages[0])) {
-        answer.negative = messages[0][2] != 0 ? messages[0][2] : 0x10;
+        answer.negative = messages[0][2];
       } else {
         // CAN messages stand alone; J1850 and K-line messages of one answer are one message split.
         if (source.kind == 1 || source.kind == 2) {
