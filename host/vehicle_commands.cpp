@@ -22,6 +22,7 @@ void emu_VehicleCommand(const char* verb, const char* rest) {
     // What was taken is worth knowing too: a capture made with headers off all goes to ECU 1.
     if (result == 0) fprintf(stderr, "%s\n", report.c_str());
     error = report;
+  } else if (strcmp(verb, "set") == 0) {
     // NAME, then the value: everything after the first space (it may hold spaces itself).
     const char* space = strchr(rest, ' ');
     if (space == nullptr) {

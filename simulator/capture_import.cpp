@@ -290,7 +290,7 @@ int emu_ImportCapture(const char* path, std::string* report) {
   emu_VehicleLock();
   emu_VehicleAssign(vehicle, *scratch);
   emu_VehicleUnlock();
-  *report = std::string(path) + ": " + std::to_string(added) + " answers taken";
+  *report = std::string(path) + ": " + std::to_string(added) + (added == 1 ? " answer taken" : " answers taken");
   if (!skipped.empty()) *report += "; no ECU sends from" + skipped + ", its answers left out";
   return added;
 }

@@ -361,6 +361,7 @@ uint8_t emu_ElmCheckByte(uint8_t protocol, const uint8_t* bytes, uint8_t n) {
 
 // One message of J1850 or the K-line: with headers the three header bytes and the check byte.
 void emu_ElmPutLineMessage(uint8_t protocol, uint8_t idx, const uint8_t* data, uint8_t n) {
+  if (n > EMU_KLINE_LINE_BYTES) n = EMU_KLINE_LINE_BYTES;  // never longer; kept to the buffer all the same
   if (elm.s.headers != 0) {
     uint8_t message[3 + EMU_KLINE_LINE_BYTES];
     emu_KLineHeader(protocol, emu_NonCanEcuAddr(idx), n, message);

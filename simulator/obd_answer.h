@@ -16,6 +16,8 @@ static_assert(3 + EMU_KLINE_LINE_BYTES + 1 <= EMU_OBD_MAX_LINE_BYTES);
 // Most lines of one ECU: non-CAN messages, or CAN frames of the longest message (a first frame
 // with 6 bytes, then 7 a frame).
 constexpr size_t EMU_OBD_MAX_CAN_FRAMES = 1 + (EMU_CAN_MAX_MESSAGE - 6 + 7 - 1) / 7;
+// A table entry's 78 and its longest "then" answer: one frame and a long message.
+static_assert(1 + 1 + (EMU_TABLE_MAX_MESSAGE - 6 + 7 - 1) / 7 <= EMU_OBD_MAX_CAN_FRAMES);
 constexpr size_t EMU_OBD_MAX_ECU_LINES =
     EMU_ANSWER_MAX_LINES > EMU_OBD_MAX_CAN_FRAMES ? EMU_ANSWER_MAX_LINES : EMU_OBD_MAX_CAN_FRAMES;
 

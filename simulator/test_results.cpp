@@ -15,6 +15,7 @@ namespace {
 
 constexpr uint8_t NON_CAN_MAX_MID = 0x7F;
 constexpr uint8_t LIMIT_IS_MAXIMUM = 0x80;
+constexpr uint8_t NON_CAN_MESSAGE_BYTES = 7;  // 46 TID CID VV VV LL LL
 
 // The engine ECU's results as at program start: oxygen sensors (01, 02, 05), catalyst (21), EGR
 // (31) and misfire counts (A1 all cylinders, A2-A5 cylinders 1-4, this drive and the average).
@@ -69,7 +70,9 @@ void emu_PutSupportBits(const EmuEcu& ecu, uint8_t range, bool can, EmuEcuAnswer
   for (uint8_t b : bits) out->Put(b);
 }
 
+// One message a result and limit, as many whole ones as an answer holds (the rest are not sent).
 void emu_PutNonCanResult(const EmuTestResult& r, bool maximum, EmuEcuAnswer* out) {
+  if (out->noOfLines >= EMU_ANSWER_MAX_LINES || out->length + NON_CAN_MESSAGE_BYTES > EMU_ANSWER_MAX_BYTES) return;
   out->NewLine();
   out->Put(0x46);
   out->Put(r.tid);

@@ -271,12 +271,13 @@ constexpr uint8_t EMU_KLINE_LINE_BYTES = 7;  // the longest non-CAN message this
 // service 06's 25 test results of one monitor after 46 and the MID.
 constexpr uint8_t EMU_ANSWER_MAX_BYTES = 3 + EMU_TABLE_MAX_MESSAGE;
 constexpr uint8_t EMU_CAN_MAX_MESSAGE = EMU_ANSWER_MAX_BYTES;
-// Off CAN a table answer goes out as messages of 7 bytes.
+// Off CAN a table answer goes out as messages of 7 bytes; service 06 sends at most this many
+// messages for one test ID.
 constexpr uint8_t EMU_ANSWER_MAX_LINES =
     1 + (EMU_TABLE_MAX_MESSAGE + EMU_KLINE_LINE_BYTES - 1) / EMU_KLINE_LINE_BYTES;
 static_assert(2 + 8 * EMU_MAX_TESTS_PER_MID <= EMU_ANSWER_MAX_BYTES);
 static_assert(3 + EMU_MAX_CAL_IDS * EMU_CAL_ID_CHARS <= EMU_CAN_MAX_MESSAGE);
-// Message-per-line answers: the longest fits in the lines (three calibration ids: 12 lines).
+// A table answer after a 78, in messages of 7 bytes, fits in the lines.
 static_assert(EMU_ANSWER_MAX_LINES * EMU_KLINE_LINE_BYTES >= EMU_TABLE_MAX_MESSAGE + 3);
 static_assert(3 + 2 * EMU_MAX_IPT_COUNTERS <= EMU_CAN_MAX_MESSAGE);
 static_assert(2 + 2 * EMU_MAX_DTCS <= EMU_CAN_MAX_MESSAGE);

@@ -541,8 +541,8 @@ TEST_P(ElmClient, AClientThatLeavesMidLineOrMidAnswerLeavesNothingForTheNextOne)
 }
 
 // A car loaded from a vehicle file while the client is served (the petrol example, idling at
-// 780 rpm), and a value set after it, are what the client reads; a file with a mistake changes
-// nothing. An empty file brings the default car back.
+// 780 rpm), a value set after it, and the answers of a captured session imported, are what the
+// client reads; a file with a mistake changes nothing. An empty file brings the default car back.
 TEST_P(ElmClient, AVehicleFileLoadedAndAValueSetWhileServingAreWhatTheClientReads) {
   SimulatorOnPort& port = *shared_;
   char dir[] = "/tmp/padix-cars-XXXXXX";
@@ -550,7 +550,9 @@ TEST_P(ElmClient, AVehicleFileLoadedAndAValueSetWhileServingAreWhatTheClientRead
   const std::string good = std::string(__FILE__).substr(0, std::string(__FILE__).rfind("/tests/")) +
                            "/examples/vehicles/petrol_can.toml";
   const std::string bad = std::string(dir) + "/bad.toml", empty = std::string(dir) + "/empty.toml";
+  const std::string capture = std::string(dir) + "/session.txt";
   std::ofstream(bad) << "[ecu.1]\nrmp = 900\n";
+  std::ofstream(capture) << ">22F18C\n62 F1 8C 31 32\n>\n";
   std::ofstream(empty) << "";
   ElmProgram obd(port);
   obd.Ask("ATZ");
@@ -562,9 +564,11 @@ TEST_P(ElmClient, AVehicleFileLoadedAndAValueSetWhileServingAreWhatTheClientRead
   port.Program().Send("load " + bad);
   port.Program().Send("set ecu.1.rpm 2500");
   EXPECT_TRUE(WaitFor([&] { return obd.Ask("010C1") == Lines{"41 0C 27 10 "}; }));
+  port.Program().Send("import " + capture);
+  EXPECT_TRUE(WaitFor([&] { return obd.Ask("22F18C1") == Lines{"62 F1 8C 31 32 "}; }));
   port.Program().Send("load " + empty);
   EXPECT_TRUE(WaitFor([&] { return obd.Ask("010C1") == Lines{"41 0C 01 10 "}; }));
-  for (const std::string& f : {bad, empty}) unlink(f.c_str());
+  for (const std::string& f : {bad, empty, capture}) unlink(f.c_str());
   rmdir(dir);
 }
 

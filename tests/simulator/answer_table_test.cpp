@@ -132,6 +132,31 @@ TEST_F(Tables, TestResultsOnTheKLineAndJ1850ByTestId) {
   EXPECT_EQ(Ask("0605"), Lines({"46 05 81 00 46 00 96 "}));
 }
 
+// More results of one test ID than an answer holds: as many whole messages as fit (29).
+TEST_F(Tables, ManyResultsOfOneTestIdOffCanStopAtWholeMessages) {
+  std::string tests = "[ecu.1]\ntests = [";
+  for (int mid = 1; mid <= 40; ++mid) {
+    if (mid % 0x20 == 0) continue;
+    char line[40];
+    snprintf(line, sizeof line, "\"%02X 01 0A 0100 0001 0200\", ", mid);
+    tests += line;
+  }
+  ASSERT_EQ(LoadText(tests + "]\n"), "");
+  ExpectOk("ATSP5");
+  ExpectOk("ATH1");
+  const std::string answer = Ask("0601");
+  std::vector<std::string> expected = {"BUS INIT: ...OK"};
+  const size_t fit = EMU_ANSWER_MAX_BYTES / 7;
+  for (uint8_t mid = 1; expected.size() <= fit; ++mid) {
+    expected.push_back(KwpLine({0x46, 0x01, static_cast<uint8_t>(mid | 0x80), 0x01, 0x00, 0x02, 0x00}));
+    expected.push_back(KwpLine({0x46, 0x01, mid, 0x01, 0x00, 0x00, 0x01}));
+  }
+  expected.resize(1 + fit);
+  std::string text;
+  for (const std::string& line : expected) text += line + "\r";
+  EXPECT_EQ(answer, text + "\r>");
+}
+
 // ---------------------------------------------------------------------------------------------
 // The request/answer table
 
