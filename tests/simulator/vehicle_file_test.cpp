@@ -131,6 +131,7 @@ class VehicleFile : public ::testing::Test {
         for (unsigned pid = 0; pid < 256; ++pid)
           if (emu_RequestIsKnown(2, static_cast<uint8_t>(pid))) ask(2, static_cast<uint8_t>(pid), frame);
       for (uint8_t type = 0; type <= 0x0B; ++type) ask(9, type, 0);
+      for (unsigned id = 0; id < 256; ++id) ask(6, static_cast<uint8_t>(id), 0);
       for (uint8_t service : {0x03, 0x07, 0x0A}) ask(service, 0, 0);
       if (!clear) continue;
       for (uint8_t service : {0x04, 0x03, 0x07, 0x0A}) ask(service, 0, 0);
