@@ -3,6 +3,8 @@
 // as several messages of 7, as J1850 and the K-line carry them.
 #include <string.h>
 
+#include <memory>
+
 #include "simulator/vehicle.h"
 
 namespace {
@@ -69,6 +71,28 @@ bool emu_TableKnows(const uint8_t* request, uint8_t n) {
   return known;
 }
 
+void emu_TablePack(EmuVehicle& v, int droppedEcu) {
+  auto kept = std::make_unique<EmuAnswerTable>();
+  kept->noOfEntries = 0;
+  kept->poolUsed = 0;
+  const EmuAnswerTable& t = v.table;
+  for (uint16_t i = 0; i < t.noOfEntries && i < EMU_MAX_TABLE_ENTRIES; ++i) {
+    const EmuTableEntry& e = t.entry[i];
+    if (e.ecuIdx == droppedEcu) continue;
+    EmuTableEntry& k = kept->entry[kept->noOfEntries++];
+    k = e;
+    for (EmuTableMessage* m : {&k.answer, &k.then}) {
+      memcpy(kept->pool + kept->poolUsed, t.pool + m->at, m->length);
+      m->at = static_cast<uint16_t>(kept->poolUsed);
+      kept->poolUsed += m->length;
+    }
+  }
+  v.table.noOfEntries = kept->noOfEntries;
+  v.table.poolUsed = kept->poolUsed;
+  memcpy(v.table.entry, kept->entry, kept->noOfEntries * sizeof kept->entry[0]);
+  memcpy(v.table.pool, kept->pool, kept->poolUsed);
+}
+
 bool emu_TableAdd(EmuVehicle& v, const EmuTableEntry& entry, const EmuTableAnswerBytes& answer,
                   const EmuTableAnswerBytes& then, const char** error) {
   EmuAnswerTable& t = v.table;
@@ -83,13 +107,18 @@ bool emu_TableAdd(EmuVehicle& v, const EmuTableEntry& entry, const EmuTableAnswe
     *error = "more than 256 answers in the vehicle";
     return false;
   }
-  if (t.poolUsed + answer.length + then.length > EMU_TABLE_POOL_BYTES) {
-    *error = "more than 16384 answer bytes in the vehicle";
-    return false;
+  const uint32_t needed = static_cast<uint32_t>(answer.length) + then.length;
+  if (t.poolUsed + needed > EMU_TABLE_POOL_BYTES) {
+    // The bytes of replaced entries are given back first (a replaced one's own, too).
+    if (slot < t.noOfEntries) t.entry[slot].answer.length = t.entry[slot].then.length = 0;
+    emu_TablePack(v, -1);
+    if (t.poolUsed + needed > EMU_TABLE_POOL_BYTES) {
+      *error = "more than 16384 answer bytes in the vehicle";
+      return false;
+    }
   }
   EmuTableEntry& e = t.entry[slot];
   e = entry;
-  // A replaced entry's old bytes stay unused in the pool until the vehicle is loaded again.
   const EmuTableAnswerBytes* parts[2] = {&answer, &then};
   EmuTableMessage* messages[2] = {&e.answer, &e.then};
   for (int i = 0; i < 2; ++i) {

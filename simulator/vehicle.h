@@ -345,6 +345,9 @@ struct EmuTableAnswerBytes {
 };
 bool emu_TableAdd(EmuVehicle& v, const EmuTableEntry& entry, const EmuTableAnswerBytes& answer,
                   const EmuTableAnswerBytes& then, const char** error);
+// The table's entries, but those of ECU droppedEcu (-1: none), kept in their order with their
+// answer bytes packed together.
+void emu_TablePack(EmuVehicle& v, int droppedEcu);
 
 // Upper-case hexadecimal digit of the low or high four bits.
 constexpr char emu_GetLowNibble(uint8_t v) {

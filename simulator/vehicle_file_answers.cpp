@@ -5,8 +5,6 @@
 #include <stdio.h>
 #include <string.h>
 
-#include <memory>
-
 namespace {
 
 constexpr size_t TEST_RESULT_BYTES = 9;  // MID TID UASID and three values of two bytes
@@ -34,29 +32,6 @@ std::string emu_HexText(const uint8_t* bytes, size_t n) {
     out += b;
   }
   return out;
-}
-
-// The ECU's entries dropped from the table, the others kept in their order.
-void emu_DropAnswersOf(EmuVehicle& v, uint8_t ecuIdx) {
-  auto kept = std::make_unique<EmuAnswerTable>();
-  kept->noOfEntries = 0;
-  kept->poolUsed = 0;
-  const EmuAnswerTable& t = v.table;
-  for (uint16_t i = 0; i < t.noOfEntries; ++i) {
-    const EmuTableEntry& e = t.entry[i];
-    if (e.ecuIdx == ecuIdx) continue;
-    EmuTableEntry& k = kept->entry[kept->noOfEntries++];
-    k = e;
-    for (EmuTableMessage* m : {&k.answer, &k.then}) {
-      memcpy(kept->pool + kept->poolUsed, t.pool + m->at, m->length);
-      m->at = static_cast<uint16_t>(kept->poolUsed);
-      kept->poolUsed += m->length;
-    }
-  }
-  v.table.noOfEntries = kept->noOfEntries;
-  v.table.poolUsed = kept->poolUsed;
-  memcpy(v.table.entry, kept->entry, kept->noOfEntries * sizeof kept->entry[0]);
-  memcpy(v.table.pool, kept->pool, kept->poolUsed);
 }
 
 bool emu_ReadAnswer(const toml::table& t, const toml::node& node, EmuVehicle& v, uint8_t ecuIdx, EmuFileFault* fault) {
@@ -173,7 +148,7 @@ bool emu_ReadTestResults(const toml::node& node, EmuEcu& ecu, EmuFileFault* faul
 bool emu_ReadAnswers(const toml::node& node, EmuVehicle& v, uint8_t ecuIdx, EmuFileFault* fault) {
   const toml::array* list = node.as_array();
   if (list == nullptr) return emu_Fail(fault, node, "expected a list of { request = \"..\", answer = \"..\" }");
-  emu_DropAnswersOf(v, ecuIdx);
+  emu_TablePack(v, ecuIdx);
   for (const toml::node& item : *list) {
     const toml::table* t = item.as_table();
     if (t == nullptr) return emu_Fail(fault, item, "expected { request = \"..\", answer = \"..\" }");

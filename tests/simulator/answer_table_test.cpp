@@ -5,6 +5,7 @@
 // the example with manufacturer requests, and a captured session turned into table entries.
 #include <filesystem>
 #include <fstream>
+#include <memory>
 
 #include "simulator/capture_import.h"
 #include "simulator/vehicle_file.h"
@@ -219,6 +220,37 @@ TEST_F(Tables, EntriesAnswerOnTheKLineAndJ1850) {
                                 J1850Line({0x48, 0x6B, 0x10, 0x50, 0x03, 0x00, 0x32, 0x01, 0xF4})}));
   ExpectOk("ATH0");
   EXPECT_EQ(Ask("2701"), Lines({"7F 27 22 "}));
+}
+
+// Replacing an entry again and again (importing one capture twice, say) never fills the table:
+// the replaced answers' bytes are given back; only bytes in use count.
+TEST(AnswerTable, ReplacedAnswersGiveTheirBytesBack) {
+  auto v = std::make_unique<EmuVehicle>();
+  emu_VehicleSetDefaults(*v);
+  std::vector<uint8_t> bytes(EMU_TABLE_MAX_MESSAGE);
+  EmuTableEntry e{};
+  e.requestLength = 2;
+  const char* error = nullptr;
+  for (int round = 0; round < 100; ++round) {
+    for (uint8_t ecu : {0, 1}) {
+      e.ecuIdx = ecu;
+      e.request[0] = 0x22, e.request[1] = static_cast<uint8_t>(round % 3);
+      bytes[0] = static_cast<uint8_t>(round);
+      ASSERT_TRUE(emu_TableAdd(*v, e, {bytes.data(), EMU_TABLE_MAX_MESSAGE, 0}, {nullptr, 0, 0}, &error))
+          << "round " << round << ": " << error;
+    }
+  }
+  ASSERT_EQ(v->table.noOfEntries, 6);
+  for (const EmuTableEntry& entry : std::vector<EmuTableEntry>(v->table.entry, v->table.entry + 6))
+    EXPECT_GE(v->table.pool[entry.answer.at], 97) << "an entry lost its last answer";
+  // Bytes in use do count: beside the six entries, as many more as the rest of the pool holds.
+  int added = 0;
+  for (uint8_t n = 0; n < 100; ++n, ++added) {
+    e.request[1] = static_cast<uint8_t>(0x10 + n);
+    if (!emu_TableAdd(*v, e, {bytes.data(), EMU_TABLE_MAX_MESSAGE, 0}, {nullptr, 0, 0}, &error)) break;
+  }
+  EXPECT_EQ(added, static_cast<int>((EMU_TABLE_POOL_BYTES - 6 * EMU_TABLE_MAX_MESSAGE) / EMU_TABLE_MAX_MESSAGE));
+  EXPECT_STREQ(error, "more than 16384 answer bytes in the vehicle");
 }
 
 TEST_F(Tables, MistakesInTheNewSectionsNameTheirPlace) {
