@@ -3,8 +3,11 @@
 // personalities they are command lines (split at carriage returns, each cut to the module's 19
 // characters) answered into the firmware's receive ring. In the ELM327 v1.5 personality they
 // are the bytes of a serial line, read all at once or a line at a time (so that a request is
-// either interrupted by what follows it or not), with the adapter's answers thrown away.
+// either interrupted by what follows it or not), with the adapter's answers thrown away. The
+// vehicle has request/answer table entries of the longest answers (and a 78 before one), a
+// wildcard and a negative response.
 #include <pthread.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "firmware/usart.h"
@@ -47,6 +50,29 @@ void emu_FuzzElm(const uint8_t* data, size_t size, bool lineAtATime) {
   }
 }
 
+void emu_FuzzTable() {
+  static const uint8_t LONGEST[EMU_TABLE_MAX_MESSAGE] = {0x62, 0xF1, 0x90};
+  const struct {
+    uint8_t ecu, n, wildcard;
+    uint8_t request[3];
+    EmuTableAnswerBytes answer, then;
+  } entries[] = {
+      {0, 1, 1, {0x22}, {LONGEST, EMU_TABLE_MAX_MESSAGE, 0}, {nullptr, 0, 0}},
+      {0, 2, 0, {0x10, 0x03}, {nullptr, 0, 0x78}, {LONGEST, EMU_TABLE_MAX_MESSAGE, 0}},
+      {1, 2, 1, {0x19, 0x02}, {nullptr, 0, 0x31}, {nullptr, 0, 0}},
+      {1, 1, 0, {0x3E}, {LONGEST, 2, 0}, {nullptr, 0, 0}},
+  };
+  for (const auto& x : entries) {
+    EmuTableEntry e{};
+    e.ecuIdx = x.ecu;
+    e.requestLength = x.n;
+    e.wildcard = x.wildcard;
+    memcpy(e.request, x.request, x.n);
+    const char* error = nullptr;
+    if (!emu_TableAdd(vehicle, e, x.answer, x.then, &error)) abort();
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -54,6 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!ready || size < 2) return 0;
   emu_QimInitState();
   emu_QimInitVehicle();
+  emu_FuzzTable();
   tarnic_InitVars();
   UCSR0B = 0x98;  // the firmware's USART is on: answers go into its receive ring
   UBRR0 = 51;     // at 19200 baud, as after its start-up ("ATZ" waits for that)
