@@ -439,7 +439,9 @@ void emu_ElmAnswerCar(const ElmRequest& r, uint8_t protocol) {
   for (uint8_t k = 0; k < addressed && shown < wanted; ++k) {
     EmuEcuAnswer a;
     if (!emu_ElmEcuAnswer(r, ecus[k], can, &a) || !emu_ElmPassesFilter(protocol, ecus[k])) continue;
-    const uint32_t busyMs = a.delayedLine == 0 ? a.delayMs : 0;  // a slow ECU's answer
+    // An ECU slower than the time-out is not waited for; after a 78 (response pending) it is.
+    const uint32_t busyMs = a.delayedLine == 0 ? a.delayMs : 0;
+    if (busyMs > emu_ElmTimeoutMs()) continue;
     if (emu_ElmWait((waited ? t.gapMs : t.answerMs) + busyMs)) {
       emu_ElmAnswerStopped();
       return;

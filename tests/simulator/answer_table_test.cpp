@@ -222,6 +222,22 @@ TEST_F(Tables, EntriesAnswerOnTheKLineAndJ1850) {
   EXPECT_EQ(Ask("2701"), Lines({"7F 27 22 "}));
 }
 
+// An ECU slower than the adapter's time-out (ATST, 200 ms by default) is not waited for; after a
+// 78 it is, however long it takes.
+TEST_F(Tables, AnAnswerSlowerThanTheTimeOutIsNotWaitedFor) {
+  ASSERT_EQ(LoadText("[ecu.1]\nanswers = [{ request = \"21 01\", answer = \"61 01\", delay = 300 },"
+                     " { request = \"10 03\", negative = \"78\", delay = 3000, then = \"50 03\" }]\n"
+                     "[ecu.2]\nanswers = [{ request = \"21 01\", answer = \"61 01 02\", delay = 200 }]\n"),
+            "");
+  ExpectOk("ATSP6");
+  EXPECT_EQ(Ask("2101"), Lines({"61 01 02 "}));
+  EXPECT_EQ(Ask("1003"), Lines({"7F 10 78 ", "50 03 "}));
+  ExpectOk("ATST 4B");  // 300 ms
+  EXPECT_EQ(Ask("2101"), Lines({"61 01 ", "61 01 02 "}));
+  ExpectOk("ATST 31");  // 196 ms
+  EXPECT_EQ(Ask("2101"), NO_DATA);
+}
+
 // Replacing an entry again and again (importing one capture twice, say) never fills the table:
 // the replaced answers' bytes are given back; only bytes in use count.
 TEST(AnswerTable, ReplacedAnswersGiveTheirBytesBack) {
