@@ -151,11 +151,13 @@ void emu_AddCanFrame(Assembly& a, const std::vector<uint8_t>& frame) {
 }
 
 // An answer's lines as messages per sender.
-std::map<Source, Assembly> emu_Messages(const std::vector<std::string>& lines, bool headers) {
+// With the CAN frames' length digit shown (ATD1) it stands after the identifier: 7E8 8 06 ...
+std::map<Source, Assembly> emu_Messages(const std::vector<std::string>& lines, bool headers, bool dlc) {
   std::map<Source, Assembly> out;
   Assembly* offMulti = nullptr;  // headers off: an automatically formatted CAN message
   for (const std::string& raw : lines) {
     std::string s = emu_Compact(raw);
+    if (headers && dlc && (s.size() == 3 + 1 + 16 || s.size() == 8 + 1 + 16)) s.erase(s.size() - 17, 1);
     const size_t colon = s.find(':');
     if (!headers && colon != std::string::npos && colon > 0 && offMulti != nullptr) {
       const std::string data = s.substr(colon + 1);
@@ -232,7 +234,7 @@ int emu_ImportCapture(const char* path, std::string* report) {
   emu_VehicleLock();
   emu_VehicleAssign(*scratch, vehicle);
   emu_VehicleUnlock();
-  bool headers = false;
+  bool headers = false, dlc = false;
   int added = 0;
   std::string skipped;
   uint8_t highest = 0;
@@ -240,7 +242,8 @@ int emu_ImportCapture(const char* path, std::string* report) {
     std::string request = emu_Compact(x.request);
     if (request.rfind("AT", 0) == 0) {
       if (request == "ATH1" || request == "ATH0") headers = request == "ATH1";
-      if (request == "ATZ" || request == "ATWS" || request == "ATD") headers = false;
+      if (request == "ATD1" || request == "ATD0") dlc = request == "ATD1";
+      if (request == "ATZ" || request == "ATWS" || request == "ATD") headers = dlc = false;
       continue;
     }
     if (request.size() % 2 == 1 && request.size() >= 3) request.pop_back();  // the count of answers awaited
@@ -249,7 +252,7 @@ int emu_ImportCapture(const char* path, std::string* report) {
     const std::vector<uint8_t> req = emu_Bytes(request);
     e.requestLength = static_cast<uint8_t>(req.size());
     memcpy(e.request, req.data(), req.size());
-    for (auto& [source, assembly] : emu_Messages(x.lines, headers)) {
+    for (auto& [source, assembly] : emu_Messages(x.lines, headers, dlc)) {
       std::vector<std::vector<uint8_t>>& messages = assembly.messages;
       if (messages.empty()) continue;
       if (!emu_EcuOf(*scratch, source, &e.ecuIdx)) {

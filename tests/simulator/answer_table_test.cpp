@@ -316,8 +316,8 @@ TEST_F(Tables, TheManufacturerExampleAnswersAndSavesBack) {
 // Capture to table
 
 // A traffic log of a session against a real adapter on CAN with headers on: each answer goes to
-// the ECU that sent it, frames put together, a 78 with what followed; a sender the vehicle has no
-// ECU for is left out and named.
+// the ECU that sent it, frames put together (also with their length digit shown), a 78 with what
+// followed; a sender the vehicle has no ECU for is left out and named.
 TEST_F(Tables, ATrafficLogBecomesTableEntries) {
   const std::string log = Write("session.log", R"(# Padix traffic log: milliseconds since start, sender (tester or module), bytes
       10.000 tester ATZ<0D>
@@ -334,16 +334,21 @@ TEST_F(Tables, ATrafficLogBecomesTableEntries) {
      140.000 module 2701<0D>7E8 03 7F 27 22 00 00 00 00 <0D>7F0 03 7F 27 11 00 00 00 00 <0D><0D>>
      150.000 tester 2102<0D>
      160.000 module 2102<0D>NO DATA<0D><0D>>
+     170.000 tester ATD1<0D>
+     171.000 module ATD1<0D>OK<0D><0D>>
+     180.000 tester 3E00<0D>
+     190.000 module 3E00<0D>7E8 8 02 7E 00 00 00 00 00 00 <0D><0D>>
 )");
   std::string report;
-  ASSERT_EQ(emu_ImportCapture(log.c_str(), &report), 4) << report;
-  EXPECT_EQ(report, log + ": 4 answers taken; no ECU sends from 7F0, its answers left out");
+  ASSERT_EQ(emu_ImportCapture(log.c_str(), &report), 5) << report;
+  EXPECT_EQ(report, log + ": 5 answers taken; no ECU sends from 7F0, its answers left out");
   ExpectOk("ATSP6");
   EXPECT_EQ(Ask("22F190"), VIN_FRAMES);
   EXPECT_EQ(Ask("1003"), Lines({"7F 10 78 ", "50 03 00 32 01 F4 "}));
   EXPECT_EQ(Ask("22F18C"), Lines({"62 F1 8C 39 38 "}));
   EXPECT_EQ(Ask("2701"), Lines({"7F 27 22 "}));
   EXPECT_EQ(Ask("2102"), NO_DATA);
+  EXPECT_EQ(Ask("3E00"), Lines({"7E 00 "}));  // captured with the frames' length digit shown
 }
 
 // A terminal transcript with headers off on the K-line: the lines of one answer are one message,
