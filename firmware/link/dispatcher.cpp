@@ -1,10 +1,10 @@
 // Request dispatcher. The handlers belong to the screens; this file only decides whether an
 // expiry or an answer is wanted and whose it is. A module "CAN ERROR" report never reaches a
 // screen: the request is simply sent again 300 ms later, as often as it takes.
-#include "firmware/link/dispatcher.h"
+#include "link/dispatcher.h"
 
-#include "firmware/link/qim.h"
-#include "firmware/screens/screen_requests.h"
+#include "link/qim.h"
+#include "screens/screen_requests.h"
 
 uint16_t gblCounter10ms;
 DrhState drh;

@@ -5,7 +5,7 @@
 
 #include <stdint.h>
 
-#include "firmware/ui/menu.h"
+#include "ui/menu.h"
 
 extern uint16_t gblCounter10ms;  // request timer in ticks; 0 = stopped, 1 -> 0 calls the request
 

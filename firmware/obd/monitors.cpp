@@ -1,7 +1,7 @@
 // ECUs, readiness monitors, info types and performance tracking counters. The monitor rows are
 // decoded from the active ECU's PID 0x01 and 0x41 answers and filtered by its ignition type and
 // the display settings; service 0x09 answers are checked against their length before any copy.
-#include "firmware/obd/monitors.h"
+#include "obd/monitors.h"
 
 #include <string.h>
 

@@ -8,7 +8,7 @@
 
 #include <stdint.h>
 
-#include "firmware/obd/pids.h"
+#include "obd/pids.h"
 
 constexpr uint8_t OBD_NUM_MON_TXT = 66;
 constexpr uint8_t OBD_NUM_SUP_MONITORS = 16;

@@ -1,12 +1,12 @@
 // PID catalogue: support bitmaps and per-ECU configuration from services 01/02, the item sets
 // of the active service, and the scaling of one data item into a value text and unit number.
 // The tables themselves are in pid_tables.cpp.
-#include "firmware/obd/pids.h"
+#include "obd/pids.h"
 
 #include <string.h>
 
-#include "firmware/obd/dtcs.h"
-#include "firmware/obd/monitors.h"
+#include "obd/dtcs.h"
+#include "obd/monitors.h"
 
 ObdPidState obdPid;
 

@@ -6,7 +6,7 @@
 
 #include <stdint.h>
 
-#include "firmware/ui/list.h"
+#include "ui/list.h"
 
 // Menu ids of these screens and of the menus they lead to.
 enum : uint8_t {

@@ -2,16 +2,16 @@
 // of the chosen protocol: each "ATP" the module takes is tried with the request 0100, and the
 // first OBD answer connects; the module then tells the protocol it settled on ("ATN") and, on
 // the K-line, the key bytes of the connection ("ATK").
-#include "firmware/beep.h"
-#include "firmware/eeprom.h"
-#include "firmware/link/dispatcher.h"
-#include "firmware/link/qim.h"
-#include "firmware/mcu.h"
-#include "firmware/screens/connect.h"
-#include "firmware/screens/screen_requests.h"
-#include "firmware/screens/screens.h"
-#include "firmware/ui/gui.h"
-#include "firmware/ui/menu.h"
+#include "beep.h"
+#include "eeprom.h"
+#include "link/dispatcher.h"
+#include "link/qim.h"
+#include "mcu.h"
+#include "screens/connect.h"
+#include "screens/screen_requests.h"
+#include "screens/screens.h"
+#include "ui/gui.h"
+#include "ui/menu.h"
 
 SpsState sps;
 

@@ -1,17 +1,17 @@
 // The diagnostics menu (menu 11), from which every vehicle screen is reached, and its small
 // information screens: protocol information (17), supported PIDs of services 01 and 02 (18, 19)
 // and supported info types (20), which follow one another with OK.
-#include "firmware/link/dispatcher.h"
-#include "firmware/link/qim.h"
-#include "firmware/mcu.h"
-#include "firmware/obd/monitors.h"
-#include "firmware/obd/pids.h"
-#include "firmware/screens/connect.h"
-#include "firmware/screens/vehicle_info.h"
-#include "firmware/screens/screen_requests.h"
-#include "firmware/screens/screens.h"
-#include "firmware/ui/gui.h"
-#include "firmware/ui/menu.h"
+#include "link/dispatcher.h"
+#include "link/qim.h"
+#include "mcu.h"
+#include "obd/monitors.h"
+#include "obd/pids.h"
+#include "screens/connect.h"
+#include "screens/vehicle_info.h"
+#include "screens/screen_requests.h"
+#include "screens/screens.h"
+#include "ui/gui.h"
+#include "ui/menu.h"
 
 DmState dm;
 

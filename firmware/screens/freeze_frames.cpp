@@ -2,18 +2,18 @@
 // the trouble code of frame 0 (menu 25); the frame selection (menu 26) steps through the frame
 // numbers with the code of each; the frame's list (menu 27) is read once per drawing, since a
 // stored frame does not change; the single item (menu 28) shows one value once.
-#include "firmware/beep.h"
-#include "firmware/link/dispatcher.h"
-#include "firmware/link/qim.h"
-#include "firmware/obd/dtcs.h"
-#include "firmware/obd/monitors.h"
-#include "firmware/obd/pids.h"
-#include "firmware/screens/live_data.h"
-#include "firmware/screens/screen_requests.h"
-#include "firmware/screens/screens.h"
-#include "firmware/ui/gui.h"
-#include "firmware/ui/menu.h"
-#include "firmware/ui/texts.h"
+#include "beep.h"
+#include "link/dispatcher.h"
+#include "link/qim.h"
+#include "obd/dtcs.h"
+#include "obd/monitors.h"
+#include "obd/pids.h"
+#include "screens/live_data.h"
+#include "screens/screen_requests.h"
+#include "screens/screens.h"
+#include "ui/gui.h"
+#include "ui/menu.h"
+#include "ui/texts.h"
 
 constexpr uint8_t FFM_SID = 0x02;
 constexpr uint8_t FFM_PID_DTC = 0x02;         // the trouble code that stored the frame

@@ -2,20 +2,20 @@
 // a reading cycle that keeps the active ECU's monitor status fresh for all the screens below it:
 // PID 0x01 (since the trouble codes were cleared) and, when the ECU has it, PID 0x41 (this
 // drive cycle) in turn. The two display flags are stored settings; the status filter is not.
-#include "firmware/screens/readiness.h"
+#include "screens/readiness.h"
 
-#include "firmware/beep.h"
-#include "firmware/eeprom.h"
-#include "firmware/link/dispatcher.h"
-#include "firmware/link/qim.h"
-#include "firmware/link/reassembly.h"
-#include "firmware/obd/monitors.h"
-#include "firmware/obd/pids.h"
-#include "firmware/screens/screen_requests.h"
-#include "firmware/screens/screens.h"
-#include "firmware/ui/gui.h"
-#include "firmware/ui/menu.h"
-#include "firmware/ui/texts.h"
+#include "beep.h"
+#include "eeprom.h"
+#include "link/dispatcher.h"
+#include "link/qim.h"
+#include "link/reassembly.h"
+#include "obd/monitors.h"
+#include "obd/pids.h"
+#include "screens/screen_requests.h"
+#include "screens/screens.h"
+#include "ui/gui.h"
+#include "ui/menu.h"
+#include "ui/texts.h"
 
 RcmState rcm;
 

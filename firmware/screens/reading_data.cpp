@@ -3,19 +3,19 @@
 // is chosen to be the active one. Requests that no ECU can answer are skipped.
 #include <string.h>
 
-#include "firmware/beep.h"
-#include "firmware/link/dispatcher.h"
-#include "firmware/link/qim.h"
-#include "firmware/link/reassembly.h"
-#include "firmware/mcu.h"
-#include "firmware/obd/dtcs.h"
-#include "firmware/obd/monitors.h"
-#include "firmware/obd/pids.h"
-#include "firmware/screens/connect.h"
-#include "firmware/screens/screen_requests.h"
-#include "firmware/screens/screens.h"
-#include "firmware/ui/gui.h"
-#include "firmware/ui/menu.h"
+#include "beep.h"
+#include "link/dispatcher.h"
+#include "link/qim.h"
+#include "link/reassembly.h"
+#include "mcu.h"
+#include "obd/dtcs.h"
+#include "obd/monitors.h"
+#include "obd/pids.h"
+#include "screens/connect.h"
+#include "screens/screen_requests.h"
+#include "screens/screens.h"
+#include "ui/gui.h"
+#include "ui/menu.h"
 
 RdsState rds;
 

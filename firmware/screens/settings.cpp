@@ -1,16 +1,16 @@
 // System settings: six on/off settings that take effect and are stored at once, and four
 // entries to the slider screen for the LCD contrast and the three backlight colours. The
 // slider previews its value live; OK stores it, Esc puts the stored value back.
-#include "firmware/screens/settings.h"
+#include "screens/settings.h"
 
-#include "firmware/beep.h"
-#include "firmware/eeprom.h"
-#include "firmware/mcu.h"
-#include "firmware/screens/screens.h"
-#include "firmware/ui/gui.h"
-#include "firmware/ui/lcd.h"
-#include "firmware/ui/menu.h"
-#include "firmware/ui/texts.h"
+#include "beep.h"
+#include "eeprom.h"
+#include "mcu.h"
+#include "screens/screens.h"
+#include "ui/gui.h"
+#include "ui/lcd.h"
+#include "ui/menu.h"
+#include "ui/texts.h"
 
 LIST ssmList;
 LsmState lsm;

@@ -2,17 +2,17 @@
 // only show them. Clearing lets every ECU answer (filter "ATSF00"), sends the clear request,
 // reports the ECUs that refused, and then either reloads all data (something was cleared, so
 // every stored value may have changed) or puts the ECU filter back on the active ECU.
-#include "firmware/screens/trouble_codes.h"
+#include "screens/trouble_codes.h"
 
-#include "firmware/beep.h"
-#include "firmware/link/dispatcher.h"
-#include "firmware/link/qim.h"
-#include "firmware/link/reassembly.h"
-#include "firmware/obd/dtcs.h"
-#include "firmware/screens/screen_requests.h"
-#include "firmware/screens/screens.h"
-#include "firmware/ui/gui.h"
-#include "firmware/ui/menu.h"
+#include "beep.h"
+#include "link/dispatcher.h"
+#include "link/qim.h"
+#include "link/reassembly.h"
+#include "obd/dtcs.h"
+#include "screens/screen_requests.h"
+#include "screens/screens.h"
+#include "ui/gui.h"
+#include "ui/menu.h"
 
 TcmState tcm;
 

@@ -3,20 +3,20 @@
 // protocols, and after "NO DATA" to the verification numbers on SAE J1850 and ISO 9141-2,
 // whose ECUs may need many seconds to compute them. The performance tracking counters are
 // read again every 2.8 s while their screens are shown.
-#include "firmware/screens/vehicle_info.h"
+#include "screens/vehicle_info.h"
 
-#include "firmware/beep.h"
-#include "firmware/link/dispatcher.h"
-#include "firmware/link/qim.h"
-#include "firmware/link/reassembly.h"
-#include "firmware/mcu.h"
-#include "firmware/obd/monitors.h"
-#include "firmware/obd/pids.h"
-#include "firmware/screens/screen_requests.h"
-#include "firmware/screens/screens.h"
-#include "firmware/ui/gui.h"
-#include "firmware/ui/menu.h"
-#include "firmware/ui/texts.h"
+#include "beep.h"
+#include "link/dispatcher.h"
+#include "link/qim.h"
+#include "link/reassembly.h"
+#include "mcu.h"
+#include "obd/monitors.h"
+#include "obd/pids.h"
+#include "screens/screen_requests.h"
+#include "screens/screens.h"
+#include "ui/gui.h"
+#include "ui/menu.h"
+#include "ui/texts.h"
 
 VimState vim;
 

@@ -1,11 +1,11 @@
 // Screen composition, lists and values: menu list rows with the inverse cursor bar and scroll
 // arrows, the cursor triangle and value field of data lists, the large single value, and the
 // freeze frame selection box.
-#include "firmware/ui/fonts.h"
-#include "firmware/ui/gui.h"
-#include "firmware/ui/lcd.h"
-#include "firmware/ui/menu.h"
-#include "firmware/ui/texts.h"
+#include "ui/fonts.h"
+#include "ui/gui.h"
+#include "ui/lcd.h"
+#include "ui/menu.h"
+#include "ui/texts.h"
 
 // The diagnostics menu and the trouble code menu keep the column right of x 101 for their
 // summary, so their cursor bar is narrower and their scroll arrows move in.

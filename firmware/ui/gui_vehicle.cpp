@@ -2,14 +2,14 @@
 // performance tracking screens, their single-item screens, the rows of the ECU selection, the
 // ECU name, the oxygen sensor locations and the negative answer to a service 09 request. The
 // values come from the OBD data layer of the active ECU.
-#include "firmware/obd/dtcs.h"
-#include "firmware/obd/monitors.h"
-#include "firmware/obd/pids.h"
-#include "firmware/ui/fonts.h"
-#include "firmware/ui/gui.h"
-#include "firmware/ui/lcd.h"
-#include "firmware/ui/menu.h"
-#include "firmware/ui/texts.h"
+#include "obd/dtcs.h"
+#include "obd/monitors.h"
+#include "obd/pids.h"
+#include "ui/fonts.h"
+#include "ui/gui.h"
+#include "ui/lcd.h"
+#include "ui/menu.h"
+#include "ui/texts.h"
 
 
 // The performance tracking screens of info type 0x08 name their counters from the

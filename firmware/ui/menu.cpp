@@ -1,13 +1,13 @@
 // Menu engine. Every screen is a menu: a record of seven handlers (enter, OK, Esc, Up, Down, Up
 // repeat, Down repeat). The key handler calls at most one of them per tick, newly pressed keys
 // before repeats, and a long Esc restarts the device.
-#include "firmware/ui/menu.h"
+#include "ui/menu.h"
 
-#include "firmware/main.h"
-#include "firmware/screens/screens.h"
-#include "firmware/timer.h"
-#include "firmware/ui/lcd.h"
-#include "firmware/ui/list.h"
+#include "main.h"
+#include "screens/screens.h"
+#include "timer.h"
+#include "ui/lcd.h"
+#include "ui/list.h"
 
 MenuState menu;
 

@@ -1,7 +1,7 @@
 // The firmware's texts, numbered by text id. Codes below 0x20 are the fonts' special glyphs:
 // 0x09 narrow space, 0x0A degree sign, 0x0D/0x0E empty/ticked check box, 0x02 the engine
 // symbol, 0x1A-0x1F the narrow hexadecimal digits A-F.
-#include "firmware/ui/texts.h"
+#include "ui/texts.h"
 
 // clang-format off
 const char* const txt[TXT_COUNT] = {
