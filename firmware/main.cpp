@@ -8,6 +8,7 @@
 #include "link/qim.h"
 #include "link/reassembly.h"
 #include "mcu.h"
+#include "obd/ecus.h"
 #include "obd/monitors.h"
 #include "obd/pids.h"
 #include "obd/dtcs.h"
@@ -37,6 +38,7 @@ void tarnic_InitVars() {
   QIM_InitState();
   DRH_InitState();
   OBD_InitState();
+  OBD_InitEcuAddr();
   OBD_InitMonitorsState();
   D2O_InitState();
   SSM_InitState();

@@ -1,9 +1,8 @@
-// ECUs, readiness monitors and vehicle information. Keeps the ECUs that answered and the active
-// one, each ECU's monitor status (PIDs 0x01 and 0x41) with the tables that turn it into listed
-// rows, and decodes service 0x09 answers: supported info types, VIN, calibration ids and
-// verification numbers, performance tracking counters and the ECU name. Answers are one ECU's
-// reassembled bytes (service byte first) given as pointer and length; nothing past the length
-// is read.
+// Readiness monitors and vehicle information. Keeps each ECU's monitor status (PIDs 0x01 and
+// 0x41) with the tables that turn it into listed rows, and decodes service 0x09 answers:
+// supported info types, VIN, calibration ids and verification numbers, performance tracking
+// counters and the ECU name. Answers are one ECU's reassembled bytes (service byte first) given
+// as pointer and length; nothing past the length is read.
 #pragma once
 
 #include <stdint.h>
@@ -69,9 +68,6 @@ extern const uint8_t obd_iptSparkIgnTxtId[OBD_NUM_IPT_SPARK];
 extern const uint8_t obd_iptComprIgnTxtId[OBD_NUM_IPT_COMPR];
 
 struct ObdMonState {
-  uint8_t obd_ecuAddr[OBD_MAX_ECUS];  // in the order first seen; 0 = free slot
-  uint8_t obd_noOfEcus;
-  uint8_t obd_activeEcuIdx;
   uint8_t obd_monitorStatusSinceDtcsClrd[OBD_MAX_ECUS][4];  // PID 0x01, bytes A..D
   uint8_t obd_monitorStatusCurrentCycle[OBD_MAX_ECUS][4];   // PID 0x41, bytes A..D
   uint8_t obd_showUnsupMonitors;
@@ -86,16 +82,7 @@ extern ObdMonState obdMon;
 
 void OBD_InitMonitorsState();  // power-on: also the display filters to their defaults
 
-// ECUs
-void OBD_InitEcuAddr();
-void OBD_SetEcuAddr(uint8_t addr);
-uint8_t OBD_SetActiveEcuAddr(uint8_t addr);
-void OBD_SetActiveEcuIdx(uint8_t idx);
-uint8_t OBD_GetActiveEcuIdx();
-uint8_t OBD_GetNumEcus();
-uint8_t OBD_GetActiveEcuAddr();
-uint8_t OBD_GetEcuAddr(uint8_t idx);
-uint8_t OBD_GetEcuIdx(uint8_t addr);
+// ECU names (info type 0x0A)
 void OBD_GetEcuShortName(char* txt, uint8_t idx);  // OBD_ECU_SHORT_NAME_SIZE bytes
 void OBD_GetEcuLongName(char* txt, uint8_t idx);   // OBD_ECU_LONG_NAME_SIZE bytes
 

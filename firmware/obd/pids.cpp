@@ -5,7 +5,6 @@
 
 #include <string.h>
 
-#include "obd/dtcs.h"
 #include "obd/monitors.h"
 
 ObdPidState obdPid;
@@ -22,7 +21,7 @@ void ResetPidState() {
   memset(obdPid.obd_o2SensorLocPidData, 0xFF, sizeof(obdPid.obd_o2SensorLocPidData));
 }
 
-uint8_t ActiveEcu() { return obdMon.obd_activeEcuIdx; }
+uint8_t ActiveEcu() { return OBD_GetActiveEcuIdx(); }
 
 uint8_t* ActiveItemSet() {
   return obdPid.obd_activeSid == SID02 ? obdPid.obd_supDataItemsSid02
@@ -77,12 +76,8 @@ uint8_t DecodeByIdx(uint8_t sid, const uint8_t* resp, uint8_t len, uint8_t item,
 
 void OBD_InitState() { ResetPidState(); }
 
-void OBD_Init() {
+void OBD_InitPids() {
   ResetPidState();
-  OBD_InitEcuAddr();
-  OBD_InitMonitors();
-  OBD_InitInfoTypes();
-  OBD_InitDtcs();
   OBD_ResetSid02SupPids();
 }
 

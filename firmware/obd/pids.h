@@ -6,7 +6,8 @@
 
 #include <stdint.h>
 
-constexpr uint8_t OBD_MAX_ECUS = 8;
+#include "obd/ecus.h"
+
 constexpr uint8_t OBD_NUM_DATA_ITEMS = 126;
 constexpr uint8_t OBD_NUM_PID_TXT = 125;   // short and long names, by text id
 constexpr uint8_t OBD_NUM_DATA_TXT = 110;  // value texts shared with the monitor decoders
@@ -114,7 +115,7 @@ struct ObdPidState {
 extern ObdPidState obdPid;
 
 void OBD_InitState();  // power-on
-void OBD_Init();       // start of a data reading: this catalogue, ECUs, monitors, info types
+void OBD_InitPids();   // start of a data reading: supported PIDs, sensor layouts, item sets
 
 void OBD_SetActiveSid(uint8_t sid);
 uint8_t OBD_GetActiveSid();

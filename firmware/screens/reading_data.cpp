@@ -11,6 +11,7 @@
 #include "obd/dtcs.h"
 #include "obd/monitors.h"
 #include "obd/pids.h"
+#include "obd/reading.h"
 #include "screens/connect.h"
 #include "screens/screen_requests.h"
 #include "screens/screens.h"

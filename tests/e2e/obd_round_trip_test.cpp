@@ -17,6 +17,7 @@
 #include "firmware/obd/dtcs.h"
 #include "firmware/obd/monitors.h"
 #include "firmware/obd/pids.h"
+#include "firmware/obd/reading.h"
 #include "host/controller.h"
 #include "simulator/module.h"
 #include "simulator/obd_answer.h"

@@ -22,6 +22,7 @@
 #include "firmware/obd/dtcs.h"
 #include "firmware/obd/monitors.h"
 #include "firmware/obd/pids.h"
+#include "firmware/obd/reading.h"
 #include "firmware/screens/screens.h"
 #include "firmware/ui/fonts.h"
 #include "firmware/ui/gui.h"

@@ -11,6 +11,7 @@
 
 #include "firmware/obd/monitors.h"
 #include "firmware/obd/pids.h"
+#include "firmware/obd/reading.h"
 
 namespace {
 
