@@ -24,6 +24,7 @@
 #include "ui/menu.h"
 #include "ui/texts.h"
 #include "usart.h"
+#include "watchdog.h"
 
 std::atomic<uint8_t> qimProtocol{0};
 
@@ -69,12 +70,6 @@ void SPI_Init() {
   _delay_ms(100);
 }
 
-void WatchdogReset() {
-  WDTCR = 0x18;
-  WDTCR = 0x08;
-  for (;;) _delay_ms(10);  // the host stops this thread and powers the device on again
-}
-
 static void tarnic_MainLoopPass() {
   if (gblTimer10msUpdate != 0) {
     gblTimer10msUpdate = 0;
@@ -99,8 +94,7 @@ static void tarnic_MainLoopPass() {
 }
 
 void tarnic_main() {
-  WDTCR = 0x18;
-  WDTCR = 0x00;  // watchdog off
+  WatchdogOff();
   PORT_Init();
   EEP_Init();
 
@@ -123,9 +117,9 @@ void tarnic_main() {
   TCCR1A = 0xA9, TCCR1B = 0x03;              // backlight PWM
 
   BEEP_PlaySound(SND_OK);
-  MEN_EnterMenu(0);
+  MEN_EnterMenu(MENU_INIT);
   if (QIM_ResetInit()) {
-    MEN_EnterMenu(1);
+    MEN_EnterMenu(MENU_MAIN);
   } else {
     BEEP_PlaySound(SND_ERROR);
     GUI_DrawErrMsg(TXT_NO_RESPONSE_FROM_QIM);

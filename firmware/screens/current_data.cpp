@@ -14,7 +14,6 @@
 #include "ui/texts.h"
 
 constexpr uint8_t CDM_SID = 0x01;
-constexpr uint8_t CDM_MENU_DIAGNOSTICS = 11;
 constexpr uint8_t CDM_NEXT_REQ = 1;               // x 100 ms
 
 void CDM_EnterMenu() {
@@ -29,7 +28,7 @@ void CDM_EnterMenu() {
     pdi.cdmEcuAddr = ecuAddr;
     LIST_Init(&pdi.cdmList, count);
   }
-  if (menu.menPrevMenuId == CDM_MENU_DIAGNOSTICS) {
+  if (menu.menPrevMenuId == MENU_DIAGNOSTICS) {
     pdi.pdiMaxLineNo = LIST_GetNumVisibleListItems(&pdi.cdmList);
     drh.drhReqState = DRH_IDLE;
   }

@@ -12,23 +12,10 @@
 #include "screens/screens.h"
 #include "ui/gui.h"
 #include "ui/menu.h"
+#include "ui/texts.h"
 
 DmState dm;
 
-constexpr uint8_t TXT_CURRENT_DATA = 6;
-constexpr uint8_t TXT_TROUBLE_CODES = 7;
-constexpr uint8_t TXT_IM_READINESS = 8;
-constexpr uint8_t TXT_VEHICLE_INFO = 9;
-constexpr uint8_t TXT_PROTOCOL_INFORMATION = 10;
-constexpr uint8_t TXT_CHANGE_ECU = 11;
-constexpr uint8_t TXT_RELOAD_OBD_DATA = 12;
-constexpr uint8_t TXT_P2MIN_0MS = 72;
-constexpr uint8_t TXT_P2MIN_25MS = 73;
-constexpr uint8_t TXT_HEADER_SIZE_3 = 74;
-constexpr uint8_t TXT_HEADER_SIZE_4 = 75;
-constexpr uint8_t TXT_DIAGNOSTICS_MENU = 115;
-constexpr uint8_t TXT_SUPPORTED_PIDS_01 = 142;
-constexpr uint8_t TXT_SUPPORTED_PIDS_02 = 143;
 
 // Key byte 1 values that change the K-line timing and framing shown.
 constexpr uint8_t PIM_KEY_BYTE_P2MIN_0MS = 0x94;
@@ -49,7 +36,7 @@ void DM_EnterMenu() {
 
   // Fresh data or another ECU start at the top; back from one of its screens the cursor stays.
   const uint8_t ecuAddr = OBD_GetActiveEcuAddr();
-  if (menu.menPrevMenuId == CON_MENU_READING_DATA || ecuAddr != dm.dmLastEcuAddr) {
+  if (menu.menPrevMenuId == MENU_READING_DATA || ecuAddr != dm.dmLastEcuAddr) {
     LIST_Init(&dm.dmList, count);
   } else {
     dm.dmList.noOfItems = count;

@@ -22,9 +22,6 @@ constexpr uint8_t FFM_SCAN_STEP = 0x20;
 constexpr uint8_t FFM_FRAME_STEP_REPEAT = 10;
 constexpr uint8_t FFM_NO_PID = 0x00;          // no data item has it: no reading marker
 
-constexpr uint8_t FFM_MENU_SELECT_FRAME = 26;
-constexpr uint8_t FFM_MENU_LIST = 27;
-
 
 constexpr uint8_t FFM_NEXT_REQ = 1;   // x 100 ms
 constexpr uint8_t FFM_RETRY_REQ = 3;  // a list PID that gave no data is asked again later
@@ -111,7 +108,7 @@ void FFM_ProcessRxInitData(uint8_t responseCode) {
     return;
   }
   pdi.ffmDtc = dtc;
-  MEN_EnterMenu(FFM_MENU_SELECT_FRAME);
+  MEN_EnterMenu(MENU_FREEZE_FRAME_SELECT);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -151,7 +148,7 @@ void FFM_KeyPressEventDownRepeat() { FFM_SelectFrame(FFM_FRAME_STEP_REPEAT, 1); 
 void FFM_KeyPressEventOk() {
   if (pdi.ffmDtc == 0) return;  // a frame without a trouble code has nothing to list
   BEEP_PlaySound(SND_CLICK);
-  MEN_EnterMenu(FFM_MENU_LIST);
+  MEN_EnterMenu(MENU_FREEZE_FRAME_LIST);
 }
 
 void FFSF_ProcessRxData(uint8_t responseCode) {
@@ -190,7 +187,7 @@ void FFL_EnterMenu() {
   GUI_DrawTitleFrameDtcEcu(GUI_GetTxt(TXT_FRAME_LABEL), pdi.ffmFrameNo, dtcText,
                            OBD_GetActiveEcuAddr());
   SPKF_Init(&pdi.ffmList, PDI_DrawList);
-  if (menu.menPrevMenuId == FFM_MENU_SELECT_FRAME) {
+  if (menu.menPrevMenuId == MENU_FREEZE_FRAME_SELECT) {
     // Another frame may store other PIDs: find out again and build the list then.
     LIST_Init(&pdi.ffmList, 0);
     pdi.pdiMaxLineNo = 0;

@@ -51,7 +51,7 @@ void MM_EnterMenu() {
   }
 
   GUI_DrawTitle(GUI_GetTxt(TXT_MAIN_MENU));
-  if (menu.menPrevMenuId != 0) {
+  if (menu.menPrevMenuId != MENU_INIT) {
     mmList.noOfItems = count;
     LIST_SetCursor(&mmList, MM_FindItemOpening(menu.menPrevMenuId, count));
   } else {
