@@ -21,6 +21,7 @@
 #include "timer.h"
 #include "ui/gui.h"
 #include "ui/lcd.h"
+#include "ui/list.h"
 #include "ui/menu.h"
 #include "ui/texts.h"
 #include "usart.h"
@@ -36,6 +37,7 @@ void tarnic_InitVars() {
   USART_InitState();
   LCD_InitState();
   MEN_InitState();
+  LIST_InitState();
   QIM_InitState();
   DRH_InitState();
   OBD_InitState();

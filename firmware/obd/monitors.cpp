@@ -1,5 +1,5 @@
-// Readiness monitors, info types and performance tracking counters of every ECU. The monitor rows are
-// decoded from the active ECU's PID 0x01 and 0x41 answers and filtered by its ignition type and
+// Readiness monitors, info types and performance tracking counters of every ECU. The monitor
+// rows are decoded from the active ECU's PID 0x01 and 0x41 answers and filtered by its ignition type and
 // the display settings; service 0x09 answers are checked against their length before any copy.
 #include "obd/monitors.h"
 
@@ -270,10 +270,10 @@ void OBD_GetEcuLongName(char* txt, uint8_t idx) {
 namespace {
 
 const uint8_t* StatusSinceClear() {
-  return obdMon.obd_monitorStatusSinceDtcsClrd[OBD_GetActiveEcuIdx()];
+  return obdPid.obd_monitorStatusSinceDtcsClrd[OBD_GetActiveEcuIdx()];
 }
 const uint8_t* StatusThisCycle() {
-  return obdMon.obd_monitorStatusCurrentCycle[OBD_GetActiveEcuIdx()];
+  return obdPid.obd_monitorStatusCurrentCycle[OBD_GetActiveEcuIdx()];
 }
 
 uint8_t StatusBit(const uint8_t* status, uint8_t byteIdx, uint8_t bit) {
@@ -341,22 +341,9 @@ uint8_t FindStatusRow(uint8_t n) {
 
 }  // namespace
 
-void OBD_InitMonitors() {
-  memset(obdMon.obd_monitorStatusSinceDtcsClrd, 0, sizeof(obdMon.obd_monitorStatusSinceDtcsClrd));
-  memset(obdMon.obd_monitorStatusCurrentCycle, 0, sizeof(obdMon.obd_monitorStatusCurrentCycle));
-}
-
-void OBD_SetMonitorStatusSinceDtcsCleared(const uint8_t* data, uint8_t ecuIdx) {
-  if (ecuIdx < OBD_MAX_ECUS) memcpy(obdMon.obd_monitorStatusSinceDtcsClrd[ecuIdx], data, 4);
-}
-
-void OBD_SetMonitorStatusCurrentCycle(const uint8_t* data, uint8_t ecuIdx) {
-  if (ecuIdx < OBD_MAX_ECUS) memcpy(obdMon.obd_monitorStatusCurrentCycle[ecuIdx], data, 4);
-}
-
 uint8_t OBD_GetMilStatus() {
   for (uint8_t i = 0; i < OBD_GetNumEcus() && i < OBD_MAX_ECUS; ++i)
-    if (obdMon.obd_monitorStatusSinceDtcsClrd[i][0] & 0x80) return 1;
+    if (obdPid.obd_monitorStatusSinceDtcsClrd[i][0] & 0x80) return 1;
   return 0;
 }
 

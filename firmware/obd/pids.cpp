@@ -5,7 +5,6 @@
 
 #include <string.h>
 
-#include "obd/monitors.h"
 
 ObdPidState obdPid;
 
@@ -79,6 +78,14 @@ void OBD_InitState() { ResetPidState(); }
 void OBD_InitPids() {
   ResetPidState();
   OBD_ResetSid02SupPids();
+}
+
+void OBD_SetMonitorStatusSinceDtcsCleared(const uint8_t* data, uint8_t ecuIdx) {
+  if (ecuIdx < OBD_MAX_ECUS) memcpy(obdPid.obd_monitorStatusSinceDtcsClrd[ecuIdx], data, 4);
+}
+
+void OBD_SetMonitorStatusCurrentCycle(const uint8_t* data, uint8_t ecuIdx) {
+  if (ecuIdx < OBD_MAX_ECUS) memcpy(obdPid.obd_monitorStatusCurrentCycle[ecuIdx], data, 4);
 }
 
 void OBD_SetActiveSid(uint8_t sid) {

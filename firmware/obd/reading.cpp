@@ -9,7 +9,6 @@
 void OBD_Init() {
   OBD_InitEcuAddr();
   OBD_InitPids();
-  OBD_InitMonitors();
   OBD_InitInfoTypes();
   OBD_InitDtcs();
 }

@@ -6,7 +6,6 @@
 
 #include "timer.h"
 #include "ui/lcd.h"
-#include "ui/list.h"
 #include "watchdog.h"
 
 MenuState menu;
@@ -17,7 +16,6 @@ void MEN_InitState() {
   menu = MenuState{};
   menu.menCfg = MEN_MENUS[MENU_INIT].keys;
   KEY_SetOrientation(0);
-  LIST_InitState();
 }
 
 static void MEN_SetBacklight(uint8_t menuId) {

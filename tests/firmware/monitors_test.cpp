@@ -121,7 +121,7 @@ TEST_F(Monitors, MilAndTroubleCodeCount) {
   OBD_SetActiveEcuIdx(0);
   EXPECT_EQ(OBD_GetMilStatus(), 1);
   const uint8_t lampOn[4] = {0x80, 0, 0, 0};
-  OBD_InitMonitors();
+  OBD_InitPids();
   OBD_SetMonitorStatusSinceDtcsCleared(lampOn, 5);
   EXPECT_EQ(OBD_GetMilStatus(), 0) << "slot 5 holds no registered ECU";
 }
