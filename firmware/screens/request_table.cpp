@@ -35,7 +35,7 @@ constexpr DrhRow DRH_HANDLERS[MEN_NUM_MENUS] = {
     {MENU_SUP_PIDS_01,           NO_REQUEST,               NO_ANSWER},
     {MENU_SUP_PIDS_02,           NO_REQUEST,               NO_ANSWER},
     {MENU_SUP_INFO_TYPES,        NO_REQUEST,               NO_ANSWER},
-    {MENU_SELECT_ECU,            NO_REQUEST,               SEM_ProcessRxData},
+    {MENU_SELECT_ECU,            NO_REQUEST,               SEM_ProcessRxData},  // sends from its OK key
     {MENU_DTC_LIST,              NO_REQUEST,               NO_ANSWER},
     {MENU_DTC_SINGLE,            NO_REQUEST,               NO_ANSWER},
     {MENU_CLEAR_DTCS,            CTM_ReqTimerExpiredEvent, CTM_ProcessRxData},
