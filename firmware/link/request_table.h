@@ -11,10 +11,13 @@
 typedef void (*DRH_TIMER_FCT)();
 typedef void (*DRH_RX_FCT)(uint8_t responseCode);
 
+// Built by a constructor that takes every field: a row without both handlers does not compile.
 struct DrhRow {
   MenuId menuId;
   DRH_TIMER_FCT timerExpired;
   DRH_RX_FCT processRx;
+  constexpr DrhRow(MenuId m, DRH_TIMER_FCT t, DRH_RX_FCT r)
+      : menuId(m), timerExpired(t), processRx(r) {}
 };
 extern const DrhRow DRH_HANDLERS[MEN_NUM_MENUS];
 

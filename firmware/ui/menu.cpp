@@ -4,6 +4,8 @@
 // the device.
 #include "ui/menu.h"
 
+#include <string.h>
+
 #include "timer.h"
 #include "ui/lcd.h"
 #include "watchdog.h"
@@ -13,7 +15,7 @@ MenuState menu;
 void MEN_NoFct() {}
 
 void MEN_InitState() {
-  menu = MenuState{};
+  memset(&menu, 0, sizeof menu);
   menu.menCfg = MEN_MENUS[MENU_INIT].keys;
   KEY_SetOrientation(0);
 }

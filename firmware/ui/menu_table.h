@@ -57,11 +57,16 @@ enum MenuId : uint8_t {
 
 typedef void (*MEN_FCT)();
 
+// The rows below are built by constructors that take every field: a row that leaves a handler
+// or a menu out does not compile.
 struct MenArrows {
   MEN_FCT up;
   MEN_FCT down;
   MEN_FCT upRepeat;  // held down
   MEN_FCT downRepeat;
+  MenArrows() = default;
+  constexpr MenArrows(MEN_FCT u, MEN_FCT d, MEN_FCT ur, MEN_FCT dr)
+      : up(u), down(d), upRepeat(ur), downRepeat(dr) {}
 };
 
 struct MenCfg {
@@ -69,6 +74,9 @@ struct MenCfg {
   MEN_FCT ok;
   MEN_FCT esc;
   MenArrows arrows;
+  MenCfg() = default;
+  constexpr MenCfg(MEN_FCT en, MEN_FCT o, MEN_FCT es, MenArrows a)
+      : enter(en), ok(o), esc(es), arrows(a) {}
 };
 
 struct MenuRow {
@@ -76,6 +84,7 @@ struct MenuRow {
   MenCfg keys;
   MenuId escTo;  // the menu Esc returns to
   MenuId okTo;   // the menu OK opens when the menu has one successor
+  constexpr MenuRow(MenuId i, MenCfg k, MenuId e, MenuId o) : id(i), keys(k), escTo(e), okTo(o) {}
 };
 extern const MenuRow MEN_MENUS[MEN_NUM_MENUS];
 
