@@ -1,9 +1,9 @@
 // Beeper driver. A sound is a list of (duration in ticks, tone value) ended by a zero duration;
 // the tick steps through it, writing each tone to OCR3A and switching OCR3C on and off.
-#include "firmware/beep.h"
+#include "beep.h"
 
-#include "firmware/eeprom.h"
-#include "firmware/mcu.h"
+#include "eeprom.h"
+#include "mcu.h"
 
 // clang-format off
 static const SND_ENTRY SND_CLICK_DATA[]        = {{2, 2863}, {0, 0}};

@@ -1,7 +1,7 @@
 // Settings in EEPROM: written with their defaults whenever the validity marker is missing.
-#include "firmware/eeprom.h"
+#include "eeprom.h"
 
-#include "firmware/mcu.h"
+#include "mcu.h"
 
 // clang-format off
 const uint8_t EEP_INIT_DATA[EEP_SETTINGS_SIZE] = {

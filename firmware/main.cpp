@@ -1,28 +1,31 @@
 // The firmware's power-on sequence and endless main loop. One pass serves the 10 ms flag (request
 // timer and keys), at most one received byte, and the display transfer.
-#include "firmware/main.h"
+#include "main.h"
 
-#include "firmware/beep.h"
-#include "firmware/eeprom.h"
-#include "firmware/link/dispatcher.h"
-#include "firmware/link/qim.h"
-#include "firmware/link/reassembly.h"
-#include "firmware/mcu.h"
-#include "firmware/obd/monitors.h"
-#include "firmware/obd/pids.h"
-#include "firmware/obd/dtcs.h"
-#include "firmware/screens/settings.h"
-#include "firmware/screens/trouble_codes.h"
-#include "firmware/screens/live_data.h"
-#include "firmware/screens/readiness.h"
-#include "firmware/screens/vehicle_info.h"
-#include "firmware/screens/connect.h"
-#include "firmware/timer.h"
-#include "firmware/ui/gui.h"
-#include "firmware/ui/lcd.h"
-#include "firmware/ui/menu.h"
-#include "firmware/ui/texts.h"
-#include "firmware/usart.h"
+#include "beep.h"
+#include "eeprom.h"
+#include "link/dispatcher.h"
+#include "link/qim.h"
+#include "link/reassembly.h"
+#include "mcu.h"
+#include "obd/ecus.h"
+#include "obd/monitors.h"
+#include "obd/pids.h"
+#include "obd/dtcs.h"
+#include "screens/settings.h"
+#include "screens/trouble_codes.h"
+#include "screens/live_data.h"
+#include "screens/readiness.h"
+#include "screens/vehicle_info.h"
+#include "screens/connect.h"
+#include "timer.h"
+#include "ui/gui.h"
+#include "ui/lcd.h"
+#include "ui/list.h"
+#include "ui/menu.h"
+#include "ui/texts.h"
+#include "usart.h"
+#include "watchdog.h"
 
 std::atomic<uint8_t> qimProtocol{0};
 
@@ -34,9 +37,11 @@ void tarnic_InitVars() {
   USART_InitState();
   LCD_InitState();
   MEN_InitState();
+  LIST_InitState();
   QIM_InitState();
   DRH_InitState();
   OBD_InitState();
+  OBD_InitEcuAddr();
   OBD_InitMonitorsState();
   D2O_InitState();
   SSM_InitState();
@@ -67,12 +72,6 @@ void SPI_Init() {
   _delay_ms(100);
 }
 
-void WatchdogReset() {
-  WDTCR = 0x18;
-  WDTCR = 0x08;
-  for (;;) _delay_ms(10);  // the host stops this thread and powers the device on again
-}
-
 static void tarnic_MainLoopPass() {
   if (gblTimer10msUpdate != 0) {
     gblTimer10msUpdate = 0;
@@ -97,8 +96,7 @@ static void tarnic_MainLoopPass() {
 }
 
 void tarnic_main() {
-  WDTCR = 0x18;
-  WDTCR = 0x00;  // watchdog off
+  WatchdogOff();
   PORT_Init();
   EEP_Init();
 
@@ -121,9 +119,9 @@ void tarnic_main() {
   TCCR1A = 0xA9, TCCR1B = 0x03;              // backlight PWM
 
   BEEP_PlaySound(SND_OK);
-  MEN_EnterMenu(0);
+  MEN_EnterMenu(MENU_INIT);
   if (QIM_ResetInit()) {
-    MEN_EnterMenu(1);
+    MEN_EnterMenu(MENU_MAIN);
   } else {
     BEEP_PlaySound(SND_ERROR);
     GUI_DrawErrMsg(TXT_NO_RESPONSE_FROM_QIM);

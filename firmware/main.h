@@ -1,4 +1,4 @@
-// Firmware power-on, main loop and watchdog.
+// Firmware power-on and main loop.
 #pragma once
 
 #include <stdint.h>
@@ -7,4 +7,3 @@ constexpr uint8_t FW_VERSION_MAJOR = 1, FW_VERSION_MINOR = 8, FW_VERSION_PATCH =
 
 void PORT_Init();
 void SPI_Init();
-[[noreturn]] void WatchdogReset();

@@ -91,6 +91,7 @@ void __vector_9();       // 10 ms timer (host tick, keyMutex held)
 void __vector_21();      // USART receive complete (module thread, qimMutex held)
 void __vector_22();      // USART data register empty (module thread, qimMutex held)
 void BEEP_TickService(); // the beeper step of __vector_9, run alone before synchronisation
+uint8_t USART_TxPending();  // 1 while bytes wait in the transmit ring (module thread, qimMutex held)
 
 // ---------------------------------------------------------------------------------------------
 // Controller library services provided by the host.

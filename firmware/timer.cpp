@@ -1,9 +1,9 @@
 // The 10 ms interrupt routine. The host calls it with the key lock held; the main loop only
 // reads and clears the bytes it shares with it.
-#include "firmware/timer.h"
+#include "timer.h"
 
-#include "firmware/beep.h"
-#include "firmware/mcu.h"
+#include "beep.h"
+#include "mcu.h"
 
 KeyDebounceState keyDebounce;
 std::atomic<uint8_t> gblTimer10msUpdate{0};

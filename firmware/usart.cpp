@@ -1,10 +1,10 @@
 // USART0 rings. Every routine that touches them runs with the QIM lock held (and the firmware
 // thread's cancellation disabled); the interrupt routines are called by the host with the lock.
-#include "firmware/usart.h"
+#include "usart.h"
 
 #include <string.h>
 
-#include "firmware/mcu.h"
+#include "mcu.h"
 
 UsartState usart;
 
@@ -18,6 +18,8 @@ void USART_InitTxRxBuf() {
   usart.usartReadByteIdx = 0;
   MCU_UnlockQim();
 }
+
+uint8_t USART_TxPending() { return usart.usartWriteByteIdx != usart.usartSendByteIdx ? 1 : 0; }
 
 // No test for a full ring: the firmware never queues more than 7 bytes before sending.
 void USART_WriteChar(uint8_t c) {

@@ -7,8 +7,6 @@
 #include <string.h>
 #include <unistd.h>
 
-#include "firmware/usart.h"
-
 uint8_t regaddr[255];
 uint8_t eepaddr[EEPROM_SIZE];
 
@@ -109,9 +107,9 @@ void emu_GiveByteToFirmware(uint8_t byte) {
 
 uint8_t emu_FirmwareHasQueuedBytes() {
   pthread_mutex_lock(&qimMutex);
-  const bool queued = usart.usartWriteByteIdx != usart.usartSendByteIdx;
+  const uint8_t queued = USART_TxPending();
   pthread_mutex_unlock(&qimMutex);
-  return queued ? 1 : 0;
+  return queued;
 }
 
 uint8_t emu_TakeByteFromFirmware() {

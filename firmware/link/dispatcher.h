@@ -1,11 +1,12 @@
 // Request dispatcher: one request timer and a small request state shared by every screen that
 // talks to the vehicle or the module. Timer expiry and completed answers go to the request and
-// answer handlers of the current menu, looked up through two tables by the menu id.
+// answer handlers of the current menu, from the request table (link/request_table.h).
 #pragma once
 
 #include <stdint.h>
 
-#include "firmware/ui/menu.h"
+#include "link/request_table.h"
+#include "ui/menu.h"
 
 extern uint16_t gblCounter10ms;  // request timer in ticks; 0 = stopped, 1 -> 0 calls the request
 
@@ -23,19 +24,9 @@ struct DrhState {
 };
 extern DrhState drh;
 
-typedef void (*DRH_TIMER_FCT)();
-typedef void (*DRH_RX_FCT)(uint8_t responseCode);
-
-constexpr uint8_t DRH_NUM_FCTS = 16;
-extern const DRH_TIMER_FCT DRH_TIMER_EXPIRED_EVENT_FCT[DRH_NUM_FCTS];
-extern const DRH_RX_FCT DRH_PROCESS_RX_DATA_FCT[DRH_NUM_FCTS];
-extern const uint8_t DRH_MENU_ID_TO_FCT_IDX[MEN_NUM_MENUS];
-
 constexpr uint16_t DRH_NEXT_REQ_TICKS = 30;  // 300 ms: refresh, and the repeat after a CAN error
 
 void DRH_InitState();
-void DRH_NoTimerExpiredEventFct();
-void DRH_NoProcessRxDataFct(uint8_t responseCode);
 
 void DRH_SetReqTimer(uint8_t t);  // next request in t x 100 ms
 void DRH_SetTimer(uint8_t t);     // t > 0: wait t x 100 ms accepting any answer; 0: stop all

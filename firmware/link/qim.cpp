@@ -3,13 +3,13 @@
 // time into the receive state in force: initial, text (AT answers) or OBD (answers after ':').
 // The waits count the 10 ms flag; before the module set-up is finished the host sets that flag
 // only in its start-up handshakes, so the waits of the reset sequence run on the module's pace.
-#include "firmware/link/qim.h"
+#include "link/qim.h"
 
 #include <string.h>
 
-#include "firmware/mcu.h"
-#include "firmware/ui/lcd.h"
-#include "firmware/usart.h"
+#include "mcu.h"
+#include "ui/lcd.h"
+#include "usart.h"
 
 QimState qim;
 

@@ -2,12 +2,12 @@
 // first; the ECU is told by its header and the data begin at qimDataStartIdx. Each call starts
 // from a cleared buffer and no announced length, so a response never shows bytes of an earlier
 // one, whatever gaps or stray frames the answer has.
-#include "firmware/link/reassembly.h"
+#include "link/reassembly.h"
 
 #include <string.h>
 
-#include "firmware/link/qim.h"
-#include "firmware/mcu.h"
+#include "link/qim.h"
+#include "mcu.h"
 
 D2oState d2o = {{}, D2O_ReassembleNonCan, 0};
 

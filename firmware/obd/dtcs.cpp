@@ -1,10 +1,10 @@
 // Trouble code storage, names and descriptions. The description lookup picks the generated group
 // by the code's high byte (letter, first digit, third character) and the text by its low byte.
-#include "firmware/obd/dtcs.h"
+#include "obd/dtcs.h"
 
 #include <string.h>
 
-#include "firmware/obd/dtc_texts.h"
+#include "obd/dtc_texts.h"
 
 ObdDtcState obdDtc;
 

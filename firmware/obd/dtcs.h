@@ -5,7 +5,7 @@
 
 #include <stdint.h>
 
-#include "firmware/obd/monitors.h"
+#include "obd/monitors.h"
 
 constexpr uint8_t OBD_DTC_SLOTS = 3;  // service slots: 0x03, 0x07, 0x0A
 constexpr uint8_t OBD_MAX_DTCS_PER_SLOT = 16;

@@ -1,7 +1,7 @@
-// ECUs, readiness monitors, info types and performance tracking counters. The monitor rows are
-// decoded from the active ECU's PID 0x01 and 0x41 answers and filtered by its ignition type and
+// Readiness monitors, info types and performance tracking counters of every ECU. The monitor
+// rows are decoded from the active ECU's PID 0x01 and 0x41 answers and filtered by its ignition type and
 // the display settings; service 0x09 answers are checked against their length before any copy.
-#include "firmware/obd/monitors.h"
+#include "obd/monitors.h"
 
 #include <string.h>
 
@@ -246,55 +246,7 @@ void OBD_InitMonitorsState() {
 }
 
 // ---------------------------------------------------------------------------------------------
-// ECUs
-
-void OBD_InitEcuAddr() {
-  memset(obdMon.obd_ecuAddr, 0, sizeof(obdMon.obd_ecuAddr));
-  obdMon.obd_noOfEcus = 0;
-  obdMon.obd_activeEcuIdx = 0;
-}
-
-// Address 0 marks a free slot, so it cannot be registered.
-void OBD_SetEcuAddr(uint8_t addr) {
-  if (addr == 0) return;
-  for (uint8_t i = 0; i < OBD_MAX_ECUS; ++i) {
-    if (obdMon.obd_ecuAddr[i] == addr) return;
-    if (obdMon.obd_ecuAddr[i] == 0) {
-      obdMon.obd_ecuAddr[i] = addr;
-      obdMon.obd_noOfEcus = static_cast<uint8_t>(i + 1);
-      return;
-    }
-  }
-}
-
-uint8_t OBD_SetActiveEcuAddr(uint8_t addr) {
-  if (addr == 0) return 0;
-  for (uint8_t i = 0; i < obdMon.obd_noOfEcus; ++i) {
-    if (obdMon.obd_ecuAddr[i] == addr) {
-      obdMon.obd_activeEcuIdx = i;
-      return 1;
-    }
-  }
-  return 0;
-}
-
-void OBD_SetActiveEcuIdx(uint8_t idx) {
-  if (idx < obdMon.obd_noOfEcus) obdMon.obd_activeEcuIdx = idx;
-}
-
-uint8_t OBD_GetActiveEcuIdx() { return obdMon.obd_activeEcuIdx; }
-
-uint8_t OBD_GetNumEcus() { return obdMon.obd_noOfEcus; }
-
-uint8_t OBD_GetActiveEcuAddr() { return obdMon.obd_ecuAddr[obdMon.obd_activeEcuIdx]; }
-
-uint8_t OBD_GetEcuAddr(uint8_t idx) { return idx < OBD_MAX_ECUS ? obdMon.obd_ecuAddr[idx] : 0; }
-
-uint8_t OBD_GetEcuIdx(uint8_t addr) {
-  for (uint8_t i = 0; i < obdMon.obd_noOfEcus; ++i)
-    if (addr != 0 && obdMon.obd_ecuAddr[i] == addr) return i;
-  return 0;
-}
+// ECU names
 
 // The stored name is "ACRO-Name of the ECU": acronym in characters 0-3, a separator, the name
 // in characters 5-19.
@@ -318,10 +270,10 @@ void OBD_GetEcuLongName(char* txt, uint8_t idx) {
 namespace {
 
 const uint8_t* StatusSinceClear() {
-  return obdMon.obd_monitorStatusSinceDtcsClrd[obdMon.obd_activeEcuIdx];
+  return obdPid.obd_monitorStatusSinceDtcsClrd[OBD_GetActiveEcuIdx()];
 }
 const uint8_t* StatusThisCycle() {
-  return obdMon.obd_monitorStatusCurrentCycle[obdMon.obd_activeEcuIdx];
+  return obdPid.obd_monitorStatusCurrentCycle[OBD_GetActiveEcuIdx()];
 }
 
 uint8_t StatusBit(const uint8_t* status, uint8_t byteIdx, uint8_t bit) {
@@ -361,7 +313,7 @@ uint8_t FindMonitor(uint8_t n) {
 
 bool StatusRowIsListed(uint8_t row) {
   const OBD_MONITOR_DATA& r = obd_monitorData[row];
-  const uint8_t ecu = obdMon.obd_activeEcuIdx;
+  const uint8_t ecu = OBD_GetActiveEcuIdx();
   if ((r.ignMask & IgnitionMask()) == 0) return false;
   if (!OBD_Sid01PidIsSupportedByEcu(ecu, r.pid)) return false;
   switch (obdMon.obd_showMonitorStatusFilter) {
@@ -389,22 +341,9 @@ uint8_t FindStatusRow(uint8_t n) {
 
 }  // namespace
 
-void OBD_InitMonitors() {
-  memset(obdMon.obd_monitorStatusSinceDtcsClrd, 0, sizeof(obdMon.obd_monitorStatusSinceDtcsClrd));
-  memset(obdMon.obd_monitorStatusCurrentCycle, 0, sizeof(obdMon.obd_monitorStatusCurrentCycle));
-}
-
-void OBD_SetMonitorStatusSinceDtcsCleared(const uint8_t* data, uint8_t ecuIdx) {
-  if (ecuIdx < OBD_MAX_ECUS) memcpy(obdMon.obd_monitorStatusSinceDtcsClrd[ecuIdx], data, 4);
-}
-
-void OBD_SetMonitorStatusCurrentCycle(const uint8_t* data, uint8_t ecuIdx) {
-  if (ecuIdx < OBD_MAX_ECUS) memcpy(obdMon.obd_monitorStatusCurrentCycle[ecuIdx], data, 4);
-}
-
 uint8_t OBD_GetMilStatus() {
-  for (uint8_t i = 0; i < obdMon.obd_noOfEcus && i < OBD_MAX_ECUS; ++i)
-    if (obdMon.obd_monitorStatusSinceDtcsClrd[i][0] & 0x80) return 1;
+  for (uint8_t i = 0; i < OBD_GetNumEcus() && i < OBD_MAX_ECUS; ++i)
+    if (obdPid.obd_monitorStatusSinceDtcsClrd[i][0] & 0x80) return 1;
   return 0;
 }
 
@@ -506,7 +445,7 @@ uint8_t OBD_InfoTypeIsSupported(uint8_t type, uint8_t ecuIdx) {
 }
 
 uint8_t OBD_GetSupportedInfoTypes(uint8_t byteIdx) {
-  return byteIdx < 4 ? obdMon.obd_supInfoTypes[obdMon.obd_activeEcuIdx][byteIdx] : 0;
+  return byteIdx < 4 ? obdMon.obd_supInfoTypes[OBD_GetActiveEcuIdx()][byteIdx] : 0;
 }
 
 namespace {
@@ -534,7 +473,7 @@ uint8_t OBD_DecodeInfoTypeRespData(const uint8_t* resp, uint8_t len, uint8_t typ
   switch (type) {
     case 0x00:
       if (len < 6) return 0;
-      memcpy(obdMon.obd_supInfoTypes[obdMon.obd_activeEcuIdx], resp + 2, 4);
+      memcpy(obdMon.obd_supInfoTypes[OBD_GetActiveEcuIdx()], resp + 2, 4);
       return 1;
     case 0x02:
       if (len < 3 + OBD_VIN_LEN) return 0;
@@ -551,7 +490,7 @@ uint8_t OBD_DecodeInfoTypeRespData(const uint8_t* resp, uint8_t len, uint8_t typ
       return OBD_DecodeIptRespData(resp, len, OBD_NUM_IPT_COMPR);
     case 0x0A:
       if (len < 3 + OBD_ECU_NAME_LEN) return 0;
-      memcpy(obdMon.obd_ecuName[obdMon.obd_activeEcuIdx], resp + 3, OBD_ECU_NAME_LEN);
+      memcpy(obdMon.obd_ecuName[OBD_GetActiveEcuIdx()], resp + 3, OBD_ECU_NAME_LEN);
       return 1;
     case 0x03:
     case 0x05:

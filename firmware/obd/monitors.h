@@ -1,14 +1,13 @@
-// ECUs, readiness monitors and vehicle information. Keeps the ECUs that answered and the active
-// one, each ECU's monitor status (PIDs 0x01 and 0x41) with the tables that turn it into listed
-// rows, and decodes service 0x09 answers: supported info types, VIN, calibration ids and
-// verification numbers, performance tracking counters and the ECU name. Answers are one ECU's
-// reassembled bytes (service byte first) given as pointer and length; nothing past the length
-// is read.
+// Readiness monitors and vehicle information. Turns each ECU's monitor status (PIDs 0x01 and
+// 0x41, kept by the PID catalogue) into listed rows with its tables, and decodes service 0x09
+// answers: supported info types, VIN, calibration ids and verification numbers, performance
+// tracking counters and the ECU name. Answers are one ECU's reassembled bytes (service byte
+// first) given as pointer and length; nothing past the length is read.
 #pragma once
 
 #include <stdint.h>
 
-#include "firmware/obd/pids.h"
+#include "obd/pids.h"
 
 constexpr uint8_t OBD_NUM_MON_TXT = 66;
 constexpr uint8_t OBD_NUM_SUP_MONITORS = 16;
@@ -69,11 +68,6 @@ extern const uint8_t obd_iptSparkIgnTxtId[OBD_NUM_IPT_SPARK];
 extern const uint8_t obd_iptComprIgnTxtId[OBD_NUM_IPT_COMPR];
 
 struct ObdMonState {
-  uint8_t obd_ecuAddr[OBD_MAX_ECUS];  // in the order first seen; 0 = free slot
-  uint8_t obd_noOfEcus;
-  uint8_t obd_activeEcuIdx;
-  uint8_t obd_monitorStatusSinceDtcsClrd[OBD_MAX_ECUS][4];  // PID 0x01, bytes A..D
-  uint8_t obd_monitorStatusCurrentCycle[OBD_MAX_ECUS][4];   // PID 0x41, bytes A..D
   uint8_t obd_showUnsupMonitors;
   uint8_t obd_showAcrfMonitor;
   uint8_t obd_showMonitorStatusFilter;  // 0 all, 1 since DTCs cleared, 2 this drive cycle
@@ -86,23 +80,11 @@ extern ObdMonState obdMon;
 
 void OBD_InitMonitorsState();  // power-on: also the display filters to their defaults
 
-// ECUs
-void OBD_InitEcuAddr();
-void OBD_SetEcuAddr(uint8_t addr);
-uint8_t OBD_SetActiveEcuAddr(uint8_t addr);
-void OBD_SetActiveEcuIdx(uint8_t idx);
-uint8_t OBD_GetActiveEcuIdx();
-uint8_t OBD_GetNumEcus();
-uint8_t OBD_GetActiveEcuAddr();
-uint8_t OBD_GetEcuAddr(uint8_t idx);
-uint8_t OBD_GetEcuIdx(uint8_t addr);
+// ECU names (info type 0x0A)
 void OBD_GetEcuShortName(char* txt, uint8_t idx);  // OBD_ECU_SHORT_NAME_SIZE bytes
 void OBD_GetEcuLongName(char* txt, uint8_t idx);   // OBD_ECU_LONG_NAME_SIZE bytes
 
 // Monitors
-void OBD_InitMonitors();
-void OBD_SetMonitorStatusSinceDtcsCleared(const uint8_t* data, uint8_t ecuIdx);
-void OBD_SetMonitorStatusCurrentCycle(const uint8_t* data, uint8_t ecuIdx);
 uint8_t OBD_GetMilStatus();
 uint8_t OBD_GetNumMonitors();
 uint8_t OBD_GetMonitorIdx(uint8_t n);

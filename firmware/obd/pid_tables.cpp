@@ -1,7 +1,7 @@
 // The PID catalogue's constant tables: the 126 data items in PID order, their short and long
 // names, the units and the enumerated value texts. Codes below 0x20 are the fonts' glyphs:
 // 0x0A the degree sign, 0x0B the "-1" exponent of revolutions per minute.
-#include "firmware/obd/pids.h"
+#include "obd/pids.h"
 
 namespace {
 

@@ -1,12 +1,10 @@
 // PID catalogue: support bitmaps and per-ECU configuration from services 01/02, the item sets
 // of the active service, and the scaling of one data item into a value text and unit number.
 // The tables themselves are in pid_tables.cpp.
-#include "firmware/obd/pids.h"
+#include "obd/pids.h"
 
 #include <string.h>
 
-#include "firmware/obd/dtcs.h"
-#include "firmware/obd/monitors.h"
 
 ObdPidState obdPid;
 
@@ -22,7 +20,7 @@ void ResetPidState() {
   memset(obdPid.obd_o2SensorLocPidData, 0xFF, sizeof(obdPid.obd_o2SensorLocPidData));
 }
 
-uint8_t ActiveEcu() { return obdMon.obd_activeEcuIdx; }
+uint8_t ActiveEcu() { return OBD_GetActiveEcuIdx(); }
 
 uint8_t* ActiveItemSet() {
   return obdPid.obd_activeSid == SID02 ? obdPid.obd_supDataItemsSid02
@@ -77,13 +75,17 @@ uint8_t DecodeByIdx(uint8_t sid, const uint8_t* resp, uint8_t len, uint8_t item,
 
 void OBD_InitState() { ResetPidState(); }
 
-void OBD_Init() {
+void OBD_InitPids() {
   ResetPidState();
-  OBD_InitEcuAddr();
-  OBD_InitMonitors();
-  OBD_InitInfoTypes();
-  OBD_InitDtcs();
   OBD_ResetSid02SupPids();
+}
+
+void OBD_SetMonitorStatusSinceDtcsCleared(const uint8_t* data, uint8_t ecuIdx) {
+  if (ecuIdx < OBD_MAX_ECUS) memcpy(obdPid.obd_monitorStatusSinceDtcsClrd[ecuIdx], data, 4);
+}
+
+void OBD_SetMonitorStatusCurrentCycle(const uint8_t* data, uint8_t ecuIdx) {
+  if (ecuIdx < OBD_MAX_ECUS) memcpy(obdPid.obd_monitorStatusCurrentCycle[ecuIdx], data, 4);
 }
 
 void OBD_SetActiveSid(uint8_t sid) {

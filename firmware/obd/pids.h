@@ -6,7 +6,8 @@
 
 #include <stdint.h>
 
-constexpr uint8_t OBD_MAX_ECUS = 8;
+#include "obd/ecus.h"
+
 constexpr uint8_t OBD_NUM_DATA_ITEMS = 126;
 constexpr uint8_t OBD_NUM_PID_TXT = 125;   // short and long names, by text id
 constexpr uint8_t OBD_NUM_DATA_TXT = 110;  // value texts shared with the monitor decoders
@@ -97,6 +98,9 @@ extern const char* const obdPidDataTxt[OBD_NUM_DATA_TXT];
 struct ObdPidState {
   uint8_t obd_supPids[OBD_MAX_ECUS][OBD_SUP_PID_BYTES];  // bytes 4k..4k+3: answer to PID 0x20*k
   uint8_t obd_supPidsSid02[OBD_SUP_PID_BYTES];            // the active ECU's freeze frames
+  // Monitor status as answered, bytes A..D; the monitor lists (obd/monitors) read them.
+  uint8_t obd_monitorStatusSinceDtcsClrd[OBD_MAX_ECUS][4];  // PID 0x01
+  uint8_t obd_monitorStatusCurrentCycle[OBD_MAX_ECUS][4];   // PID 0x41
   uint8_t obd_o2SensorLocPid[OBD_MAX_ECUS];      // 0 none, 0x13 or 0x1D
   uint8_t obd_o2SensorLocPidData[OBD_MAX_ECUS];  // location bitmap, 0xFF when none
   // Scaling maxima of PIDs 0x4F and 0x50, 0 when not reported.
@@ -114,7 +118,10 @@ struct ObdPidState {
 extern ObdPidState obdPid;
 
 void OBD_InitState();  // power-on
-void OBD_Init();       // start of a data reading: this catalogue, ECUs, monitors, info types
+void OBD_InitPids();   // start of a data reading: supported PIDs, monitor status, sensor layouts
+
+void OBD_SetMonitorStatusSinceDtcsCleared(const uint8_t* data, uint8_t ecuIdx);
+void OBD_SetMonitorStatusCurrentCycle(const uint8_t* data, uint8_t ecuIdx);
 
 void OBD_SetActiveSid(uint8_t sid);
 uint8_t OBD_GetActiveSid();

@@ -3,14 +3,14 @@
 // until Esc is held. Leaving gives the lines back and initialises the module again. In the
 // emulator nothing drives the copied lines; switching the USART off is what makes a simulator
 // run serve its serial port instead of the firmware.
-#include "firmware/beep.h"
-#include "firmware/link/qim.h"
-#include "firmware/mcu.h"
-#include "firmware/screens/screens.h"
-#include "firmware/ui/gui.h"
-#include "firmware/ui/menu.h"
-#include "firmware/ui/texts.h"
-#include "firmware/usart.h"
+#include "beep.h"
+#include "link/qim.h"
+#include "mcu.h"
+#include "screens/screens.h"
+#include "ui/gui.h"
+#include "ui/menu.h"
+#include "ui/texts.h"
+#include "usart.h"
 
 namespace {
 

@@ -6,16 +6,7 @@
 
 #include <stdint.h>
 
-#include "firmware/ui/list.h"
-
-// Menu ids of these screens and of the menus they lead to.
-enum : uint8_t {
-  CON_MENU_MAIN = 1,
-  CON_MENU_SELECT_PROTOCOL = 2,
-  CON_MENU_SCAN = 9,
-  CON_MENU_READING_DATA = 10,
-  CON_MENU_DIAGNOSTICS = 11,
-};
+#include "ui/list.h"
 
 // ---------------------------------------------------------------------------------------------
 // Protocol selection and scan

@@ -2,29 +2,32 @@
 // of the chosen protocol: each "ATP" the module takes is tried with the request 0100, and the
 // first OBD answer connects; the module then tells the protocol it settled on ("ATN") and, on
 // the K-line, the key bytes of the connection ("ATK").
-#include "firmware/beep.h"
-#include "firmware/eeprom.h"
-#include "firmware/link/dispatcher.h"
-#include "firmware/link/qim.h"
-#include "firmware/mcu.h"
-#include "firmware/screens/connect.h"
-#include "firmware/screens/screen_requests.h"
-#include "firmware/screens/screens.h"
-#include "firmware/ui/gui.h"
-#include "firmware/ui/menu.h"
+#include "beep.h"
+#include "eeprom.h"
+#include "link/dispatcher.h"
+#include "link/qim.h"
+#include "mcu.h"
+#include "screens/connect.h"
+#include "screens/screen_requests.h"
+#include "screens/screens.h"
+#include "ui/gui.h"
+#include "ui/menu.h"
+#include "ui/texts.h"
 
 SpsState sps;
 
-constexpr uint8_t TXT_SELECT_PROTOCOL = 100;
-constexpr uint8_t TXT_CONNECT = 113;
-constexpr uint8_t TXT_NO_PROTOCOL_FOUND = 36;
-
 // clang-format off
 const uint8_t SPM_PROTOCOL_TAB[SPM_NUM_PROTOCOLS] =        {  0,   6,   7,   8,   9,   3,   4,   5,   2,   1};
-const uint8_t SPM_PROTOCOL_TXT_ID_TAB[SPM_NUM_PROTOCOLS] = {101, 107, 108, 109, 110, 104, 105, 106, 103, 102};
+const uint8_t SPM_PROTOCOL_TXT_ID_TAB[SPM_NUM_PROTOCOLS] = {
+    TXT_AUTOMATIC_PROTOCOL_SCAN, TXT_CAN_11_BIT_500,    TXT_CAN_29_BIT_500, TXT_CAN_11_BIT_250,
+    TXT_CAN_29_BIT_250,          TXT_ISO_9141_2,        TXT_KWP2000_5_BAUD_INIT,
+    TXT_KWP2000_FAST_INIT,       TXT_SAE_J1850_VPWM,    TXT_SAE_J1850_PWM};
 
 // Subtitles of scan codes 1..10: the protocol names, and the slow K-line init for 10.
-const uint8_t SPS_SCAN_TXT[SPS_SCAN_CODE_SLOW_INIT] = {102, 103, 104, 105, 106, 107, 108, 109, 110, 111};
+const uint8_t SPS_SCAN_TXT[SPS_SCAN_CODE_SLOW_INIT] = {
+    TXT_SAE_J1850_PWM,     TXT_SAE_J1850_VPWM, TXT_ISO_9141_2,     TXT_KWP2000_5_BAUD_INIT,
+    TXT_KWP2000_FAST_INIT, TXT_CAN_11_BIT_500, TXT_CAN_29_BIT_500, TXT_CAN_11_BIT_250,
+    TXT_CAN_29_BIT_250,    TXT_ISO_9141_KWP2000_SLOW};
 
 // Automatic: PWM, VPWM and KWP2000 fast init, then after "ATKW2" the slow K-line init, then the
 // four CAN variants. A single protocol is tried three times (CAN, J1850) or once after "ATKW1"
@@ -207,14 +210,14 @@ void SPS_ProcessRxData(uint8_t responseCode) {
         SPS_Send(SPS_WAIT_ATK, QIM_ATK, 0);
       } else {
         sps.spsWaitState = SPS_WAIT_NONE;
-        MEN_EnterMenu(CON_MENU_READING_DATA);
+        MEN_EnterMenu(MENU_READING_DATA);
       }
       break;
 
     case SPS_WAIT_ATK:
       if (responseCode == QIM_RESP_TEXT) QIM_SetKeyBytes();
       sps.spsWaitState = SPS_WAIT_NONE;
-      MEN_EnterMenu(CON_MENU_READING_DATA);
+      MEN_EnterMenu(MENU_READING_DATA);
       break;
 
     default:

@@ -2,19 +2,18 @@
 // 12) and one item in the large font (menu 13). Both read without end while they are shown:
 // every answer arms the next request 100 ms later. The list keeps its cursor for as long as the
 // same ECU is shown.
-#include "firmware/link/dispatcher.h"
-#include "firmware/link/qim.h"
-#include "firmware/obd/monitors.h"
-#include "firmware/obd/pids.h"
-#include "firmware/screens/live_data.h"
-#include "firmware/screens/screen_requests.h"
-#include "firmware/screens/screens.h"
-#include "firmware/ui/gui.h"
-#include "firmware/ui/menu.h"
-#include "firmware/ui/texts.h"
+#include "link/dispatcher.h"
+#include "link/qim.h"
+#include "obd/monitors.h"
+#include "obd/pids.h"
+#include "screens/live_data.h"
+#include "screens/screen_requests.h"
+#include "screens/screens.h"
+#include "ui/gui.h"
+#include "ui/menu.h"
+#include "ui/texts.h"
 
 constexpr uint8_t CDM_SID = 0x01;
-constexpr uint8_t CDM_MENU_DIAGNOSTICS = 11;
 constexpr uint8_t CDM_NEXT_REQ = 1;               // x 100 ms
 
 void CDM_EnterMenu() {
@@ -29,7 +28,7 @@ void CDM_EnterMenu() {
     pdi.cdmEcuAddr = ecuAddr;
     LIST_Init(&pdi.cdmList, count);
   }
-  if (menu.menPrevMenuId == CDM_MENU_DIAGNOSTICS) {
+  if (menu.menPrevMenuId == MENU_DIAGNOSTICS) {
     pdi.pdiMaxLineNo = LIST_GetNumVisibleListItems(&pdi.cdmList);
     drh.drhReqState = DRH_IDLE;
   }

@@ -1,34 +1,21 @@
 // The diagnostics menu (menu 11), from which every vehicle screen is reached, and its small
 // information screens: protocol information (17), supported PIDs of services 01 and 02 (18, 19)
 // and supported info types (20), which follow one another with OK.
-#include "firmware/link/dispatcher.h"
-#include "firmware/link/qim.h"
-#include "firmware/mcu.h"
-#include "firmware/obd/monitors.h"
-#include "firmware/obd/pids.h"
-#include "firmware/screens/connect.h"
-#include "firmware/screens/vehicle_info.h"
-#include "firmware/screens/screen_requests.h"
-#include "firmware/screens/screens.h"
-#include "firmware/ui/gui.h"
-#include "firmware/ui/menu.h"
+#include "link/dispatcher.h"
+#include "link/qim.h"
+#include "mcu.h"
+#include "obd/monitors.h"
+#include "obd/pids.h"
+#include "screens/connect.h"
+#include "screens/vehicle_info.h"
+#include "screens/screen_requests.h"
+#include "screens/screens.h"
+#include "ui/gui.h"
+#include "ui/menu.h"
+#include "ui/texts.h"
 
 DmState dm;
 
-constexpr uint8_t TXT_CURRENT_DATA = 6;
-constexpr uint8_t TXT_TROUBLE_CODES = 7;
-constexpr uint8_t TXT_IM_READINESS = 8;
-constexpr uint8_t TXT_VEHICLE_INFO = 9;
-constexpr uint8_t TXT_PROTOCOL_INFORMATION = 10;
-constexpr uint8_t TXT_CHANGE_ECU = 11;
-constexpr uint8_t TXT_RELOAD_OBD_DATA = 12;
-constexpr uint8_t TXT_P2MIN_0MS = 72;
-constexpr uint8_t TXT_P2MIN_25MS = 73;
-constexpr uint8_t TXT_HEADER_SIZE_3 = 74;
-constexpr uint8_t TXT_HEADER_SIZE_4 = 75;
-constexpr uint8_t TXT_DIAGNOSTICS_MENU = 115;
-constexpr uint8_t TXT_SUPPORTED_PIDS_01 = 142;
-constexpr uint8_t TXT_SUPPORTED_PIDS_02 = 143;
 
 // Key byte 1 values that change the K-line timing and framing shown.
 constexpr uint8_t PIM_KEY_BYTE_P2MIN_0MS = 0x94;
@@ -49,7 +36,7 @@ void DM_EnterMenu() {
 
   // Fresh data or another ECU start at the top; back from one of its screens the cursor stays.
   const uint8_t ecuAddr = OBD_GetActiveEcuAddr();
-  if (menu.menPrevMenuId == CON_MENU_READING_DATA || ecuAddr != dm.dmLastEcuAddr) {
+  if (menu.menPrevMenuId == MENU_READING_DATA || ecuAddr != dm.dmLastEcuAddr) {
     LIST_Init(&dm.dmList, count);
   } else {
     dm.dmList.noOfItems = count;

@@ -2,18 +2,18 @@
 // the trouble code of frame 0 (menu 25); the frame selection (menu 26) steps through the frame
 // numbers with the code of each; the frame's list (menu 27) is read once per drawing, since a
 // stored frame does not change; the single item (menu 28) shows one value once.
-#include "firmware/beep.h"
-#include "firmware/link/dispatcher.h"
-#include "firmware/link/qim.h"
-#include "firmware/obd/dtcs.h"
-#include "firmware/obd/monitors.h"
-#include "firmware/obd/pids.h"
-#include "firmware/screens/live_data.h"
-#include "firmware/screens/screen_requests.h"
-#include "firmware/screens/screens.h"
-#include "firmware/ui/gui.h"
-#include "firmware/ui/menu.h"
-#include "firmware/ui/texts.h"
+#include "beep.h"
+#include "link/dispatcher.h"
+#include "link/qim.h"
+#include "obd/dtcs.h"
+#include "obd/monitors.h"
+#include "obd/pids.h"
+#include "screens/live_data.h"
+#include "screens/screen_requests.h"
+#include "screens/screens.h"
+#include "ui/gui.h"
+#include "ui/menu.h"
+#include "ui/texts.h"
 
 constexpr uint8_t FFM_SID = 0x02;
 constexpr uint8_t FFM_PID_DTC = 0x02;         // the trouble code that stored the frame
@@ -21,9 +21,6 @@ constexpr uint8_t FFM_LAST_SCAN_PID = 0xDF;   // the last range whose successor 
 constexpr uint8_t FFM_SCAN_STEP = 0x20;
 constexpr uint8_t FFM_FRAME_STEP_REPEAT = 10;
 constexpr uint8_t FFM_NO_PID = 0x00;          // no data item has it: no reading marker
-
-constexpr uint8_t FFM_MENU_SELECT_FRAME = 26;
-constexpr uint8_t FFM_MENU_LIST = 27;
 
 
 constexpr uint8_t FFM_NEXT_REQ = 1;   // x 100 ms
@@ -111,7 +108,7 @@ void FFM_ProcessRxInitData(uint8_t responseCode) {
     return;
   }
   pdi.ffmDtc = dtc;
-  MEN_EnterMenu(FFM_MENU_SELECT_FRAME);
+  MEN_EnterMenu(MENU_FREEZE_FRAME_SELECT);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -151,7 +148,7 @@ void FFM_KeyPressEventDownRepeat() { FFM_SelectFrame(FFM_FRAME_STEP_REPEAT, 1); 
 void FFM_KeyPressEventOk() {
   if (pdi.ffmDtc == 0) return;  // a frame without a trouble code has nothing to list
   BEEP_PlaySound(SND_CLICK);
-  MEN_EnterMenu(FFM_MENU_LIST);
+  MEN_EnterMenu(MENU_FREEZE_FRAME_LIST);
 }
 
 void FFSF_ProcessRxData(uint8_t responseCode) {
@@ -190,7 +187,7 @@ void FFL_EnterMenu() {
   GUI_DrawTitleFrameDtcEcu(GUI_GetTxt(TXT_FRAME_LABEL), pdi.ffmFrameNo, dtcText,
                            OBD_GetActiveEcuAddr());
   SPKF_Init(&pdi.ffmList, PDI_DrawList);
-  if (menu.menPrevMenuId == FFM_MENU_SELECT_FRAME) {
+  if (menu.menPrevMenuId == MENU_FREEZE_FRAME_SELECT) {
     // Another frame may store other PIDs: find out again and build the list then.
     LIST_Init(&pdi.ffmList, 0);
     pdi.pdiMaxLineNo = 0;

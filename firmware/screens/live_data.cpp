@@ -1,14 +1,14 @@
 // The reading cycle shared by the current data and freeze frame screens: which item each visible
 // row holds, which PID is requested next, and the drawing that restarts the cycle.
-#include "firmware/screens/live_data.h"
+#include "screens/live_data.h"
 
 #include <string.h>
 
-#include "firmware/link/dispatcher.h"
-#include "firmware/link/reassembly.h"
-#include "firmware/obd/monitors.h"
-#include "firmware/ui/gui.h"
-#include "firmware/ui/texts.h"
+#include "link/dispatcher.h"
+#include "link/reassembly.h"
+#include "obd/monitors.h"
+#include "ui/gui.h"
+#include "ui/texts.h"
 
 PdiState pdi;
 

@@ -7,8 +7,8 @@
 
 #include <stdint.h>
 
-#include "firmware/obd/pids.h"
-#include "firmware/ui/list.h"
+#include "obd/pids.h"
+#include "ui/list.h"
 
 static_assert(OBD_NUM_DATA_ITEMS <= 255, "data item indices are kept in one byte");
 

@@ -2,13 +2,13 @@
 // only when switched on in the settings (EEPROM bytes 19 to 21); the change shows the next
 // time the menu is entered. Coming back from a menu, the cursor rests on the item that opened
 // it, even when the number of items changed in between.
-#include "firmware/screens/main_menu.h"
+#include "screens/main_menu.h"
 
-#include "firmware/eeprom.h"
-#include "firmware/screens/screens.h"
-#include "firmware/ui/gui.h"
-#include "firmware/ui/menu.h"
-#include "firmware/ui/texts.h"
+#include "eeprom.h"
+#include "screens/screens.h"
+#include "ui/gui.h"
+#include "ui/menu.h"
+#include "ui/texts.h"
 
 // Every item is the text id of a menu entry. It is set up on each entry of the menu, and the
 // first entry after power-on initialises it, so a restart leaves nothing behind.
@@ -51,7 +51,7 @@ void MM_EnterMenu() {
   }
 
   GUI_DrawTitle(GUI_GetTxt(TXT_MAIN_MENU));
-  if (menu.menPrevMenuId != 0) {
+  if (menu.menPrevMenuId != MENU_INIT) {
     mmList.noOfItems = count;
     LIST_SetCursor(&mmList, MM_FindItemOpening(menu.menPrevMenuId, count));
   } else {

@@ -2,6 +2,6 @@
 // "System Information" and "System Settings".
 #pragma once
 
-#include "firmware/ui/list.h"
+#include "ui/list.h"
 
 extern LIST mmList;

@@ -2,20 +2,20 @@
 // a reading cycle that keeps the active ECU's monitor status fresh for all the screens below it:
 // PID 0x01 (since the trouble codes were cleared) and, when the ECU has it, PID 0x41 (this
 // drive cycle) in turn. The two display flags are stored settings; the status filter is not.
-#include "firmware/screens/readiness.h"
+#include "screens/readiness.h"
 
-#include "firmware/beep.h"
-#include "firmware/eeprom.h"
-#include "firmware/link/dispatcher.h"
-#include "firmware/link/qim.h"
-#include "firmware/link/reassembly.h"
-#include "firmware/obd/monitors.h"
-#include "firmware/obd/pids.h"
-#include "firmware/screens/screen_requests.h"
-#include "firmware/screens/screens.h"
-#include "firmware/ui/gui.h"
-#include "firmware/ui/menu.h"
-#include "firmware/ui/texts.h"
+#include "beep.h"
+#include "eeprom.h"
+#include "link/dispatcher.h"
+#include "link/qim.h"
+#include "link/reassembly.h"
+#include "obd/monitors.h"
+#include "obd/pids.h"
+#include "screens/screen_requests.h"
+#include "screens/screens.h"
+#include "ui/gui.h"
+#include "ui/menu.h"
+#include "ui/texts.h"
 
 RcmState rcm;
 
@@ -28,30 +28,9 @@ void RCM_InitState() {
   rcm.rcmReqPid = RCM_PID_SINCE_CLEARED;
 }
 
-enum : uint8_t {
-  RCM_MENU_DIAGNOSTICS = 11,
-  RCM_MENU_READINESS = 15,
-  RCM_MENU_STATUS_LIST = 31,
-  RCM_MENU_STATUS_SINGLE = 32,
-};
-
-enum : uint8_t {
-  RCM_TXT_SUP_MONITORS = 16,
-  RCM_TXT_STATUS = 17,  // 18 "(DTC)" and 19 "(Cycle)" follow, by the status filter
-  RCM_TXT_SETTINGS = 20,
-  RCM_TXT_TITLE = 131,
-  RCM_TXT_STATUS_CYCLE_TITLE = 132,
-  RCM_TXT_SHOW_UNSUP_ON = 135,  // 136 off
-  RCM_TXT_SHOW_UNSUP_OFF = 136,
-  RCM_TXT_SHOW_ACRF_ON = 137,  // 138 off
-  RCM_TXT_SHOW_ACRF_OFF = 138,
-  RCM_TXT_FILTER = 139,  // 140, 141 follow, by the status filter
-  RCM_TXT_FILTER_LAST = 141,
-};
-
 constexpr uint8_t RCM_NUM_ITEMS = 3;
 constexpr uint8_t RCM_NUM_FILTERS = 3;
-static_assert(RCM_TXT_FILTER + RCM_NUM_FILTERS - 1 == RCM_TXT_FILTER_LAST);
+static_assert(TXT_SHOW_STATUS_ALL + RCM_NUM_FILTERS - 1 == TXT_SHOW_STATUS_THIS_CYCLE);
 
 // Timer values in 100 ms.
 constexpr uint8_t RCM_FIRST_REQ_TIME = 1;
@@ -70,7 +49,7 @@ static void RCM_DrawTitle(uint8_t txtId) {
 // Readiness menu and its reading cycle
 
 void RCM_EnterMenu() {
-  if (menu.menPrevMenuId == RCM_MENU_DIAGNOSTICS) {
+  if (menu.menPrevMenuId == MENU_DIAGNOSTICS) {
     OBD_SetActiveSid(0x01);
     OBD_SetFlagShowUnsupMonitors(EEP_Read(EEP_SHOW_UNSUPPORTED_MONITORS));
     OBD_SetFlagShowAcrfMonitor(EEP_Read(EEP_SHOW_AC_MONITOR));
@@ -82,10 +61,10 @@ void RCM_EnterMenu() {
   // The item texts are set on every entry: the settings screen uses the same positions, and
   // the status item names the filter chosen there.
   const uint8_t filter = RCM_EcuHasThisCycleStatus() ? OBD_GetMonitorStatusFilter() : 0;
-  GUI_SetTxtId(RCM_TXT_SUP_MONITORS, 0);
-  GUI_SetTxtId(static_cast<uint8_t>(RCM_TXT_STATUS + filter), 1);
-  GUI_SetTxtId(RCM_TXT_SETTINGS, 2);
-  RCM_DrawTitle(RCM_TXT_TITLE);
+  GUI_SetTxtId(TXT_SUPPORTED_MONITORS, 0);
+  GUI_SetTxtId(static_cast<uint8_t>(TXT_MONITOR_STATUS + filter), 1);
+  GUI_SetTxtId(TXT_MONITOR_SETTINGS, 2);
+  RCM_DrawTitle(TXT_READINESS_TITLE);
   SPKF_Init(&rcm.rcmList, GUI_DrawList);
   GUI_DrawListAll(&rcm.rcmList);
 }
@@ -117,10 +96,10 @@ void RCM_ProcessRxData(uint8_t responseCode) {
   }
   DRH_SetReqTimer(RCM_NEXT_REQ_TIME);
 
-  if (menu.menMenuId == RCM_MENU_STATUS_LIST) {
+  if (menu.menMenuId == MENU_MONITOR_STATUS_LIST) {
     RCM_UpdateStatusCount();
     GUI_DrawMonitorStatusList(&rcm.rcmSubMenuList);
-  } else if (menu.menMenuId == RCM_MENU_STATUS_SINGLE) {
+  } else if (menu.menMenuId == MENU_MONITOR_STATUS_SINGLE) {
     RCM_UpdateStatusCount();
     GUI_DrawMonitorStatus(&rcm.rcmSubMenuList);
   }
@@ -131,8 +110,8 @@ void RCM_ProcessRxData(uint8_t responseCode) {
 
 void SML_EnterMenu() {
   LIST* list = &rcm.rcmSubMenuList;
-  if (menu.menPrevMenuId == RCM_MENU_READINESS) LIST_Init(list, OBD_GetNumMonitors());
-  RCM_DrawTitle(RCM_TXT_SUP_MONITORS);
+  if (menu.menPrevMenuId == MENU_READINESS) LIST_Init(list, OBD_GetNumMonitors());
+  RCM_DrawTitle(TXT_SUPPORTED_MONITORS);
   SPKF_Init(list, GUI_DrawMonitorList);
   GUI_DrawMonitorList(list);
   if (list->noOfItems == 0) GUI_DrawMsgCentered(TXT_NO_DATA);
@@ -148,10 +127,10 @@ void SMS_EnterMenu() {
 
 void MSL_EnterMenu() {
   LIST* list = &rcm.rcmSubMenuList;
-  if (menu.menPrevMenuId == RCM_MENU_READINESS) LIST_Init(list, OBD_GetNumMonitorStatuses());
+  if (menu.menPrevMenuId == MENU_READINESS) LIST_Init(list, OBD_GetNumMonitorStatuses());
   const uint8_t filter = OBD_GetMonitorStatusFilter();
-  RCM_DrawTitle(filter == 2 ? static_cast<uint8_t>(RCM_TXT_STATUS_CYCLE_TITLE)
-                            : static_cast<uint8_t>(RCM_TXT_STATUS + filter));
+  RCM_DrawTitle(filter == 2 ? static_cast<uint8_t>(TXT_MONITOR_STATUS_CYCLE_TITLE)
+                            : static_cast<uint8_t>(TXT_MONITOR_STATUS + filter));
   SPKF_Init(list, GUI_DrawMonitorStatusList);
   GUI_DrawMonitorStatusList(list);
 }
@@ -168,18 +147,18 @@ void MSS_EnterMenu() {
 static uint8_t MSM_SetItems() {
   uint8_t n = 0;
   if (RCM_EcuHasThisCycleStatus()) {
-    GUI_SetTxtId(static_cast<uint8_t>(RCM_TXT_FILTER + OBD_GetMonitorStatusFilter()), n++);
+    GUI_SetTxtId(static_cast<uint8_t>(TXT_SHOW_STATUS_ALL + OBD_GetMonitorStatusFilter()), n++);
   }
   GUI_SetTxtId(
-      EEP_Read(EEP_SHOW_UNSUPPORTED_MONITORS) ? RCM_TXT_SHOW_UNSUP_ON : RCM_TXT_SHOW_UNSUP_OFF,
+      EEP_Read(EEP_SHOW_UNSUPPORTED_MONITORS) ? TXT_SHOW_UNSUP_MONITORS_ON : TXT_SHOW_UNSUP_MONITORS_OFF,
       n++);
-  GUI_SetTxtId(EEP_Read(EEP_SHOW_AC_MONITOR) ? RCM_TXT_SHOW_ACRF_ON : RCM_TXT_SHOW_ACRF_OFF, n++);
+  GUI_SetTxtId(EEP_Read(EEP_SHOW_AC_MONITOR) ? TXT_SHOW_AC_MONITOR_ON : TXT_SHOW_AC_MONITOR_OFF, n++);
   return n;
 }
 
 void MSM_EnterMenu() {
   LIST_Init(&rcm.rcmSubMenuList, MSM_SetItems());
-  RCM_DrawTitle(RCM_TXT_SETTINGS);
+  RCM_DrawTitle(TXT_MONITOR_SETTINGS);
   SPKF_Init(&rcm.rcmSubMenuList, GUI_DrawList);
   GUI_DrawListAll(&rcm.rcmSubMenuList);
 }
@@ -194,12 +173,12 @@ static void MSM_ToggleSetting(uint8_t eepAddr, void (*apply)(uint8_t flag)) {
 void MSM_KeyPressEventOk() {
   BEEP_PlaySound(SND_CLICK);
   const uint8_t txtId = GUI_GetTxtId(rcm.rcmSubMenuList.cursor);
-  if (txtId >= RCM_TXT_FILTER && txtId <= RCM_TXT_FILTER_LAST) {
+  if (txtId >= TXT_SHOW_STATUS_ALL && txtId <= TXT_SHOW_STATUS_THIS_CYCLE) {
     OBD_SetMonitorStatusFilter(
         static_cast<uint8_t>((OBD_GetMonitorStatusFilter() + 1) % RCM_NUM_FILTERS));
-  } else if (txtId == RCM_TXT_SHOW_UNSUP_ON || txtId == RCM_TXT_SHOW_UNSUP_OFF) {
+  } else if (txtId == TXT_SHOW_UNSUP_MONITORS_ON || txtId == TXT_SHOW_UNSUP_MONITORS_OFF) {
     MSM_ToggleSetting(EEP_SHOW_UNSUPPORTED_MONITORS, OBD_SetFlagShowUnsupMonitors);
-  } else if (txtId == RCM_TXT_SHOW_ACRF_ON || txtId == RCM_TXT_SHOW_ACRF_OFF) {
+  } else if (txtId == TXT_SHOW_AC_MONITOR_ON || txtId == TXT_SHOW_AC_MONITOR_OFF) {
     MSM_ToggleSetting(EEP_SHOW_AC_MONITOR, OBD_SetFlagShowAcrfMonitor);
   } else {
     return;

@@ -5,7 +5,7 @@
 
 #include <stdint.h>
 
-#include "firmware/ui/list.h"
+#include "ui/list.h"
 
 struct RcmState {
   LIST rcmList;         // the three items of the readiness menu

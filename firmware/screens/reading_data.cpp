@@ -3,25 +3,24 @@
 // is chosen to be the active one. Requests that no ECU can answer are skipped.
 #include <string.h>
 
-#include "firmware/beep.h"
-#include "firmware/link/dispatcher.h"
-#include "firmware/link/qim.h"
-#include "firmware/link/reassembly.h"
-#include "firmware/mcu.h"
-#include "firmware/obd/dtcs.h"
-#include "firmware/obd/monitors.h"
-#include "firmware/obd/pids.h"
-#include "firmware/screens/connect.h"
-#include "firmware/screens/screen_requests.h"
-#include "firmware/screens/screens.h"
-#include "firmware/ui/gui.h"
-#include "firmware/ui/menu.h"
+#include "beep.h"
+#include "link/dispatcher.h"
+#include "link/qim.h"
+#include "link/reassembly.h"
+#include "mcu.h"
+#include "obd/dtcs.h"
+#include "obd/monitors.h"
+#include "obd/pids.h"
+#include "obd/reading.h"
+#include "screens/connect.h"
+#include "screens/screen_requests.h"
+#include "screens/screens.h"
+#include "ui/gui.h"
+#include "ui/menu.h"
+#include "ui/texts.h"
 
 RdsState rds;
 
-constexpr uint8_t TXT_READING_DATA = 114;
-constexpr uint8_t TXT_NO_DATA_RECEIVED = 37;
-constexpr uint8_t TXT_TOO_MANY_ECUS = 38;
 
 constexpr uint8_t RDS_IDX_SUPPORTED_PIDS = 1;  // 0100: registers the ECUs
 constexpr uint8_t RDS_IDX_LAST = RDS_REQ_TAB_LEN - 1;
@@ -113,7 +112,7 @@ uint8_t RDS_ChooseEcuIdx() {
 void RDS_EnterMenu() {
   GUI_DrawTitleProtocol(GUI_GetTxt(TXT_READING_DATA), qimProtocol & 0x0F);
   GUI_DrawProgressBar(0, RDS_PROGRESS_MAX);
-  rds.rdsIsReload = menu.menPrevMenuId != CON_MENU_SCAN;
+  rds.rdsIsReload = menu.menPrevMenuId != MENU_SCAN_PROTOCOL;
   if (rds.rdsIsReload) rds.rdsEcuAddr = OBD_GetActiveEcuAddr();  // before the data is reset
   rds.rdsStopped = 0;
   D2O_Init();
@@ -213,7 +212,7 @@ void RDS_ProcessRxData(uint8_t responseCode) {
   if (rds.rdsStopped || idx >= RDS_REQ_TAB_LEN) return;
   if (idx == RDS_IDX_LAST) {
     OBD_InitSupDataItems();
-    MEN_EnterMenu(CON_MENU_DIAGNOSTICS);
+    MEN_EnterMenu(MENU_DIAGNOSTICS);
     return;
   }
   const RDS_REQ& req = RDS_REQ_TAB[idx];
@@ -239,5 +238,5 @@ void RDS_ProcessRxData(uint8_t responseCode) {
 void RDS_KeyPressEventEsc() {
   if (rds.rdsIsReload && !rds.rdsStopped) return;
   BEEP_PlaySound(SND_CLICK);
-  MEN_EnterMenu(CON_MENU_MAIN);
+  MEN_EnterMenu(MENU_MAIN);
 }

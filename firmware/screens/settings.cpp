@@ -1,16 +1,16 @@
 // System settings: six on/off settings that take effect and are stored at once, and four
 // entries to the slider screen for the LCD contrast and the three backlight colours. The
 // slider previews its value live; OK stores it, Esc puts the stored value back.
-#include "firmware/screens/settings.h"
+#include "screens/settings.h"
 
-#include "firmware/beep.h"
-#include "firmware/eeprom.h"
-#include "firmware/mcu.h"
-#include "firmware/screens/screens.h"
-#include "firmware/ui/gui.h"
-#include "firmware/ui/lcd.h"
-#include "firmware/ui/menu.h"
-#include "firmware/ui/texts.h"
+#include "beep.h"
+#include "eeprom.h"
+#include "mcu.h"
+#include "screens/screens.h"
+#include "ui/gui.h"
+#include "ui/lcd.h"
+#include "ui/menu.h"
+#include "ui/texts.h"
 
 LIST ssmList;
 LsmState lsm;
@@ -26,12 +26,25 @@ void SSM_InitState() {
 
 static uint8_t SSM_Pick(bool on, uint8_t txtOn, uint8_t txtOff) { return on ? txtOn : txtOff; }
 
-void SSM_SetOrientationTxtId() { GUI_SetTxtId(SSM_Pick(EEP_Read(EEP_ORIENTATION) != 0, 85, 84), 0); }
-void SSM_SetBeepTxtId() { GUI_SetTxtId(SSM_Pick(BEEP_GetState() != 0, 86, 87), 1); }
-void SSM_SetSaveLastProtoTxtId() { GUI_SetTxtId(SSM_Pick(EEP_Read(EEP_SAVE_LAST_PROTOCOL) != 0, 88, 89), 2); }
-void SSM_SetBluetoothMenuTxtId() { GUI_SetTxtId(SSM_Pick(EEP_Read(EEP_BLUETOOTH_MENU) != 0, 90, 91), 3); }
-void SSM_SetUsbMenuTxtId() { GUI_SetTxtId(SSM_Pick(EEP_Read(EEP_USB_MENU) != 0, 92, 93), 4); }
-void SSM_SetSerialMenuTxtId() { GUI_SetTxtId(SSM_Pick(EEP_Read(EEP_SERIAL_MENU) != 0, 94, 95), 5); }
+// The slider items 6..9 and the titles of their slider screens.
+constexpr uint8_t SSM_NUM_SLIDERS = 4;
+static const uint8_t SSM_SLIDER_TXT[SSM_NUM_SLIDERS] = {TXT_LCD_CONTRAST, TXT_LCD_BACKLIGHT_RED,
+                                                        TXT_LCD_BACKLIGHT_GREEN, TXT_LCD_BACKLIGHT_BLUE};
+
+void SSM_SetOrientationTxtId() {
+  GUI_SetTxtId(SSM_Pick(EEP_Read(EEP_ORIENTATION) != 0, TXT_ORIENTATION_180_ON, TXT_ORIENTATION_180_OFF), 0);
+}
+void SSM_SetBeepTxtId() { GUI_SetTxtId(SSM_Pick(BEEP_GetState() != 0, TXT_BEEP_ON, TXT_BEEP_OFF), 1); }
+void SSM_SetSaveLastProtoTxtId() {
+  GUI_SetTxtId(SSM_Pick(EEP_Read(EEP_SAVE_LAST_PROTOCOL) != 0, TXT_SAVE_LAST_PROTOCOL_ON, TXT_SAVE_LAST_PROTOCOL_OFF), 2);
+}
+void SSM_SetBluetoothMenuTxtId() {
+  GUI_SetTxtId(SSM_Pick(EEP_Read(EEP_BLUETOOTH_MENU) != 0, TXT_BLUETOOTH_MENU_ON, TXT_BLUETOOTH_MENU_OFF), 3);
+}
+void SSM_SetUsbMenuTxtId() { GUI_SetTxtId(SSM_Pick(EEP_Read(EEP_USB_MENU) != 0, TXT_USB_MENU_ON, TXT_USB_MENU_OFF), 4); }
+void SSM_SetSerialMenuTxtId() {
+  GUI_SetTxtId(SSM_Pick(EEP_Read(EEP_SERIAL_MENU) != 0, TXT_SERIAL_MENU_ON, TXT_SERIAL_MENU_OFF), 5);
+}
 
 static void SSM_SetAllTxtIds() {
   SSM_SetOrientationTxtId();
@@ -40,11 +53,13 @@ static void SSM_SetAllTxtIds() {
   SSM_SetBluetoothMenuTxtId();
   SSM_SetUsbMenuTxtId();
   SSM_SetSerialMenuTxtId();
-  for (uint8_t i = 0; i < 4; ++i) GUI_SetTxtId(static_cast<uint8_t>(96 + i), static_cast<uint8_t>(SSM_FIRST_SLIDER_ITEM + i));
+  for (uint8_t i = 0; i < SSM_NUM_SLIDERS; ++i) {
+    GUI_SetTxtId(SSM_SLIDER_TXT[i], static_cast<uint8_t>(SSM_FIRST_SLIDER_ITEM + i));
+  }
 }
 
 void SSM_EnterMenu() {
-  if (menu.menPrevMenuId == 1) LIST_Init(&ssmList, SSM_NUM_ITEMS);  // from the slider: cursor stays
+  if (menu.menPrevMenuId == MENU_MAIN) LIST_Init(&ssmList, SSM_NUM_ITEMS);  // from the slider: cursor stays
   SPKF_Init(&ssmList, GUI_DrawList);
   SSM_SetAllTxtIds();
   GUI_DrawTitle(GUI_GetTxt(TXT_SYSTEM_SETTINGS));
@@ -80,7 +95,7 @@ void SSM_KeyPressEventOk() {
     case 3: SSM_InvertEepByte(EEP_BLUETOOTH_MENU); break;
     case 4: SSM_InvertEepByte(EEP_USB_MENU); break;
     case 5: SSM_InvertEepByte(EEP_SERIAL_MENU); break;
-    default: MEN_EnterMenu(8); return;
+    default: MEN_EnterMenu(MENU_LCD_SETTINGS); return;
   }
   SSM_RedrawCursorItem();
 }
@@ -118,7 +133,7 @@ void LSM_EnterMenu() {
   lsm.lsmLcdValue = EEP_Read(s.valueAddr);
   lsm.lsmMaxValue = EEP_Read(s.maxAddr);
   lsm.lsmIncValue = EEP_Read(s.stepAddr);
-  GUI_DrawTitle(GUI_GetTxt(static_cast<uint8_t>(96 + item)));
+  GUI_DrawTitle(GUI_GetTxt(SSM_SLIDER_TXT[item]));
   LSM_DrawSlider();
 }
 

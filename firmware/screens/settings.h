@@ -3,7 +3,7 @@
 
 #include <stdint.h>
 
-#include "firmware/ui/list.h"
+#include "ui/list.h"
 
 constexpr uint8_t SSM_NUM_ITEMS = 10;
 constexpr uint8_t SSM_FIRST_SLIDER_ITEM = 6;  // items 6..9 open the slider screen

@@ -1,12 +1,12 @@
 // System information (menu 6): asks the module for its serial number, firmware version and
 // supply voltage, one after the other; the voltage is then refreshed twice a second for as long
 // as the screen is shown. A module that gives no text answer is asked again every 300 ms.
-#include "firmware/link/dispatcher.h"
-#include "firmware/link/qim.h"
-#include "firmware/screens/screen_requests.h"
-#include "firmware/screens/screens.h"
-#include "firmware/ui/gui.h"
-#include "firmware/ui/texts.h"
+#include "link/dispatcher.h"
+#include "link/qim.h"
+#include "screens/screen_requests.h"
+#include "screens/screens.h"
+#include "ui/gui.h"
+#include "ui/texts.h"
 
 static uint8_t simCmdId;  // the module command sent next: AT!00, AT!01 or AT!10
 

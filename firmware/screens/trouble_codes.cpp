@@ -2,47 +2,23 @@
 // only show them. Clearing lets every ECU answer (filter "ATSF00"), sends the clear request,
 // reports the ECUs that refused, and then either reloads all data (something was cleared, so
 // every stored value may have changed) or puts the ECU filter back on the active ECU.
-#include "firmware/screens/trouble_codes.h"
+#include "screens/trouble_codes.h"
 
-#include "firmware/beep.h"
-#include "firmware/link/dispatcher.h"
-#include "firmware/link/qim.h"
-#include "firmware/link/reassembly.h"
-#include "firmware/obd/dtcs.h"
-#include "firmware/screens/screen_requests.h"
-#include "firmware/screens/screens.h"
-#include "firmware/ui/gui.h"
-#include "firmware/ui/menu.h"
+#include "beep.h"
+#include "link/dispatcher.h"
+#include "link/qim.h"
+#include "link/reassembly.h"
+#include "obd/dtcs.h"
+#include "screens/screen_requests.h"
+#include "screens/screens.h"
+#include "ui/gui.h"
+#include "ui/menu.h"
 
 TcmState tcm;
 
 void TCM_InitState() { tcm = TcmState{}; }
 
-// Menus of these screens and the menus around them.
-constexpr uint8_t TCM_MENU_READING_DATA = 10;
-constexpr uint8_t TCM_MENU_DIAGNOSTICS = 11;
-constexpr uint8_t TCM_MENU_TROUBLE_CODES = 14;
-constexpr uint8_t TCM_MENU_DTC_SINGLE = 23;
-
-// clang-format off
-enum : uint8_t {
-  TCM_TXT_DTC_SUMMARY      = 13,   // opens menu 22
-  TCM_TXT_CLEAR_DTC_DATA   = 14,   // opens menu 24
-  TCM_TXT_FREEZE_FRAMES    = 15,   // opens menu 25
-  TCM_TXT_TITLE            = 117,  // "TROUBLE CODES MENU"
-  DSM_TXT_TITLE            = 118,  // "DIAGNOSTIC TROUBLE CODES"
-  DSM_TXT_NO_DTCS          = 122,  // "No trouble codes"
-  CTM_TXT_ASK_LINE1        = 123,  // "Clear diagnostic"
-  CTM_TXT_ASK_LINE2        = 124,  // "fault data?"
-  CTM_TXT_CLEARED          = 126,  // "Diagnostic data cleared"
-  CTM_TXT_INCOMPLETE       = 127,  // "Erase incomplete!"
-  CTM_TXT_RELOADING        = 128,  // "Reloading data now..."
-  CTM_TXT_CHECK_RESPONSES  = 129,  // "CHECK ECU ERROR RESPONSES"
-};
-// clang-format on
-
-static const uint8_t TCM_ITEMS[] = {TCM_TXT_DTC_SUMMARY, TCM_TXT_CLEAR_DTC_DATA,
-                                    TCM_TXT_FREEZE_FRAMES};
+static const uint8_t TCM_ITEMS[] = {TXT_DTC_SUMMARY, TXT_CLEAR_DTC_DATA, TXT_FREEZE_FRAMES};
 constexpr uint8_t TCM_NUM_ITEMS = sizeof TCM_ITEMS;
 static_assert(TCM_NUM_ITEMS <= GUI_MAX_LIST_ITEMS);
 
@@ -51,10 +27,10 @@ static_assert(TCM_NUM_ITEMS <= GUI_MAX_LIST_ITEMS);
 
 void TCM_EnterMenu() {
   for (uint8_t i = 0; i < TCM_NUM_ITEMS; ++i) GUI_SetTxtId(TCM_ITEMS[i], i);
-  GUI_DrawTitle(GUI_GetTxt(TCM_TXT_TITLE));
+  GUI_DrawTitle(GUI_GetTxt(TXT_TROUBLE_CODES_MENU));
   // Coming back from one of its screens the cursor stays on the item that opened it; a list
   // never set up (first entry after power-on) starts at the top whatever came before.
-  if (menu.menPrevMenuId == TCM_MENU_DIAGNOSTICS || tcm.tcmList.noOfItems != TCM_NUM_ITEMS) {
+  if (menu.menPrevMenuId == MENU_DIAGNOSTICS || tcm.tcmList.noOfItems != TCM_NUM_ITEMS) {
     LIST_Init(&tcm.tcmList, TCM_NUM_ITEMS);
   }
   SPKF_Init(&tcm.tcmList, GUI_DrawList);
@@ -66,14 +42,14 @@ void TCM_EnterMenu() {
 // Summary (menu 22) and single code (menu 23)
 
 void DSM_EnterMenu() {
-  GUI_DrawTitle(GUI_GetTxt(DSM_TXT_TITLE));
+  GUI_DrawTitle(GUI_GetTxt(TXT_DIAGNOSTIC_TROUBLE_CODES));
   // Back from the single code the cursor stays where Up and Down left it.
-  if (menu.menPrevMenuId != TCM_MENU_DTC_SINGLE) {
+  if (menu.menPrevMenuId != MENU_DTC_SINGLE) {
     LIST_Init(&tcm.dsmList, GUI_GetNumDtcLines());
   }
   SPKF_Init(&tcm.dsmList, GUI_DrawList);
   if (tcm.dsmList.noOfItems == 0) {
-    GUI_DrawMsgCentered(DSM_TXT_NO_DTCS);
+    GUI_DrawMsgCentered(TXT_NO_TROUBLE_CODES);
   } else {
     GUI_DrawListAll(&tcm.dsmList);
   }
@@ -115,7 +91,7 @@ static void CTM_ShowFinalMessage(uint8_t txtId) {
 
 void CTM_EnterMenu() {
   tcm.ctmState = CTM_ASK;
-  GUI_DrawRequesterYesNo(CTM_TXT_ASK_LINE1, CTM_TXT_ASK_LINE2);
+  GUI_DrawRequesterYesNo(TXT_CLEAR_ASK_LINE1, TXT_CLEAR_ASK_LINE2);
 }
 
 void CTM_KeyPressEventOk() {
@@ -126,7 +102,7 @@ void CTM_KeyPressEventOk() {
       CTM_SendFilter(CTM_FILTER_ALL_ECUS, CTM_WAIT_FILTER_ALL);
       break;
     case CTM_PARTLY_CLEARED:
-      CTM_ShowFinalMessage(CTM_TXT_INCOMPLETE);
+      CTM_ShowFinalMessage(TXT_ERASE_INCOMPLETE);
       break;
     case CTM_NONE_CLEARED:
       CTM_RestoreFilter();
@@ -140,10 +116,10 @@ void CTM_KeyPressEventEsc() {
   switch (tcm.ctmState) {
     case CTM_ASK:
       BEEP_PlaySound(SND_CLICK);
-      MEN_EnterMenu(TCM_MENU_TROUBLE_CODES);
+      MEN_EnterMenu(MENU_TROUBLE_CODES);
       break;
     case CTM_PARTLY_CLEARED:
-      CTM_ShowFinalMessage(CTM_TXT_INCOMPLETE);
+      CTM_ShowFinalMessage(TXT_ERASE_INCOMPLETE);
       break;
     case CTM_NONE_CLEARED:
     case CTM_STOPPED:
@@ -163,12 +139,12 @@ void CTM_ReqTimerExpiredEvent() {
       tcm.ctmState = CTM_WAIT_CLEAR;
       break;
     case CTM_CLEARED_MSG:
-      GUI_DrawFramedMsgLine2(CTM_TXT_RELOADING);
+      GUI_DrawFramedMsgLine2(TXT_RELOADING_DATA);
       tcm.ctmState = CTM_RELOADING_MSG;
       DRH_SetReqTimer(CTM_WAIT_600MS);
       break;
     case CTM_RELOADING_MSG:
-      MEN_EnterMenu(TCM_MENU_READING_DATA);
+      MEN_EnterMenu(MENU_READING_DATA);
       break;
     default:
       break;
@@ -178,7 +154,7 @@ void CTM_ReqTimerExpiredEvent() {
 // Lists the ECUs that did not clear, at most one screen of them; an ECU whose answer is neither
 // positive nor a refusal of the clear request shows code 00.
 static void CTM_CheckClearAnswers() {
-  GUI_DrawTitle(GUI_GetTxt(CTM_TXT_CHECK_RESPONSES));
+  GUI_DrawTitle(GUI_GetTxt(TXT_CHECK_ECU_ERROR_RESPONSES));
   const uint8_t ecus = OBD_GetNumEcus();
   uint8_t cleared = 0;
   uint8_t rows = 0;
@@ -195,7 +171,7 @@ static void CTM_CheckClearAnswers() {
   }
   // Without a registered ECU nothing is known to be cleared.
   if (ecus != 0 && cleared == ecus) {
-    GUI_DrawFramedMsgLine1(CTM_TXT_CLEARED);
+    GUI_DrawFramedMsgLine1(TXT_DIAGNOSTIC_DATA_CLEARED);
     BEEP_PlaySound(SND_CLEAR_DTC_OK);
     tcm.ctmState = CTM_CLEARED_MSG;
     DRH_SetReqTimer(CTM_WAIT_600MS);
@@ -206,7 +182,7 @@ static void CTM_CheckClearAnswers() {
 }
 
 static void CTM_ListNoResponse() {
-  GUI_DrawTitle(GUI_GetTxt(CTM_TXT_CHECK_RESPONSES));
+  GUI_DrawTitle(GUI_GetTxt(TXT_CHECK_ECU_ERROR_RESPONSES));
   const uint8_t ecus = OBD_GetNumEcus();
   for (uint8_t ecuIdx = 0; ecuIdx < ecus && ecuIdx < CTM_MAX_ROWS; ++ecuIdx) {
     GUI_DrawErrorCodeLine(OBD_GetEcuAddr(ecuIdx), CTM_NO_RESPONSE, ecuIdx);
@@ -236,7 +212,7 @@ void CTM_ProcessRxData(uint8_t responseCode) {
       break;
     case CTM_WAIT_FILTER_RESTORE:
       if (responseCode == QIM_RESP_OK) {
-        MEN_EnterMenu(TCM_MENU_TROUBLE_CODES);
+        MEN_EnterMenu(MENU_TROUBLE_CODES);
       } else {
         tcm.ctmState = CTM_STOPPED;
       }

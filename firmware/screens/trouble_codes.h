@@ -5,7 +5,7 @@
 
 #include <stdint.h>
 
-#include "firmware/ui/list.h"
+#include "ui/list.h"
 
 // Where the clearing stands; the values are those the handheld reports in its state byte.
 enum : uint8_t {

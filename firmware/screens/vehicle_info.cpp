@@ -3,20 +3,20 @@
 // protocols, and after "NO DATA" to the verification numbers on SAE J1850 and ISO 9141-2,
 // whose ECUs may need many seconds to compute them. The performance tracking counters are
 // read again every 2.8 s while their screens are shown.
-#include "firmware/screens/vehicle_info.h"
+#include "screens/vehicle_info.h"
 
-#include "firmware/beep.h"
-#include "firmware/link/dispatcher.h"
-#include "firmware/link/qim.h"
-#include "firmware/link/reassembly.h"
-#include "firmware/mcu.h"
-#include "firmware/obd/monitors.h"
-#include "firmware/obd/pids.h"
-#include "firmware/screens/screen_requests.h"
-#include "firmware/screens/screens.h"
-#include "firmware/ui/gui.h"
-#include "firmware/ui/menu.h"
-#include "firmware/ui/texts.h"
+#include "beep.h"
+#include "link/dispatcher.h"
+#include "link/qim.h"
+#include "link/reassembly.h"
+#include "mcu.h"
+#include "obd/monitors.h"
+#include "obd/pids.h"
+#include "screens/screen_requests.h"
+#include "screens/screens.h"
+#include "ui/gui.h"
+#include "ui/menu.h"
+#include "ui/texts.h"
 
 VimState vim;
 
@@ -39,29 +39,6 @@ enum : uint8_t {
   VIM_IT_ECU_NAME = 0x0A,
   VIM_IT_IPT_COMPR = 0x0B,
   VIM_IT_NONE = 0xFF,  // the oxygen sensor locations come from service 0x01
-};
-
-enum : uint8_t {
-  VIM_MENU_DIAGNOSTICS = 11,
-  VIM_MENU_VEHICLE_INFO = 16,
-  VIM_MENU_CAL = 35,
-  VIM_MENU_CVN = 36,
-  VIM_MENU_IPT_SPARK_SINGLE = 38,
-  VIM_MENU_IPT_COMPR_SINGLE = 41,
-};
-
-enum : uint8_t {
-  VIM_TXT_ECU_NAME = 25,
-  VIM_TXT_O2S_LOCATIONS = 27,
-  VIM_TXT_INVALID_DATA = 41,
-  VIM_TXT_WAITING_FOR_CVN = 48,
-  VIM_TXT_TITLE = 145,
-  VIM_TXT_VIN_TITLE = 146,
-  VIM_TXT_CAL_TITLE = 147,
-  VIM_TXT_CVN_TITLE = 148,
-  VIM_TXT_IPT08_TITLE = 149,
-  VIM_TXT_IPT0B_TITLE = 150,
-  VIM_TXT_SELECT_ECU = 153,
 };
 
 // Timer values in 100 ms.
@@ -149,8 +126,8 @@ void VIM_EnterMenu() {
   for (const VimItem& item : VIM_ITEMS) {
     if (VIM_ItemIsSupported(item)) GUI_SetTxtId(item.txtId, count++);
   }
-  if (menu.menPrevMenuId == VIM_MENU_DIAGNOSTICS) LIST_Init(&vim.vimList, count);
-  GUI_DrawTitleEcu(GUI_GetTxt(VIM_TXT_TITLE), OBD_GetActiveEcuAddr());
+  if (menu.menPrevMenuId == MENU_DIAGNOSTICS) LIST_Init(&vim.vimList, count);
+  GUI_DrawTitleEcu(GUI_GetTxt(TXT_VEHICLE_INFO_TITLE), OBD_GetActiveEcuAddr());
   SPKF_Init(&vim.vimList, GUI_DrawList);
   GUI_DrawListAll(&vim.vimList);
 }
@@ -174,10 +151,10 @@ static void VIM_ShowFinalMsg(uint8_t txtId) {
   GUI_DrawMsgCentered(txtId);
 }
 
-void VIN_EnterMenu() { VIM_StartInfoScreen(VIM_IT_VIN, VIM_TXT_VIN_TITLE); }
-void CAL_EnterMenu() { VIM_StartInfoScreen(VIM_IT_CALID, VIM_TXT_CAL_TITLE); }
-void CVN_EnterMenu() { VIM_StartInfoScreen(VIM_IT_CVN, VIM_TXT_CVN_TITLE); }
-void ECU_EnterMenu() { VIM_StartInfoScreen(VIM_IT_ECU_NAME, VIM_TXT_ECU_NAME); }
+void VIN_EnterMenu() { VIM_StartInfoScreen(VIM_IT_VIN, TXT_VIN_TITLE); }
+void CAL_EnterMenu() { VIM_StartInfoScreen(VIM_IT_CALID, TXT_CAL_TITLE); }
+void CVN_EnterMenu() { VIM_StartInfoScreen(VIM_IT_CVN, TXT_CVN_TITLE); }
+void ECU_EnterMenu() { VIM_StartInfoScreen(VIM_IT_ECU_NAME, TXT_ECU_NAME); }
 
 // Down from the calibration ids and Up from the verification numbers: the menu's cursor goes
 // along, so that Esc returns to the item of the screen shown.
@@ -188,8 +165,8 @@ static void VIM_StepTo(uint8_t infoType, int8_t step, uint8_t menuId) {
   MEN_EnterMenu(menuId);
 }
 
-void CAL_KeyPressEventDown() { VIM_StepTo(VIM_IT_CVN, 1, VIM_MENU_CVN); }
-void CVN_KeyPressEventUp() { VIM_StepTo(VIM_IT_CALID, -1, VIM_MENU_CAL); }
+void CAL_KeyPressEventDown() { VIM_StepTo(VIM_IT_CVN, 1, MENU_CVN); }
+void CVN_KeyPressEventUp() { VIM_StepTo(VIM_IT_CALID, -1, MENU_CAL); }
 
 void VIM_ReqTimerExpiredEvent() {
   // A repeat after a wait is sent only while the protocol's number of waits is not used up.
@@ -207,7 +184,7 @@ static void VIM_ShowObdData() {
   const uint8_t* data = D2O_GetObdData(&length, OBD_GetActiveEcuAddr());
   const uint8_t result = OBD_DecodeInfoTypeRespData(data, length, vim.vimInfoType, out);
   if (result == 0) {
-    VIM_ShowFinalMsg(VIM_TXT_INVALID_DATA);
+    VIM_ShowFinalMsg(TXT_INVALID_DATA);
     return;
   }
   if (result != 1) {  // a negative response code
@@ -251,7 +228,7 @@ void VIM_ProcessRxData(uint8_t responseCode) {
     // ended the wait in progress, so the screen would otherwise never leave its message.
     if (vim.vimReqRepeatCnt < wait.maxRepeats) {
       ++vim.vimReqRepeatCnt;
-      GUI_DrawMsgCentered(VIM_TXT_WAITING_FOR_CVN);
+      GUI_DrawMsgCentered(TXT_WAITING_FOR_CVN);
       DRH_SetTimer(wait.time);
       return;
     }
@@ -263,7 +240,7 @@ void VIM_ProcessRxData(uint8_t responseCode) {
 // Performance tracking
 
 static void IPT_EnterList(uint8_t infoType, uint8_t titleTxtId) {
-  if (menu.menPrevMenuId == VIM_MENU_VEHICLE_INFO) {
+  if (menu.menPrevMenuId == MENU_VEHICLE_INFO) {
     LIST_Init(&vim.iptList, 0);
     VIM_StartInfoScreen(infoType, titleTxtId);
   } else {  // back from the single counter: the reading goes on as it was
@@ -273,8 +250,8 @@ static void IPT_EnterList(uint8_t infoType, uint8_t titleTxtId) {
   SPKF_Init(&vim.iptList, GUI_DrawIptCounterList);
 }
 
-void IPT08_EnterMenu() { IPT_EnterList(VIM_IT_IPT_SPARK, VIM_TXT_IPT08_TITLE); }
-void IPT0B_EnterMenu() { IPT_EnterList(VIM_IT_IPT_COMPR, VIM_TXT_IPT0B_TITLE); }
+void IPT08_EnterMenu() { IPT_EnterList(VIM_IT_IPT_SPARK, TXT_IPT08_TITLE); }
+void IPT0B_EnterMenu() { IPT_EnterList(VIM_IT_IPT_COMPR, TXT_IPT0B_TITLE); }
 
 void IPTS_EnterMenu() {
   SPKF_Init(&vim.iptList, GUI_DrawIptCounter);
@@ -291,7 +268,7 @@ static void IPT_ShowCounters() {
     LIST_SetCursor(list, list->cursor);
     if (firstAnswer) GUI_ClearMenuArea();  // the sandglass
   }
-  if (menu.menMenuId == VIM_MENU_IPT_SPARK_SINGLE || menu.menMenuId == VIM_MENU_IPT_COMPR_SINGLE) {
+  if (menu.menMenuId == MENU_IPT_SPARK_SINGLE || menu.menMenuId == MENU_IPT_COMPR_SINGLE) {
     GUI_DrawIptCounter(list);
   } else {
     GUI_DrawIptCounterList(list);
@@ -315,7 +292,7 @@ void IPT_ProcessRxData(uint8_t responseCode) {
     } else if (shown) {
       DRH_SetReqTimer(VIM_IPT_REFRESH_TIME);
     } else {
-      IPT_ShowMsg(VIM_TXT_INVALID_DATA);
+      IPT_ShowMsg(TXT_INVALID_DATA);
     }
   } else if (responseCode == QIM_RESP_NO) {
     if (shown) {
@@ -324,7 +301,7 @@ void IPT_ProcessRxData(uint8_t responseCode) {
       IPT_ShowMsg(TXT_NO_DATA);
     }
   } else {
-    IPT_ShowMsg(VIM_TXT_INVALID_DATA);
+    IPT_ShowMsg(TXT_INVALID_DATA);
   }
 }
 
@@ -333,7 +310,7 @@ void IPT_ProcessRxData(uint8_t responseCode) {
 
 void O2L_EnterMenu() {
   OBD_SetActiveSid(0x01);
-  GUI_DrawTitleEcu(GUI_GetTxt(VIM_TXT_O2S_LOCATIONS), OBD_GetActiveEcuAddr());
+  GUI_DrawTitleEcu(GUI_GetTxt(TXT_O2_SENSOR_LOCATIONS), OBD_GetActiveEcuAddr());
   GUI_DrawOxygenSensorLocation();
 }
 
@@ -342,7 +319,7 @@ void O2L_EnterMenu() {
 // address); it becomes the active ECU when the module has confirmed.
 
 void SEM_EnterMenu() {
-  GUI_DrawTitleEcu(GUI_GetTxt(VIM_TXT_SELECT_ECU), OBD_GetActiveEcuAddr());
+  GUI_DrawTitleEcu(GUI_GetTxt(TXT_SELECT_ECU), OBD_GetActiveEcuAddr());
   LIST_Init(&vim.semList, OBD_GetNumEcus());
   LIST_SetCursor(&vim.semList, OBD_GetActiveEcuIdx());
   SPKF_Init(&vim.semList, GUI_DrawList);
@@ -368,5 +345,5 @@ void SEM_ProcessRxData(uint8_t responseCode) {
   OBD_SetActiveEcuIdx(vim.semEcuIdx);
   OBD_SetActiveSid(0x01);
   OBD_InitSupDataItems();
-  MEN_EnterMenu(VIM_MENU_DIAGNOSTICS);
+  MEN_EnterMenu(MENU_DIAGNOSTICS);
 }

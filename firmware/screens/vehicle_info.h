@@ -5,7 +5,7 @@
 
 #include <stdint.h>
 
-#include "firmware/ui/list.h"
+#include "ui/list.h"
 
 struct VimState {
   LIST semList;             // one item per ECU found

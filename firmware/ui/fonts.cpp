@@ -2,7 +2,7 @@
 // font records the LCD driver reads (layout in font_pack.h), and the current-font state.
 // SystemFont and HeaderFont carry narrow hexadecimal digits A-F at the codes 0x1A-0x1F, which
 // texts use wherever a hex digit is printed; BigFont has none.
-#include "firmware/ui/fonts.h"
+#include "ui/fonts.h"
 
 // clang-format off
 

@@ -5,7 +5,7 @@
 
 #include <stdint.h>
 
-#include "firmware/ui/font_pack.h"
+#include "ui/font_pack.h"
 
 // Byte offsets inside a font record.
 constexpr uint8_t FNT_REC_SIZE = 0;     // 2 bytes, little-endian

@@ -1,11 +1,11 @@
 // Screen composition, common parts: the title bar, key buttons, the start screen, the screen of
 // menus that have no screen of their own yet, and number formatting.
-#include "firmware/ui/gui.h"
+#include "ui/gui.h"
 
-#include "firmware/ui/fonts.h"
-#include "firmware/ui/lcd.h"
-#include "firmware/ui/menu.h"
-#include "firmware/ui/texts.h"
+#include "ui/fonts.h"
+#include "ui/lcd.h"
+#include "ui/menu.h"
+#include "ui/texts.h"
 
 // Title bar: the title on the top five rows, a full-width line under it.
 constexpr uint8_t GUI_TITLE_X = 1;

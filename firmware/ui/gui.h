@@ -8,7 +8,7 @@
 
 #include <stdint.h>
 
-#include "firmware/ui/list.h"
+#include "ui/list.h"
 
 // Content rows: seven rows of 8 pixels under the title bar; list row r lies at y = (r + 1) * 8.
 constexpr uint8_t GUI_ROW_HEIGHT = 8;

@@ -1,10 +1,10 @@
 // Screen composition of data items (current data and freeze frames): the list rows with the
 // reading marker, the cursor triangle, PID, short name and value field, and the single item.
-#include "firmware/obd/pids.h"
-#include "firmware/ui/fonts.h"
-#include "firmware/ui/gui.h"
-#include "firmware/ui/lcd.h"
-#include "firmware/ui/texts.h"
+#include "obd/pids.h"
+#include "ui/fonts.h"
+#include "ui/gui.h"
+#include "ui/lcd.h"
+#include "ui/texts.h"
 
 // Row layout: marker at x 0, cursor triangle at x 4, then the PID; the short name ends just
 // before the ":" column, and the value field (GUI_DrawListData) starts at x 74.

@@ -1,12 +1,12 @@
 // Screen composition, the diagnostics summary column right of the menu lists of the diagnostics
 // and trouble code menus: the malfunction indicator lamp, the number of stored trouble codes of
 // all ECUs, and which ECU is active.
-#include "firmware/obd/dtcs.h"
-#include "firmware/obd/monitors.h"
-#include "firmware/ui/fonts.h"
-#include "firmware/ui/gui.h"
-#include "firmware/ui/lcd.h"
-#include "firmware/ui/texts.h"
+#include "obd/dtcs.h"
+#include "obd/monitors.h"
+#include "ui/fonts.h"
+#include "ui/gui.h"
+#include "ui/lcd.h"
+#include "ui/texts.h"
 
 
 constexpr uint8_t GUI_INFO_LINE_X = 101;

@@ -1,11 +1,11 @@
 // Screen composition, trouble codes: the summary's lines (every stored code of every ECU), the
 // single code with its description, and negative response codes with their short texts.
 // The codes themselves are kept by firmware/obd/dtcs; nothing here changes them.
-#include "firmware/obd/dtcs.h"
-#include "firmware/ui/fonts.h"
-#include "firmware/ui/gui.h"
-#include "firmware/ui/lcd.h"
-#include "firmware/ui/texts.h"
+#include "obd/dtcs.h"
+#include "ui/fonts.h"
+#include "ui/gui.h"
+#include "ui/lcd.h"
+#include "ui/texts.h"
 
 // A code line fits both the title bar (HeaderFont) and a list row (SystemFont); the wider
 // font pushes the kind right and pulls the ECU in so that the row's scroll arrow stays free.

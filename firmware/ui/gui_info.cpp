@@ -1,10 +1,10 @@
 // Screen composition, information screens: supported PIDs and info types, the vehicle
 // information answers (VIN, calibration ids, verification numbers), the protocol information
 // and the module's system information. The callers bring the data; nothing is read here.
-#include "firmware/ui/fonts.h"
-#include "firmware/ui/gui.h"
-#include "firmware/ui/lcd.h"
-#include "firmware/ui/texts.h"
+#include "ui/fonts.h"
+#include "ui/gui.h"
+#include "ui/lcd.h"
+#include "ui/texts.h"
 
 
 constexpr uint8_t GUI_TEXT_X = 1;

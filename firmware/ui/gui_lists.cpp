@@ -1,16 +1,14 @@
 // Screen composition, lists and values: menu list rows with the inverse cursor bar and scroll
 // arrows, the cursor triangle and value field of data lists, the large single value, and the
 // freeze frame selection box.
-#include "firmware/ui/fonts.h"
-#include "firmware/ui/gui.h"
-#include "firmware/ui/lcd.h"
-#include "firmware/ui/menu.h"
-#include "firmware/ui/texts.h"
+#include "ui/fonts.h"
+#include "ui/gui.h"
+#include "ui/lcd.h"
+#include "ui/menu.h"
+#include "ui/texts.h"
 
 // The diagnostics menu and the trouble code menu keep the column right of x 101 for their
 // summary, so their cursor bar is narrower and their scroll arrows move in.
-constexpr uint8_t GUI_MENU_DIAGNOSTICS = 11;
-constexpr uint8_t GUI_MENU_TROUBLE_CODES = 14;
 constexpr uint8_t GUI_LIST_NARROW_WIDTH = 100;
 constexpr uint8_t GUI_ARROW_X = 126;
 constexpr uint8_t GUI_ARROW_NARROW_X = 94;
@@ -44,7 +42,7 @@ static const char GUI_SYM_TRIANGLE[] = "\x07";
 static const char GUI_SYM_UP_DOWN[] = "\x0C";
 
 static uint8_t GUI_IsNarrowList() {
-  return menu.menMenuId == GUI_MENU_DIAGNOSTICS || menu.menMenuId == GUI_MENU_TROUBLE_CODES;
+  return menu.menMenuId == MENU_DIAGNOSTICS || menu.menMenuId == MENU_TROUBLE_CODES;
 }
 
 static uint8_t GUI_FirstVisibleItem(const LIST* list) {
@@ -54,13 +52,11 @@ static uint8_t GUI_FirstVisibleItem(const LIST* list) {
 // The text of one list item: the ECU selection (menu 21) and the trouble code summary (menu 22)
 // draw their rows from the OBD data, every other list the text of the item's text id.
 static void GUI_DrawListItemText(uint8_t item, uint8_t y) {
-  constexpr uint8_t GUI_MENU_DTC_SUMMARY = 22;
-  constexpr uint8_t GUI_MENU_SELECT_ECU = 21;
-  if (menu.menMenuId == GUI_MENU_DTC_SUMMARY) {
+  if (menu.menMenuId == MENU_DTC_LIST) {
     GUI_DrawDtcLine(y, item);
     return;
   }
-  if (menu.menMenuId == GUI_MENU_SELECT_ECU) {  // address and name of the ECU
+  if (menu.menMenuId == MENU_SELECT_ECU) {  // address and name of the ECU
     GUI_DrawEcuListItem(item, y);
     return;
   }

@@ -3,10 +3,10 @@
 // the screens that wait for the vehicle.
 #include <string.h>
 
-#include "firmware/ui/fonts.h"
-#include "firmware/ui/gui.h"
-#include "firmware/ui/lcd.h"
-#include "firmware/ui/texts.h"
+#include "ui/fonts.h"
+#include "ui/gui.h"
+#include "ui/lcd.h"
+#include "ui/texts.h"
 
 // Error box: a frame, an inverse bar "ERROR nn" across its top, the message under it. The
 // error number is the text id counted from the text before the first message.

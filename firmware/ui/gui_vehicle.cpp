@@ -2,20 +2,18 @@
 // performance tracking screens, their single-item screens, the rows of the ECU selection, the
 // ECU name, the oxygen sensor locations and the negative answer to a service 09 request. The
 // values come from the OBD data layer of the active ECU.
-#include "firmware/obd/dtcs.h"
-#include "firmware/obd/monitors.h"
-#include "firmware/obd/pids.h"
-#include "firmware/ui/fonts.h"
-#include "firmware/ui/gui.h"
-#include "firmware/ui/lcd.h"
-#include "firmware/ui/menu.h"
-#include "firmware/ui/texts.h"
+#include "obd/dtcs.h"
+#include "obd/monitors.h"
+#include "obd/pids.h"
+#include "ui/fonts.h"
+#include "ui/gui.h"
+#include "ui/lcd.h"
+#include "ui/menu.h"
+#include "ui/texts.h"
 
 
 // The performance tracking screens of info type 0x08 name their counters from the
 // spark-ignition table; those of 0x0B (menus 40 and 41) from the compression-ignition table.
-constexpr uint8_t GUI_MENU_IPT_SPARK_LIST = 37;
-constexpr uint8_t GUI_MENU_IPT_SPARK_SINGLE = 38;
 
 // Data list rows: cursor triangle, the name right-aligned up to the ":" column, the value.
 constexpr uint8_t GUI_DL_CURSOR_X = 1;
@@ -93,7 +91,7 @@ static const char* GUI_MonitorStatusValue(uint8_t item, char*) {
 }
 static const char* GUI_IptCounterName(uint8_t item) {
   uint8_t id = 0;
-  return GUI_IptTxtId(GUI_MENU_IPT_SPARK_LIST, item, &id) ? obdIptShortTxt[id] : "";
+  return GUI_IptTxtId(MENU_IPT_SPARK_LIST, item, &id) ? obdIptShortTxt[id] : "";
 }
 static const char* GUI_IptCounterValue(uint8_t item, char* buf) {
   OBD_GetIptCounterStr(buf, item);
@@ -178,7 +176,7 @@ void GUI_DrawMonitorStatus(LIST* list) {
 void GUI_DrawIptCounter(LIST* list) {
   char value[OBD_VALUE_TXT_SIZE];
   uint8_t id = 0;
-  const uint8_t named = GUI_IptTxtId(GUI_MENU_IPT_SPARK_SINGLE, list->cursor, &id);
+  const uint8_t named = GUI_IptTxtId(MENU_IPT_SPARK_SINGLE, list->cursor, &id);
   OBD_GetIptCounterStr(value, list->cursor);
   GUI_DrawSingleItem(list, named ? obdIptShortTxt[id] : "", 0, named ? obdIptLongTxt[id] : "",
                      value);

@@ -1,13 +1,13 @@
 // LCD controller access: reset, init script, contrast, orientation, backlight PWM and the
 // transfer of the frame buffer. Each SPI byte is handed over to the controller under the LCD
 // lock and waits until the controller has taken it, as the real bus transfer does.
-#include "firmware/ui/lcd.h"
+#include "ui/lcd.h"
 
 #include <string.h>
 
-#include "firmware/eeprom.h"
-#include "firmware/mcu.h"
-#include "firmware/ui/fonts.h"
+#include "eeprom.h"
+#include "mcu.h"
+#include "ui/fonts.h"
 
 uint8_t lcdFrameBuf[LCD_FRAME_SIZE];
 uint8_t guiDoDisplayUpdate;

@@ -3,8 +3,8 @@
 // decimal numbers. Every pixel goes through LCD_WritePixel, the one place where the 132 x 64
 // bounds are checked. Arguments are 8-bit values as on the controller, so sums of coordinates
 // that the callers pass on wrap at 256 just as they do there.
-#include "firmware/ui/fonts.h"
-#include "firmware/ui/lcd.h"
+#include "ui/fonts.h"
+#include "ui/lcd.h"
 
 uint8_t lcdPosX;
 uint8_t lcdPosY;

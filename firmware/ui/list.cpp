@@ -1,10 +1,10 @@
 // Lists: a cursor over the items and a window of seven visible rows that keeps one item of
 // look-ahead below and above the cursor while scrolling. No wrap at either end.
-#include "firmware/ui/list.h"
+#include "ui/list.h"
 
-#include "firmware/beep.h"
-#include "firmware/ui/menu.h"
-#include "firmware/ui/texts.h"
+#include "beep.h"
+#include "ui/menu.h"
+#include "ui/texts.h"
 
 ListState listState;
 

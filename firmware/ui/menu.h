@@ -4,19 +4,8 @@
 
 #include <stdint.h>
 
-typedef void (*MEN_FCT)();
+#include "ui/menu_table.h"
 
-struct MenCfg {
-  MEN_FCT enter;
-  MEN_FCT ok;
-  MEN_FCT esc;
-  MEN_FCT up;
-  MEN_FCT down;
-  MEN_FCT upRepeat;
-  MEN_FCT downRepeat;
-};
-
-constexpr uint8_t MEN_NUM_MENUS = 43;
 constexpr uint8_t MEN_ESC_REPEATS_FOR_RESET = 3;  // the fourth repeat of a held Esc restarts
 
 struct MenuState {
@@ -29,7 +18,6 @@ struct MenuState {
 extern MenuState menu;
 
 void MEN_InitState();
-void MEN_NoFct();
 void MEN_EnterMenu(uint8_t menuId);
 void MEN_CancelMenu();
 uint8_t MEN_GetNextMenuId();

@@ -17,6 +17,7 @@
 #include "firmware/obd/dtcs.h"
 #include "firmware/obd/monitors.h"
 #include "firmware/obd/pids.h"
+#include "firmware/obd/reading.h"
 #include "host/controller.h"
 #include "simulator/module.h"
 #include "simulator/obd_answer.h"
@@ -334,9 +335,10 @@ TEST_F(ObdRoundTrip, EveryAnswerOfTheVehicleDecodesToWhatItHolds) {
       for (uint8_t b = 0; b < OBD_SUP_PID_BYTES; ++b)
         EXPECT_EQ(obdPid.obd_supPids[ecu][b], vehicle.ecu[ecu].supPids[b])
             << "ECU " << int{ecu} << " byte " << int{b};
-      EXPECT_EQ(
-          Bytes(obdMon.obd_monitorStatusSinceDtcsClrd[ecu], obdMon.obd_monitorStatusSinceDtcsClrd[ecu] + 4),
-          emu_VehicleSupportsPid(1, 0x01, 0, ecu) ? VehicleData(1, 0x01, 0, ecu) : Bytes(4, 0));
+      const uint8_t* status = obdPid.obd_monitorStatusSinceDtcsClrd[ecu];
+      EXPECT_EQ(Bytes(status, status + 4), emu_VehicleSupportsPid(1, 0x01, 0, ecu)
+                                               ? VehicleData(1, 0x01, 0, ecu)
+                                               : Bytes(4, 0));
     }
     EXPECT_EQ(OBD_GetMilStatus(), 1);
     EXPECT_EQ(obdPid.obd_o2SensorLocPid[0], 0x13);

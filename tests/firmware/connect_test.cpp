@@ -22,6 +22,7 @@
 #include "firmware/obd/dtcs.h"
 #include "firmware/obd/monitors.h"
 #include "firmware/obd/pids.h"
+#include "firmware/obd/reading.h"
 #include "firmware/screens/screens.h"
 #include "firmware/ui/fonts.h"
 #include "firmware/ui/gui.h"
@@ -122,19 +123,19 @@ class Connect : public testing::Test {
 
   // The selection list with the cursor on `protocol`, then OK: the scan starts.
   void ChooseProtocol(uint8_t protocol) {
-    MEN_EnterMenu(CON_MENU_SELECT_PROTOCOL);
+    MEN_EnterMenu(MENU_SELECT_PROTOCOL);
     for (uint8_t i = 0; i < SPM_NUM_PROTOCOLS; ++i) {
       if (sps.spmListProtocol[i] == protocol) LIST_SetCursor(&sps.spmList, i);
     }
     SPM_KeyPressEventOk();
-    ASSERT_EQ(menu.menMenuId, CON_MENU_SCAN);
+    ASSERT_EQ(menu.menMenuId, MENU_SCAN_PROTOCOL);
   }
 
   void ConnectAndRead(uint8_t vehicleProtocol, uint8_t chosen) {
     emu_QimSetRespondingProtocol(vehicleProtocol);
     ChooseProtocol(chosen);
-    Run(CON_MENU_DIAGNOSTICS);
-    ASSERT_EQ(menu.menMenuId, CON_MENU_DIAGNOSTICS);
+    Run(MENU_DIAGNOSTICS);
+    ASSERT_EQ(menu.menMenuId, MENU_DIAGNOSTICS);
   }
 
   std::vector<std::string> Lines(size_t from = 0) const {
@@ -174,7 +175,7 @@ class Connect : public testing::Test {
 
 TEST_F(Connect, SelectionListPutsTheLastProtocolFirstAndSavesOnlyAChange) {
   eepaddr[EEP_LAST_PROTOCOL] = 6;
-  MEN_EnterMenu(CON_MENU_SELECT_PROTOCOL);
+  MEN_EnterMenu(MENU_SELECT_PROTOCOL);
   const std::vector<int> expected = {6, 0, 7, 8, 9, 3, 4, 5, 2, 1};
   EXPECT_EQ(std::vector<int>(sps.spmListProtocol, sps.spmListProtocol + 10), expected);
   ExpectText(lcdFrameBuf, 1, 0, HDR, "SELECT PROTOCOL");
@@ -186,20 +187,20 @@ TEST_F(Connect, SelectionListPutsTheLastProtocolFirstAndSavesOnlyAChange) {
   SPM_KeyPressEventOk();
   EXPECT_EQ(eepaddr[EEP_LAST_PROTOCOL], 2);
 
-  MEN_EnterMenu(CON_MENU_SELECT_PROTOCOL);  // 2 first: VPWM
+  MEN_EnterMenu(MENU_SELECT_PROTOCOL);  // 2 first: VPWM
   LIST_SetCursor(&sps.spmList, 7);          // 2, 0, 6, 7, 8, 9, 3, [4]
   SPM_KeyPressEventOk();
   EXPECT_EQ(eepaddr[EEP_LAST_PROTOCOL], 4);
-  EXPECT_EQ(menu.menMenuId, CON_MENU_SCAN);
+  EXPECT_EQ(menu.menMenuId, MENU_SCAN_PROTOCOL);
 
   eepaddr[EEP_SAVE_LAST_PROTOCOL] = 0;
-  MEN_EnterMenu(CON_MENU_SELECT_PROTOCOL);
+  MEN_EnterMenu(MENU_SELECT_PROTOCOL);
   LIST_SetCursor(&sps.spmList, 9);
   SPM_KeyPressEventOk();
   EXPECT_EQ(eepaddr[EEP_LAST_PROTOCOL], 4) << "saving switched off";
 
   eepaddr[EEP_LAST_PROTOCOL] = 10;  // out of range: automatic first, table order
-  MEN_EnterMenu(CON_MENU_SELECT_PROTOCOL);
+  MEN_EnterMenu(MENU_SELECT_PROTOCOL);
   EXPECT_EQ(sps.spmListProtocol[0], 0);
   EXPECT_EQ(sps.spmListProtocol[1], 6);
 }
@@ -209,7 +210,7 @@ TEST_F(Connect, SelectionListPutsTheLastProtocolFirstAndSavesOnlyAChange) {
 TEST_F(Connect, AutomaticScanFindsACan11Vehicle) {
   emu_QimSetRespondingProtocol(6);
   ChooseProtocol(0);
-  Run(CON_MENU_READING_DATA);
+  Run(MENU_READING_DATA);
   const std::vector<std::string> expected = {"ATP1", "0100", "ATP2",  "0100", "ATP5", "0100",
                                              "ATKW2", "ATP3", "0100", "ATP6",  "0100", "ATN"};
   EXPECT_EQ(Lines(), expected);
@@ -220,7 +221,7 @@ TEST_F(Connect, AutomaticScanFindsACan11Vehicle) {
   EXPECT_EQ(WaitBefore("ATKW2"), 260);
   EXPECT_EQ(WaitBefore("ATP3"), 10);
   EXPECT_EQ(WaitBefore("ATP6"), 380);
-  EXPECT_EQ(menu.menMenuId, CON_MENU_READING_DATA);
+  EXPECT_EQ(menu.menMenuId, MENU_READING_DATA);
   EXPECT_EQ(qimProtocol, 0x26);
 }
 
@@ -229,7 +230,7 @@ TEST_F(Connect, ConnectSoundAndTheScanScreen) {
   ChooseProtocol(8);
   // Seen while the module is asked for its protocol: connected, bar full for the first try.
   bool checked = false;
-  Run(CON_MENU_READING_DATA, [&](const std::string& line) {
+  Run(MENU_READING_DATA, [&](const std::string& line) {
     if (line != "ATN") return;
     checked = true;
     EXPECT_EQ(beepCfg.load(), SND_DATA[SND_CONNECT]);
@@ -245,7 +246,7 @@ TEST_F(Connect, ConnectSoundAndTheScanScreen) {
 TEST_F(Connect, KLineConnectionsReadTheKeyBytes) {
   emu_QimSetRespondingProtocol(5);
   ChooseProtocol(5);
-  Run(CON_MENU_READING_DATA);
+  Run(MENU_READING_DATA);
   EXPECT_EQ(Lines(), (std::vector<std::string>{"ATP5", "0100", "ATN", "ATK"}));
   EXPECT_EQ(qimProtocol, 0x15);
   EXPECT_EQ(qim.qimKeyByte2, 0x8F);
@@ -255,7 +256,7 @@ TEST_F(Connect, KLineConnectionsReadTheKeyBytes) {
   log_.clear();
   emu_QimSetRespondingProtocol(3);
   ChooseProtocol(3);
-  Run(CON_MENU_READING_DATA);
+  Run(MENU_READING_DATA);
   EXPECT_EQ(Lines(), (std::vector<std::string>{"ATKW1", "ATP3", "0100", "ATN", "ATK"}));
   EXPECT_EQ(qimProtocol, 0x13);
 }
@@ -263,11 +264,11 @@ TEST_F(Connect, KLineConnectionsReadTheKeyBytes) {
 TEST_F(Connect, SingleProtocolTriesThreeTimesThenGivesUp) {
   emu_QimSetRespondingProtocol(6);
   ChooseProtocol(7);
-  Run(CON_MENU_READING_DATA);
+  Run(MENU_READING_DATA);
   EXPECT_EQ(Lines(), (std::vector<std::string>{"ATP7", "0100", "ATP7", "0100", "ATP7", "0100"}));
   EXPECT_EQ(WaitBefore("ATP7"), 10);
   EXPECT_EQ(log_[2].waitTicks, 100) << "1 s between tries";
-  EXPECT_EQ(menu.menMenuId, CON_MENU_SCAN);
+  EXPECT_EQ(menu.menMenuId, MENU_SCAN_PROTOCOL);
   EXPECT_EQ(gblCounter10ms, 0) << "nothing more is sent";
   EXPECT_EQ(beepCfg.load(), SND_DATA[SND_ERROR]);
   EXPECT_TRUE(ShowsSameAs([] { GUI_DrawErrMsg(36); })) << "No protocol found";
@@ -276,7 +277,7 @@ TEST_F(Connect, SingleProtocolTriesThreeTimesThenGivesUp) {
 TEST_F(Connect, KLineInitRefusedEndsASingleScanButNotTheAutomaticOne) {
   // A module that does not know "ATKW": the single K-line scan stops at once.
   eepaddr[EEP_SAVE_LAST_PROTOCOL] = 0;
-  MEN_EnterMenu(CON_MENU_SELECT_PROTOCOL);
+  MEN_EnterMenu(MENU_SELECT_PROTOCOL);
   LIST_SetCursor(&sps.spmList, 6);  // KWP2000 5 baud
   SPM_KeyPressEventOk();
   DRH_TimerExpiredEvent();  // not through the timer: sends "ATKW1" now
@@ -285,7 +286,7 @@ TEST_F(Connect, KLineInitRefusedEndsASingleScanButNotTheAutomaticOne) {
   EXPECT_TRUE(ShowsSameAs([] { GUI_DrawErrMsg(36); }));
 
   // The automatic scan steps over the marker and the slow init after it.
-  MEN_EnterMenu(CON_MENU_SELECT_PROTOCOL);
+  MEN_EnterMenu(MENU_SELECT_PROTOCOL);
   SPM_KeyPressEventOk();
   sps.spsScanTabIdx = 6;  // the "ATKW2" marker
   DRH_TimerExpiredEvent();
@@ -302,10 +303,10 @@ TEST_F(Connect, KLineInitRefusedEndsASingleScanButNotTheAutomaticOne) {
 TEST_F(Connect, ReadingPlanOnCanSkipsWhatNoEcuSupports) {
   emu_QimSetRespondingProtocol(6);
   ChooseProtocol(6);
-  Run(CON_MENU_READING_DATA);
+  Run(MENU_READING_DATA);
   const size_t start = log_.size();
   bool fullBar = false;
-  Run(CON_MENU_DIAGNOSTICS, [&](const std::string& line) {
+  Run(MENU_DIAGNOSTICS, [&](const std::string& line) {
     if (line == "ATSFE8") {
       ExpectText(lcdFrameBuf, 1, 0, HDR, "READING DATA");
       fullBar = (lcdFrameBuf[2 * LCD_WIDTH + 12 + 107] & 0x01) != 0;
@@ -340,18 +341,18 @@ TEST_F(Connect, ReadingPlanOffCanNeverAsksForPermanentCodes) {
 TEST_F(Connect, ReloadKeepsTheActiveEcu) {
   ConnectAndRead(6, 6);
   OBD_SetActiveEcuIdx(1);  // as "Change ECU" leaves it
-  MEN_EnterMenu(CON_MENU_READING_DATA);
+  MEN_EnterMenu(MENU_READING_DATA);
   EXPECT_TRUE(rds.rdsIsReload);
   log_.clear();
-  Run(CON_MENU_DIAGNOSTICS);
+  Run(MENU_DIAGNOSTICS);
   EXPECT_EQ(Lines().front(), "ATSF00");
   EXPECT_EQ(log_.back().line, "ATSFE9");
   EXPECT_EQ(OBD_GetActiveEcuAddr(), 0xE9);
 
   // Esc does not break off a reload.
-  MEN_EnterMenu(CON_MENU_READING_DATA);
+  MEN_EnterMenu(MENU_READING_DATA);
   RDS_KeyPressEventEsc();
-  EXPECT_EQ(menu.menMenuId, CON_MENU_READING_DATA);
+  EXPECT_EQ(menu.menMenuId, MENU_READING_DATA);
 }
 
 TEST_F(Connect, EcuChoiceEngineFirstThenMostDataItems) {
@@ -381,19 +382,19 @@ TEST_F(Connect, EcuChoiceEngineFirstThenMostDataItems) {
 TEST_F(Connect, NoDataAndTooManyEcusStopTheReading) {
   emu_QimSetRespondingProtocol(6);
   ChooseProtocol(6);
-  Run(CON_MENU_READING_DATA);
+  Run(MENU_READING_DATA);
   sendNoData = 1;  // "OK" to ATSF00 is never replaced: 0100 gets "NO DATA"
-  Run(CON_MENU_DIAGNOSTICS);
+  Run(MENU_DIAGNOSTICS);
   EXPECT_EQ(log_.back().line, "0100");
-  EXPECT_EQ(menu.menMenuId, CON_MENU_READING_DATA);
+  EXPECT_EQ(menu.menMenuId, MENU_READING_DATA);
   EXPECT_EQ(beepCfg.load(), SND_DATA[SND_ERROR]);
   EXPECT_TRUE(ShowsSameAs([] { GUI_DrawErrMsg(37); })) << "No data received";
   RDS_KeyPressEventEsc();
-  EXPECT_EQ(menu.menMenuId, CON_MENU_MAIN) << "after a connection Esc leaves";
+  EXPECT_EQ(menu.menMenuId, MENU_MAIN) << "after a connection Esc leaves";
 
   // Nine frames in the answer to 0100.
-  menu.menPrevMenuId = CON_MENU_SCAN;
-  menu.menMenuId = CON_MENU_READING_DATA;
+  menu.menPrevMenuId = MENU_SCAN_PROTOCOL;
+  menu.menMenuId = MENU_READING_DATA;
   RDS_EnterMenu();
   rds.rdsReqTabIdx = 1;
   qim.qimNoOfFrames = 9;
@@ -426,10 +427,10 @@ TEST_F(Connect, DiagnosticsMenuItemsAndTheSummaryColumn) {
   SPKF_KeyPressEventOk();
   EXPECT_EQ(menu.menMenuId, 17);
   SPKF_KeyPressEventEsc();
-  EXPECT_EQ(menu.menMenuId, CON_MENU_DIAGNOSTICS);
+  EXPECT_EQ(menu.menMenuId, MENU_DIAGNOSTICS);
   EXPECT_EQ(dm.dmList.cursor, 4);
   OBD_SetActiveEcuIdx(1);
-  MEN_EnterMenu(CON_MENU_DIAGNOSTICS);
+  MEN_EnterMenu(MENU_DIAGNOSTICS);
   EXPECT_EQ(dm.dmList.cursor, 0);
   ExpectText(lcdFrameBuf, 103, 27, HDR, "E2&2:E9");
 
@@ -437,7 +438,7 @@ TEST_F(Connect, DiagnosticsMenuItemsAndTheSummaryColumn) {
   OBD_Init();
   OBD_SetEcuAddr(0x10);
   obdPid.obd_supPids[0][0] = 0x7F;
-  MEN_EnterMenu(CON_MENU_DIAGNOSTICS);
+  MEN_EnterMenu(MENU_DIAGNOSTICS);
   EXPECT_EQ(dm.dmList.noOfItems, 4);
   EXPECT_EQ(GUI_GetTxtId(2), 10) << "Protocol Information";
   EXPECT_EQ(GUI_GetTxtId(3), 12) << "Reload OBD Data";
@@ -487,7 +488,7 @@ TEST_F(Connect, SupportedPidsAndInfoTypesFollowOneAnotherWithOk) {
   SPKF_KeyPressEventOk2();
   EXPECT_TRUE(ShowsSameAs([&] { GUI_DrawSupInfoTypes(0x10, info); }));
   SPKF_KeyPressEventOk2();
-  EXPECT_EQ(menu.menMenuId, CON_MENU_DIAGNOSTICS);
+  EXPECT_EQ(menu.menMenuId, MENU_DIAGNOSTICS);
   EXPECT_EQ(OBD_GetActiveSid(), 1);
   EXPECT_TRUE(log_.back().line == "ATSF10") << "these screens send nothing";
 }

@@ -59,10 +59,8 @@ TEST_F(DispatcherTest, EveryMenuHasTheHandlersOfItsScreen) {
   for (const auto& [ids, handlers] : expected) {
     for (int id : ids) {
       SCOPED_TRACE(id);
-      uint8_t idx = DRH_MENU_ID_TO_FCT_IDX[id];
-      ASSERT_LT(idx, DRH_NUM_FCTS);
-      EXPECT_EQ(DRH_TIMER_EXPIRED_EVENT_FCT[idx], handlers.first);
-      EXPECT_EQ(DRH_PROCESS_RX_DATA_FCT[idx], handlers.second);
+      EXPECT_EQ(DRH_HANDLERS[id].timerExpired, handlers.first);
+      EXPECT_EQ(DRH_HANDLERS[id].processRx, handlers.second);
       ++menus;
     }
   }

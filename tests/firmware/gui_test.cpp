@@ -38,6 +38,7 @@ class Gui : public testing::Test {
   void SetUp() override {
     LCD_InitState();
     MEN_InitState();
+    LIST_InitState();
     guiDoDisplayUpdate = 0;
   }
 };

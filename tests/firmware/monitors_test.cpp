@@ -1,4 +1,4 @@
-// ECUs, monitor lists and their filters, info type decoding and performance tracking counters.
+// Monitor lists and their filters, ECU names, info type decoding and performance tracking counters.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,6 +8,7 @@
 
 #include "firmware/obd/monitors.h"
 #include "firmware/obd/pids.h"
+#include "firmware/obd/reading.h"
 
 namespace {
 
@@ -73,41 +74,7 @@ class Monitors : public testing::Test {
 };
 
 // ---------------------------------------------------------------------------------------------
-// ECUs
-
-TEST_F(Monitors, EcusRegisterOnceInArrivalOrder) {
-  OBD_InitEcuAddr();
-  for (uint8_t a : {0x10, 0x10, 0x18, 0x28}) OBD_SetEcuAddr(a);
-  EXPECT_EQ(OBD_GetNumEcus(), 3);
-  EXPECT_EQ(OBD_GetEcuAddr(0), 0x10);
-  EXPECT_EQ(OBD_GetEcuAddr(1), 0x18);
-  EXPECT_EQ(OBD_GetEcuAddr(2), 0x28);
-  EXPECT_EQ(OBD_GetEcuIdx(0x28), 2);
-  EXPECT_EQ(OBD_GetEcuIdx(0x99), 0);
-  OBD_SetEcuAddr(0);
-  EXPECT_EQ(OBD_GetNumEcus(), 3) << "0 marks a free slot and is not an address";
-
-  for (uint8_t a = 0xE0; a < 0xE9; ++a) OBD_SetEcuAddr(a);
-  EXPECT_EQ(OBD_GetNumEcus(), 8);
-  EXPECT_EQ(OBD_GetEcuAddr(7), 0xE4);
-  EXPECT_EQ(OBD_GetEcuIdx(0xE8), 0) << "the ninth address is dropped";
-  EXPECT_EQ(OBD_GetEcuAddr(8), 0);
-  EXPECT_EQ(OBD_GetEcuAddr(255), 0);
-}
-
-TEST_F(Monitors, ActiveEcuChangesOnlyToRegisteredOnes) {
-  OBD_SetEcuAddr(0x18);
-  EXPECT_EQ(OBD_GetActiveEcuAddr(), 0x10);
-  EXPECT_EQ(OBD_SetActiveEcuAddr(0x18), 1);
-  EXPECT_EQ(OBD_GetActiveEcuIdx(), 1);
-  EXPECT_EQ(OBD_SetActiveEcuAddr(0x28), 0);
-  EXPECT_EQ(OBD_SetActiveEcuAddr(0x00), 0);
-  EXPECT_EQ(OBD_GetActiveEcuAddr(), 0x18);
-  OBD_SetActiveEcuIdx(2);
-  EXPECT_EQ(OBD_GetActiveEcuIdx(), 1) << "index beyond the ECU count";
-  OBD_SetActiveEcuIdx(0);
-  EXPECT_EQ(OBD_GetActiveEcuAddr(), 0x10);
-}
+// ECU names
 
 TEST_F(Monitors, EcuNameSplitsIntoAcronymAndName) {
   OBD_SetEcuAddr(0x18);
@@ -154,7 +121,7 @@ TEST_F(Monitors, MilAndTroubleCodeCount) {
   OBD_SetActiveEcuIdx(0);
   EXPECT_EQ(OBD_GetMilStatus(), 1);
   const uint8_t lampOn[4] = {0x80, 0, 0, 0};
-  OBD_InitMonitors();
+  OBD_InitPids();
   OBD_SetMonitorStatusSinceDtcsCleared(lampOn, 5);
   EXPECT_EQ(OBD_GetMilStatus(), 0) << "slot 5 holds no registered ECU";
 }

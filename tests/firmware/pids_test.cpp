@@ -11,6 +11,7 @@
 
 #include "firmware/obd/monitors.h"
 #include "firmware/obd/pids.h"
+#include "firmware/obd/reading.h"
 
 namespace {
 
@@ -460,7 +461,7 @@ TEST_F(PidCatalogue, ConfigurationAnswersAreStoredForTheActiveEcu) {
   EXPECT_EQ(obdPid.obd_scalingMapPidData[0], 0);
 
   EXPECT_EQ(Store(0x41, {0x00, 0x07, 0x65, 0x21}), 1);
-  EXPECT_EQ(obdMon.obd_monitorStatusCurrentCycle[1][3], 0x21);
+  EXPECT_EQ(obdPid.obd_monitorStatusCurrentCycle[1][3], 0x21);
 
   EXPECT_EQ(Store(0x0C, {0x1A, 0xF8}), 0) << "a data PID stores nothing";
   EXPECT_EQ(Store(0x4F, {1, 2, 3}), 0) << "short answer";

@@ -8,6 +8,7 @@
 #include "firmware/link/qim.h"
 #include "firmware/link/reassembly.h"
 #include "firmware/obd/dtcs.h"
+#include "firmware/obd/ecus.h"
 #include "firmware/obd/monitors.h"
 #include "firmware/obd/pids.h"
 #include "firmware/ui/list.h"
@@ -36,6 +37,7 @@ std::vector<Block> StateBlocks() {
       {"qim", &qim, sizeof qim},
       {"drh", &drh, sizeof drh},
       {"d2o", &d2o, sizeof d2o},
+      {"obdEcu", &obdEcu, sizeof obdEcu},
       {"obdPid", &obdPid, sizeof obdPid},
       {"obdMon", &obdMon, sizeof obdMon},
       {"obdDtc", &obdDtc, sizeof obdDtc},

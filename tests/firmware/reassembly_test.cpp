@@ -16,6 +16,7 @@
 #include "firmware/link/qim.h"
 #include "firmware/mcu.h"
 #include "firmware/obd/dtcs.h"
+#include "firmware/obd/reading.h"
 #include "host/controller.h"
 
 namespace {

@@ -8,6 +8,7 @@
 #include "firmware/obd/dtcs.h"
 #include "firmware/obd/monitors.h"
 #include "firmware/obd/pids.h"
+#include "firmware/obd/reading.h"
 
 static const uint8_t PROTOCOLS[] = {0x01, 0x02, 0x13, 0x14, 0x15, 0x26, 0x27, 0x28, 0x29};
 
