@@ -9,7 +9,7 @@
 
 #include <atomic>
 
-#include "host/controller.h"
+#include "host/core/controller.h"
 #include "window/window_api.h"
 
 constexpr uint8_t LCD_LAST_COLUMN = 131;

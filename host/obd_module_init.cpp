@@ -3,9 +3,9 @@
 #include <stdio.h>
 #include <unistd.h>
 
-#include "host/controller.h"
+#include "host/core/controller.h"
 #include "host/power_on.h"
-#include "host/serial_port.h"
+#include "host/core/serial_port.h"
 
 namespace {
 

@@ -9,11 +9,11 @@
 #include <string>
 
 #include "host/cmdline.h"
-#include "host/controller.h"
+#include "host/core/controller.h"
 #include "host/key_loop.h"
 #include "host/lcd_controller.h"
-#include "host/serial_port.h"
-#include "host/traffic_log.h"
+#include "host/core/serial_port.h"
+#include "host/core/traffic_log.h"
 #include "host/operator_menu.h"
 #include "host/vehicle_commands.h"
 #include "simulator/vehicle_file.h"

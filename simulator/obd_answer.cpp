@@ -6,7 +6,7 @@
 
 #include <string.h>
 
-#include "host/controller.h"
+#include "host/core/controller.h"
 #include "simulator/module.h"
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "host/controller.h"
+#include "host/core/controller.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "firmware/ui/lcd.h"
-#include "host/controller.h"
+#include "host/core/controller.h"
 #include "host/lcd_controller.h"
 #include "tests/support/wait_for.h"
 

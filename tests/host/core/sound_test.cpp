@@ -1,12 +1,12 @@
 // The beeper's tone: the square wave's pitch and its joins, and a silent run without a server.
-#include "host/sound.h"
+#include "host/core/sound.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <vector>
 
-#include "host/controller.h"
+#include "host/core/controller.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Serial port. Opening /dev/ptmx creates a pseudo-terminal whose other end a client opens; its
 // name is printed on standard error. A client of that terminal may close it and open it again
 // (or another client may come): each one starts on a clean line.
-#include "host/serial_port.h"
+#include "host/core/serial_port.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -12,9 +12,9 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "host/controller.h"
-#include "host/tcp_line.h"
-#include "host/traffic_log.h"
+#include "host/core/controller.h"
+#include "host/core/tcp_line.h"
+#include "host/core/traffic_log.h"
 
 namespace {
 int fd = -1;

@@ -7,7 +7,7 @@
 #include <string.h>
 #include <unistd.h>
 
-#include "host/controller.h"
+#include "host/core/controller.h"
 
 uint8_t __eerd_byte_can128(uint16_t addr) { return addr < EEPROM_SIZE ? eepaddr[addr] : 0xFF; }
 

@@ -15,9 +15,9 @@
 #include <sstream>
 #include <string>
 
-#include "host/controller.h"
-#include "host/serial_port.h"
-#include "host/traffic_log.h"
+#include "host/core/controller.h"
+#include "host/core/serial_port.h"
+#include "host/core/traffic_log.h"
 #include "tests/support/wait_for.h"
 
 namespace {
