@@ -132,13 +132,17 @@ void emu_TtyFlush() {
   if (fd >= 0 && tcflush(fd, TCIOFLUSH) != 0) emu_ReportErrno("tcflush(TCIOFLUSH) failed");
 }
 
+constexpr int NO_CLIENT_PAUSE_MS = 100;
+
 int emu_TtyWait(int timeoutMs) {
   if (fd < 0) return 0;
   struct pollfd p = {fd, POLLIN, 0};
   const int ready = poll(&p, 1, timeoutMs);
   if (ready > 0 && (p.revents & (POLLHUP | POLLERR)) != 0) {
     emu_ClientLeft();
-    usleep(static_cast<useconds_t>(timeoutMs) * 1000);  // no peer: don't spin on the hang-up
+    // No client: the master reports the hang-up at once for as long as nobody opens the
+    // terminal. Don't spin on it; a wait without a time-out looks again after a pause.
+    usleep(static_cast<useconds_t>(timeoutMs < 0 ? NO_CLIENT_PAUSE_MS : timeoutMs) * 1000);
     return 0;
   }
   if (ready >= 0) clientGone = false;  // a client holds the line open (again)
