@@ -15,7 +15,7 @@ void emu_FlushCOM();
 int emu_IsCOMOpen();
 // Waits up to timeoutMs (a negative one: no limit) for input on the port (a wait that ends as
 // soon as data arrives, or when the client hangs up); 1 when input is there. With no client on
-// a pseudo-terminal of Padix's own it returns after a pause.
+// a pseudo-terminal of Padix's own it returns once a client has opened it (or after timeoutMs).
 int emu_WaitForCOMInput(int timeoutMs);
 // Reads what is there, at most max bytes, without waiting; the number read.
 int emu_ReadCOM(uint8_t* bytes, int max);
