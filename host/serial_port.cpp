@@ -6,6 +6,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -195,6 +196,7 @@ int emu_TtyPoll(struct pollfd* p, int timeoutMs) {
     do {
       const int ready = poll(p, 1, 0);
       if (ready != 0) return ready;
+      sched_yield();  // the client may be waiting for this very core
     } while (emu_NowUs() < end);
   }
   return poll(p, 1, timeoutMs);
