@@ -41,13 +41,15 @@ int main(int argc, char** argv) {
   uint8_t mem[LCD_FRAME_SIZE];
   const uint32_t frames0 = emu_HeadlessGetDisplay(mem);
   const auto t0 = std::chrono::steady_clock::now();
+  const ThreadWindow threads = StartThreadWindow(0);
   const double percent = MedianCpuPercent(0, seconds);
+  ThreadWakeUpNote("live data", threads);
   const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   const uint32_t frames1 = emu_HeadlessGetDisplay(mem);
   const double peakMiB = PeakResidentMiB(0);
   QuitRun(run);
 
-  BenchRow(cpuFigure, percent, 2, "%", Better::Lower, 5.0);
+  BenchRow(cpuFigure, percent, 2, "%", Better::Lower, 1.5);
   BenchRow(memFigure, peakMiB, 1, "MiB", Better::Lower, 16.0);
   BenchNote("live data: %.0f frames/s shown while reading over %.1f s", (frames1 - frames0) / wall, wall);
   return 0;

@@ -29,7 +29,7 @@ constexpr int WARM_UP = 20;
 constexpr double TARGET_MEDIAN_MS = 0.25;
 constexpr double TARGET_REQUESTS_PER_S = 3500;
 constexpr double TARGET_TCP_REQUESTS_PER_S = 10000;  // every new line keeps this rate
-constexpr double TARGET_IDLE_PERCENT = 0.5;
+constexpr double TARGET_IDLE_PERCENT = 0.05;
 constexpr double REAL_ADAPTER_BAUD = 38400;  // 10 bits a character on the wire
 
 std::string Ask(int fd, const char* line, int timeoutMs = 1000) { return SimAsk(fd, line, timeoutMs); }
@@ -85,7 +85,9 @@ int main(int argc, char** argv) {
   }
   const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
   const double cpu1 = ProcessCpuSeconds(sim.pid);
+  const ThreadWindow threads = StartThreadWindow(sim.pid);
   const double idlePercent = idleSeconds > 0 ? MedianCpuPercent(sim.pid, idleSeconds) : -1;
+  if (idleSeconds > 0) ThreadWakeUpNote("simulator mode idle, client attached", threads);
   SimStop(sim);
 
   const double median = Percentile(ms, 0.5);

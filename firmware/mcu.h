@@ -106,17 +106,21 @@ void MCU_LockQim();
 void MCU_UnlockQim();
 void MCU_LockLcd();
 void MCU_UnlockLcd();
-void MCU_SignalLcd();    // wakes the LCD controller after a byte was stored in SPDR
+void MCU_SignalLcd();    // hands the byte stored in SPDR to the LCD controller
 void MCU_WaitSpiDone();  // waits until the LCD controller has taken the byte (SPSR bit 7)
+// The chip select was released (PORTB bit 0 set): the controller acts on what it was sent.
+void MCU_LcdChipSelectReleased();
 
 // The main loop's pause when no byte has arrived: returns as soon as a byte is received or the
-// 10 ms flag is set, and after 10 ms at the latest. Nothing the main loop serves can change
-// without one of these, so this stands for the firmware's 1 ms wait without idle wake-ups.
+// 10 ms flag is set, and after two ticks' time at the latest. Nothing the main loop serves can
+// change without one of these, so this stands for the firmware's 1 ms wait without idle wake-ups.
 void MCU_IdleWait();
 
 // The USART's data-register-empty interrupt was just enabled (bytes wait to be sent): on the
 // controller this starts the transfer at once; here it wakes the module side.
 void MCU_UsartTxStarted();
+// The USART was switched off (UCSR0B 0): the module side stops serving the firmware.
+void MCU_UsartSwitchedOff();
 
 // ---------------------------------------------------------------------------------------------
 // Firmware variables the host touches.

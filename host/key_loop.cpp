@@ -30,13 +30,11 @@ const DeviceKey DEVICE_KEYS[] = {
 // clang-format on
 
 constexpr int KEY_SAMPLES = 4;  // ticks a device key is held
-constexpr int EMU_MODE_SIMULATOR = 2;
-// With nothing typed the loop waits for the next key instead of passing every millisecond;
-// a watchdog restart is still noticed within this time.
-constexpr int KEY_IDLE_WAIT_MS = 10;
-// Once simulator mode has stopped the firmware for good, no restart can come: the loop only
-// waits for keys (quit, operator commands), and wakes less often.
-constexpr int KEY_IDLE_WAIT_FIRMWARE_STOPPED_MS = 1000;
+// With nothing typed the loop waits for the next key without a time-out: the tick ends the wait
+// when the firmware forces a watchdog reset. Only the way to the Bluetooth bridge, serving from
+// start, watches the LCD (and the clock) on the tick's pace.
+constexpr int KEY_NO_TIME_OUT = -1;
+constexpr int KEY_BRIDGE_WAIT_MS = 10;
 
 uint8_t emu_DeviceKeyLine(int key) {
   for (const DeviceKey& k : DEVICE_KEYS)
@@ -49,7 +47,7 @@ void emu_HoldDeviceKey(uint8_t line) {
   pthread_cleanup_push(emu_UnlockMutexCleanupHandler, &keyMutex);
   PINA &= static_cast<uint8_t>(~line);
   keyServiceCallsCounter = KEY_SAMPLES;
-  while (keyServiceCallsCounter > 0) pthread_cond_wait(&keyCond, &keyMutex);
+  while (keyServiceCallsCounter > 0 && !tickStopped) pthread_cond_wait(&keyCond, &keyMutex);
   pthread_cleanup_pop(1);
 }
 
@@ -137,8 +135,12 @@ constexpr uint64_t BRIDGE_KEY_RETRY_MS = 1500;
 constexpr int BRIDGE_KEYS[] = {EMU_KEY_DOWN, EMU_KEY_RETURN};
 constexpr uint8_t BRIDGE_DONE = sizeof BRIDGE_KEYS / sizeof BRIDGE_KEYS[0];
 
+bool emu_BridgeUnderWay() {
+  return padixServe.load() != 0 && keyLoop.bridgeStep < BRIDGE_DONE && emu_FirmwareStoppedForGood() == 0;
+}
+
 int emu_BridgeKey() {
-  if (padixServe.load() == 0 || keyLoop.bridgeStep >= BRIDGE_DONE || syncWithQimIsDone.load() == 0) return 0;
+  if (!emu_BridgeUnderWay() || syncWithQimIsDone.load() == 0) return 0;
   const uint64_t now = emu_NowMs();
   const uint32_t frames = emu_LcdChangedFrames();
   const bool changed = frames != keyLoop.bridgeFrames;
@@ -176,21 +178,19 @@ int emu_HandleKeyValue(int key) {
   } else {
     emu_RunOperatorCommand(key);
   }
-  if (key == 0) {
-    const bool firmwareStopped =
-        emu_GetPadixMode() == EMU_MODE_SIMULATOR && tarnicThreadWasCreated.load() == 0;
-    emu_GtkWaitForKey(firmwareStopped ? KEY_IDLE_WAIT_FIRMWARE_STOPPED_MS : KEY_IDLE_WAIT_MS);
-  } else {
-    usleep(1000);
-  }
+  if (key != 0) usleep(1000);
   return quit;
 }
 
+void emu_EndKeyWaitOnWatchdogReset() { emu_GtkEndKeyWait(); }
+
 int emu_ProcessKeyLoop() {
+  emu_watchdogResetNotice = emu_EndKeyWaitOnWatchdogReset;
   for (;;) {
     if (WDTCR == 8) return 0;  // the firmware forced a watchdog reset
     int key = emu_GtkGetKey();
     if (key == 0) key = emu_BridgeKey();
     if (emu_HandleKeyValue(key)) return 1;
+    if (key == 0) emu_GtkWaitForKey(emu_BridgeUnderWay() ? KEY_BRIDGE_WAIT_MS : KEY_NO_TIME_OUT);
   }
 }

@@ -18,5 +18,6 @@ extern KeyLoopState keyLoop;
 
 void emu_ResetKeyLoop();
 int emu_ProcessKeyLoop();  // 0: the firmware asked for a restart, 1: the user quit
-// One key value from the window; returns 1 when it ends the loop (quit).
+// One key value from the window (0: none, the device keys are released); returns 1 when it ends
+// the loop (quit). Does not wait for the next key.
 int emu_HandleKeyValue(int key);

@@ -1,15 +1,16 @@
 // LCD controller emulation. Only the commands the firmware uses are decoded: page and column
-// address, orientation and contrast; chip select and A0 are not looked at, and addresses
-// beyond page 7 or column 131 are dropped.
+// address, orientation and contrast; A0 is not looked at, the chip select only tells when to act
+// on the bytes received (spi_bus.h), and addresses beyond page 7 or column 131 are dropped.
 #include "host/lcd_controller.h"
 
-#include <sched.h>
+#include <pthread.h>
 #include <string.h>
 #include <unistd.h>
 
 #include <atomic>
 
 #include "host/core/controller.h"
+#include "host/core/spi_bus.h"
 #include "window/window_api.h"
 
 constexpr uint8_t LCD_LAST_COLUMN = 131;
@@ -70,58 +71,22 @@ void emu_LcdDecodeByte(LcdDecoder* lcd, uint8_t byte) {
   }
 }
 
-// Before the LCD side sleeps on the condition it polls SPSR for a while: a frame's bytes follow
-// each other within a microsecond when the firmware thread runs on another core, and sleeping
-// (and being woken) for each of them would cost two system calls and a thread switch per byte.
-// The number of polls adapts: it doubles while bytes arrive during the polling and halves when
-// one did not. When both threads share a core (the scheduler tends to put a thread it wakes
-// next to its waker), polling only delays the firmware: then giving the core away a few times
-// lets the firmware store the next byte without a sleep and a wake-up.
-constexpr int LCD_MIN_SPIN_POLLS = 32;
-constexpr int LCD_MAX_SPIN_POLLS = 2048;
-constexpr int LCD_YIELD_POLLS = 4;
-static thread_local int lcdSpinPolls = LCD_MAX_SPIN_POLLS;
-
-static inline void emu_SpinPause() {
-#if defined(__x86_64__) || defined(__i386__)
-  __builtin_ia32_pause();
-#elif defined(__aarch64__)
-  asm volatile("yield");
-#endif
-}
-
-static void emu_LcdPollForByte() {
-  for (int poll = 0; poll < lcdSpinPolls; ++poll) {
-    if ((SPSR & 0x80) == 0) {
-      if (lcdSpinPolls < LCD_MAX_SPIN_POLLS) lcdSpinPolls *= 2;
-      return;
-    }
-    emu_SpinPause();
-  }
-  if (lcdSpinPolls > LCD_MIN_SPIN_POLLS) lcdSpinPolls /= 2;
-  for (int yield = 0; yield < LCD_YIELD_POLLS && (SPSR & 0x80) != 0; ++yield) sched_yield();
-}
-
-// One byte: ready flag up, then wait for the firmware to store the next byte and clear the flag
-// (under the lock, with a signal), and take it under the lock.
+// One byte for a taker that wants them singly; the LCD thread takes what is there at once.
 uint8_t emu_LcdTakeByte() {
-  pthread_mutex_lock(&lcdMutex);
-  SPSR |= 0x80;
-  pthread_mutex_unlock(&lcdMutex);
-  emu_LcdPollForByte();
-
+  emu_SpiOpenBuffer();
   uint8_t byte;
-  pthread_mutex_lock(&lcdMutex);
-  pthread_cleanup_push(emu_UnlockMutexCleanupHandler, &lcdMutex);
-  while ((SPSR & 0x80) != 0) pthread_cond_wait(&lcdCond, &lcdMutex);
-  byte = SPDR;
-  pthread_cleanup_pop(1);
+  (void)emu_SpiTakeBytes(&byte, 1);
   return byte;
 }
 
 void* emu_LcdThread(void*) {
   static LcdDecoder lcd;  // one LCD thread per power-on; starts with fresh memories
+  static uint8_t bytes[EMU_SPI_BUFFER_SIZE];
   emu_LcdDecoderReset(&lcd);
-  for (;;) emu_LcdDecodeByte(&lcd, emu_LcdTakeByte());
+  emu_SpiOpenBuffer();
+  for (;;) {
+    const size_t n = emu_SpiTakeBytes(bytes, sizeof bytes);
+    for (size_t i = 0; i < n; ++i) emu_LcdDecodeByte(&lcd, bytes[i]);
+  }
   return nullptr;
 }

@@ -5,8 +5,9 @@
 #include <stdint.h>
 
 void* emu_LcdThread(void*);
-// The controller's side of one SPI byte hand-over: signals ready (SPSR bit 7), waits until the
-// firmware has stored the next byte, and returns it.
+// The controller's side of the SPI bus, one byte at a time: takes the bytes into its buffer
+// (signalling the bus ready, SPSR bit 7, the first time), waits for the next byte the firmware
+// sent and returns it. The LCD thread takes them by the frame (spi_bus.h).
 uint8_t emu_LcdTakeByte();
 // Changed frames handed to the window since program start: the key loop tells by it that the
 // firmware has taken a key.

@@ -10,6 +10,7 @@
 
 #include "host/cmdline.h"
 #include "host/core/controller.h"
+#include "host/core/spi_bus.h"
 #include "host/key_loop.h"
 #include "host/lcd_controller.h"
 #include "host/core/serial_port.h"
@@ -53,10 +54,15 @@ void emu_ResetSharedState() {
   PORTE = 0;  // the module is held in reset until the firmware releases it
   syncWithQimIsDone = 0;
   keyServiceCallsCounter = 0;
+  tickStopped = false;
   beepThreadArg.busyTimeMs = 0;
   emu_ResetKeyLoop();
   emu_InitTarnicVars();
+  emu_SpiResetBus();
 }
+
+// Threads carry names for the tools that list them (top -H, /proc/PID/task/*/comm, bench/run).
+void emu_NameThread(pthread_t thread, const char* name) { (void)pthread_setname_np(thread, name); }
 
 // The LCD thread sets SPSR once it waits for its first byte; the firmware may start then.
 void emu_WaitForLcdReady() {
@@ -112,10 +118,14 @@ int emu_PowerOnCycle() {
             emu_Call("pthread_create(lcd)",
                      [] { return pthread_create(&lcdThread, nullptr, emu_LcdThread, nullptr); });
   if (!ok) return -1;
+  emu_NameThread(counterThread, "tick");
+  emu_NameThread(qimThread, "module");
+  emu_NameThread(lcdThread, "lcd");
   emu_WaitForLcdReady();
   ok = emu_Call("pthread_create(tarnic)",
                 [] { return pthread_create(&tarnicThread, nullptr, emu_TarnicThread, nullptr); });
   if (!ok) return -1;
+  emu_NameThread(tarnicThread, "firmware");
   tarnicThreadWasCreated = 1;
   ok = emu_Call("pthread_attr_init(beep)", [] { return pthread_attr_init(&beepThreadAttr); }) &&
        emu_Call("pthread_attr_setdetachstate(beep)", [] {

@@ -38,12 +38,17 @@ constexpr useconds_t FIRST_HANDSHAKE_POLL_US = 500000;
 constexpr useconds_t BAUD_SWITCH_POLL_US = 150000;
 constexpr useconds_t USART_POLL_US = 1000;
 // The 1 ms poll for serial data is a wait on the port that ends as soon as data arrives, so
-// neither answers nor idle wake-ups depend on it; its time-out only bounds the pause taken when
-// no client holds the line open (the port reports a hang-up at once then).
+// neither answers nor idle wake-ups depend on it. Relaying to a real module, its time-out bounds
+// how late the firmware's next line is noticed; serving a client once the firmware has stopped,
+// nothing else can happen, and the wait has no time-out.
 constexpr int SERIAL_WAIT_MS = 100;
+constexpr int SERIAL_NO_TIME_OUT = -1;
 // The firmware's USART is watched by waiting for its "bytes to send" signal rather than polled
-// every millisecond; a switched-off USART (simulator mode) is still noticed within this time.
+// every millisecond. In the start-up dialogue, and while the module serves the serial client
+// too, the wait ends after this time; serving the firmware alone it has no time-out, since the
+// firmware signals when it switches its USART off as well.
 constexpr int USART_WAIT_MS = 10;
+constexpr int USART_NO_TIME_OUT = -1;
 constexpr useconds_t STOP_FIRMWARE_WAIT_US = 999999;
 
 // The command line being received. Bytes beyond EMU_QIM_LINE_MAX are dropped.
@@ -79,10 +84,10 @@ bool emu_TakeFirmwareByte(uint8_t* byte) {
   return emu_FirmwareHasBytesToSend();
 }
 
-// A wait that ends as soon as the serial port has data.
-void emu_WaitForSerialData() {
+// A wait that ends as soon as the serial port has data, or after timeoutMs.
+void emu_WaitForSerialData(int timeoutMs) {
   if (emu_IsCOMOpen())
-    emu_WaitForCOMInput(SERIAL_WAIT_MS);
+    emu_WaitForCOMInput(timeoutMs);
   else
     usleep(USART_POLL_US);
 }
@@ -176,7 +181,7 @@ void emu_QimRelayAnswer() {
     uint8_t byte;
     if (emu_ReadByteCOM(&byte) != 1) {
       if (emu_FirmwareHasQueuedBytes() != 0) return;
-      emu_WaitForSerialData();
+      emu_WaitForSerialData(SERIAL_WAIT_MS);
       continue;
     }
     emu_GiveByteToFirmware(byte);
@@ -205,7 +210,7 @@ void emu_QimRun(QimLine& line) {
   const int mode = emu_GetPadixMode();
   line.Clear();
   for (;;) {
-    emu_WaitForFirmwareTx(USART_WAIT_MS);
+    emu_WaitForFirmwareTx(USART_NO_TIME_OUT);
     const uint8_t control = UCSR0B;
     if (control == 0 && mode == EMU_MODE_SIMULATOR) return;
     if ((control & UCSR0B_UDRIE) == 0) continue;
@@ -260,7 +265,7 @@ void emu_QimServeClientInput(QimLine& line) {
   }
   line.Clear();
   for (;;) {
-    emu_WaitForSerialData();
+    emu_WaitForSerialData(SERIAL_NO_TIME_OUT);
     emu_QimServeClientInput(line);
   }
 }
@@ -287,7 +292,7 @@ void emu_QimServeClientInput(QimLine& line) {
       }
     }
     if (emu_IsCOMOpen()) {
-      (void)emu_WaitForCOMInput(tarnicThreadWasCreated.load() != 0 ? USART_WAIT_MS : SERIAL_WAIT_MS);
+      (void)emu_WaitForCOMInput(tarnicThreadWasCreated.load() != 0 ? USART_WAIT_MS : SERIAL_NO_TIME_OUT);
     } else {
       usleep(USART_POLL_US);
     }

@@ -63,6 +63,7 @@ std::atomic<uint8_t> displayIsRotated{0};
 // Input, guarded by gtkKeyMutex.
 int key = 0;     // last key typed, taken once
 int button = 0;  // device key held with the mouse
+bool keyWaitEnded = false;  // emu_GtkEndKeyWait came before the wait
 pthread_cond_t gtkKeyChanged = PTHREAD_COND_INITIALIZER;  // wakes the key loop's idle wait
 
 void emu_GtkSetKey(int* slot, int value) {
@@ -348,6 +349,7 @@ void emu_GtkReportStart(bool failed) {
 }
 
 void* emu_GtkThread(void*) {
+  (void)pthread_setname_np(pthread_self(), "window");
   if (!gtk_init_check(nullptr, nullptr)) {
     fprintf(stderr, "gtk_init() failed: cannot open the display!\n");
     emu_GtkReportStart(true);
@@ -466,9 +468,22 @@ int emu_GtkGetKey() {
 }
 
 void emu_GtkWaitForKey(int timeoutMs) {
-  const struct timespec deadline = emu_DeadlineAfterMs(timeoutMs);
+  const struct timespec deadline = emu_DeadlineAfterMs(timeoutMs < 0 ? 0 : timeoutMs);
   pthread_mutex_lock(&gtkKeyMutex);
-  if (key == 0) pthread_cond_timedwait(&gtkKeyChanged, &gtkKeyMutex, &deadline);
+  if (key == 0 && !keyWaitEnded) {
+    if (timeoutMs < 0)
+      pthread_cond_wait(&gtkKeyChanged, &gtkKeyMutex);
+    else
+      pthread_cond_timedwait(&gtkKeyChanged, &gtkKeyMutex, &deadline);
+  }
+  keyWaitEnded = false;
+  pthread_mutex_unlock(&gtkKeyMutex);
+}
+
+void emu_GtkEndKeyWait() {
+  pthread_mutex_lock(&gtkKeyMutex);
+  keyWaitEnded = true;
+  pthread_cond_broadcast(&gtkKeyChanged);
   pthread_mutex_unlock(&gtkKeyMutex);
 }
 

@@ -30,6 +30,7 @@ LcdView view = {nullptr, 0, 0, 0, 255, false, false, 0};
 // Input state (keyMutex).
 int key = 0;
 int button = 0;
+bool keyWaitEnded = false;
 
 struct KeyName {
   const char* name;
@@ -159,6 +160,7 @@ bool emu_RunCommand(const std::string& line) {
 }
 
 void* emu_ReaderThread(void*) {
+  (void)pthread_setname_np(pthread_self(), "commands");
   char buf[512];
   while (fgets(buf, sizeof buf, stdin) != nullptr) {
     if (!emu_RunCommand(buf)) break;
@@ -201,12 +203,25 @@ int emu_GtkGetKey() {
 }
 
 void emu_GtkWaitForKey(int timeoutMs) {
-  const struct timespec deadline = emu_DeadlineAfterMs(timeoutMs);
+  const struct timespec deadline = emu_DeadlineAfterMs(timeoutMs < 0 ? 0 : timeoutMs);
   pthread_mutex_lock(&keyMutex);
   pthread_cleanup_push(+[](void* m) { pthread_mutex_unlock(static_cast<pthread_mutex_t*>(m)); },
                        &keyMutex);
-  if (key == 0) pthread_cond_timedwait(&keyChanged, &keyMutex, &deadline);
+  if (key == 0 && !keyWaitEnded) {
+    if (timeoutMs < 0)
+      pthread_cond_wait(&keyChanged, &keyMutex);
+    else
+      pthread_cond_timedwait(&keyChanged, &keyMutex, &deadline);
+  }
+  keyWaitEnded = false;
   pthread_cleanup_pop(1);
+}
+
+void emu_GtkEndKeyWait() {
+  pthread_mutex_lock(&keyMutex);
+  keyWaitEnded = true;
+  pthread_cond_broadcast(&keyChanged);
+  pthread_mutex_unlock(&keyMutex);
 }
 
 int emu_GtkDrawDisplay(const uint8_t* displayMem) {

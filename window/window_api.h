@@ -13,9 +13,12 @@ struct EmuWindowFlags {
 int emu_GtkInit(const EmuWindowFlags& flags);  // 0 once the window is shown, -1 on failure
 void emu_GtkExit();                            // waits for the window thread to end
 int emu_GtkGetKey();                           // typed key (once) or the mouse-held device key
-// Waits until a key is typed or the mouse button changes, at most timeoutMs. The key loop's
-// pause between passes: it answers input at once without waking up every millisecond.
+// Waits until a key is typed, the mouse button changes or emu_GtkEndKeyWait is called, at most
+// timeoutMs (a negative one: no limit). The key loop's pause between passes: it answers input at
+// once without waking up periodically.
 void emu_GtkWaitForKey(int timeoutMs);
+// Ends the key loop's wait now, or its next one if it is not waiting (any thread).
+void emu_GtkEndKeyWait();
 // Display memory: 8 pages x 132 bytes, bit (y mod 8) of byte (y / 8) * 132 + x, set = dark.
 int emu_GtkDrawDisplay(const uint8_t* displayMem);  // -1 while a redraw is pending
 void emu_GtkSetColors(int red, int green, int blue, const uint8_t* displayMem);

@@ -48,6 +48,7 @@ void BRIDGE_Run(const BridgeLines& b) {
   GUI_DrawMenuMsg(TXT_PRESS_ESC_TO_RETURN, TXT_TO_MAIN_MENU);
 
   UCSR0B = 0;
+  MCU_UsartSwitchedOff();
   if (b.powerBit != 0) PORTF |= b.powerBit;
   while (BEEP_IsPlaying()) _delay_ms(1);
 

@@ -27,7 +27,10 @@ const uint8_t LCD_INIT_DATA[9] = {
 // clang-format on
 
 static void LCD_Select() { PORTB &= static_cast<uint8_t>(~0x01); }
-static void LCD_Deselect() { PORTB |= 0x01; }
+static void LCD_Deselect() {
+  PORTB |= 0x01;
+  MCU_LcdChipSelectReleased();
+}
 static void LCD_CommandMode() { PORTD &= static_cast<uint8_t>(~0x10); }
 static void LCD_DataMode() { PORTD |= 0x10; }
 

@@ -22,6 +22,7 @@ int emu_GetBeepCount() { return beepDurationCounter10ms; }
 
 void* emu_BeepThread(void* arg) {
   auto* beep = static_cast<BeepThreadArg*>(arg);
+  (void)pthread_setname_np(pthread_self(), "beeper");
   emu_PlayTone(beep->frequencyHz.load(), beep->busyTimeMs.load());
   beep->busyTimeMs = 0;
   return nullptr;

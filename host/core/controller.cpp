@@ -20,8 +20,10 @@ pthread_t counterThread, qimThread, lcdThread, tarnicThread, beepThread;
 std::atomic<uint8_t> tarnicThreadWasCreated{0};
 std::atomic<uint8_t> syncWithQimIsDone{0};
 int keyServiceCallsCounter = 0;
+bool tickStopped = false;
 BeepThreadArg beepThreadArg;
 int padixMode = 0;
+std::atomic<void (*)()> emu_watchdogResetNotice{nullptr};
 std::atomic<uint8_t> padixServe{0};
 
 namespace {
@@ -58,16 +60,27 @@ uint8_t emu_BaudrateToUBRR0(uint32_t baud) {
   return static_cast<uint8_t>(8000000u / (8u * baud) - 1u);
 }
 
+uint8_t emu_FirmwareStoppedForGood() {
+  return padixMode == 2 && syncWithQimIsDone.load() != 0 && tarnicThreadWasCreated.load() == 0 ? 1 : 0;
+}
+
 void* emu_CounterThread(void*) {
   for (;;) {
     usleep(10000);
+    // The tick serves the firmware only (its 10 ms flag, key sampling, the beeper it drives):
+    // once simulator mode has stopped it, the tick stops too, until the power-on ends.
+    if (emu_FirmwareStoppedForGood() != 0) {
+      pthread_mutex_lock(&keyMutex);
+      tickStopped = true;  // a key held now is sampled by nobody: its hold ends
+      pthread_cond_signal(&keyCond);
+      pthread_mutex_unlock(&keyMutex);
+      for (;;) pause();
+    }
     pthread_mutex_lock(&keyMutex);
     pthread_cleanup_push(emu_UnlockMutexCleanupHandler, &keyMutex);
     if (syncWithQimIsDone.load()) {
       __vector_9();
-      // The tick wakes the firmware's idle wait; once simulator mode has stopped the firmware
-      // there is nobody to wake.
-      if (tarnicThreadWasCreated.load() != 0) emu_WakeFirmware();
+      emu_WakeFirmware();  // the 10 ms flag ends the firmware's idle wait
     } else {
       emu_BeepService();  // the start-up sound plays before keys and the 10 ms flag work
     }
@@ -77,6 +90,9 @@ void* emu_CounterThread(void*) {
     }
     pthread_cleanup_pop(1);
 
+    if (WDTCR == 8) {
+      if (void (*notice)() = emu_watchdogResetNotice.load()) notice();
+    }
     if (OCR3A != 0 && beepThreadArg.busyTimeMs.load() == 0) {
       OCR3A = 0;
       beepThreadArg.frequencyHz = emu_GetBeepFrequency();

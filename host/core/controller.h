@@ -22,6 +22,7 @@ extern pthread_t counterThread, qimThread, lcdThread, tarnicThread, beepThread;
 extern std::atomic<uint8_t> tarnicThreadWasCreated;
 extern std::atomic<uint8_t> syncWithQimIsDone;  // the firmware finished the module set-up
 extern int keyServiceCallsCounter;              // ticks the key loop still waits for (keyMutex)
+extern bool tickStopped;                        // the tick has stopped for the run (keyMutex)
 
 struct BeepThreadArg {
   std::atomic<int32_t> frequencyHz;
@@ -39,6 +40,13 @@ int emu_GetPadixMode();
 // set its module up, and the handheld enters its Bluetooth bridge by itself. Set once by the
 // command line.
 extern std::atomic<uint8_t> padixServe;
+
+// Called by the tick while the firmware has forced a watchdog reset (WDTCR 8), outside its lock:
+// the key loop sets it to end its wait for keys and power the device on again.
+extern std::atomic<void (*)()> emu_watchdogResetNotice;
+// Simulator mode has stopped the firmware for good (the module serves the line): for the rest of
+// the run nothing samples the keys, waits for the tick or can force a restart. 1 or 0.
+uint8_t emu_FirmwareStoppedForGood();
 
 // Thread bodies.
 void* emu_CounterThread(void*);
@@ -63,8 +71,9 @@ void emu_PlayTone(int frequencyHz, int durationMs);
 // Wakes the firmware's main loop from its idle wait (a byte arrived, the 10 ms flag was set).
 void emu_WakeFirmware();
 void emu_InitFirmwareWake();
-// Waits until the firmware has bytes to send (it enabled its transmit interrupt), at most
-// timeoutMs: the module side's poll of UCSR0B without idle wake-ups. A cancellation point.
+// Waits until the firmware has bytes to send (it enabled its transmit interrupt) or has switched
+// its USART off, at most timeoutMs (a negative one: no limit): the module side's poll of UCSR0B
+// without idle wake-ups. A cancellation point.
 void emu_WaitForFirmwareTx(int timeoutMs);
 
 // Byte channel to the firmware's USART (each call takes qimMutex).

@@ -3,7 +3,6 @@
 #include <poll.h>
 #include <pthread.h>
 #include <sys/eventfd.h>
-#include <sched.h>
 #include <string.h>
 #include <unistd.h>
 
@@ -35,32 +34,11 @@ void MCU_LockQim() { emu_LockWithoutCancel(&qimMutex); }
 void MCU_UnlockQim() { emu_UnlockAndAllowCancel(&qimMutex); }
 void MCU_LockLcd() { emu_LockWithoutCancel(&lcdMutex); }
 void MCU_UnlockLcd() { emu_UnlockAndAllowCancel(&lcdMutex); }
-void MCU_SignalLcd() { pthread_cond_signal(&lcdCond); }
-
-// The LCD controller answers within a microsecond when it runs on another core: polling
-// briefly before yielding keeps a frame hand-over well below the real SPI bus's time. When both
-// threads share a core, polling only delays the controller, so the number of polls adapts: it
-// doubles when the flag came while polling and halves when it did not.
-constexpr int SPI_MIN_POLLS = 32;
-constexpr int SPI_MAX_POLLS = 2048;
-
-void MCU_WaitSpiDone() {
-  static int polls = SPI_MAX_POLLS;  // only the firmware thread sends SPI bytes
-  for (int poll = 0; poll < polls; ++poll) {
-    if ((SPSR & 0x80) != 0) {
-      if (polls < SPI_MAX_POLLS) polls *= 2;
-      return;
-    }
-  }
-  if (polls > SPI_MIN_POLLS) polls /= 2;
-  while ((SPSR & 0x80) == 0) sched_yield();
-}
-
 // The firmware thread is cancelled asynchronously, so its idle wait must not sit in a
 // user-space lock: it waits in poll() on an event counter that the host's threads bump.
 // Made once per run, before the first firmware thread starts.
 static int firmwareEventFd = -1;
-static int usartTxEventFd = -1;  // the firmware has bytes to send
+static int usartTxEventFd = -1;  // the firmware has bytes to send, or switched its USART off
 
 void emu_InitFirmwareWake() {
   if (firmwareEventFd < 0) firmwareEventFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
@@ -86,8 +64,12 @@ static void emu_WaitForEvent(int fd, int timeoutMs) {
 }
 
 void MCU_UsartTxStarted() { emu_SignalEvent(usartTxEventFd); }
+void MCU_UsartSwitchedOff() { emu_SignalEvent(usartTxEventFd); }
 void emu_WaitForFirmwareTx(int timeoutMs) { emu_WaitForEvent(usartTxEventFd, timeoutMs); }
 
 
 void emu_WakeFirmware() { emu_SignalEvent(firmwareEventFd); }
-void MCU_IdleWait() { emu_WaitForEvent(firmwareEventFd, 10); }
+// The tick wakes the firmware every 10 ms; a time-out of the same length would race it and wake
+// the firmware a second time in many periods, since the tick's period is 10 ms plus its work.
+constexpr int IDLE_WAIT_LIMIT_MS = 20;
+void MCU_IdleWait() { emu_WaitForEvent(firmwareEventFd, IDLE_WAIT_LIMIT_MS); }

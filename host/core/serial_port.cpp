@@ -6,10 +6,13 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sched.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/inotify.h>
 #include <termios.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "host/core/controller.h"
@@ -25,6 +28,9 @@ bool ownTerminal = false;
 char clientEnd[128];
 bool clientGone = false;
 bool hangUpToReport = false;
+// Opens of the client's end (inotify), so that a wait with no client ends when one comes: the
+// master of a terminal nobody has open only reports the hang-up, over and over.
+int clientOpens = -1;
 
 speed_t emu_SpeedOf(uint32_t baudrate) {
   switch (baudrate) {
@@ -97,6 +103,13 @@ int emu_TtyInit(const char* device, uint32_t baudrate) {
   options.c_cc[VTIME] = 0;
   if (tcflush(fd, TCIOFLUSH) != 0) emu_ReportErrno("tcflush(TCIOFLUSH) failed");
   if (tcsetattr(fd, TCSANOW, &options) != 0) return emu_FailInit("tcsetattr() failed");
+  if (ownTerminal && clientEnd[0] != '\0') {
+    clientOpens = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (clientOpens >= 0 && inotify_add_watch(clientOpens, clientEnd, IN_OPEN) < 0) {
+      close(clientOpens);
+      clientOpens = -1;  // a client is then looked for after a pause
+    }
+  }
   // Named once the line is set up: a client that opens it at once keeps what it writes.
   if (ownTerminal) fprintf(stderr, "Serial device: %s\n", clientEnd[0] != '\0' ? clientEnd : "?");
   return 0;
@@ -108,7 +121,18 @@ int emu_TtyClose() {
   if (close(fd) != 0) emu_ReportErrno("close() serial device failed");
   fd = -1;
   ownTerminal = false;
+  if (clientOpens >= 0) close(clientOpens);
+  clientOpens = -1;
   return 0;
+}
+
+// When the client's last bytes came (monotonic microseconds).
+uint64_t lastInputUs = 0;
+
+uint64_t emu_NowUs() {
+  timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return static_cast<uint64_t>(t.tv_sec) * 1000000u + static_cast<uint64_t>(t.tv_nsec) / 1000u;
 }
 
 int emu_TtyReadByte(uint8_t* byte) {
@@ -116,6 +140,7 @@ int emu_TtyReadByte(uint8_t* byte) {
   const ssize_t n = read(fd, byte, 1);
   if (n == 1) {
     clientGone = false;
+    lastInputUs = emu_NowUs();
     return 1;
   }
   if (n < 0 && errno == EIO) emu_ClientLeft();  // the master of a terminal nobody has open
@@ -132,13 +157,62 @@ void emu_TtyFlush() {
   if (fd >= 0 && tcflush(fd, TCIOFLUSH) != 0) emu_ReportErrno("tcflush(TCIOFLUSH) failed");
 }
 
+constexpr int NO_CLIENT_PAUSE_MS = 100;
+
+void emu_ForgetClientOpens() {
+  inotify_event events[16];
+  while (read(clientOpens, events, sizeof events) > 0) {
+  }
+}
+
+bool emu_NoClient() {
+  struct pollfd p = {fd, POLLIN, 0};
+  return poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR)) != 0;
+}
+
+// Nobody holds our terminal open: waits until somebody opens it, at most timeoutMs (a negative
+// one: no limit). Opens seen so far (our own, to flush the client's input, among them) are
+// forgotten first; a client that came before that holds the line, which the master then shows.
+void emu_WaitForClient(int timeoutMs) {
+  if (clientOpens < 0) {
+    usleep(static_cast<useconds_t>(timeoutMs < 0 ? NO_CLIENT_PAUSE_MS : timeoutMs) * 1000);
+    return;
+  }
+  emu_ForgetClientOpens();
+  if (!emu_NoClient()) return;
+  struct pollfd p = {clientOpens, POLLIN, 0};
+  if (poll(&p, 1, timeoutMs) > 0) emu_ForgetClientOpens();
+}
+
+// A client that sends request after request writes its next one microseconds after it has read
+// the answer. While it does, a short look at the line before sleeping saves a thread's wake-up
+// (and an idle core's) per request; a client that paused costs nothing.
+constexpr uint64_t BUSY_CLIENT_US = 2000;  // input this recent: the client is busy
+constexpr uint64_t BUSY_LOOK_US = 100;
+
+int emu_TtyPoll(struct pollfd* p, int timeoutMs) {
+  if (timeoutMs != 0 && emu_NowUs() - lastInputUs < BUSY_CLIENT_US) {
+    const uint64_t end = emu_NowUs() + BUSY_LOOK_US;
+    do {
+      const int ready = poll(p, 1, 0);
+      if (ready != 0) return ready;
+      sched_yield();  // the client may be waiting for this very core
+    } while (emu_NowUs() < end);
+  }
+  return poll(p, 1, timeoutMs);
+}
+
 int emu_TtyWait(int timeoutMs) {
   if (fd < 0) return 0;
   struct pollfd p = {fd, POLLIN, 0};
-  const int ready = poll(&p, 1, timeoutMs);
+  const int ready = emu_TtyPoll(&p, timeoutMs);
   if (ready > 0 && (p.revents & (POLLHUP | POLLERR)) != 0) {
     emu_ClientLeft();
-    usleep(static_cast<useconds_t>(timeoutMs) * 1000);  // no peer: don't spin on the hang-up
+    // Don't spin on the hang-up the master keeps reporting while nobody has the terminal open.
+    if (ownTerminal)
+      emu_WaitForClient(timeoutMs);
+    else
+      usleep(static_cast<useconds_t>(timeoutMs < 0 ? NO_CLIENT_PAUSE_MS : timeoutMs) * 1000);
     return 0;
   }
   if (ready >= 0) clientGone = false;  // a client holds the line open (again)
@@ -150,6 +224,7 @@ int emu_TtyRead(uint8_t* bytes, int max) {
   const ssize_t n = read(fd, bytes, static_cast<size_t>(max));
   if (n > 0) {
     clientGone = false;
+    lastInputUs = emu_NowUs();
     return static_cast<int>(n);
   }
   if (n < 0 && errno == EIO) emu_ClientLeft();  // the master of a terminal nobody has open

@@ -13,8 +13,9 @@ int emu_ReadByteCOM(uint8_t* byte);   // 1 when a byte was read
 int emu_WriteByteCOM(uint8_t byte);   // flushes unread input first; 1 when written
 void emu_FlushCOM();
 int emu_IsCOMOpen();
-// Waits up to timeoutMs for input on the port (a wait that ends as soon as data arrives); 1 when
-// input is there.
+// Waits up to timeoutMs (a negative one: no limit) for input on the port (a wait that ends as
+// soon as data arrives, or when the client hangs up); 1 when input is there. With no client on
+// a pseudo-terminal of Padix's own it returns once a client has opened it (or after timeoutMs).
 int emu_WaitForCOMInput(int timeoutMs);
 // Reads what is there, at most max bytes, without waiting; the number read.
 int emu_ReadCOM(uint8_t* bytes, int max);
