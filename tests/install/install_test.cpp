@@ -23,7 +23,8 @@ struct Shell {
 
 Shell RunShell(const std::string& command) {
   Shell result{-1, ""};
-  FILE* p = popen((command + " 2>&1").c_str(), "r");
+  // A group, so that the command's own redirections are kept.
+  FILE* p = popen(("(" + command + ") 2>&1").c_str(), "r");
   if (p == nullptr) return result;
   char buffer[4096];
   size_t n;
@@ -120,7 +121,7 @@ TEST_F(InstalledPadix, MenuEntryAndManualPagesPassTheirCheckers) {
 
   for (const char* page : {"padix", "padix-headless"}) {
     const std::string path = prefix_ + "/share/man/man1/" + page + ".1.gz";
-    // Warnings of the formatter only: the page itself goes to /dev/null.
+    // The formatter's warnings only: the page itself goes to /dev/null.
     const Shell man = RunShell("LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l " + path +
                           " 2>&1 >/dev/null");
     EXPECT_EQ(man.status, 0) << page << ": " << man.output;
