@@ -9,7 +9,8 @@
 #include "simulator/module.h"
 #include "simulator/vehicle.h"
 
-const char* const EMU_VERSION = "Padix V2.81";
+// The version is the project's, given by the build.
+const char* const EMU_VERSION = "Padix V" PADIX_VERSION;
 const char* emu_GetBuildDate() { return __DATE__; }
 const char* emu_GetBuildTime() { return __TIME__; }
 
@@ -30,7 +31,8 @@ const char* const USAGE_GROUPS[][8] = {
      " If baudrate is given, a device must be specified."},
     {"Options:"},
     {" All options may be preceded with a '-'."},
-    {" help, h, ? - displays Padix command line options and quits"},
+    {" help, h, ? - displays Padix command line options and quits",
+     " --version  - displays the Padix version and quits"},
     {"Emulator and QIM simulator options:"},
     {" dtc=Xxxxx  - sets a confirmed DTC, e.g. dtc=P01CE, for the first ECU.",
      "              This option can be given up to 16 times.",
@@ -168,6 +170,9 @@ int emu_ProcessCmdLine(int argc, char** argv, EmuSettings* settings) {
     } else if (emu_IsHelp(arg)) {
       emu_PrintUsage(stdout);
       return -1;
+    } else if (emu_IsOption(arg, "version") || strcmp(arg, "--version") == 0) {
+      printf("%s\n", EMU_VERSION);
+      return 1;
     } else if (strstr(arg, "dtc=") != nullptr) {
       emu_TakeDtcOption(arg);
     } else if (emu_IsOption(arg, "sim")) {

@@ -153,7 +153,9 @@ int emu_PowerOnCycle() {
 int emu_Main(int argc, char** argv) {
   int status = -1;
   EmuSettings settings;
-  if (emu_ProcessCmdLine(argc, argv, &settings) == 0) {
+  const int parsed = emu_ProcessCmdLine(argc, argv, &settings);
+  if (parsed > 0) return 0;  // the version was asked for and printed
+  if (parsed == 0) {
     padixServe = settings.serve;
     emu_ElmSetRealTiming(settings.realTiming != 0, settings.baudrate);
     bool serialOpen = false;

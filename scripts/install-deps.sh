@@ -1,17 +1,18 @@
 #!/usr/bin/env bash
 # Installs what building, running and testing Padix needs on Debian 12, if it is missing.
 # With the argument "test" it also installs what only the test run needs (clang and its
-# fuzzing runtime).
+# fuzzing runtime, and the checkers of the installed desktop entry and manual pages).
 set -euo pipefail
 
 PACKAGES=(
   build-essential cmake ninja-build pkg-config
+  dpkg-dev file gzip
   libgtk-3-dev libcairo2-dev libx11-dev libxtst-dev libpulse-dev libtomlplusplus-dev
   libgtest-dev libgmock-dev googletest
   xvfb xauth
 )
 if [ "${1:-}" = "test" ]; then
-  PACKAGES+=(clang libclang-rt-14-dev)
+  PACKAGES+=(clang libclang-rt-14-dev desktop-file-utils man-db groff-base)
 fi
 
 missing=()

@@ -1,9 +1,12 @@
 // Draws TarnicBackgroundPic.png, the picture of the handheld that the window shows: a dark body
 // with the unlit LCD in its bezel and the four keys, at the picture coordinates the window uses
-// for the LCD area and the key areas. Usage: draw_device_picture OUTPUT.png
+// for the LCD area and the key areas. With --icon SIZE it draws the program's icon instead: the
+// handheld's body with its LCD and keys, without backdrop or cable, centred on a transparent
+// SIZE x SIZE square. Usage: draw_device_picture [--icon SIZE] OUTPUT.png
 #include <cairo.h>
 #include <math.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "window/window_geometry.h"
@@ -246,13 +249,8 @@ void emu_DrawKey(cairo_t* cr, const PictureKeyArea& k) {
   }
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  if (argc != 2) {
-    fprintf(stderr, "usage: %s OUTPUT.png\n", argv[0]);
-    return 1;
-  }
+// The whole picture, as the window shows it.
+cairo_surface_t* emu_DrawPicture() {
   cairo_surface_t* s =
       cairo_image_surface_create(CAIRO_FORMAT_RGB24, PICTURE_WIDTH, PICTURE_HEIGHT);
   cairo_t* cr = cairo_create(s);
@@ -263,11 +261,48 @@ int main(int argc, char** argv) {
   emu_DrawFooter(cr);
   for (const PictureKeyArea& k : PICTURE_KEYS) emu_DrawKey(cr, k);
   cairo_destroy(cr);
-  cairo_status_t st = cairo_surface_write_to_png(s, argv[1]);
+  return s;
+}
+
+// The icon: the body fills the square's width less a small margin, centred.
+cairo_surface_t* emu_DrawIcon(int size) {
+  cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, size, size);
+  cairo_t* cr = cairo_create(s);
+  const double margin = size / 32.0;
+  const double scale = (size - 2 * margin) / BODY.w;
+  cairo_translate(cr, size / 2.0, size / 2.0);
+  cairo_scale(cr, scale, scale);
+  cairo_translate(cr, -(BODY.x + BODY.w / 2), -(BODY.y + BODY.h / 2));
+  emu_DrawBody(cr);
+  emu_DrawBezelAndLcd(cr);
+  for (const PictureKeyArea& k : PICTURE_KEYS) emu_DrawKey(cr, k);
+  cairo_destroy(cr);
+  return s;
+}
+
+constexpr int ICON_MIN_SIZE = 16, ICON_MAX_SIZE = 1024;
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int iconSize = 0;
+  if (argc == 4 && strcmp(argv[1], "--icon") == 0) {
+    char* end = nullptr;
+    long size = strtol(argv[2], &end, 10);
+    if (*end == '\0' && size >= ICON_MIN_SIZE && size <= ICON_MAX_SIZE) iconSize = static_cast<int>(size);
+  }
+  if (argc != 2 && iconSize == 0) {
+    fprintf(stderr, "usage: %s [--icon SIZE] OUTPUT.png (SIZE %d to %d)\n", argv[0], ICON_MIN_SIZE,
+            ICON_MAX_SIZE);
+    return 1;
+  }
+  const char* output = argv[argc - 1];
+  cairo_surface_t* s = iconSize != 0 ? emu_DrawIcon(iconSize) : emu_DrawPicture();
+  cairo_status_t st = cairo_surface_write_to_png(s, output);
   cairo_surface_destroy(s);
   cairo_debug_reset_static_data();  // font caches, so that leak checkers see a clean exit
   if (st != CAIRO_STATUS_SUCCESS) {
-    fprintf(stderr, "%s: %s\n", argv[1], cairo_status_to_string(st));
+    fprintf(stderr, "%s: %s\n", output, cairo_status_to_string(st));
     return 1;
   }
   return 0;

@@ -11,13 +11,14 @@
 #include <atomic>
 #include <string>
 
+#include "window/device_picture.h"
 #include "window/lcd_renderer.h"
 #include "window/window_api.h"
 #include "window/window_geometry.h"
 
 namespace {
 
-constexpr const char* PICTURE_FILE = "TarnicBackgroundPic.png";
+constexpr const char* PROGRAM_NAME = "padix";
 constexpr const char* WINDOW_TITLE = "Skanvo Emulator / Tarnic Emulator";
 constexpr gint REDRAW_PRIORITY = 100;  // below GTK's own drawing, above plain idle work
 constexpr guint WINDOW_DESTROYED = 1;  // callbackId once the window is gone: no more redraws
@@ -350,6 +351,9 @@ void emu_GtkReportStart(bool failed) {
 
 void* emu_GtkThread(void*) {
   (void)pthread_setname_np(pthread_self(), "window");
+  // The program's name is the window's class and its icon's name in the desktop's icon theme,
+  // so that the desktop ties the window to the menu entry that started it.
+  g_set_prgname(PROGRAM_NAME);
   if (!gtk_init_check(nullptr, nullptr)) {
     fprintf(stderr, "gtk_init() failed: cannot open the display!\n");
     emu_GtkReportStart(true);
@@ -360,7 +364,8 @@ void* emu_GtkThread(void*) {
   g_signal_connect(window, "key-press-event", G_CALLBACK(emu_GtkKeyPressEvent), nullptr);
 
   // Without a readable picture the window shows the LCD alone and the keys are its quadrants.
-  cairo_surface_t* picture = cairo_image_surface_create_from_png(PICTURE_FILE);
+  const std::string picturePath = emu_FindDevicePicture();
+  cairo_surface_t* picture = cairo_image_surface_create_from_png(picturePath.c_str());
   if (cairo_surface_status(picture) != CAIRO_STATUS_SUCCESS) {
     cairo_surface_destroy(picture);
     picture = nullptr;
@@ -382,6 +387,7 @@ void* emu_GtkThread(void*) {
   gtk_window_set_geometry_hints(GTK_WINDOW(window), nullptr, &hints,
                                 static_cast<GdkWindowHints>(GDK_HINT_MIN_SIZE | GDK_HINT_ASPECT));
   gtk_window_set_title(GTK_WINDOW(window), WINDOW_TITLE);
+  gtk_window_set_icon_name(GTK_WINDOW(window), PROGRAM_NAME);
 
   if (start.flags.fullscreen) {
     gtk_window_fullscreen(GTK_WINDOW(window));

@@ -67,6 +67,7 @@ std::string ExpectedUsage() {
          " All options may be preceded with a '-'.\n"
          "\n"
          " help, h, ? - displays Padix command line options and quits\n"
+         " --version  - displays the Padix version and quits\n"
          "\n"
          "Emulator and QIM simulator options:\n"
          "\n"
@@ -155,6 +156,25 @@ TEST(CmdLineUsage, HelpIsFoundInsideAnyArgument) {
     Parsed p = Parse({arg});
     EXPECT_EQ(p.result, 0) << arg;
     EXPECT_EQ(p.device, arg);
+  }
+}
+
+// The version line alone, wherever it is asked for, and the run ends successfully; what comes
+// after it is not looked at. Near misses are device paths.
+TEST(CmdLineUsage, VersionIsOneLineAndEndsTheRunWithSuccess) {
+  for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
+           {"--version"}, {"-version"}, {"version"}, {"/dev/ttyS0", "sim", "--version"},
+           {"--version", "help"}, {"--version", "nosync"}}) {
+    Parsed p = Parse(args);
+    EXPECT_EQ(p.result, 1) << args[0];
+    EXPECT_EQ(p.out, std::string(EMU_VERSION) + "\n") << args[0];
+  }
+  EXPECT_EQ(std::string(EMU_VERSION).rfind("Padix V", 0), 0u);
+  for (const char* arg : {"--versions", "---version", "-v"}) {
+    Parsed p = Parse({arg});
+    EXPECT_EQ(p.result, 0) << arg;
+    EXPECT_EQ(p.device, arg);
+    EXPECT_EQ(p.out, "");
   }
 }
 

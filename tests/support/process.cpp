@@ -37,15 +37,18 @@ struct Child {
   int in, out, err;  // the parent's ends: its standard input, output and error
 };
 
-Child SpawnHeadless(const std::vector<std::string>& args) {
+// `exe` "" is the build's padix-headless; `workDir` "" keeps the test's working directory.
+Child SpawnHeadless(const std::vector<std::string>& args, std::string exe = "",
+                    const std::string& workDir = "") {
   int in[2], out[2], err[2];
   // Close-on-exec: a child started meanwhile by another thread must not keep this child's pipes
   // open (its standard input would never see the end). dup2 clears the flag on 0, 1 and 2.
   if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
     return {-1, -1, -1, -1};
-  std::string exe = BinDir() + "/padix-headless";
+  if (exe.empty()) exe = BinDir() + "/padix-headless";
   pid_t pid = fork();
   if (pid == 0) {
+    if (!workDir.empty() && chdir(workDir.c_str()) != 0) _exit(126);
     dup2(in[0], 0), dup2(out[1], 1), dup2(err[1], 2);
     for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
     std::vector<char*> argv{const_cast<char*>(exe.c_str())};
@@ -114,8 +117,11 @@ ProcessResult RunHeadless(const std::vector<std::string>& args, const std::strin
 
 // ---------------------------------------------------------------------------------------------
 
-HeadlessChild::HeadlessChild(const std::vector<std::string>& args) {
-  const Child child = SpawnHeadless(args);
+HeadlessChild::HeadlessChild(const std::vector<std::string>& args) : HeadlessChild(args, "", "") {}
+
+HeadlessChild::HeadlessChild(const std::vector<std::string>& args, const std::string& exe,
+                             const std::string& workDir) {
+  const Child child = SpawnHeadless(args, exe, workDir);
   pid_ = child.pid, in_ = child.in, out_ = child.out, errFd_ = child.err;
 }
 

@@ -26,6 +26,9 @@ ProcessResult RunHeadless(const std::vector<std::string>& args, const std::strin
 class HeadlessChild {
  public:
   explicit HeadlessChild(const std::vector<std::string>& args);
+  // Another padix-headless (an installed one, say) started in another working directory.
+  HeadlessChild(const std::vector<std::string>& args, const std::string& exe,
+                const std::string& workDir);
   ~HeadlessChild();
   HeadlessChild(const HeadlessChild&) = delete;
   HeadlessChild& operator=(const HeadlessChild&) = delete;

@@ -69,8 +69,8 @@ class XSession {
   Display* dpy_;
 };
 
-// padix from `binDir`, run in `workDir` (where it looks for the device picture) with standard
-// input from /dev/null, on `display` ("" keeps $DISPLAY).
+// padix from `binDir`, run in `workDir` (the first place it looks for the device picture) with
+// standard input from /dev/null, on `display` ("" keeps $DISPLAY).
 pid_t StartPadix(const std::string& binDir, const std::string& workDir,
                  const std::string& display = "");
 // The exit status, or -1 (and the process killed) when it does not end in time.
