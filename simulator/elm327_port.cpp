@@ -6,7 +6,9 @@
 #include <string.h>
 #include <time.h>
 
-EmuElm elm;
+// Zeroed before any initialiser of the program runs: the line reader powers the adapter up from
+// one of its own.
+constinit EmuElm elm{};
 
 namespace {
 
