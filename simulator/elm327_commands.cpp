@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "simulator/elm327_internal.h"
+#include "simulator/elm327_port.h"
 #include "simulator/vehicle.h"
 
 namespace {

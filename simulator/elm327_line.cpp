@@ -1,72 +1,15 @@
 // The ELM327 v1.5 personality's line: reading the client's characters (echo, spaces, control
 // characters and case ignored, an empty line repeats the last one, a line over 128 characters is
-// refused), writing answers (line ends, prompt), and the busy time of an OBD request, which the
-// client's next character interrupts with "STOPPED".
+// refused) and handing each line to the command table or the OBD answers. Writing, the port and
+// the busy time of an OBD request are the port side's (elm327_port.h).
 #include <string.h>
-#include <time.h>
 
 #include "simulator/elm327_internal.h"
-
-EmuElm elm;
+#include "simulator/elm327_port.h"
 
 namespace {
 
 constexpr char CR = '\r';
-constexpr char LF = '\n';
-
-const EmuElmPort* port = nullptr;
-bool realTiming = false;
-uint32_t byteTimeUs = 1042;  // 10 bits a byte at 9600 baud
-
-// Input read from the port and not taken yet. During an OBD request, what arrives is only looked
-// at (does it interrupt?) and stays here.
-struct ElmInput {
-  uint8_t bytes[4096];
-  size_t head, tail;
-
-  size_t Waiting() const { return tail - head; }
-  void Compact() {
-    if (head == 0) return;
-    memmove(bytes, bytes + head, tail - head);
-    tail -= head;
-    head = 0;
-  }
-};
-ElmInput input;
-
-// Answer text waiting to be written, and how much of the written text is not paced yet.
-struct ElmOutput {
-  char text[8192];
-  size_t length;
-  size_t unpaced;
-};
-ElmOutput output;
-
-// Reads what the port has into the input, as far as there is room.
-void emu_ElmFill() {
-  if (port == nullptr) return;
-  input.Compact();
-  while (input.tail < sizeof input.bytes) {
-    const int n = port->read(input.bytes + input.tail, static_cast<int>(sizeof input.bytes - input.tail));
-    if (n <= 0) return;
-    input.tail += static_cast<size_t>(n);
-  }
-}
-
-// Spaces and control characters (the carriage return aside) are not part of any command.
-bool emu_ElmIgnored(uint8_t c) { return c != CR && (c <= ' ' || c == 0x7F); }
-
-bool emu_ElmInputInterrupts() {
-  for (size_t i = input.head; i < input.tail; ++i)
-    if (!emu_ElmIgnored(input.bytes[i])) return true;
-  return false;
-}
-
-uint64_t emu_ElmNowUs() {
-  timespec t;
-  clock_gettime(CLOCK_MONOTONIC, &t);
-  return static_cast<uint64_t>(t.tv_sec) * 1000000u + static_cast<uint64_t>(t.tv_nsec) / 1000u;
-}
 
 void emu_ElmRemember(const char* line) {
   memcpy(elm.last, line, strlen(line) + 1);
@@ -86,7 +29,7 @@ void emu_ElmExecute(const char* line) {
 // A carriage return ends the line: the line is answered, or the last one again when it is
 // empty.
 void emu_ElmEndOfLine() {
-  output.unpaced = 0;  // the echo went out while the line came in
+  emu_ElmCountAsPaced();  // the echo went out while the line came in
   if (elm.overflow != 0) {
     emu_ElmLine("?");
     emu_ElmPrompt();
@@ -102,9 +45,7 @@ void emu_ElmEndOfLine() {
     emu_ElmRemember(elm.line);
     emu_ElmExecute(elm.line);
   }
-  elm.length = 0;
-  elm.line[0] = '\0';
-  elm.overflow = 0;
+  emu_ElmForgetLine();
 }
 
 void emu_ElmTakeByte(uint8_t c) {
@@ -138,127 +79,21 @@ void emu_ElmInit() {
   elm.savedAutomatic = 1;
   elm.searchFirst = 6;
   emu_ElmDefaults();
-  elm.length = 0;
-  elm.line[0] = '\0';
-  elm.overflow = 0;
+  emu_ElmForgetLine();
   elm.last[0] = '\0';
-  input.head = input.tail = 0;
-  output.length = output.unpaced = 0;
+  emu_ElmDropTraffic();
 }
-
-void emu_ElmSetPort(const EmuElmPort* p) { port = p; }
-
-void emu_ElmSetRealTiming(bool on, uint32_t baudrate) {
-  realTiming = on;
-  byteTimeUs = baudrate != 0 ? 10u * 1000000u / baudrate : 1042;
-}
-
-bool emu_ElmRealTiming() { return realTiming; }
 
 void emu_ElmServeInput() {
-  emu_ElmFill();
-  while (input.head < input.tail) {
-    const uint8_t c = input.bytes[input.head++];
-    emu_ElmTakeByte(c);
-    if (input.head == input.tail) emu_ElmFill();
-  }
+  uint8_t c;
+  while (emu_ElmNextInput(&c)) emu_ElmTakeByte(c);
   emu_ElmFlush();
 }
 
 void emu_ElmClientLeft() {
-  input.head = input.tail = 0;
-  output.length = output.unpaced = 0;
-  elm.length = 0;
-  elm.line[0] = '\0';
-  elm.overflow = 0;
+  emu_ElmDropTraffic();
+  emu_ElmForgetLine();
 }
 
 uint8_t emu_ElmConnectedProtocol() { return elm.connected.load(); }
 uint8_t emu_ElmIsCanProtocolInUse() { return emu_ElmIsCan(elm.connected.load()) ? 1 : 0; }
-
-// ---------------------------------------------------------------------------------------------
-// Writing
-
-void emu_ElmFlush() {
-  if (output.length == 0) return;
-  if (port != nullptr) port->write(output.text, output.length);
-  output.length = 0;
-}
-
-void emu_ElmPutChar(char c) {
-  if (output.length == sizeof output.text) {
-    // A full buffer is written at once; unpaced text it held counts as written.
-    emu_ElmFlush();
-  }
-  output.text[output.length++] = c;
-  ++output.unpaced;
-}
-
-void emu_ElmPut(const char* text) {
-  while (*text != '\0') emu_ElmPutChar(*text++);
-}
-
-void emu_ElmPutByte(uint8_t byte) {
-  static constexpr char HEX[] = "0123456789ABCDEF";
-  emu_ElmPutChar(HEX[byte >> 4]);
-  emu_ElmPutChar(HEX[byte & 0x0F]);
-  if (elm.s.spaces != 0) emu_ElmPutChar(' ');
-}
-
-void emu_ElmLineEnd() {
-  emu_ElmPutChar(CR);
-  if (elm.s.lineFeeds != 0) emu_ElmPutChar(LF);
-}
-
-void emu_ElmLine(const char* text) {
-  emu_ElmPut(text);
-  emu_ElmLineEnd();
-}
-
-void emu_ElmPrompt() {
-  emu_ElmLineEnd();
-  emu_ElmPutChar('>');
-}
-
-// ---------------------------------------------------------------------------------------------
-// Busy
-
-bool emu_ElmInterrupted() {
-  emu_ElmFill();
-  return emu_ElmInputInterrupts();
-}
-
-bool emu_ElmWait(uint32_t ms) {
-  if (!realTiming || ms == 0) return emu_ElmInterrupted();
-  emu_ElmFlush();
-  const uint64_t end = emu_ElmNowUs() + ms * 1000u;
-  for (;;) {
-    if (emu_ElmInterrupted()) return true;
-    const uint64_t now = emu_ElmNowUs();
-    if (now >= end) return false;
-    const int leftMs = static_cast<int>((end - now + 999) / 1000);
-    if (port != nullptr) {
-      (void)port->waitForInput(leftMs);
-    } else {
-      const timespec pause = {0, static_cast<long>(leftMs) * 1000000L};
-      nanosleep(&pause, nullptr);
-    }
-  }
-}
-
-bool emu_ElmPaceOutput() {
-  const uint64_t us = static_cast<uint64_t>(output.unpaced) * byteTimeUs;
-  output.unpaced = 0;
-  if (!realTiming) return emu_ElmInterrupted();
-  return emu_ElmWait(static_cast<uint32_t>((us + 999) / 1000));
-}
-
-void emu_ElmAnswerStopped() {
-  // What the client sent while the request was under way is not executed.
-  input.head = input.tail = 0;
-  elm.length = 0;
-  elm.line[0] = '\0';
-  elm.overflow = 0;
-  emu_ElmLine("STOPPED");
-  emu_ElmPrompt();
-}

@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include "simulator/elm327_internal.h"
+#include "simulator/elm327_port.h"
 #include "simulator/module.h"
 #include "simulator/obd_answer.h"
 #include "simulator/vehicle.h"

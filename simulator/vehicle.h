@@ -1,7 +1,8 @@
 // The simulated vehicle: up to eight ECUs with their supported PIDs, data values, trouble codes,
 // MIL, monitor data and vehicle information, the operator's setters that change them while the
 // emulator runs, and the routines that turn one ECU's table entries into the bytes of its answer.
-// Not simulated: sensors that move by themselves (only the optional data jitter changes values).
+// Not simulated: live sensors. Service 01 values move only by a vehicle file's waveforms and
+// recorded traces, or with the optional data jitter.
 #pragma once
 
 #include <stdint.h>
@@ -219,9 +220,15 @@ enum class EmuPidClass : uint8_t {
 };
 EmuPidClass emu_GetPidClass(uint8_t pid);
 
+// Bit of PID n (1..255) in a supported-PID map: byte (n-1)/8, bit 7-((n-1) mod 8).
+constexpr uint8_t emu_PidByte(uint8_t pid) { return static_cast<uint8_t>((pid - 1) / 8); }
+constexpr uint8_t emu_PidMask(uint8_t pid) { return static_cast<uint8_t>(0x80 >> ((pid - 1) % 8)); }
+// A count of trouble codes as an ECU's lists hold them.
+constexpr uint8_t emu_AtMost16(uint8_t n) { return n > EMU_MAX_DTCS ? EMU_MAX_DTCS : n; }
+
 // ---------------------------------------------------------------------------------------------
-// State and setters. Setters acting on "the selected ECU" use emu_GetEcuIdx (ecuFilter): ECU 0
-// when no filter is set.
+// State and setters (vehicle_setters.cpp). Setters acting on "the selected ECU" use emu_GetEcuIdx
+// (ecuFilter): ECU 0 when no filter is set.
 
 // Back to the defaults (program start; tests). A restart of the handheld keeps the vehicle.
 void emu_QimInitVehicle();
