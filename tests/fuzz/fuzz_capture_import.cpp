@@ -8,8 +8,6 @@
 #include <string.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "simulator/capture_import.h"
@@ -17,44 +15,12 @@
 #include "simulator/obd_answer.h"
 #include "simulator/vehicle.h"
 #include "simulator/vehicle_file.h"
-
-namespace {
-
-std::string folder;
-
-void RemoveFolder() {
-  for (const char* name : {"session.log", "saved.toml", "again.toml"}) unlink((folder + "/" + name).c_str());
-  rmdir(folder.c_str());
-}
-
-const std::string& Folder() {
-  if (folder.empty()) {
-    char name[] = "/tmp/padix_fuzz_capture_XXXXXX";
-    if (mkdtemp(name) == nullptr) abort();
-    folder = name;
-    atexit(RemoveFolder);
-  }
-  return folder;
-}
-
-std::string ReadFile(const std::string& path) {
-  std::stringstream text;
-  text << std::ifstream(path).rdbuf();
-  return text.str();
-}
-
-[[noreturn]] void Fail(const char* what, const std::string& detail) {
-  fprintf(stderr, "%s: %s\n", what, detail.c_str());
-  abort();
-}
-
-}  // namespace
+#include "tests/fuzz/fuzz_files.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string& dir = Folder();
+  const std::string& dir = ScratchFolder("capture");
   const std::string log = dir + "/session.log", saved = dir + "/saved.toml", again = dir + "/again.toml";
-  FILE* f = fopen(log.c_str(), "wb");
-  if (f == nullptr || fwrite(data, 1, size, f) != size || fclose(f) != 0) abort();
+  WriteFile(log, data, size);
   emu_QimInitState();
   emu_QimInitVehicle();
   std::string report;

@@ -10,49 +10,15 @@
 #include <string.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "simulator/module.h"
 #include "simulator/obd_answer.h"
 #include "simulator/vehicle.h"
 #include "simulator/vehicle_file.h"
+#include "tests/fuzz/fuzz_files.h"
 
 namespace {
-
-std::string folder;
-
-void RemoveFolder() {
-  for (const char* name : {"vehicle.toml", "drive.csv", "saved.toml", "again.toml"}) unlink((folder + "/" + name).c_str());
-  rmdir(folder.c_str());
-}
-
-const std::string& Folder() {
-  if (folder.empty()) {
-    char name[] = "/tmp/padix_fuzz_vehicle_XXXXXX";
-    if (mkdtemp(name) == nullptr) abort();
-    folder = name;
-    atexit(RemoveFolder);
-  }
-  return folder;
-}
-
-void WriteFile(const std::string& path, const uint8_t* data, size_t size) {
-  FILE* f = fopen(path.c_str(), "wb");
-  if (f == nullptr || fwrite(data, 1, size, f) != size || fclose(f) != 0) abort();
-}
-
-std::string ReadFile(const std::string& path) {
-  std::stringstream text;
-  text << std::ifstream(path).rdbuf();
-  return text.str();
-}
-
-[[noreturn]] void Fail(const char* what, const std::string& detail) {
-  fprintf(stderr, "%s: %s\n", what, detail.c_str());
-  abort();
-}
 
 void AnswerEverything() {
   emu_QimSetNoOfEcus(EMU_MAX_ECUS);
@@ -84,7 +50,7 @@ void AnswerEverything() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string& dir = Folder();
+  const std::string& dir = ScratchFolder("vehicle");
   const std::string vehicleFile = dir + "/vehicle.toml", trace = dir + "/drive.csv";
   const std::string saved = dir + "/saved.toml", again = dir + "/again.toml";
   const uint8_t* zero = static_cast<const uint8_t*>(memchr(data, 0, size));

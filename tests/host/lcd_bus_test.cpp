@@ -8,22 +8,13 @@
 #include "firmware/ui/lcd.h"
 #include "host/core/controller.h"
 #include "host/lcd_controller.h"
+#include "tests/host/lcd_bus_fixture.h"
 #include "tests/support/wait_for.h"
 
 namespace {
 
-class LcdBus : public testing::Test {
+class LcdBus : public LcdBusFixture {
  protected:
-  void SetUp() override {
-    pthread_mutex_init(&lcdMutex, nullptr);
-    pthread_cond_init(&lcdCond, nullptr);
-    tarnic_InitVars();
-    SPSR = 0;
-  }
-  void TearDown() override {
-    pthread_cond_destroy(&lcdCond);
-    pthread_mutex_destroy(&lcdMutex);
-  }
   // The controller's side, collecting n bytes with their A0 line (PORTD bit 4) as sampled.
   std::future<std::vector<uint8_t>> Collect(size_t n) {
     auto future = std::async(std::launch::async, [n] {

@@ -13,6 +13,7 @@
 #include "host/core/controller.h"
 #include "host/lcd_controller.h"
 #include "host/core/spi_bus.h"
+#include "tests/host/lcd_bus_fixture.h"
 #include "tests/support/wait_for.h"
 #include "window/headless_window.h"
 
@@ -21,20 +22,8 @@ namespace {
 constexpr int FRAMES = 12;  // about three times round the buffer
 constexpr int FRAME_BYTES = 8 * (3 + 132);
 
-class LcdFrames : public testing::Test {
+class LcdFrames : public LcdBusFixture {
  protected:
-  void SetUp() override {
-    pthread_mutex_init(&lcdMutex, nullptr);
-    pthread_cond_init(&lcdCond, nullptr);
-    tarnic_InitVars();
-    SPSR = 0;
-    emu_SpiResetBus();
-  }
-  void TearDown() override {
-    pthread_cond_destroy(&lcdCond);
-    pthread_mutex_destroy(&lcdMutex);
-  }
-
   // Frame k as the firmware's drawing routines make it: a text and a box that move, on every
   // third frame after a contrast change. Returns the bytes the bus must carry for it.
   static std::vector<uint8_t> DrawAndSend(int k, std::vector<std::vector<uint8_t>>* shown) {
