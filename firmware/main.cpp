@@ -18,6 +18,7 @@
 #include "screens/readiness.h"
 #include "screens/vehicle_info.h"
 #include "screens/connect.h"
+#include "screens/tables.h"
 #include "timer.h"
 #include "ui/gui.h"
 #include "ui/lcd.h"
@@ -32,6 +33,7 @@ std::atomic<uint8_t> qimProtocol{0};
 
 // Every module's mutable state back to its power-on value.
 void tarnic_InitVars() {
+  SCR_RegisterTables();
   TIMER_InitState();
   BEEP_InitState();
   USART_InitState();

@@ -13,14 +13,18 @@ void DRH_NoProcessRxDataFct(uint8_t) {}
 
 namespace {
 
+const DrhRow (*registered)[MEN_NUM_MENUS] = nullptr;  // the screens' table
+
 // A menu id beyond the table (never entered by the menu engine) has no handlers, as the
 // power-on menu.
 const DrhRow& DRH_CurrentHandlers() {
   uint8_t menuId = menu.menMenuId;
-  return DRH_HANDLERS[menuId < MEN_NUM_MENUS ? menuId : uint8_t{MENU_INIT}];
+  return (*registered)[menuId < MEN_NUM_MENUS ? menuId : uint8_t{MENU_INIT}];
 }
 
 }  // namespace
+
+void DRH_RegisterHandlers(const DrhRow (&rows)[MEN_NUM_MENUS]) { registered = &rows; }
 
 void DRH_InitState() {
   gblCounter10ms = 0;

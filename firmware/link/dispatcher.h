@@ -1,11 +1,11 @@
 // Request dispatcher: one request timer and a small request state shared by every screen that
 // talks to the vehicle or the module. Timer expiry and completed answers go to the request and
-// answer handlers of the current menu, from the request table (link/request_table.h).
+// answer handlers of the current menu, from the request table (link/request_registry.h).
 #pragma once
 
 #include <stdint.h>
 
-#include "link/request_table.h"
+#include "link/request_registry.h"
 #include "ui/menu.h"
 
 extern uint16_t gblCounter10ms;  // request timer in ticks; 0 = stopped, 1 -> 0 calls the request

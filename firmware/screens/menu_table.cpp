@@ -3,8 +3,9 @@
 // each menu stands in the row of its id, and every row names all its handlers (the row types
 // take no fewer).
 #include "screens/screens.h"
+#include "screens/tables.h"
 #include "ui/list.h"
-#include "ui/menu_table.h"
+#include "ui/menu_registry.h"
 #include "ui/texts.h"
 
 namespace {
@@ -148,3 +149,8 @@ constexpr bool BacklightMenusDistinct() {
 static_assert(MenusInIdOrder(), "each menu in the row of its id");
 static_assert(ItemTextsInOrder(), "each list item text in the row of its id");
 static_assert(BacklightMenusDistinct(), "one backlight colour per menu");
+
+void SCR_RegisterTables() {
+  MEN_RegisterTables({&MEN_MENUS, &MEN_ITEM_MENUS, &MEN_FIXED_BACKLIGHTS});
+  DRH_RegisterHandlers(DRH_HANDLERS);
+}

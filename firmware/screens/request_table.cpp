@@ -1,8 +1,9 @@
 // The request table: each menu's request and answer handlers. Menus of one screen family share
 // a request handler that asks what the current menu needs. Checked when compiled: each menu
 // stands in the row of its id, with both handlers (the row type takes no fewer).
-#include "link/request_table.h"
+#include "link/request_registry.h"
 #include "screens/screen_requests.h"
+#include "screens/tables.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Menu engine. Every screen is a menu: a record of seven handlers (enter, OK, Esc, Up, Down, Up
-// repeat, Down repeat) in the menu table the screens register (ui/menu_table.h). The key handler
+// repeat, Down repeat) in the menu table the screens register (ui/menu_registry.h). The key handler
 // calls at most one of them per tick, newly pressed keys before repeats, and a long Esc restarts
 // the device.
 #include "ui/menu.h"
@@ -12,16 +12,22 @@
 
 MenuState menu;
 
+static MenuTables registered;  // the screens' tables
+
+void MEN_RegisterTables(const MenuTables& tables) { registered = tables; }
+
+static const MenuRow& MEN_Row(uint8_t menuId) { return (*registered.menus)[menuId]; }
+
 void MEN_NoFct() {}
 
 void MEN_InitState() {
   memset(&menu, 0, sizeof menu);
-  menu.menCfg = MEN_MENUS[MENU_INIT].keys;
+  menu.menCfg = MEN_Row(MENU_INIT).keys;
   KEY_SetOrientation(0);
 }
 
 static void MEN_SetBacklight(uint8_t menuId) {
-  for (const MenuBacklight& b : MEN_FIXED_BACKLIGHTS) {
+  for (const MenuBacklight& b : *registered.backlights) {
     if (b.id == menuId) {
       LCD_SetBacklight(b.red, b.green, b.blue);
       return;
@@ -34,7 +40,7 @@ void MEN_EnterMenu(uint8_t menuId) {
   if (menuId >= MEN_NUM_MENUS) return;
   menu.menPrevMenuId = menu.menMenuId;
   menu.menMenuId = menuId;
-  menu.menCfg = MEN_MENUS[menuId].keys;
+  menu.menCfg = MEN_Row(menuId).keys;
   MEN_SetBacklight(menuId);
 
   // A key still held from the previous menu gives no press here until released.
@@ -45,12 +51,12 @@ void MEN_EnterMenu(uint8_t menuId) {
   menu.menCfg.enter();
 }
 
-void MEN_CancelMenu() { MEN_EnterMenu(MEN_MENUS[menu.menMenuId].escTo); }
-uint8_t MEN_GetNextMenuId() { return MEN_MENUS[menu.menMenuId].okTo; }
+void MEN_CancelMenu() { MEN_EnterMenu(MEN_Row(menu.menMenuId).escTo); }
+uint8_t MEN_GetNextMenuId() { return MEN_Row(menu.menMenuId).okTo; }
 
 uint8_t MEN_GetMenuIdByTxtId(uint8_t txtId) {
   if (txtId >= MEN_NUM_ITEM_TEXTS) return menu.menMenuId;  // not an item that opens a menu
-  return MEN_ITEM_MENUS[txtId].menuId;
+  return (*registered.itemMenus)[txtId].menuId;
 }
 
 struct KeyLayout {

@@ -4,7 +4,7 @@
 
 #include <stdint.h>
 
-#include "ui/menu_table.h"
+#include "ui/menu_registry.h"
 
 constexpr uint8_t MEN_ESC_REPEATS_FOR_RESET = 3;  // the fourth repeat of a held Esc restarts
 

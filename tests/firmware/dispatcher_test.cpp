@@ -10,6 +10,7 @@
 #include "firmware/link/qim.h"
 #include "firmware/mcu.h"
 #include "firmware/screens/screen_requests.h"
+#include "firmware/screens/tables.h"
 #include "firmware/ui/menu.h"
 
 namespace {
@@ -24,6 +25,7 @@ void RunTicks(int n) {
 class DispatcherTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    SCR_RegisterTables();
     DRH_InitState();
     menu.menMenuId = 12;  // current data list: a screen with both handlers
   }

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "firmware/mcu.h"
+#include "firmware/screens/tables.h"
 #include "firmware/ui/fonts.h"
 #include "firmware/ui/lcd.h"
 #include "firmware/ui/list.h"
@@ -37,6 +38,7 @@ class Gui : public testing::Test {
  protected:
   void SetUp() override {
     LCD_InitState();
+    SCR_RegisterTables();
     MEN_InitState();
     LIST_InitState();
     guiDoDisplayUpdate = 0;

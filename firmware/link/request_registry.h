@@ -1,12 +1,13 @@
 // The request and answer handlers the screens register with the request dispatcher, one row
 // per menu: a request handler sends the menu's next command or OBD request when the request
 // timer runs out; an answer handler gets the response code of a completed answer. The screens
-// define the table (screens/request_table.cpp); the dispatcher (link/dispatcher) only reads it.
+// define the table and register it (screens/request_table.cpp); the dispatcher (link/dispatcher)
+// only reads it.
 #pragma once
 
 #include <stdint.h>
 
-#include "ui/menu_table.h"
+#include "ui/menu_registry.h"
 
 typedef void (*DRH_TIMER_FCT)();
 typedef void (*DRH_RX_FCT)(uint8_t responseCode);
@@ -19,7 +20,8 @@ struct DrhRow {
   constexpr DrhRow(MenuId m, DRH_TIMER_FCT t, DRH_RX_FCT r)
       : menuId(m), timerExpired(t), processRx(r) {}
 };
-extern const DrhRow DRH_HANDLERS[MEN_NUM_MENUS];
+// Registered by the screens at power-on, before the dispatcher's first use.
+void DRH_RegisterHandlers(const DrhRow (&rows)[MEN_NUM_MENUS]);
 
 void DRH_NoTimerExpiredEventFct();                // a menu that sends no timed request
 void DRH_NoProcessRxDataFct(uint8_t responseCode);  // a menu that awaits no answer

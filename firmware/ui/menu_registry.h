@@ -1,6 +1,6 @@
 // The menus the screens register with the menu engine. Every screen is a menu: a record of
 // seven key handlers, the menu Esc returns to and the menu OK opens. The screens define the
-// tables declared here (screens/menu_table.cpp); the engine (ui/menu) only reads them.
+// tables and register them at power-on (screens/menu_table.cpp); the engine (ui/menu) only reads them.
 #pragma once
 
 #include <stdint.h>
@@ -86,7 +86,6 @@ struct MenuRow {
   MenuId okTo;   // the menu OK opens when the menu has one successor
   constexpr MenuRow(MenuId i, MenCfg k, MenuId e, MenuId o) : id(i), keys(k), escTo(e), okTo(o) {}
 };
-extern const MenuRow MEN_MENUS[MEN_NUM_MENUS];
 
 // The menu a list item opens, by the item's text: the texts 0 .. MEN_NUM_ITEM_TEXTS - 1.
 struct MenuItemRow {
@@ -94,7 +93,6 @@ struct MenuItemRow {
   MenuId menuId;
 };
 constexpr uint8_t MEN_NUM_ITEM_TEXTS = 28;
-extern const MenuItemRow MEN_ITEM_MENUS[MEN_NUM_ITEM_TEXTS];
 
 // Menus lit in a colour of their own; every other menu shows the stored colour.
 struct MenuBacklight {
@@ -102,6 +100,15 @@ struct MenuBacklight {
   uint8_t red, green, blue;
 };
 constexpr uint8_t MEN_NUM_FIXED_BACKLIGHTS = 6;
-extern const MenuBacklight MEN_FIXED_BACKLIGHTS[MEN_NUM_FIXED_BACKLIGHTS];
+
+// What the screens register with the engine at power-on, before its first use
+// (screens/menu_table.cpp): every menu in the row of its id, the menus the list items open, the
+// menus with a backlight colour of their own.
+struct MenuTables {
+  const MenuRow (*menus)[MEN_NUM_MENUS];
+  const MenuItemRow (*itemMenus)[MEN_NUM_ITEM_TEXTS];
+  const MenuBacklight (*backlights)[MEN_NUM_FIXED_BACKLIGHTS];
+};
+void MEN_RegisterTables(const MenuTables& tables);
 
 void MEN_NoFct();  // a key the menu does not use
