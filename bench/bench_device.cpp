@@ -8,7 +8,7 @@
 #include "firmware/eeprom.h"
 #include "firmware/timer.h"
 #include "firmware/ui/gui.h"
-#include "host/core/controller.h"
+#include "controller/controller.h"
 #include "host/power_on.h"
 #include "simulator/module.h"
 #include "simulator/vehicle.h"

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "firmware/ui/lcd.h"
-#include "host/core/controller.h"
+#include "controller/controller.h"
 #include "host/lcd_controller.h"
 
 int main() {

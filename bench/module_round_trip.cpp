@@ -12,7 +12,7 @@
 #include "bench/bench_report.h"
 #include "firmware/link/qim.h"
 #include "firmware/usart.h"
-#include "host/core/controller.h"
+#include "controller/controller.h"
 #include "simulator/module.h"
 
 namespace {

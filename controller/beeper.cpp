@@ -1,6 +1,6 @@
 // Beeper service: the beeper step of the firmware's tick while the module is not yet
 // synchronised, the tone bookkeeping the tick reads, and the detached thread per tone.
-#include "host/core/controller.h"
+#include "controller/controller.h"
 
 // Before the module is synchronised the tick runs only the firmware's beeper step.
 void emu_BeepService() { BEEP_TickService(); }

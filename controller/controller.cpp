@@ -1,8 +1,8 @@
 // The emulated controller's register file, EEPROM, power-on locks and the 10 ms tick.
 // The tick is a sleeping host thread, not a timer: its period is 10 ms plus its own work.
-#include "host/core/controller.h"
+#include "controller/controller.h"
 
-#include "host/core/traffic_log.h"
+#include "controller/traffic_log.h"
 
 #include <string.h>
 #include <unistd.h>

@@ -6,7 +6,7 @@
 #include <string.h>
 #include <unistd.h>
 
-#include "host/core/controller.h"
+#include "controller/controller.h"
 
 uint8_t __eerd_byte_can128(uint16_t addr) { return addr < EEPROM_SIZE ? eepaddr[addr] : 0xFF; }
 

@@ -1,7 +1,7 @@
 // Serial port. Opening /dev/ptmx creates a pseudo-terminal whose other end a client opens; its
 // name is printed on standard error. A client of that terminal may close it and open it again
 // (or another client may come): each one starts on a clean line.
-#include "host/core/serial_port.h"
+#include "controller/serial_port.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -15,9 +15,9 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "host/core/controller.h"
-#include "host/core/tcp_line.h"
-#include "host/core/traffic_log.h"
+#include "controller/controller.h"
+#include "controller/tcp_line.h"
+#include "controller/traffic_log.h"
 
 namespace {
 int fd = -1;

@@ -1,11 +1,11 @@
 // Sound output of the beeper through the desktop's sound server. Without a server (or when it
 // refuses) the tone stays silent and takes no time: nothing fails because of it.
-#include "host/core/sound.h"
+#include "controller/sound.h"
 
 #include <pulse/error.h>
 #include <pulse/simple.h>
 
-#include "host/core/controller.h"
+#include "controller/controller.h"
 
 void emu_SquareWave(int16_t* samples, int count, int frequencyHz, long first) {
   constexpr int16_t AMPLITUDE = 8192;

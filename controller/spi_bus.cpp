@@ -2,14 +2,14 @@
 // the LCD thread (the only taker). The buffer's indices are atomic, so a byte crosses without a
 // lock; lcdMutex guards only the wake-up flag of the controller's wait on lcdCond. The firmware
 // thread is cancelled asynchronously: it holds lcdMutex only with cancellation disabled.
-#include "host/core/spi_bus.h"
+#include "controller/spi_bus.h"
 
 #include <pthread.h>
 #include <sched.h>
 
 #include <atomic>
 
-#include "host/core/controller.h"
+#include "controller/controller.h"
 
 static_assert((EMU_SPI_BUFFER_SIZE & (EMU_SPI_BUFFER_SIZE - 1)) == 0, "the indices wrap round");
 static_assert(EMU_SPI_BUFFER_SIZE / 2 >= 1080, "a full update wakes the controller only once");

@@ -2,7 +2,7 @@
 // time is the line; a client that leaves (or a new one taking its place) starts a clean line:
 // its socket, with whatever was unread in either direction, is gone. Connected as the tester,
 // a connection that breaks leaves a silent line, as a module that stops answering does.
-#include "host/core/tcp_line.h"
+#include "controller/tcp_line.h"
 
 #include <arpa/inet.h>
 #include <errno.h>

@@ -1,7 +1,7 @@
 // Traffic log. A tester's line ends with its carriage return, a module's answer with its prompt;
 // when the other side starts sending first, what is pending is written as it stands, so the
 // entries keep the order in which the bytes crossed.
-#include "host/core/traffic_log.h"
+#include "controller/traffic_log.h"
 
 #include <errno.h>
 #include <pthread.h>

@@ -5,7 +5,7 @@
 #include <ctype.h>
 #include <string.h>
 
-#include "host/core/controller.h"
+#include "controller/controller.h"
 #include "simulator/module.h"
 #include "simulator/vehicle.h"
 

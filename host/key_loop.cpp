@@ -5,7 +5,7 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "host/core/controller.h"
+#include "controller/controller.h"
 #include "host/lcd_controller.h"
 #include "simulator/elm327.h"
 #include "simulator/module.h"

@@ -9,8 +9,8 @@
 
 #include <atomic>
 
-#include "host/core/controller.h"
-#include "host/core/spi_bus.h"
+#include "controller/controller.h"
+#include "controller/spi_bus.h"
 #include "window/window_api.h"
 
 constexpr uint8_t LCD_LAST_COLUMN = 131;

@@ -3,9 +3,9 @@
 #include <stdio.h>
 #include <unistd.h>
 
-#include "host/core/controller.h"
+#include "controller/controller.h"
 #include "host/power_on.h"
-#include "host/core/serial_port.h"
+#include "controller/serial_port.h"
 
 namespace {
 

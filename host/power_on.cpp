@@ -9,12 +9,12 @@
 #include <string>
 
 #include "host/cmdline.h"
-#include "host/core/controller.h"
-#include "host/core/spi_bus.h"
+#include "controller/controller.h"
+#include "controller/spi_bus.h"
 #include "host/key_loop.h"
 #include "host/lcd_controller.h"
-#include "host/core/serial_port.h"
-#include "host/core/traffic_log.h"
+#include "controller/serial_port.h"
+#include "controller/traffic_log.h"
 #include "host/operator_menu.h"
 #include "host/vehicle_commands.h"
 #include "simulator/vehicle_file.h"

@@ -8,7 +8,7 @@
 #include <strings.h>
 #include <time.h>
 
-#include "host/core/controller.h"
+#include "controller/controller.h"
 #include "simulator/module.h"
 #include "simulator/obd_answer.h"
 

@@ -9,8 +9,8 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "host/core/controller.h"
-#include "host/core/serial_port.h"
+#include "controller/controller.h"
+#include "controller/serial_port.h"
 #include "simulator/elm327.h"
 #include "simulator/vehicle.h"
 

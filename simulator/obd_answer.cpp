@@ -6,7 +6,7 @@
 
 #include <string.h>
 
-#include "host/core/controller.h"
+#include "controller/controller.h"
 #include "simulator/module.h"
 
 namespace {

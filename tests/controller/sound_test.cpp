@@ -1,12 +1,12 @@
 // The beeper's tone: the square wave's pitch and its joins, and a silent run without a server.
-#include "host/core/sound.h"
+#include "controller/sound.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <vector>
 
-#include "host/core/controller.h"
+#include "controller/controller.h"
 
 namespace {
 

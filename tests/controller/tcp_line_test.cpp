@@ -15,9 +15,9 @@
 #include <sstream>
 #include <string>
 
-#include "host/core/controller.h"
-#include "host/core/serial_port.h"
-#include "host/core/traffic_log.h"
+#include "controller/controller.h"
+#include "controller/serial_port.h"
+#include "controller/traffic_log.h"
 #include "tests/support/wait_for.h"
 
 namespace {

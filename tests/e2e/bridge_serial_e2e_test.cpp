@@ -11,8 +11,8 @@
 
 #include "firmware/eeprom.h"
 #include "firmware/ui/lcd.h"
-#include "host/core/controller.h"
-#include "host/core/serial_port.h"
+#include "controller/controller.h"
+#include "controller/serial_port.h"
 #include "tests/support/emulator_session.h"
 #include "tests/support/wait_for.h"
 #include "window/window_api.h"

@@ -16,7 +16,7 @@
 #include "firmware/ui/gui.h"
 #include "firmware/ui/lcd.h"
 #include "firmware/ui/menu.h"
-#include "host/core/controller.h"
+#include "controller/controller.h"
 #include "host/power_on.h"
 #include "simulator/module.h"
 #include "simulator/vehicle.h"

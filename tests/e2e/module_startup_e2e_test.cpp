@@ -14,7 +14,7 @@
 #include "firmware/beep.h"
 #include "firmware/eeprom.h"
 #include "firmware/ui/menu.h"
-#include "host/core/controller.h"
+#include "controller/controller.h"
 #include "host/power_on.h"
 #include "simulator/module.h"
 #include "tests/support/wait_for.h"

@@ -18,7 +18,7 @@
 #include "firmware/obd/monitors.h"
 #include "firmware/obd/pids.h"
 #include "firmware/obd/reading.h"
-#include "host/core/controller.h"
+#include "controller/controller.h"
 #include "simulator/module.h"
 #include "simulator/obd_answer.h"
 #include "simulator/vehicle.h"

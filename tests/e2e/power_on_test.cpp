@@ -12,7 +12,7 @@
 
 #include "firmware/eeprom.h"
 #include "firmware/ui/menu.h"
-#include "host/core/controller.h"
+#include "controller/controller.h"
 #include "tests/support/wait_for.h"
 #include "window/headless_window.h"
 #include "window/window_api.h"

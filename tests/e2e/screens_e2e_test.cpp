@@ -19,7 +19,7 @@
 #include "firmware/ui/gui.h"
 #include "firmware/ui/lcd.h"
 #include "firmware/ui/texts.h"
-#include "host/core/controller.h"
+#include "controller/controller.h"
 #include "simulator/module.h"
 #include "simulator/vehicle.h"
 #include "simulator/vehicle_file.h"

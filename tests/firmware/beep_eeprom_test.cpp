@@ -5,7 +5,7 @@
 
 #include "firmware/beep.h"
 #include "firmware/eeprom.h"
-#include "host/core/controller.h"
+#include "controller/controller.h"
 
 namespace {
 

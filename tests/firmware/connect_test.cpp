@@ -29,7 +29,7 @@
 #include "firmware/ui/lcd.h"
 #include "firmware/ui/menu.h"
 #include "firmware/usart.h"
-#include "host/core/controller.h"
+#include "controller/controller.h"
 #include "simulator/module.h"
 #include "simulator/vehicle.h"
 #include "tests/support/screen_text.h"

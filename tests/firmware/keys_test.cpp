@@ -3,7 +3,7 @@
 
 #include "firmware/mcu.h"
 #include "firmware/timer.h"
-#include "host/core/controller.h"
+#include "controller/controller.h"
 
 namespace {
 

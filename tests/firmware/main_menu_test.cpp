@@ -14,7 +14,7 @@
 #include "firmware/ui/lcd.h"
 #include "firmware/ui/menu.h"
 #include "firmware/ui/texts.h"
-#include "host/core/controller.h"
+#include "controller/controller.h"
 #include "tests/support/screen_text.h"
 
 namespace {

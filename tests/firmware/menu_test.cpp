@@ -8,7 +8,7 @@
 #include "firmware/ui/list.h"
 #include "firmware/ui/menu.h"
 #include "firmware/ui/texts.h"
-#include "host/core/controller.h"
+#include "controller/controller.h"
 
 namespace {
 

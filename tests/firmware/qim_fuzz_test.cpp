@@ -13,7 +13,7 @@
 #include <string_view>
 
 #include "firmware/link/qim.h"
-#include "host/core/controller.h"
+#include "controller/controller.h"
 
 namespace {
 

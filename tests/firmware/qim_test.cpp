@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "firmware/usart.h"
-#include "host/core/controller.h"
+#include "controller/controller.h"
 #include "tests/support/wait_for.h"
 
 namespace {

@@ -17,7 +17,7 @@
 #include "firmware/mcu.h"
 #include "firmware/obd/dtcs.h"
 #include "firmware/obd/reading.h"
-#include "host/core/controller.h"
+#include "controller/controller.h"
 
 namespace {
 

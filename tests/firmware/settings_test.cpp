@@ -11,7 +11,7 @@
 #include "firmware/ui/gui.h"
 #include "firmware/ui/list.h"
 #include "firmware/ui/menu.h"
-#include "host/core/controller.h"
+#include "controller/controller.h"
 #include "tests/support/spi_sink.h"
 
 namespace {

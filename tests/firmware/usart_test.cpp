@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "host/core/controller.h"
+#include "controller/controller.h"
 
 namespace {
 

@@ -23,7 +23,7 @@
 #include "firmware/ui/gui.h"
 #include "firmware/ui/lcd.h"
 #include "firmware/ui/menu.h"
-#include "host/core/controller.h"
+#include "controller/controller.h"
 #include "tests/support/screen_text.h"
 
 namespace {

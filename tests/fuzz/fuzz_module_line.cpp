@@ -11,7 +11,7 @@
 #include <string.h>
 
 #include "firmware/usart.h"
-#include "host/core/controller.h"
+#include "controller/controller.h"
 #include "simulator/elm327.h"
 #include "simulator/module.h"
 #include "simulator/vehicle.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "host/core/controller.h"
+#include "controller/controller.h"
 #include "simulator/module.h"
 #include "simulator/vehicle.h"
 

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "host/core/controller.h"
+#include "controller/controller.h"
 #include "simulator/module.h"
 #include "simulator/vehicle.h"
 

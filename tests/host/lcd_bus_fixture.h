@@ -6,8 +6,8 @@
 #include <pthread.h>
 
 #include "firmware/ui/lcd.h"
-#include "host/core/controller.h"
-#include "host/core/spi_bus.h"
+#include "controller/controller.h"
+#include "controller/spi_bus.h"
 
 class LcdBusFixture : public testing::Test {
  protected:

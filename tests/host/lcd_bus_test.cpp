@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "firmware/ui/lcd.h"
-#include "host/core/controller.h"
+#include "controller/controller.h"
 #include "host/lcd_controller.h"
 #include "tests/host/lcd_bus_fixture.h"
 #include "tests/support/wait_for.h"

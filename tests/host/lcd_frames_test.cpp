@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "firmware/ui/lcd.h"
-#include "host/core/controller.h"
+#include "controller/controller.h"
 #include "host/lcd_controller.h"
-#include "host/core/spi_bus.h"
+#include "controller/spi_bus.h"
 #include "tests/host/lcd_bus_fixture.h"
 #include "tests/support/wait_for.h"
 #include "window/headless_window.h"

@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "host/power_on.h"
-#include "host/core/serial_port.h"
+#include "controller/serial_port.h"
 
 namespace {
 

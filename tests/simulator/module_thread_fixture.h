@@ -11,7 +11,7 @@
 
 #include <string>
 
-#include "host/core/serial_port.h"
+#include "controller/serial_port.h"
 #include "simulator/module.h"
 #include "tests/simulator/usart_side.h"
 

@@ -8,7 +8,7 @@
 
 #include "firmware/mcu.h"
 #include "firmware/usart.h"
-#include "host/core/controller.h"
+#include "controller/controller.h"
 #include "tests/support/wait_for.h"
 
 // Receiver and transmitter on, already at the module's 19200 baud.

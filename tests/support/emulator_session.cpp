@@ -9,7 +9,7 @@
 #include "firmware/timer.h"
 #include "firmware/ui/fonts.h"
 #include "firmware/ui/lcd.h"
-#include "host/core/controller.h"
+#include "controller/controller.h"
 #include "host/power_on.h"
 #include "tests/support/screen_text.h"
 #include "tests/support/wait_for.h"
