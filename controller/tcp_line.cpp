@@ -88,12 +88,13 @@ void emu_TcpForgetPeer() {
   queued = 0;
 }
 
+// Told once the connection is closed: whoever reads the message finds nothing of it left.
 void emu_TcpPeerLeft() {
   if (peerFd < 0) return;
-  if (serving) fprintf(stderr, "Client %s left\n", peerName);
-  else fprintf(stderr, "Connection to %s lost\n", peerName);
   emu_TcpForgetPeer();
   hangUpToReport = true;
+  if (serving) fprintf(stderr, "Client %s left\n", peerName);
+  else fprintf(stderr, "Connection to %s lost\n", peerName);
 }
 
 // The client being served has hung up (its end of stream has come, read or not).

@@ -156,6 +156,9 @@ int emu_Main(int argc, char** argv) {
   const int parsed = emu_ProcessCmdLine(argc, argv, &settings);
   if (parsed > 0) return 0;  // the version was asked for and printed
   if (parsed == 0) {
+    // The firmware's wake-up counters last the whole run: made before the line opens, a client
+    // never sees the run's descriptors grow once it is served.
+    emu_InitFirmwareWake();
     padixServe = settings.serve;
     emu_ElmSetRealTiming(settings.realTiming != 0, settings.baudrate);
     bool serialOpen = false;
