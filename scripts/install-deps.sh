@@ -12,7 +12,7 @@ PACKAGES=(
   xvfb xauth
 )
 if [ "${1:-}" = "test" ]; then
-  PACKAGES+=(clang libclang-rt-14-dev desktop-file-utils man-db groff-base)
+  PACKAGES+=(clang libclang-rt-14-dev desktop-file-utils man-db groff-base python3)
 fi
 
 missing=()
@@ -22,7 +22,16 @@ done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 SUDO=""
-[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+if [ "$(id -u)" -ne 0 ]; then
+  # A Debian installed with a root password has no sudo: root installs the packages instead.
+  if ! command -v sudo >/dev/null 2>&1; then
+    echo "Missing packages: ${missing[*]}" >&2
+    echo "sudo is not installed: install them as root, then run this command again:" >&2
+    echo "  su -c 'apt-get update && apt-get install -y ${missing[*]}'" >&2
+    exit 1
+  fi
+  SUDO="sudo"
+fi
 echo "Installing: ${missing[*]}"
 $SUDO apt-get update -qq
 DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

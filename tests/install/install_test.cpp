@@ -55,6 +55,9 @@ const std::vector<std::string> INSTALLED_FILES = {
     "share/icons/hicolor/256x256/apps/padix.png",
     "share/man/man1/padix.1.gz",
     "share/man/man1/padix-headless.1.gz",
+    "share/doc/padix/README.md",
+    "share/doc/padix/docs/screenshot.png",
+    "share/doc/padix/docs/main_menu.png",
 };
 
 // A PNG's size from its header chunk: width and height, big-endian, at bytes 16 and 20.
