@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -86,6 +87,14 @@ class InstalledPadix : public testing::Test {
 
 TEST_F(InstalledPadix, StartsFromAnyFolderWithItsFilesInPlace) {
   for (const std::string& file : INSTALLED_FILES) EXPECT_TRUE(Exists(prefix_ + "/" + file)) << file;
+  // Every example vehicle is installed and named in the manual page's FILES.
+  const Shell examples = RunShell(std::string("ls ") + PADIX_SOURCE_DIR + "/examples/vehicles");
+  const Shell manual = RunShell("zcat " + prefix_ + "/share/man/man1/padix.1.gz");
+  std::istringstream names(examples.output);
+  for (std::string name; std::getline(names, name);) {
+    EXPECT_TRUE(Exists(prefix_ + "/share/padix/vehicles/" + name)) << name;
+    EXPECT_NE(manual.output.find(name), std::string::npos) << name << " missing from padix(1)";
+  }
   for (int size : {16, 24, 32, 48, 64, 128, 256}) {
     const std::string dir = std::to_string(size) + "x" + std::to_string(size);
     EXPECT_EQ(PngSize(prefix_ + "/share/icons/hicolor/" + dir + "/apps/padix.png"),
