@@ -18,6 +18,7 @@
 
 #include "simulator/module.h"
 #include "simulator/obd_answer.h"
+#include "simulator/toml_guard.h"
 #include "simulator/vehicle.h"
 #include "simulator/vehicle_file.h"
 #include "tests/support/wait_for.h"
@@ -54,6 +55,13 @@ std::string FirstDifference(const std::string& a, const std::string& b) {
     if (!moreA && !moreB) return "";
     if (moreA != moreB || lineA != lineB) return "line " + std::to_string(line) + ": " + lineA + "\n   now: " + lineB;
   }
+}
+
+// "a.a.a" with `levels` names, as a dotted key or (in brackets) a table header.
+std::string Dotted(size_t levels) {
+  std::string key = "a";
+  for (size_t i = 1; i < levels; ++i) key += ".a";
+  return key;
 }
 
 std::string Printable(std::string text) {
@@ -435,6 +443,53 @@ TEST_F(VehicleFile, ATraceChangesItsValuesAtTheRecordedTimes) {
   ASSERT_EQ(Load(Write("looped.toml", "trace = \"three.csv\"\n")), "");
   for (unsigned wanted : {3000u, 1000u, 3000u, 1000u})
     EXPECT_TRUE(WaitFor([&] { return rpm() == wanted; })) << wanted;
+}
+
+// The parser follows table headers and dotted keys by recursion: a file nested a hundred thousand
+// deep (300 KB) overflowed its stack. Tables, keys, lists and inline tables nest to the limit
+// together and no deeper; the file is refused where it passes it, before the parser reads it.
+TEST_F(VehicleFile, NestingBeyondTheLimitIsRefusedWhereItPassesIt) {
+  ASSERT_EQ(Set("ecus", "3"), "");
+  const std::string tooDeep = "nested more than " + std::to_string(EMU_TOML_MAX_DEPTH) + " levels deep";
+  const size_t limit = EMU_TOML_MAX_DEPTH;
+  // Each error after "FILE:": the line and column where the limit is passed ("" for an error of
+  // the vehicle file's own, past the guard).
+  const struct {
+    std::string vehicle;
+    std::string error;
+  } cases[] = {
+      {"[" + Dotted(150000) + "]\n", "1:" + std::to_string(2 * limit + 1) + ": " + tooDeep},
+      {Dotted(150000) + " = 1\n", "1:" + std::to_string(2 * limit) + ": " + tooDeep},
+      {"[" + Dotted(limit + 1) + "]\n", "1:" + std::to_string(2 * limit + 1) + ": " + tooDeep},
+      {"[[" + Dotted(limit) + "]]\n", "1:" + std::to_string(2 * limit) + ": " + tooDeep},  // an array: a level more
+      {Dotted(limit + 1) + " = 1\n", "1:" + std::to_string(2 * limit) + ": " + tooDeep},
+      // A header's levels and a key's below it add up; a later header starts again.
+      {"[" + Dotted(limit / 2) + "]\n" + Dotted(limit / 2 + 1) + " = 1\n", "2:" + std::to_string(limit) + ": " + tooDeep},
+      {"# " + Dotted(limit) + "\n[ " + Dotted(limit / 2) + " ]\n[" + Dotted(limit) + "]\nb.c = 1\n",
+       "4:1: " + tooDeep},
+      // Lists and inline tables count too, nested in each other.
+      {"a = " + std::string(limit, '[') + std::string(limit, ']') + "\n", "1:" + std::to_string(limit + 4) + ": " + tooDeep},
+      {"a = [{ b = [{ c." + Dotted(limit - 6) + " = 1 }] }]\n", "1:" + std::to_string(2 * limit + 2) + ": " + tooDeep},
+      // At the limit, the guard lets the file through to the vehicle file's own checks.
+      {"[" + Dotted(limit) + "]\n", "1:2: unknown key 'a'"},
+      {Dotted(limit) + " = 1\n", "1:1: unknown key 'a'"},
+      {"a = [{ b = [{ c." + Dotted(limit - 7) + " = 1 }] }]\n", "1:1: unknown key 'a'"},
+      // Dots in quotes and in values are no levels.
+      {"\"" + Dotted(3 * limit) + "\" = [" + std::string(limit, '1') + ".5, 2.5, \"x." + Dotted(limit) + "\"]\n",
+       "1:1: unknown key '" + Dotted(3 * limit) + "'"},
+      {"'" + Dotted(3 * limit) + "'.b = { c = 1.5 }\n", "1:1: unknown key '" + Dotted(3 * limit) + "'"},
+  };
+  for (const auto& c : cases) {
+    const std::string path = Write("deep.toml", c.vehicle);
+    const std::string error = Load(path);
+    EXPECT_EQ(error.substr(0, 300), (path + ":" + c.error).substr(0, 300)) << c.vehicle.substr(0, 80);
+  }
+  EXPECT_EQ(vehicle.maxEcu.load(), 3) << "a refused file changed the car";
+  // A name typed to "set" goes through the same guard.
+  const std::string name = Dotted(limit + 1);
+  EXPECT_EQ(Set(name.c_str(), "1"), "set " + name + ": " + tooDeep);
+  EXPECT_EQ(Set("ecu.1.rpm", ("{ from = 1, to = " + std::string(limit, '[') + " }").c_str()),
+            "set ecu.1.rpm: expected a number");
 }
 
 }  // namespace
