@@ -14,12 +14,13 @@
 #include <stdio.h>
 #include <string.h>
 
-#include <fstream>
 #include <map>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "simulator/file_reader.h"
 #include "simulator/module.h"
 #include "simulator/vehicle.h"
 
@@ -85,7 +86,7 @@ void emu_SplitInto(const std::string& text, std::vector<std::string>* lines) {
 }
 
 // A traffic log's entries, or a transcript's lines, as requests and their answer lines.
-std::vector<Exchange> emu_ReadExchanges(std::ifstream& in) {
+std::vector<Exchange> emu_ReadExchanges(std::istream& in) {
   std::vector<Exchange> out;
   std::string line;
   while (std::getline(in, line)) {
@@ -224,12 +225,16 @@ std::string emu_SourceName(const Source& s) {
 }  // namespace
 
 int emu_ImportCapture(const char* path, std::string* report) {
-  std::ifstream in(path);
-  if (!in) {
-    *report = std::string(path) + ": cannot read the file";
-    return -1;
+  std::vector<Exchange> exchanges;
+  {
+    EmuFileText file;
+    if (emu_ReadWholeFile(path, EMU_CAPTURE_KIND, &file) != 0) {
+      *report = std::string(path) + ": cannot read the file: " + file.why;
+      return -1;
+    }
+    std::istringstream in(std::move(file.bytes));
+    exchanges = emu_ReadExchanges(in);
   }
-  const std::vector<Exchange> exchanges = emu_ReadExchanges(in);
   auto scratch = std::make_unique<EmuVehicle>();
   emu_VehicleLock();
   emu_VehicleAssign(*scratch, vehicle);

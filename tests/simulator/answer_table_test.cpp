@@ -8,8 +8,10 @@
 #include <memory>
 
 #include "simulator/capture_import.h"
+#include "simulator/file_reader.h"
 #include "simulator/vehicle_file.h"
 #include "tests/simulator/elm_adapter.h"
+#include "tests/support/fifo_reader.h"
 
 namespace {
 
@@ -379,6 +381,30 @@ BUS INIT: ...OK
   EXPECT_EQ(Ask("1902FF"), Lines({"7F 19 31 "}));
   std::string error;
   EXPECT_EQ(emu_ImportCapture((dir_ / "missing.log").c_str(), &error), -1);
+}
+
+// A capture is read as a vehicle file is: a reason from the system when it cannot be (a folder
+// read as empty and took nothing), and only a regular file within its limit.
+TEST_F(Tables, ACaptureThatCannotBeReadSaysWhy) {
+  const std::string missing = (dir_ / "missing.log").string(), folder = dir_.string();
+  const std::string fifo = (dir_ / "fifo").string(), hole = (dir_ / "hole.log").string();
+  MakeFifo(fifo);
+  std::ofstream(hole).close();
+  fs::resize_file(hole, EMU_CAPTURE_KIND.maxBytes + 1);  // a file with a hole: nothing is written
+  const std::pair<std::string, std::string> cases[] = {
+      {missing, "No such file or directory"},
+      {folder, "Is a directory"},
+      {"/dev/zero", "not a regular file"},
+      {fifo, "not a regular file"},
+      {hole, "larger than " + std::to_string(EMU_CAPTURE_KIND.maxBytes) + " bytes, the limit for a captured session"},
+  };
+  for (const auto& [path, why] : cases) {
+    std::string report;
+    int taken = 0;
+    EXPECT_TRUE(ReturnsWithoutAWriter(fifo, [&] { taken = emu_ImportCapture(path.c_str(), &report); })) << path;
+    EXPECT_EQ(taken, -1) << path;
+    EXPECT_EQ(report, path + ": cannot read the file: " + why);
+  }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -16,11 +17,13 @@
 #include <string>
 #include <vector>
 
+#include "simulator/file_reader.h"
 #include "simulator/module.h"
 #include "simulator/obd_answer.h"
 #include "simulator/toml_guard.h"
 #include "simulator/vehicle.h"
 #include "simulator/vehicle_file.h"
+#include "tests/support/fifo_reader.h"
 #include "tests/support/wait_for.h"
 
 namespace {
@@ -490,6 +493,48 @@ TEST_F(VehicleFile, NestingBeyondTheLimitIsRefusedWhereItPassesIt) {
   EXPECT_EQ(Set(name.c_str(), "1"), "set " + name + ": " + tooDeep);
   EXPECT_EQ(Set("ecu.1.rpm", ("{ from = 1, to = " + std::string(limit, '[') + " }").c_str()),
             "set ecu.1.rpm: expected a number");
+}
+
+// Only a regular file is read, and only up to the limit of its kind: /dev/zero filled the memory
+// until the program was killed, and a FIFO without a writer kept it waiting for good. The trace
+// a vehicle file (or "set trace") names is read the same way.
+TEST_F(VehicleFile, OnlyARegularFileWithinItsLimitIsRead) {
+  ASSERT_EQ(Set("ecus", "3"), "");
+  const std::string notRegular = ": cannot read the file: not a regular file";
+  EXPECT_EQ(Load("/dev/zero"), "/dev/zero" + notRegular);
+  EXPECT_EQ(Load("/dev/null"), "/dev/null" + notRegular);
+  EXPECT_EQ(Set("trace", "/dev/zero"), "set trace: cannot read the trace /dev/zero: not a regular file");
+  const std::string car = Write("car.toml", "trace = \"/dev/zero\"\n");
+  EXPECT_EQ(Load(car), car + ":1:9: cannot read the trace /dev/zero: not a regular file");
+
+  const std::string fifo = (dir_ / "fifo").string();
+  MakeFifo(fifo);
+  std::string error;
+  EXPECT_TRUE(ReturnsWithoutAWriter(fifo, [&] { error = Load(fifo); })) << "a load waited on a FIFO";
+  EXPECT_EQ(error, fifo + notRegular);
+  const std::string traced = Write("traced.toml", "trace = \"fifo\"\n");
+  EXPECT_TRUE(ReturnsWithoutAWriter(fifo, [&] { error = Load(traced); })) << "a trace waited on a FIFO";
+  EXPECT_EQ(error, traced + ":1:9: cannot read the trace " + fifo + ": not a regular file");
+  EXPECT_TRUE(ReturnsWithoutAWriter(fifo, [&] { error = Set("trace", fifo.c_str()); }));
+  EXPECT_EQ(error, "set trace: cannot read the trace " + fifo + ": not a regular file");
+
+  // At its limit a vehicle file loads (a long comment); a byte more is refused.
+  const size_t limit = EMU_VEHICLE_FILE_KIND.maxBytes;
+  const std::string largest = Write("largest.toml", "ecus = 2\n#" + std::string(limit - 11, 'x') + "\n");
+  ASSERT_EQ(fs::file_size(largest), limit);
+  EXPECT_EQ(Load(largest), "");
+  EXPECT_EQ(vehicle.maxEcu.load(), 2);
+  ASSERT_EQ(Set("ecus", "3"), "");
+  std::ofstream(largest, std::ios::app) << "#";
+  EXPECT_EQ(Load(largest), largest + ": cannot read the file: larger than " + std::to_string(limit) +
+                               " bytes, the limit for a vehicle file");
+  // A trace one byte over its limit (a file with a hole: nothing is written).
+  const std::string hole = (dir_ / "hole.csv").string();
+  std::ofstream(hole).close();
+  fs::resize_file(hole, EMU_TRACE_KIND.maxBytes + 1);
+  EXPECT_EQ(Set("trace", hole.c_str()), "set trace: cannot read the trace " + hole + ": larger than " +
+                                            std::to_string(EMU_TRACE_KIND.maxBytes) + " bytes, the limit for a trace");
+  EXPECT_EQ(vehicle.maxEcu.load(), 3) << "a refused file changed the car";
 }
 
 }  // namespace
