@@ -14,12 +14,13 @@
 #include <stdio.h>
 #include <string.h>
 
-#include <fstream>
 #include <map>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "simulator/file_reader.h"
 #include "simulator/module.h"
 #include "simulator/vehicle.h"
 
@@ -28,6 +29,7 @@ namespace {
 struct Exchange {
   std::string request;
   std::vector<std::string> lines;
+  uint32_t lineNo;  // where the request stands in the file
 };
 
 std::string emu_Compact(const std::string& text) {
@@ -85,10 +87,10 @@ void emu_SplitInto(const std::string& text, std::vector<std::string>* lines) {
 }
 
 // A traffic log's entries, or a transcript's lines, as requests and their answer lines.
-std::vector<Exchange> emu_ReadExchanges(std::ifstream& in) {
+std::vector<Exchange> emu_ReadExchanges(std::istream& in) {
   std::vector<Exchange> out;
   std::string line;
-  while (std::getline(in, line)) {
+  for (uint32_t lineNo = 1; std::getline(in, line); ++lineNo) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.empty() || line[0] == '#') continue;
     char sender[8] = {0};
@@ -100,12 +102,12 @@ std::vector<Exchange> emu_ReadExchanges(std::ifstream& in) {
       if (sender[0] == 't') {
         std::vector<std::string> parts;
         emu_SplitInto(bytes, &parts);
-        for (const std::string& p : parts) out.push_back({p, {}});
+        for (const std::string& p : parts) out.push_back({p, {}, lineNo});
       } else if (!out.empty()) {
         emu_SplitInto(bytes, &out.back().lines);
       }
     } else if (line[0] == '>') {
-      out.push_back({line.substr(1), {}});
+      out.push_back({line.substr(1), {}, lineNo});
     } else if (!out.empty()) {
       out.back().lines.push_back(line);
     }
@@ -224,12 +226,16 @@ std::string emu_SourceName(const Source& s) {
 }  // namespace
 
 int emu_ImportCapture(const char* path, std::string* report) {
-  std::ifstream in(path);
-  if (!in) {
-    *report = std::string(path) + ": cannot read the file";
-    return -1;
+  std::vector<Exchange> exchanges;
+  {
+    EmuFileText file;
+    if (emu_ReadWholeFile(path, EMU_CAPTURE_KIND, &file) != 0) {
+      *report = std::string(path) + ": cannot read the file: " + file.why;
+      return -1;
+    }
+    std::istringstream in(std::move(file.bytes));
+    exchanges = emu_ReadExchanges(in);
   }
-  const std::vector<Exchange> exchanges = emu_ReadExchanges(in);
   auto scratch = std::make_unique<EmuVehicle>();
   emu_VehicleLock();
   emu_VehicleAssign(*scratch, vehicle);
@@ -265,9 +271,17 @@ int emu_ImportCapture(const char* path, std::string* report) {
       if (emu_IsNegative(messages[0]) && messages[0][2] == 0x78) {
         while (first < messages.size() && emu_IsNegative(messages[first]) && messages[first][2] == 0x78) ++first;
       }
+      // An answer too long for the table is refused as the vehicle file refuses it, never cut.
+      auto tooLong = [&](const std::vector<uint8_t>& m) {
+        if (m.size() <= EMU_TABLE_MAX_MESSAGE) return false;
+        *report = std::string(path) + ":" + std::to_string(x.lineNo) + ": the answer to " + request + " has " +
+                  std::to_string(m.size()) + " bytes, more than " + std::to_string(EMU_TABLE_MAX_MESSAGE);
+        return true;
+      };
       if (first > 0 && first < messages.size()) {
+        if (tooLong(messages[first])) return -1;
         answer.negative = 0x78;
-        then = {messages[first].data(), static_cast<uint8_t>(std::min<size_t>(messages[first].size(), EMU_TABLE_MAX_MESSAGE)), 0};
+        then = {messages[first].data(), static_cast<uint8_t>(messages[first].size()), 0};
       } else if (emu_IsNegative(messages[0])) {
         answer.negative = messages[0][2];
       } else {
@@ -278,7 +292,8 @@ int emu_ImportCapture(const char* path, std::string* report) {
           for (const auto& m : messages) joined.insert(joined.end(), m.begin(), m.end());
         }
         if (joined.empty()) continue;
-        answer = {joined.data(), static_cast<uint8_t>(std::min<size_t>(joined.size(), EMU_TABLE_MAX_MESSAGE)), 0};
+        if (tooLong(joined)) return -1;
+        answer = {joined.data(), static_cast<uint8_t>(joined.size()), 0};
       }
       const char* full = nullptr;
       if (!emu_TableAdd(*scratch, e, answer, then, &full)) {

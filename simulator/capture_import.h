@@ -8,5 +8,6 @@
 
 // The number of answers taken (each replaces an entry of the same ECU and request), with `report`
 // saying so and naming senders no ECU of the vehicle has; -1 with `report` the error, and the
-// vehicle as it was.
+// vehicle as it was: a file that cannot be read (or is no regular file, or is too large), or an
+// answer longer than a table entry holds ("FILE:LINE: ..." at its request).
 int emu_ImportCapture(const char* path, std::string* report);

@@ -41,6 +41,87 @@ uint32_t emu_CodePoint(const std::string& text, size_t at, size_t* length) {
   return c;
 }
 
+// How deep the text read outside quotes and comments stands: the levels of the table whose keys
+// are read (its header's, or an inline table's), of the dotted key being read, and of the lists
+// and inline tables open around a value. It follows valid TOML only: the parser stops at the
+// first mistake, before anything after it can nest.
+class Nesting {
+ public:
+  // One character outside quotes and comments (a key's opening quote included); false when it
+  // takes the text deeper than EMU_TOML_MAX_DEPTH.
+  bool Take(uint32_t c) {
+    if (c == '\n') {
+      if (opened_ == 0) StartKey();
+      return true;
+    }
+    if (emu_TomlSpace(c)) return true;
+    switch (part_) {
+      case Part::Key:
+        if (c == '[' && key_ == 0 && opened_ == 0) {  // a table header: a table of its own
+          part_ = Part::Header;
+          key_ = 1;
+          return true;
+        }
+        if (c == '}' && opened_ > 0) {
+          Close();
+          return true;
+        }
+        if (c == '=') {
+          part_ = Part::Value;
+          value_ = table_ + key_;
+          return true;
+        }
+        key_ += key_ == 0 ? 1 : 0;
+        key_ += c == '.' ? 1 : 0;
+        return table_ + key_ <= EMU_TOML_MAX_DEPTH;
+      case Part::Header:  // [a.b] or [[a.b]], an array of tables: a level more
+        if (c == '[' || c == '.') ++key_;
+        if (c != ']') return key_ <= EMU_TOML_MAX_DEPTH;
+        table_ = key_;
+        part_ = Part::Value;
+        return true;
+      case Part::Value:
+        if (c == '[' || c == '{') {
+          if (value_ + 1 > EMU_TOML_MAX_DEPTH || opened_ == EMU_TOML_MAX_DEPTH) return false;
+          open_[opened_++] = {static_cast<char>(c), table_, value_};
+          ++value_;
+          if (c == '{') {
+            table_ = value_;
+            StartKey();
+          }
+        } else if ((c == ']' || c == '}') && opened_ > 0) {
+          Close();
+        } else if (c == ',' && opened_ > 0 && open_[opened_ - 1].bracket == '{') {
+          StartKey();
+        }
+        return true;
+    }
+    return true;
+  }
+
+ private:
+  void StartKey() {
+    part_ = Part::Key;
+    key_ = 0;
+  }
+  void Close() {
+    const Open& o = open_[--opened_];
+    table_ = o.table;
+    value_ = o.value;
+    part_ = Part::Value;
+  }
+
+  enum class Part { Key, Header, Value } part_ = Part::Key;
+  uint32_t table_ = 0;  // levels of the table whose keys are read
+  uint32_t key_ = 0;    // levels of the key (or header) being read, 0 before it
+  uint32_t value_ = 0;  // levels of the value being read
+  struct Open {
+    char bracket;
+    uint32_t table, value;  // what closing it returns to
+  } open_[EMU_TOML_MAX_DEPTH];  // each open list or inline table deepens the value: never more
+  uint32_t opened_ = 0;
+};
+
 }  // namespace
 
 // Keeps the parser away from the characters it misreads. Outside quotes and comments, and right
@@ -52,6 +133,8 @@ bool emu_GuardToml(std::string* text, std::string* error) {
   std::string& t = *text;
   uint32_t line = 1, column = 1;
   bool skipping = false;  // white space after a line-ending backslash
+  Nesting nesting;
+  const std::string tooDeep = "nested more than " + std::to_string(EMU_TOML_MAX_DEPTH) + " levels deep";
   size_t literalStart = 0;  // where the text in quotes now read began
   auto starts = [&](size_t i, const char* s) { return t.compare(i, strlen(s), s) == 0; };
   auto fail = [&](uint32_t col, const std::string& what) {
@@ -111,6 +194,7 @@ bool emu_GuardToml(std::string* text, std::string* error) {
     skipping = skipping && emu_TomlSpace(code);
     switch (in) {
       case In::Value:
+        if (!nesting.Take(code)) return fail(column, tooDeep);
         if (c == '#') {
           in = In::Comment;
         } else if (starts(i, "\"\"\"") || starts(i, "'''")) {
@@ -122,7 +206,10 @@ bool emu_GuardToml(std::string* text, std::string* error) {
         }
         break;
       case In::Comment:
-        if (c == '\n') in = In::Value;
+        if (c == '\n') {
+          in = In::Value;
+          (void)nesting.Take('\n');
+        }
         break;
       case In::Basic:
         if (c == '\\' && i + 1 < t.size() && static_cast<uint8_t>(t[i + 1]) < 0x80) n = 2;  // escaped

@@ -9,16 +9,13 @@
 // as in the vehicle file), replayed in a loop or once and then held.
 #include "simulator/vehicle_file.h"
 
-#include <errno.h>
 #include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
 #include <time.h>
 
 #include <algorithm>
-#include <fstream>
 #include <iterator>
 #include <memory>
 #include <sstream>
@@ -26,6 +23,7 @@
 
 #include <toml++/toml.h>
 
+#include "simulator/file_reader.h"
 #include "simulator/module.h"
 #include "simulator/toml_guard.h"
 #include "simulator/vehicle.h"
@@ -36,12 +34,6 @@ namespace {
 
 constexpr uint8_t NEGATIVE_RESPONSES[] = {0, 10, 11, 12, 21, 22, 78};
 constexpr double MAX_BATTERY_VOLTS = 25.5;
-
-// A folder opens like a file but reads as an empty one.
-bool emu_IsFolder(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
 
 struct Where {
   const std::string* name;  // file, or "set NAME"
@@ -456,8 +448,11 @@ class VehicleReader {
   // The trace file: "time,ecu,item,value" rows, a heading row allowed.
   bool Trace() {
     const std::string path = tracePath[0] == '/' || dir_.empty() ? tracePath : dir_ + "/" + tracePath;
-    std::ifstream in(path);
-    if (!in || emu_IsFolder(path)) return FailAt(traceAt, "cannot read the trace " + path);
+    EmuFileText file;
+    // A trace that is not there (or not readable) is named alone; one refused for what it is says so.
+    if (emu_ReadWholeFile(path.c_str(), EMU_TRACE_KIND, &file) != 0)
+      return FailAt(traceAt, "cannot read the trace " + path + (file.refused ? ": " + file.why : ""));
+    std::istringstream in(file.bytes);
     EmuTrace& trace = v_.trace;
     // Kept as a full path where it fits, so that a saved file finds the trace wherever it is saved.
     char full[PATH_MAX];
@@ -594,12 +589,12 @@ std::string emu_DirOf(const char* path) {
 
 int emu_LoadVehicleFile(const char* path, std::string* error) {
   toml::table root;
-  std::ifstream readable(path);
-  if (!readable || emu_IsFolder(path)) {
-    *error = std::string(path) + ": cannot read the file: " + strerror(readable ? EISDIR : errno);
+  EmuFileText file;
+  if (emu_ReadWholeFile(path, EMU_VEHICLE_FILE_KIND, &file) != 0) {
+    *error = std::string(path) + ": cannot read the file: " + file.why;
     return -1;
   }
-  std::string text((std::istreambuf_iterator<char>(readable)), std::istreambuf_iterator<char>());
+  std::string& text = file.bytes;
   std::string misread;
   if (!emu_GuardToml(&text, &misread)) {
     *error = std::string(path) + ":" + misread;

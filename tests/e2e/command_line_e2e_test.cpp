@@ -1,8 +1,14 @@
 // The program as a user starts it: exit statuses, the usage, failures that wait for RETURN.
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
 #include <random>
 
+#include "tests/support/fifo_reader.h"
 #include "tests/support/process.h"
 
 namespace {
@@ -55,6 +61,46 @@ TEST(ProgramRun, ArbitraryArgumentsEndInARunOrTheUsage) {
     ProcessResult r = RunHeadless(args, "quit\n");
     EXPECT_TRUE(r.status == 0 || r.status == 255) << "run " << run << " status " << r.status;
   }
+}
+
+// A vehicle file nested a hundred thousand deep overflowed the stack (status 139 at start, the
+// running program gone after "load"), and a FIFO named as a vehicle file, a trace or a capture
+// kept the program waiting for good, deaf to "quit". Each is refused with its reason: at start
+// the run ends with -1, while running the command fails and the next one is read.
+TEST(ProgramRun, AHostileVehicleFileOrCaptureIsRefusedAndTheRunGoesOn) {
+  char dir[] = "/tmp/padix-hostile-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string deep = std::string(dir) + "/deep.toml", fifo = std::string(dir) + "/fifo";
+  std::string header = "[a";
+  for (int level = 1; level < 150000; ++level) header += ".a";
+  std::ofstream(deep) << header << "]\n";
+  MakeFifo(fifo);
+  const std::string tooDeep = "1:129: nested more than 64 levels deep";
+  const std::string notRegular = "cannot read the file: not a regular file";
+
+  ProcessResult r = RunHeadless({"vehicle=" + deep}, "\n");
+  EXPECT_EQ(r.status, 255);
+  EXPECT_EQ(r.err, deep + ":" + tooDeep + "\n");
+  r = RunHeadless({"vehicle=" + fifo}, "\n");
+  EXPECT_EQ(r.status, 255);
+  EXPECT_EQ(r.err, fifo + ": " + notRegular + "\n");
+
+  HeadlessChild padix({});
+  ASSERT_TRUE(padix.Running());
+  const struct {
+    std::string command, prefix, rest;  // the line on standard error: prefix, then rest
+  } commands[] = {
+      {"load " + deep, deep + ":", tooDeep},
+      {"load " + fifo, fifo + ": ", notRegular},
+      {"import " + fifo, fifo + ": ", notRegular},
+      {"set trace " + fifo, "set trace: ", "cannot read the trace " + fifo + ": not a regular file"},
+  };
+  for (const auto& c : commands) {
+    padix.Send(c.command);
+    EXPECT_EQ(padix.WaitForErrLine(c.prefix), c.rest) << c.command;
+  }
+  EXPECT_EQ(padix.Quit(), 0) << padix.Err();
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

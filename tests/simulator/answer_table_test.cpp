@@ -8,8 +8,10 @@
 #include <memory>
 
 #include "simulator/capture_import.h"
+#include "simulator/file_reader.h"
 #include "simulator/vehicle_file.h"
 #include "tests/simulator/elm_adapter.h"
+#include "tests/support/fifo_reader.h"
 
 namespace {
 
@@ -379,6 +381,91 @@ BUS INIT: ...OK
   EXPECT_EQ(Ask("1902FF"), Lines({"7F 19 31 "}));
   std::string error;
   EXPECT_EQ(emu_ImportCapture((dir_ / "missing.log").c_str(), &error), -1);
+}
+
+// A capture is read as a vehicle file is: a reason from the system when it cannot be (a folder
+// read as empty and took nothing), and only a regular file within its limit.
+TEST_F(Tables, ACaptureThatCannotBeReadSaysWhy) {
+  const std::string missing = (dir_ / "missing.log").string(), folder = dir_.string();
+  const std::string fifo = (dir_ / "fifo").string(), hole = (dir_ / "hole.log").string();
+  MakeFifo(fifo);
+  std::ofstream(hole).close();
+  fs::resize_file(hole, EMU_CAPTURE_KIND.maxBytes + 1);  // a file with a hole: nothing is written
+  const std::pair<std::string, std::string> cases[] = {
+      {missing, "No such file or directory"},
+      {folder, "Is a directory"},
+      {"/dev/zero", "not a regular file"},
+      {fifo, "not a regular file"},
+      {hole, "larger than " + std::to_string(EMU_CAPTURE_KIND.maxBytes) + " bytes, the limit for a captured session"},
+  };
+  for (const auto& [path, why] : cases) {
+    std::string report;
+    int taken = 0;
+    EXPECT_TRUE(ReturnsWithoutAWriter(fifo, [&] { taken = emu_ImportCapture(path.c_str(), &report); })) << path;
+    EXPECT_EQ(taken, -1) << path;
+    EXPECT_EQ(report, path + ": cannot read the file: " + why);
+  }
+}
+
+// An answer longer than a table entry holds is refused as in a vehicle file, naming the line of
+// its request, and the capture changes nothing; one of the most bytes is taken whole.
+TEST_F(Tables, AnAnswerTooLongForTheTableIsRefusedNotCut) {
+  // Headers off: the answer's lines are one message (`start`, then 4A up to `bytes`).
+  auto offLines = [](const std::string& start, size_t bytes, size_t perLine) {
+    std::string lines = start;
+    for (size_t i = (start.size() + 1) / 3; i < bytes; ++i) lines += (i % perLine == 0 ? "\n" : " ") + std::string("4A");
+    return lines + "\n";
+  };
+  // Headers on, CAN: first frame and consecutive frames of 7 bytes.
+  auto canFrames = [](size_t bytes) {
+    char line[64];
+    snprintf(line, sizeof line, "7E8 1%X %02X 62 F1 90 4A 4A 4A\n", static_cast<unsigned>(bytes >> 8), static_cast<unsigned>(bytes & 0xFF));
+    std::string frames = line;
+    for (size_t sent = 6, n = 1; sent < bytes; sent += 7, ++n) {
+      snprintf(line, sizeof line, "7E8 2%X 4A 4A 4A 4A 4A 4A 4A\n", static_cast<unsigned>(n & 0xF));
+      frames += line;
+    }
+    return frames;
+  };
+  ExpectOk("ATSP6");
+  const size_t most = EMU_TABLE_MAX_MESSAGE;
+  const std::string head = ">ATZ\nELM327 v1.5\n>22F18C\n62 F1 8C 31\n";
+  const std::string tooLong = ": the answer to 22F190 has " + std::to_string(most + 1) + " bytes, more than " + std::to_string(most);
+  const struct {
+    std::string capture;
+    std::string error;  // after the file's name
+  } cases[] = {
+      {head + ">22F190\n" + offLines("62 F1 90", most + 1, 10), ":5" + tooLong},
+      {head + ">ATH1\nOK\n>22F1901\n" + canFrames(most + 1), ":7" + tooLong},
+      {head + ">1003\n7F 10 78\n" + offLines("50 03", most + 1, 1000),
+       ":5: the answer to 1003 has " + std::to_string(most + 1) + " bytes, more than " + std::to_string(most)},
+  };
+  for (const auto& c : cases) {
+    const std::string path = Write("long.txt", c.capture);
+    std::string report;
+    EXPECT_EQ(emu_ImportCapture(path.c_str(), &report), -1) << c.capture;
+    EXPECT_EQ(report, path + c.error);
+    EXPECT_EQ(Ask("22F18C"), NO_DATA) << "a refused capture changed the car";
+  }
+  // The vehicle file holds the same limit.
+  std::string answer = "62 F1 90";
+  for (size_t i = 3; i <= most; ++i) answer += " 4A";
+  EXPECT_EQ(LoadText("[ecu.1]\nanswers = [{ request = \"22 F1 90\", answer = \"" + answer + "\" }]\n"),
+            (dir_ / "car.toml").string() + ":2:45: more than 200 bytes");
+
+  // The most bytes: taken whole, headers off and on.
+  for (const std::string& capture :
+       {head + ">22F190\n" + offLines("62 F1 90", most, 10), head + ">ATH1\nOK\n>22F190\n" + canFrames(most)}) {
+    emu_QimInitVehicle();
+    std::string report;
+    ASSERT_EQ(emu_ImportCapture(Write("long.txt", capture).c_str(), &report), 2) << report;
+    ExpectOk("ATH0");
+    const std::string whole = Ask("22F190");
+    EXPECT_EQ(whole.substr(0, 4), "0C8 ") << whole;
+    size_t filled = 0;
+    for (size_t at = whole.find("4A"); at != std::string::npos; at = whole.find("4A", at + 2)) ++filled;
+    EXPECT_EQ(filled, most - 3) << whole;
+  }
 }
 
 }  // namespace

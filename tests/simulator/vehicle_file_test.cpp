@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -16,10 +17,13 @@
 #include <string>
 #include <vector>
 
+#include "simulator/file_reader.h"
 #include "simulator/module.h"
 #include "simulator/obd_answer.h"
+#include "simulator/toml_guard.h"
 #include "simulator/vehicle.h"
 #include "simulator/vehicle_file.h"
+#include "tests/support/fifo_reader.h"
 #include "tests/support/wait_for.h"
 
 namespace {
@@ -54,6 +58,13 @@ std::string FirstDifference(const std::string& a, const std::string& b) {
     if (!moreA && !moreB) return "";
     if (moreA != moreB || lineA != lineB) return "line " + std::to_string(line) + ": " + lineA + "\n   now: " + lineB;
   }
+}
+
+// "a.a.a" with `levels` names, as a dotted key or (in brackets) a table header.
+std::string Dotted(size_t levels) {
+  std::string key = "a";
+  for (size_t i = 1; i < levels; ++i) key += ".a";
+  return key;
 }
 
 std::string Printable(std::string text) {
@@ -435,6 +446,95 @@ TEST_F(VehicleFile, ATraceChangesItsValuesAtTheRecordedTimes) {
   ASSERT_EQ(Load(Write("looped.toml", "trace = \"three.csv\"\n")), "");
   for (unsigned wanted : {3000u, 1000u, 3000u, 1000u})
     EXPECT_TRUE(WaitFor([&] { return rpm() == wanted; })) << wanted;
+}
+
+// The parser follows table headers and dotted keys by recursion: a file nested a hundred thousand
+// deep (300 KB) overflowed its stack. Tables, keys, lists and inline tables nest to the limit
+// together and no deeper; the file is refused where it passes it, before the parser reads it.
+TEST_F(VehicleFile, NestingBeyondTheLimitIsRefusedWhereItPassesIt) {
+  ASSERT_EQ(Set("ecus", "3"), "");
+  const std::string tooDeep = "nested more than " + std::to_string(EMU_TOML_MAX_DEPTH) + " levels deep";
+  const size_t limit = EMU_TOML_MAX_DEPTH;
+  // Each error after "FILE:": the line and column where the limit is passed ("" for an error of
+  // the vehicle file's own, past the guard).
+  const struct {
+    std::string vehicle;
+    std::string error;
+  } cases[] = {
+      {"[" + Dotted(150000) + "]\n", "1:" + std::to_string(2 * limit + 1) + ": " + tooDeep},
+      {Dotted(150000) + " = 1\n", "1:" + std::to_string(2 * limit) + ": " + tooDeep},
+      {"[" + Dotted(limit + 1) + "]\n", "1:" + std::to_string(2 * limit + 1) + ": " + tooDeep},
+      {"[[" + Dotted(limit) + "]]\n", "1:" + std::to_string(2 * limit) + ": " + tooDeep},  // an array: a level more
+      {Dotted(limit + 1) + " = 1\n", "1:" + std::to_string(2 * limit) + ": " + tooDeep},
+      // A header's levels and a key's below it add up; a later header starts again.
+      {"[" + Dotted(limit / 2) + "]\n" + Dotted(limit / 2 + 1) + " = 1\n", "2:" + std::to_string(limit) + ": " + tooDeep},
+      {"# " + Dotted(limit) + "\n[ " + Dotted(limit / 2) + " ]\n[" + Dotted(limit) + "]\nb.c = 1\n",
+       "4:1: " + tooDeep},
+      // Lists and inline tables count too, nested in each other.
+      {"a = " + std::string(limit, '[') + std::string(limit, ']') + "\n", "1:" + std::to_string(limit + 4) + ": " + tooDeep},
+      {"a = [{ b = [{ c." + Dotted(limit - 6) + " = 1 }] }]\n", "1:" + std::to_string(2 * limit + 2) + ": " + tooDeep},
+      // At the limit, the guard lets the file through to the vehicle file's own checks.
+      {"[" + Dotted(limit) + "]\n", "1:2: unknown key 'a'"},
+      {Dotted(limit) + " = 1\n", "1:1: unknown key 'a'"},
+      {"a = [{ b = [{ c." + Dotted(limit - 7) + " = 1 }] }]\n", "1:1: unknown key 'a'"},
+      // Dots in quotes and in values are no levels.
+      {"\"" + Dotted(3 * limit) + "\" = [" + std::string(limit, '1') + ".5, 2.5, \"x." + Dotted(limit) + "\"]\n",
+       "1:1: unknown key '" + Dotted(3 * limit) + "'"},
+      {"'" + Dotted(3 * limit) + "'.b = { c = 1.5 }\n", "1:1: unknown key '" + Dotted(3 * limit) + "'"},
+  };
+  for (const auto& c : cases) {
+    const std::string path = Write("deep.toml", c.vehicle);
+    const std::string error = Load(path);
+    EXPECT_EQ(error.substr(0, 300), (path + ":" + c.error).substr(0, 300)) << c.vehicle.substr(0, 80);
+  }
+  EXPECT_EQ(vehicle.maxEcu.load(), 3) << "a refused file changed the car";
+  // A name typed to "set" goes through the same guard.
+  const std::string name = Dotted(limit + 1);
+  EXPECT_EQ(Set(name.c_str(), "1"), "set " + name + ": " + tooDeep);
+  EXPECT_EQ(Set("ecu.1.rpm", ("{ from = 1, to = " + std::string(limit, '[') + " }").c_str()),
+            "set ecu.1.rpm: expected a number");
+}
+
+// Only a regular file is read, and only up to the limit of its kind: /dev/zero filled the memory
+// until the program was killed, and a FIFO without a writer kept it waiting for good. The trace
+// a vehicle file (or "set trace") names is read the same way.
+TEST_F(VehicleFile, OnlyARegularFileWithinItsLimitIsRead) {
+  ASSERT_EQ(Set("ecus", "3"), "");
+  const std::string notRegular = ": cannot read the file: not a regular file";
+  EXPECT_EQ(Load("/dev/zero"), "/dev/zero" + notRegular);
+  EXPECT_EQ(Load("/dev/null"), "/dev/null" + notRegular);
+  EXPECT_EQ(Set("trace", "/dev/zero"), "set trace: cannot read the trace /dev/zero: not a regular file");
+  const std::string car = Write("car.toml", "trace = \"/dev/zero\"\n");
+  EXPECT_EQ(Load(car), car + ":1:9: cannot read the trace /dev/zero: not a regular file");
+
+  const std::string fifo = (dir_ / "fifo").string();
+  MakeFifo(fifo);
+  std::string error;
+  EXPECT_TRUE(ReturnsWithoutAWriter(fifo, [&] { error = Load(fifo); })) << "a load waited on a FIFO";
+  EXPECT_EQ(error, fifo + notRegular);
+  const std::string traced = Write("traced.toml", "trace = \"fifo\"\n");
+  EXPECT_TRUE(ReturnsWithoutAWriter(fifo, [&] { error = Load(traced); })) << "a trace waited on a FIFO";
+  EXPECT_EQ(error, traced + ":1:9: cannot read the trace " + fifo + ": not a regular file");
+  EXPECT_TRUE(ReturnsWithoutAWriter(fifo, [&] { error = Set("trace", fifo.c_str()); }));
+  EXPECT_EQ(error, "set trace: cannot read the trace " + fifo + ": not a regular file");
+
+  // At its limit a vehicle file loads (a long comment); a byte more is refused.
+  const size_t limit = EMU_VEHICLE_FILE_KIND.maxBytes;
+  const std::string largest = Write("largest.toml", "ecus = 2\n#" + std::string(limit - 11, 'x') + "\n");
+  ASSERT_EQ(fs::file_size(largest), limit);
+  EXPECT_EQ(Load(largest), "");
+  EXPECT_EQ(vehicle.maxEcu.load(), 2);
+  ASSERT_EQ(Set("ecus", "3"), "");
+  std::ofstream(largest, std::ios::app) << "#";
+  EXPECT_EQ(Load(largest), largest + ": cannot read the file: larger than " + std::to_string(limit) +
+                               " bytes, the limit for a vehicle file");
+  // A trace one byte over its limit (a file with a hole: nothing is written).
+  const std::string hole = (dir_ / "hole.csv").string();
+  std::ofstream(hole).close();
+  fs::resize_file(hole, EMU_TRACE_KIND.maxBytes + 1);
+  EXPECT_EQ(Set("trace", hole.c_str()), "set trace: cannot read the trace " + hole + ": larger than " +
+                                            std::to_string(EMU_TRACE_KIND.maxBytes) + " bytes, the limit for a trace");
+  EXPECT_EQ(vehicle.maxEcu.load(), 3) << "a refused file changed the car";
 }
 
 }  // namespace
