@@ -1,8 +1,11 @@
 // Command line. Each argument is tested against the rules in a fixed order; the first rule
-// that matches takes it, and anything no rule takes is the device.
+// that matches takes it, and anything no rule takes is the device, unless it is plainly meant
+// as an option or a baud rate: such a word is named, with what was expected, in a line before
+// the usage, instead of failing later as a serial device that cannot be opened.
 #include "host/cmdline.h"
 
 #include <ctype.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "controller/controller.h"
@@ -95,19 +98,19 @@ bool emu_IsHelp(const char* arg) {
          strcmp(arg, "-h") == 0;
 }
 
-// dtc=Xnnnn: the letter gives the top two bits, the number at most 0x3FFF the rest.
-void emu_TakeDtcOption(const char* arg) {
-  char letter = 0;
-  unsigned int number = 0;
-  if (sscanf(arg, "%*4[dtc-]=%1c%4x", &letter, &number) != 2 || number > 0x3FFF) return;
-  uint16_t top = 0;
-  switch (toupper(static_cast<unsigned char>(letter))) {
-    case 'C': top = 0x4000; break;
-    case 'B': top = 0x8000; break;
-    case 'U': top = 0xC000; break;
-    default: top = 0; break;
-  }
-  emu_QimSetConfirmedDtc(static_cast<uint16_t>(top | number));
+// dtc=Xnnnn: the letter (either case) gives the top two bits, the number (one to four hex
+// digits, at most 3FFF) the rest. False, storing nothing, for any other value.
+bool emu_TakeDtcOption(const char* value) {
+  static constexpr char LETTERS[] = "PCBU";
+  const char* letter =
+      value[0] != '\0' ? strchr(LETTERS, toupper(static_cast<unsigned char>(value[0]))) : nullptr;
+  if (letter == nullptr) return false;
+  const size_t digits = strspn(value + 1, "0123456789abcdefABCDEF");
+  if (digits == 0 || digits > 4 || value[1 + digits] != '\0') return false;
+  const unsigned long number = strtoul(value + 1, nullptr, 16);
+  if (number > 0x3FFF) return false;
+  emu_QimSetConfirmedDtc(static_cast<uint16_t>((letter - LETTERS) << 14 | number));
+  return true;
 }
 
 struct BaudOption {
@@ -116,6 +119,7 @@ struct BaudOption {
 };
 const BaudOption BAUD_OPTIONS[] = {
     {"9600", 9600}, {"19200", 19200}, {"38400", 38400}, {"57600", 57600}, {"115200", 115200}};
+const char* const BAUD_RATES_TEXT = "9600, 19200, 38400, 57600 or 115200";  // as the usage has them
 
 struct InitOption {
   const char* text;
@@ -135,6 +139,93 @@ const InitOption* emu_FindInitOption(const char* arg) {
   for (const InitOption& o : INIT_OPTIONS)
     if (emu_IsOption(arg, o.text)) return &o;
   return nullptr;
+}
+
+// Every option by its name, and the form it is written in when it takes a value (nullptr when
+// it stands alone): a word that names an option but that no rule took is told that form.
+struct OptionName {
+  const char* name;
+  const char* form;
+};
+const OptionName OPTION_NAMES[] = {
+    {"maximize", nullptr}, {"fullscreen", nullptr}, {"fullsize", nullptr}, {"nocursor", nullptr},
+    {"hidecursor", nullptr}, {"version", nullptr}, {"sim", nullptr}, {"serve", nullptr},
+    {"elm", nullptr}, {"nosync", nullptr}, {"dtc", "dtc=Xxxxx, such as dtc=P01CE"},
+    {"vehicle", "vehicle=FILE"}, {"log", "log=FILE"}, {"timing", "timing=real"},
+    {"init", "init=QIM, init=TBX or init=ELM"},
+};
+
+// The option a word names, up to its '=' if it has one.
+const OptionName* emu_FindOptionName(const char* word) {
+  const size_t length = strcspn(word, "=");
+  for (const OptionName& o : OPTION_NAMES)
+    if (strlen(o.name) == length && strncmp(word, o.name, length) == 0) return &o;
+  return nullptr;
+}
+
+// A word as a message shows it: control bytes as '?', a long one cut short with "...".
+constexpr size_t SHOWN_WORD_CHARS = 60;
+struct ShownWord {
+  char text[SHOWN_WORD_CHARS + sizeof "..."];
+};
+ShownWord emu_ShowWord(const char* word) {
+  ShownWord shown{};
+  size_t n = 0;
+  for (; word[n] != '\0' && n < SHOWN_WORD_CHARS; ++n) {
+    const unsigned char c = static_cast<unsigned char>(word[n]);
+    shown.text[n] = c < 0x20 || c == 0x7F ? '?' : static_cast<char>(c);
+  }
+  if (word[n] != '\0') memcpy(shown.text + n, "...", sizeof "...");
+  return shown;
+}
+
+// A word refused: the line that says why goes to standard error before the usage, which goes to
+// standard output (flushed first, so that a shared terminal shows the two in order).
+void emu_Refuse(const char* line) {
+  fflush(stdout);
+  fprintf(stderr, "%s\n", line);
+}
+
+bool emu_IsDigits(const char* word) {
+  return word[0] != '\0' && word[strspn(word, "0123456789")] == '\0';
+}
+
+// A word that no rule took is the device, unless it is plainly meant as an option (it names
+// one, starts with '-', or has a key without '/' before '=') or as a baud rate (digits only);
+// then the line that names it is written and the result is false.
+bool emu_WordCanBeDevice(const char* arg) {
+  const char* equals = strchr(arg, '=');
+  const bool keyed =
+      equals != nullptr && memchr(arg, '/', static_cast<size_t>(equals - arg)) == nullptr;
+  const char* bare = arg[0] == '-' ? arg + 1 : arg;
+  const OptionName* option = bare[0] != '-' ? emu_FindOptionName(bare) : nullptr;
+  const char* undashed = arg + strspn(arg, "-");
+  const ShownWord shown = emu_ShowWord(arg);
+  char message[2 * sizeof shown.text + 80];
+  if (option != nullptr && option->form == nullptr && equals != nullptr) {
+    snprintf(message, sizeof message, "\"%s\": option %s takes no value", shown.text, option->name);
+  } else if (option != nullptr && option->form != nullptr) {
+    snprintf(message, sizeof message, "%s in \"%s\": expected %s",
+             equals != nullptr ? "bad value" : "no value", shown.text, option->form);
+  } else if (arg[0] == '-' || keyed) {
+    if (emu_FindBaudOption(undashed) != nullptr) {
+      snprintf(message, sizeof message, "unknown option \"%s\" (a baud rate has no '-': %s)",
+               shown.text, undashed);
+    } else if (emu_FindOptionName(undashed) != nullptr) {
+      snprintf(message, sizeof message,
+               "unknown option \"%s\" (an option takes one '-' at most: -%s)", shown.text,
+               emu_ShowWord(undashed).text);
+    } else {
+      snprintf(message, sizeof message, "unknown option \"%s\"", shown.text);
+    }
+  } else if (emu_IsDigits(arg)) {
+    snprintf(message, sizeof message,
+             "baud rate \"%s\" not supported: expected %s", shown.text, BAUD_RATES_TEXT);
+  } else {
+    return true;
+  }
+  emu_Refuse(message);
+  return false;
 }
 
 }  // namespace
@@ -173,8 +264,17 @@ int emu_ProcessCmdLine(int argc, char** argv, EmuSettings* settings) {
     } else if (emu_IsOption(arg, "version") || strcmp(arg, "--version") == 0) {
       printf("%s\n", EMU_VERSION);
       return 1;
-    } else if (strstr(arg, "dtc=") != nullptr) {
-      emu_TakeDtcOption(arg);
+    } else if (strncmp(arg[0] == '-' ? arg + 1 : arg, "dtc=", 4) == 0) {
+      if (!emu_TakeDtcOption((arg[0] == '-' ? arg + 1 : arg) + 4)) {
+        char message[sizeof(ShownWord::text) + 120];
+        snprintf(message, sizeof message,
+                 "bad trouble code in \"%s\": expected a letter P, C, B or U and up to four hex "
+                 "digits (0000 to 3FFF), such as dtc=P01CE",
+                 emu_ShowWord(arg).text);
+        emu_Refuse(message);
+        emu_PrintUsage(stdout);
+        return -1;
+      }
     } else if (emu_IsOption(arg, "sim")) {
       padixMode = 2;
       needsDevice = true;
@@ -200,9 +300,12 @@ int emu_ProcessCmdLine(int argc, char** argv, EmuSettings* settings) {
     } else if (const InitOption* init = emu_FindInitOption(arg)) {
       settings->moduleInit = init->value;
       needsDevice = true;
-    } else {
+    } else if (emu_WordCanBeDevice(arg)) {
       settings->device = arg;
       if (padixMode != 2) padixMode = 1;
+    } else {
+      emu_PrintUsage(stdout);
+      return -1;
     }
     if (needsDevice) deviceOptionGiven = true;
   }

@@ -24,7 +24,8 @@ extern const char* const EMU_VERSION;  // "Padix V" and the project version, as 
 const char* emu_GetBuildDate();        // as "Jan  8 2017"
 const char* emu_GetBuildTime();        // as "00:58:00"
 
-// Fills the settings and sets the mode; 0 to proceed, -1 after the usage text was printed, 1
-// after the version line was printed (the run ends there, successfully).
+// Fills the settings and sets the mode; 0 to proceed, -1 after the usage text was printed (on
+// standard output; a word refused, such as an unknown option, is first named in a line on
+// standard error), 1 after the version line was printed (the run ends there, successfully).
 int emu_ProcessCmdLine(int argc, char** argv, EmuSettings* settings);
 void emu_PrintUsage(FILE* out);

@@ -161,24 +161,63 @@ class VehicleReader {
     return true;
   }
 
+  // Codes as a list (["P0301", "P0420"]), or as people type them after "set": one code, codes
+  // separated by commas with or without spaces, brackets and quotes, and "" or "none" for none.
   bool Dtcs(const toml::node& node, uint16_t* list, std::atomic<uint8_t>* count) {
     const toml::array* codes = node.as_array();
-    if (codes == nullptr) return Fail(node, "expected a list of codes such as [\"P0301\", \"P0420\"]");
-    if (codes->size() > EMU_MAX_DTCS) return Fail(node, "more than 16 codes");
+    if (codes == nullptr && !node.is_string())
+      return Fail(node, "expected codes such as \"P0301\" or [\"P0301\", \"P0420\"]");
     uint8_t n = 0;
-    for (const toml::node& c : *codes) {
-      uint16_t code;
-      if (!Dtc(c, &code)) return false;
-      list[n++] = code;
+    auto take = [&](const toml::node& item) {
+      const std::string text = item.is_string() ? item.as_string()->get() : "";
+      std::vector<std::string> texts = CodeTexts(text);
+      // "" and "none" stand for no codes only as the whole value, not as one of a list.
+      if (texts.empty() && codes != nullptr) texts.push_back(Trim(text, " \t"));
+      for (const std::string& code : texts) {
+        if (n == EMU_MAX_DTCS) return Fail(node, "more than 16 codes");
+        if (!Dtc(code, item, &list[n])) return false;
+        ++n;
+      }
+      return true;
+    };
+    if (codes == nullptr) {
+      if (!take(node)) return false;
+    } else {
+      for (const toml::node& c : *codes)
+        if (!take(c)) return false;
     }
     *count = n;
     return true;
   }
 
+  // The codes in one text: brackets around it, and spaces and quotes around each code, dropped;
+  // none in "" and "none" (either case).
+  static std::vector<std::string> CodeTexts(const std::string& value) {
+    std::string all = Trim(value, " \t");
+    if (!all.empty() && all.front() == '[') all.erase(0, 1);
+    if (!all.empty() && all.back() == ']') all.pop_back();
+    all = Trim(all, " \t");
+    std::string lower = all;
+    for (char& c : lower) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    std::vector<std::string> texts;
+    if (lower.empty() || lower == "none") return texts;
+    std::stringstream items(all);
+    for (std::string item; std::getline(items, item, ',');) {
+      item = Trim(item, " \t\"'");
+      if (!item.empty()) texts.push_back(item);
+    }
+    if (texts.empty()) texts.push_back(all);  // commas alone: a bad code, not none
+    return texts;
+  }
+
+  static std::string Trim(const std::string& text, const char* drop) {
+    const size_t first = text.find_first_not_of(drop);
+    return first == std::string::npos ? std::string() : text.substr(first, text.find_last_not_of(drop) - first + 1);
+  }
+
   // P0123, C0123, B0123, U0123: the letter gives the top two bits, the first digit (0-3) two more.
-  bool Dtc(const toml::node& n, uint16_t* code) {
+  bool Dtc(const std::string& text, const toml::node& n, uint16_t* code) {
     static constexpr char LETTERS[] = "PCBU";
-    const std::string text = n.is_string() ? n.as_string()->get() : "";
     const char* letter = text.size() == 5 ? strchr(LETTERS, toupper(static_cast<unsigned char>(text[0]))) : nullptr;
     bool digits = letter != nullptr && text[0] != '\0' && text[1] >= '0' && text[1] <= '3';
     for (size_t i = 2; digits && i < 5; ++i) digits = isxdigit(static_cast<unsigned char>(text[i])) != 0;
@@ -630,8 +669,14 @@ int emu_SetVehicleValue(const char* name, const char* value, std::string* error)
   if (!asInFile) {
     std::string list;
     std::stringstream items(text);
-    for (std::string item; std::getline(items, item, ',');) list += (list.empty() ? "\"" : ", \"") + item + "\"";
-    text = text.find(',') != std::string::npos ? "[" + list + "]" : "\"" + text + "\"";
+    // Each text kept as typed, its quotes and backslashes included.
+    auto quoted = [](const std::string& item) {
+      std::string q = "\"";
+      for (char c : item) q += (c == '"' || c == '\\') ? std::string("\\") + c : std::string(1, c);
+      return q + "\"";
+    };
+    for (std::string item; std::getline(items, item, ',');) list += (list.empty() ? "" : ", ") + quoted(item);
+    text = text.find(',') != std::string::npos ? "[" + list + "]" : quoted(text);
   }
   std::string document = std::string(name) + " = " + text;
   toml::table root;

@@ -45,6 +45,16 @@ TEST(ProgramRun, ADeviceThatCannotBeOpenedIsReported) {
   EXPECT_EQ(r.out, "Press RETURN to quit!\n");
 }
 
+// A mistyped option is named before the usage and never opened as the serial device; the run
+// ends as after any usage.
+TEST(ProgramRun, AMistypedOptionIsNamedBeforeTheUsage) {
+  ProcessResult r = RunHeadless({"/dev/ptmx", "sim", "timing=fast"}, "\n");
+  EXPECT_EQ(r.status, 255);
+  EXPECT_EQ(r.err, "bad value in \"timing=fast\": expected timing=real\n");
+  EXPECT_EQ(r.out.find("\n Skanvo/Tarnic Emulator"), 0u);
+  EXPECT_EQ(r.out.substr(r.out.size() - 22), "Press RETURN to quit!\n");
+}
+
 // Whatever the arguments, the run either works (quit at end of input: 0) or ends with -1.
 TEST(ProgramRun, ArbitraryArgumentsEndInARunOrTheUsage) {
   std::mt19937 rng(7);

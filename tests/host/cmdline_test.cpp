@@ -20,6 +20,7 @@ struct Parsed {
   std::string log;       // the traffic log's path, "" when none was given
   int mode;
   std::string out;
+  std::string err;  // the line naming a refused word, before the usage
 };
 
 Parsed Parse(std::vector<std::string> args) {
@@ -29,7 +30,9 @@ Parsed Parse(std::vector<std::string> args) {
   argv.push_back(nullptr);
   Parsed p{};
   testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
   p.result = emu_ProcessCmdLine(static_cast<int>(args.size()), argv.data(), &p.settings);
+  p.err = testing::internal::GetCapturedStderr();
   p.out = testing::internal::GetCapturedStdout();
   p.mode = emu_GetPadixMode();
   p.device = p.settings.device != nullptr ? p.settings.device : "-";
@@ -151,16 +154,20 @@ TEST(CmdLineUsage, HelpIsFoundInsideAnyArgument) {
     EXPECT_EQ(p.result, -1) << arg;
     EXPECT_EQ(p.out, ExpectedUsage()) << arg;
   }
-  // "hh" and "--h" are neither exactly "h" nor contain "help": they are device paths.
-  for (const char* arg : {"hh", "--h", "H"}) {
+  // "hh" and "H" are neither exactly "h" nor contain "help": they are device paths. "--h" is
+  // no option either, and no device.
+  for (const char* arg : {"hh", "H"}) {
     Parsed p = Parse({arg});
     EXPECT_EQ(p.result, 0) << arg;
     EXPECT_EQ(p.device, arg);
   }
+  Parsed p = Parse({"--h"});
+  EXPECT_EQ(p.result, -1);
+  EXPECT_EQ(p.err, "unknown option \"--h\"\n");
 }
 
 // The version line alone, wherever it is asked for, and the run ends successfully; what comes
-// after it is not looked at. Near misses are device paths.
+// after it is not looked at. Near misses are unknown options.
 TEST(CmdLineUsage, VersionIsOneLineAndEndsTheRunWithSuccess) {
   for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
            {"--version"}, {"-version"}, {"version"}, {"/dev/ttyS0", "sim", "--version"},
@@ -172,9 +179,10 @@ TEST(CmdLineUsage, VersionIsOneLineAndEndsTheRunWithSuccess) {
   EXPECT_EQ(std::string(EMU_VERSION).rfind("Padix V", 0), 0u);
   for (const char* arg : {"--versions", "---version", "-v"}) {
     Parsed p = Parse({arg});
-    EXPECT_EQ(p.result, 0) << arg;
-    EXPECT_EQ(p.device, arg);
-    EXPECT_EQ(p.out, "");
+    EXPECT_EQ(p.result, -1) << arg;
+    EXPECT_EQ(p.device, "-") << arg;
+    EXPECT_EQ(p.out, ExpectedUsage()) << arg;
+    EXPECT_EQ(p.err.rfind(std::string("unknown option \"") + arg + "\"", 0), 0u) << p.err;
   }
 }
 
@@ -231,11 +239,13 @@ TEST(CmdLineModes, ServeElmAndRealTiming) {
 TEST(CmdLineModes, BaudRatesAreExactWordsOnly) {
   EXPECT_EQ(Parse({"COM1", "115200"}).settings.baudrate, 115200u);
   EXPECT_EQ(Parse({"COM1"}).settings.baudrate, 9600u);
-  // "-19200" is not a baud rate: it becomes the device, replacing COM1.
+  // "-19200" is not a baud rate, nor is 4800 one Padix offers: neither is taken for the device.
   Parsed p = Parse({"COM1", "-19200"});
-  EXPECT_EQ(p.settings.baudrate, 9600u);
-  EXPECT_EQ(p.device, "-19200");
-  EXPECT_EQ(Parse({"COM1", "4800"}).device, "4800");
+  EXPECT_EQ(p.result, -1);
+  EXPECT_EQ(p.err, "unknown option \"-19200\" (a baud rate has no '-': 19200)\n");
+  p = Parse({"COM1", "4800"});
+  EXPECT_EQ(p.result, -1);
+  EXPECT_EQ(p.err, "baud rate \"4800\" not supported: expected 9600, 19200, 38400, 57600 or 115200\n");
 }
 
 TEST(CmdLineModes, ModuleInitAndSyncFlags) {
@@ -243,8 +253,10 @@ TEST(CmdLineModes, ModuleInitAndSyncFlags) {
   EXPECT_EQ(Parse({"COM1", "-init=TBX"}).settings.moduleInit, EMU_INIT_TBX);
   EXPECT_EQ(Parse({"COM1", "init=ELM"}).settings.moduleInit, EMU_INIT_ELM);
   EXPECT_EQ(Parse({"COM1", "-nosync"}).settings.noSync, 1);
-  // Case matters: "init=qim" is a device path.
-  EXPECT_EQ(Parse({"COM1", "init=qim"}).device, "init=qim");
+  // Case matters: "init=qim" is refused.
+  Parsed p = Parse({"COM1", "init=qim"});
+  EXPECT_EQ(p.result, -1);
+  EXPECT_EQ(p.err, "bad value in \"init=qim\": expected init=QIM, init=TBX or init=ELM\n");
 }
 
 TEST(CmdLineModes, WindowFlags) {
@@ -257,34 +269,87 @@ TEST(CmdLineModes, WindowFlags) {
   EXPECT_EQ(Parse({"fullscreen"}).settings.window.fullscreen, 1);
 }
 
+// A word meant as an option or as a baud rate is not opened as the serial device: a line on
+// standard error names it and says what was expected, then comes the usage.
+TEST(CmdLineRefused, WordsMeantAsOptionsOrBaudRatesAreNamed) {
+  const struct {
+    std::vector<std::string> args;
+    std::string err;
+  } cases[] = {
+      {{"timing=fast"}, "bad value in \"timing=fast\": expected timing=real"},
+      {{"/dev/ptmx", "-timing=slow", "sim"}, "bad value in \"-timing=slow\": expected timing=real"},
+      {{"--vehicle=x"}, "unknown option \"--vehicle=x\" (an option takes one '-' at most: -vehicle=x)"},
+      {{"--serve", "/dev/ptmx"}, "unknown option \"--serve\" (an option takes one '-' at most: -serve)"},
+      {{"/dev/ptmx", "12345", "sim"},
+       "baud rate \"12345\" not supported: expected 9600, 19200, 38400, 57600 or 115200"},
+      {{"/dev/ttyS0", "0"}, "baud rate \"0\" not supported: expected 9600, 19200, 38400, 57600 or 115200"},
+      {{"COM1", "init=ELM327"}, "bad value in \"init=ELM327\": expected init=QIM, init=TBX or init=ELM"},
+      {{"/dev/ttyS0", "sim=1"}, "\"sim=1\": option sim takes no value"},
+      {{"-vehicle"}, "no value in \"-vehicle\": expected vehicle=FILE"},
+      {{"log"}, "no value in \"log\": expected log=FILE"},
+      {{"colour=red"}, "unknown option \"colour=red\""},
+      {{"-x", "/dev/ttyS0"}, "unknown option \"-x\""},
+      {{"-"}, "unknown option \"-\""},
+      // Shown as typed, control bytes as '?', a long word cut short.
+      {{"a\tb=1"}, "unknown option \"a?b=1\""},
+      {{"x=" + std::string(100, 'y')}, "unknown option \"x=" + std::string(58, 'y') + "...\""},
+  };
+  for (const auto& c : cases) {
+    Parsed p = Parse(c.args);
+    EXPECT_EQ(p.result, -1) << c.args[0];
+    EXPECT_EQ(p.err, c.err + "\n");
+    EXPECT_EQ(p.out, ExpectedUsage()) << c.args[0];
+  }
+  // What a device may look like stays a device, '=' included after a '/'.
+  for (const char* device : {"/dev/ttyUSB0", "/dev/ptmx", "tcp:35000", "tcp:localhost:35000", "tcp:[::1]:35000",
+                             "COM1", "/dev/serial/by-id/usb-FTDI=A1", "./line=2"}) {
+    Parsed p = Parse({device, "sim"});
+    EXPECT_EQ(p.result, 0) << device;
+    EXPECT_EQ(p.device, device);
+    EXPECT_EQ(p.err, "") << device;
+  }
+}
+
 // Runs last in this group: the trouble code store keeps its codes for the whole run.
 TEST(CmdLineDtc, LettersLimitsAndTheSixteenCodeStore) {
   uint8_t before = emu_QimGetNoOfConfirmedDtcs();
   ASSERT_EQ(before, 0) << "another test stored trouble codes first";
+  // A code is stored, or refused with a line that names the word.
   struct Case {
     const char* arg;
     bool stored;
     uint16_t code;
   };
   const Case cases[] = {
-      {"dtc=P01CE", true, 0x01CE},  {"dtc=c0123", true, 0x4123}, {"dtc=U3FFF", true, 0xFFFF},
-      {"-dtc=B0001", true, 0x8001}, {"dtc=X12", true, 0x0012},   {"dtc=P4000", false, 0},
-      {"dtc=P", false, 0},          {"xdtc=P0100", false, 0},    {"--dtc=P0100", false, 0},
-      {"dtc=Pzz", false, 0},
+      {"dtc=P01CE", true, 0x01CE},  {"dtc=c0123", true, 0x4123},  {"dtc=U3FFF", true, 0xFFFF},
+      {"-dtc=B0001", true, 0x8001}, {"dtc=p0a1f", true, 0x0A1F},  {"dtc=P12", true, 0x0012},
+      {"dtc=X12", false, 0},        {"dtc=X123", false, 0},       {"dtc=P4000", false, 0},
+      {"dtc=P", false, 0},          {"xdtc=P0100", false, 0},     {"--dtc=P0100", false, 0},
+      {"dtc=Pzz", false, 0},        {"dtc=P03001", false, 0},     {"dtc=P0x12", false, 0},
+      {"dtc=", false, 0},           {"dtc=P0300 ", false, 0},
   };
   uint8_t count = 0;
   for (const Case& c : cases) {
     Parsed p = Parse({c.arg});
-    EXPECT_EQ(p.result, 0) << c.arg;
+    EXPECT_EQ(p.result, c.stored ? 0 : -1) << c.arg;
     EXPECT_EQ(p.mode, 0) << c.arg << " must not be taken as a device";
     if (c.stored) {
+      EXPECT_EQ(p.err, "") << c.arg;
       ASSERT_EQ(emu_QimGetNoOfConfirmedDtcs(), count + 1) << c.arg;
       EXPECT_EQ(emu_QimGetConfirmedDtc(count), c.code) << c.arg;
       ++count;
     } else {
+      EXPECT_NE(p.err.find(std::string("\"") + c.arg + "\""), std::string::npos) << p.err;
+      EXPECT_EQ(p.out, ExpectedUsage()) << c.arg;
       EXPECT_EQ(emu_QimGetNoOfConfirmedDtcs(), count) << c.arg;
     }
   }
+  EXPECT_EQ(Parse({"dtc=X123"}).err,
+            "bad trouble code in \"dtc=X123\": expected a letter P, C, B or U and up to four hex digits "
+            "(0000 to 3FFF), such as dtc=P01CE\n");
+  // A refused code ends the parsing: the codes after it are not stored.
+  EXPECT_EQ(Parse({"dtc=X123", "dtc=P0300"}).result, -1);
+  EXPECT_EQ(emu_QimGetNoOfConfirmedDtcs(), count);
   for (int i = count; i < 20; ++i) Parse({"dtc=P0300"});
   EXPECT_EQ(emu_QimGetNoOfConfirmedDtcs(), 16);
   EXPECT_EQ(emu_QimGetConfirmedDtc(0), 0x01CE);

@@ -384,6 +384,63 @@ TEST_F(VehicleFile, SetChangesOneValueAndRefusesBadOnesWithoutChangingAnything) 
   EXPECT_LE(speed, 20u);
 }
 
+// Trouble codes as people type them, after "set" and in the file alike: one code, bare or
+// quoted; several with spaces after the commas, with or without brackets and quotes; "" or
+// none for no codes.
+TEST_F(VehicleFile, CodeListsAreReadAsTyped) {
+  const struct {
+    const char* value;
+    const char* answer;  // service 03 of the first ECU
+  } typed[] = {
+      {"P0301", "43010301"},
+      {"\"P0301\"", "43010301"},
+      {"'C0301'", "43014301"},
+      {"P0301, P0420", "430203010420"},
+      {"P0301 ,  p0420", "430203010420"},
+      {"[P0301, P0420]", "430203010420"},
+      {"\"P0301\", \"P0420\"", "430203010420"},
+      {"[\"P0301\", \"P0420\"]", "430203010420"},
+      {"P0301,P0420", "430203010420"},
+      {"[P0301]", "43010301"},
+      {"none", "4300"},
+      {"NONE", "4300"},
+      {"\"\"", "4300"},
+      {"[]", "4300"},
+  };
+  for (const auto& t : typed) {
+    ASSERT_EQ(Set("ecu.1.dtc.confirmed", "U0100"), "");
+    EXPECT_EQ(Set("ecu.1.dtc.confirmed", t.value), "") << t.value;
+    EXPECT_EQ(Data(3, 0, 0), t.answer) << t.value;
+  }
+  const std::string seventeen = "P0301" + [] {
+    std::string more;
+    for (int i = 0; i < 16; ++i) more += ", P0420";
+    return more;
+  }();
+  const struct {
+    const char* value;
+    std::string error;
+  } refused[] = {
+      {"301", "expected codes such as \"P0301\" or [\"P0301\", \"P0420\"]"},
+      {"X0301", "bad code 'X0301' (a letter P, C, B or U, a digit 0-3, three hex digits)"},
+      {"P0301, none", "bad code 'none' (a letter P, C, B or U, a digit 0-3, three hex digits)"},
+      {"[\"P0301\", \"\"]", "bad code '' (a letter P, C, B or U, a digit 0-3, three hex digits)"},
+      {",,", "bad code '' (a letter P, C, B or U, a digit 0-3, three hex digits)"},
+      {"\",\"", "bad code ',' (a letter P, C, B or U, a digit 0-3, three hex digits)"},
+      {seventeen.c_str(), "more than 16 codes"},
+  };
+  ASSERT_EQ(Set("ecu.1.dtc.confirmed", "U0100"), "");
+  for (const auto& r : refused) EXPECT_EQ(Set("ecu.1.dtc.confirmed", r.value), "set ecu.1.dtc.confirmed: " + r.error);
+  EXPECT_EQ(Data(3, 0, 0), "4301C100") << "a refused list changed the codes";
+
+  ASSERT_EQ(Load(Write("codes.toml", "[ecu.1]\ndtc.confirmed = \"P0301\"\ndtc.pending = \"P0301, P0420\"\n"
+                                     "dtc.permanent = \"none\"\n")),
+            "");
+  EXPECT_EQ(Data(3, 0, 0), "43010301");
+  EXPECT_EQ(Data(7, 0, 0), "470203010420");
+  EXPECT_EQ(Data(0x0A, 0, 0), "4A00");
+}
+
 // Letters beyond ASCII are read wherever TOML allows them (the parser's white-space test misreads
 // some of them: Latin-1, Cyrillic), in plain and multi-line strings, in comments and in "set".
 // ECUs answer from the addresses their file gives them, on CAN and off it; two ECUs at one address
