@@ -1,10 +1,17 @@
 // Vehicle files: a car saved and loaded back answers every request of every service alike, on
 // CAN and the other buses, headers off and on; the examples load, save back unchanged and say
 // what their comments say; a mistake names its file, line and column and changes nothing; "set"
-// changes one value; a recorded trace moves its values at their times.
+// changes one value; a recorded trace moves its values at their times. A save never leaves a cut
+// file.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
 #include <stdio.h>
+#include <string.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -435,6 +442,90 @@ TEST_F(VehicleFile, ATraceChangesItsValuesAtTheRecordedTimes) {
   ASSERT_EQ(Load(Write("looped.toml", "trace = \"three.csv\"\n")), "");
   for (unsigned wanted : {3000u, 1000u, 3000u, 1000u})
     EXPECT_TRUE(WaitFor([&] { return rpm() == wanted; })) << wanted;
+}
+
+// A save that cannot be written whole leaves the old file byte for byte and no other file beside
+// it; the disk fills up in a child process with a file size limit.
+TEST_F(VehicleFile, ASaveThatFailsLeavesTheOldFileAsItWas) {
+  const std::string old = "ecus = 3\n# saved yesterday\n";
+  const std::string path = Write("car.toml", old);
+  ASSERT_EQ(chmod(path.c_str(), 0640), 0);
+  int said[2];
+  ASSERT_EQ(pipe(said), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    close(said[0]);
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit = {512, 512};
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(3);
+    std::string error;
+    const int result = emu_SaveVehicleFile(path.c_str(), &error);
+    if (write(said[1], error.data(), error.size()) < 0) _exit(4);
+    _exit(result == -1 ? 0 : 1);
+  }
+  close(said[1]);
+  std::string error;
+  char buffer[512];
+  for (ssize_t n; (n = read(said[0], buffer, sizeof buffer)) > 0;) error.append(buffer, static_cast<size_t>(n));
+  close(said[0]);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the save did not fail";
+  EXPECT_EQ(error, "cannot write " + path + ": File too large");
+  EXPECT_EQ(Text(path), old);
+  std::vector<std::string> files;
+  for (const auto& f : fs::directory_iterator(dir_)) files.push_back(f.path().filename().string());
+  EXPECT_EQ(files, std::vector<std::string>{"car.toml"});
+
+  // With room, the file is replaced and keeps its permissions; a new file gets 0644 less the umask.
+  Save("car.toml");
+  struct stat st;
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  EXPECT_EQ(Load(path), "");
+  const mode_t mask = umask(022);
+  umask(mask);
+  ASSERT_EQ(stat(Save("new.toml").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0644u & ~mask);
+}
+
+// A FIFO is no vehicle file: the save says so at once instead of waiting for a reader (the
+// command reader would stop). A folder is refused too.
+TEST_F(VehicleFile, ASaveRefusesWhatIsNotARegularFile) {
+  const std::string fifo = (dir_ / "car.fifo").string();
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  int said[2];
+  ASSERT_EQ(pipe(said), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    close(said[0]);
+    std::string error;
+    const int result = emu_SaveVehicleFile(fifo.c_str(), &error);
+    if (write(said[1], error.data(), error.size()) < 0) _exit(4);
+    _exit(result == -1 ? 0 : 1);
+  }
+  close(said[1]);
+  int status = 0;
+  const bool ended = WaitFor([&] { return waitpid(child, &status, WNOHANG) == child; }, 10000);
+  if (!ended) {
+    kill(child, SIGKILL);
+    waitpid(child, &status, 0);
+  }
+  std::string error;
+  char buffer[512];
+  for (ssize_t n; ended && (n = read(said[0], buffer, sizeof buffer)) > 0;) error.append(buffer, static_cast<size_t>(n));
+  close(said[0]);
+  ASSERT_TRUE(ended) << "the save waits on the FIFO";
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the save did not fail";
+  EXPECT_EQ(error, "cannot write " + fifo + ": it is a FIFO, not a regular file");
+
+  std::string folderError;
+  EXPECT_EQ(emu_SaveVehicleFile(dir_.c_str(), &folderError), -1);
+  EXPECT_EQ(folderError, "cannot write " + dir_.string() + ": it is a folder, not a regular file");
 }
 
 }  // namespace
