@@ -1,7 +1,8 @@
 // Writing the running car as a vehicle file: every value the file format has, so that loading
-// it gives the same car; the data tables of PIDs 41, 4F, 50 and 70 only where they differ from
-// the built-in car's. The file is written beside the old one and renamed over it once whole, so a
-// full disk leaves the old file as it was.
+// it gives the same car. Values with a name are written by it, in their unit; the ECUs the car
+// has, and others only where they differ from the built-in car; the data tables of PIDs 41, 4F,
+// 50 and 70 only where they differ from the built-in car's. The file is written beside the old
+// one and renamed over it once whole, so a full disk leaves the old file as it was.
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -66,12 +67,24 @@ std::string emu_Codes(const uint16_t* codes, uint8_t n) {
   return out + "]";
 }
 
+// A PID's stored bytes (`n`, as written raw) as its item's physical value, when loading that value
+// gives the same bytes back: a PID of banks holding two bytes (more than two banks) has none.
+bool emu_NamedValue(const EmuVehicleItem& item, const uint8_t* bytes, size_t n, std::string* text) {
+  if (item.bytes > n) return false;
+  for (size_t i = item.bytes; i < n; ++i)
+    if (bytes[i] != 0) return false;
+  uint32_t raw = 0;
+  for (uint8_t i = 0; i < item.bytes; ++i) raw = raw << 8 | bytes[i];
+  return emu_ItemText(item, raw, text);
+}
+
 // `initial` is the ECU as a loaded file starts it: the tables of PIDs 41, 4F, 50 and 70 are
 // written only where they differ from it, since a value given marks its PID supported.
 void emu_WriteEcu(std::ostream& out, const EmuVehicle& v, const EmuEcu& initial, int number) {
   const EmuEcu& ecu = v.ecu[number - 1];
   out << "\n[ecu." << number << "]\n";
-  out << "name = " << emu_Quoted(ecu.ecuName, EMU_ECU_NAME_BYTES) << "\n";
+  const std::string name = emu_EcuNameText(ecu.ecuName, EMU_ECU_NAME_BYTES);
+  out << "name = " << emu_Quoted(reinterpret_cast<const uint8_t*>(name.data()), name.size(), false) << "\n";
   out << "lamp = " << (ecu.milState != 0 ? "true" : "false") << "\n";
   out << "dtc.confirmed = " << emu_Codes(ecu.confirmedDtc, ecu.noOfDtcs) << "\n";
   out << "dtc.pending = " << emu_Codes(ecu.pendingDtc, ecu.noOfPendingDtcs) << "\n";
@@ -112,6 +125,16 @@ void emu_WriteEcu(std::ostream& out, const EmuVehicle& v, const EmuEcu& initial,
     if ((ecu.pidValueSet[pid >> 3] & (1u << (pid & 7))) == 0) continue;
     const EmuPidClass cls = emu_GetPidClass(static_cast<uint8_t>(pid));
     const size_t n = cls == EmuPidClass::Generic1 ? 1 : cls == EmuPidClass::Generic4 ? 4 : 2;
+    // A PID that also moves keeps its bytes (the freeze frames send them) under pid.XX: its name
+    // holds the motion.
+    bool moves = false;
+    for (uint8_t i = 0; i < ecu.noOfMotions && i < EMU_MAX_MOTIONS; ++i) moves = moves || ecu.motion[i].pid == pid;
+    std::string value;
+    if (const EmuVehicleItem* item = emu_FindVehicleItemByPid(static_cast<uint8_t>(pid));
+        item != nullptr && !moves && emu_NamedValue(*item, ecu.pidValue[pid], n, &value)) {
+      out << item->name << " = " << value << "\n";
+      continue;
+    }
     char key[8];
     snprintf(key, sizeof key, "%02X", pid);
     out << "pid." << key << " = " << emu_Hex(ecu.pidValue[pid], n) << "\n";
@@ -120,11 +143,12 @@ void emu_WriteEcu(std::ostream& out, const EmuVehicle& v, const EmuEcu& initial,
   for (uint8_t i = 0; i < ecu.noOfMotions && i < EMU_MAX_MOTIONS; ++i) {
     const EmuMotion& m = ecu.motion[i];
     const EmuVehicleItem* item = emu_FindVehicleItemByPid(m.pid);
-    if (item == nullptr) continue;
-    char line[256];
-    snprintf(line, sizeof line, "%s = { from = %.17g, to = %.17g, wave = \"%s\", period = %.17g }\n", item->name,
-             emu_ItemValue(*item, m.low), emu_ItemValue(*item, m.high), WAVES[static_cast<int>(m.wave)], m.periodMs / 1000.0);
-    out << line;
+    std::string from, to;
+    if (item == nullptr || !emu_ItemText(*item, m.low, &from) || !emu_ItemText(*item, m.high, &to)) continue;
+    char period[32];
+    snprintf(period, sizeof period, "%.17g", m.periodMs / 1000.0);
+    out << item->name << " = { from = " << from << ", to = " << to << ", wave = \"" << WAVES[static_cast<int>(m.wave)]
+        << "\", period = " << period << " }\n";
   }
   emu_WriteTestResults(out, ecu);
   emu_WriteAnswers(out, v, static_cast<uint8_t>(number - 1));
@@ -234,7 +258,18 @@ int emu_SaveVehicleFile(const char* path, std::string* error) {
   }
   auto initial = std::make_unique<EmuVehicle>();
   emu_VehicleSetDefaults(*initial);
-  for (int i = 0; i < EMU_MAX_ECUS; ++i) emu_WriteEcu(out, *copy, initial->ecu[i], i + 1);
+  // An ECU beyond those that answer is written only when it differs from the built-in one, so
+  // that raising "ecus" after loading still gives the same car.
+  for (int i = 0; i < EMU_MAX_ECUS; ++i) {
+    std::ostringstream ecu;
+    emu_WriteEcu(ecu, *copy, initial->ecu[i], i + 1);
+    if (i >= copy->maxEcu) {
+      std::ostringstream builtIn;
+      emu_WriteEcu(builtIn, *initial, initial->ecu[i], i + 1);
+      if (ecu.str() == builtIn.str()) continue;
+    }
+    out << ecu.str();
+  }
   std::string why;
   if (emu_ReplaceFile(path, out.str(), &why) != 0) {
     *error = std::string("cannot write ") + path + ": " + why;
