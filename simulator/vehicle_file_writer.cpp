@@ -13,6 +13,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -145,8 +146,8 @@ void emu_WriteEcu(std::ostream& out, const EmuVehicle& v, const EmuEcu& initial,
     const EmuVehicleItem* item = emu_FindVehicleItemByPid(m.pid);
     std::string from, to;
     if (item == nullptr || !emu_ItemText(*item, m.low, &from) || !emu_ItemText(*item, m.high, &to)) continue;
-    char period[32];
-    snprintf(period, sizeof period, "%.17g", m.periodMs / 1000.0);
+    char period[32];  // the shortest text of a double that reads back the same, in any locale
+    *std::to_chars(period, period + sizeof period - 1, m.periodMs / 1000.0).ptr = '\0';
     out << item->name << " = { from = " << from << ", to = " << to << ", wave = \"" << WAVES[static_cast<int>(m.wave)]
         << "\", period = " << period << " }\n";
   }

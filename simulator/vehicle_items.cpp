@@ -4,9 +4,9 @@
 #include "simulator/vehicle_items.h"
 
 #include <math.h>
-#include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
+
+#include <charconv>
 
 namespace {
 
@@ -118,8 +118,12 @@ bool emu_ItemText(const EmuVehicleItem& item, uint32_t raw, std::string* text) {
   for (const bool exact : {true, false}) {
     // Exact while it takes at most one decimal more than a step (780.25 rpm, not 0.78125 %).
     for (int decimals = exact ? 0 : stepDecimals; decimals <= (exact ? stepDecimals + 1 : 17); ++decimals) {
-      snprintf(digits, sizeof digits, "%.*f", decimals, value);
-      const double read = strtod(digits, nullptr);
+      // Not snprintf and strtod: the window's locale may write a decimal comma, which TOML refuses.
+      const auto written = std::to_chars(digits, digits + sizeof digits - 1, value, std::chars_format::fixed, decimals);
+      if (written.ec != std::errc()) continue;
+      *written.ptr = '\0';
+      double read = 0;
+      std::from_chars(digits, written.ptr, read);
       uint32_t back;
       if (exact && fabs(read - value) > 1e-9 * fmax(1.0, fabs(value))) continue;
       if (!emu_ItemRaw(item, read, &back) || back != raw) continue;
