@@ -161,8 +161,11 @@ constexpr struct {
   mode_t type;
   const char* what;
 } NOT_A_FILE[] = {
-    {S_IFIFO, "a FIFO"},          {S_IFDIR, "a folder"}, {S_IFCHR, "a character device"},
-    {S_IFBLK, "a block device"},  {S_IFSOCK, "a socket"},
+    {S_IFIFO,  "a FIFO"},
+    {S_IFDIR,  "a folder"},
+    {S_IFCHR,  "a character device"},
+    {S_IFBLK,  "a block device"},
+    {S_IFSOCK, "a socket"},
 };
 
 std::string emu_FolderOf(const std::string& path) {
