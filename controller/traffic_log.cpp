@@ -1,13 +1,18 @@
 // Traffic log. A tester's line ends with its carriage return, a module's answer with its prompt;
 // when the other side starts sending first, what is pending is written as it stands, so the
-// entries keep the order in which the bytes crossed.
+// entries keep the order in which the bytes crossed. Each entry goes out with one write; when the
+// disk is full the log is cut back to its last whole entry and stops, said once on standard error.
 #include "controller/traffic_log.h"
 
 #include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
 #include <pthread.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/types.h>
 #include <time.h>
+#include <unistd.h>
 
 std::atomic<bool> trafficLogOn{false};
 
@@ -22,8 +27,10 @@ struct PendingEntry {
 };
 
 pthread_mutex_t logMutex = PTHREAD_MUTEX_INITIALIZER;
-FILE* logFile = nullptr;
+int logFd = -1;
 bool ownFile = false;
+char logName[PATH_MAX];  // for the message when writing fails
+off_t wholeEntriesEnd = 0;  // where the last whole entry ends in the file (own file only)
 timespec started;
 PendingEntry pending[2];  // by sender
 int pendingSender = -1;
@@ -37,13 +44,37 @@ double emu_LogNowMs() {
 
 const char* const SENDER_NAME[2] = {"tester", "module"};
 
+// One line out whole, or the log stops: a short write is cut back to the last whole entry (a
+// reader never sees half an entry), and what went wrong is said once.
+void emu_LogWriteLine(const char* line, size_t length) {
+  if (logFd < 0) return;
+  int failure = 0;
+  for (size_t done = 0; failure == 0 && done < length;) {
+    const ssize_t n = write(logFd, line + done, length - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) failure = n < 0 ? errno : EIO;
+    else done += static_cast<size_t>(n);
+  }
+  if (failure == 0) {
+    wholeEntriesEnd += static_cast<off_t>(length);
+    return;
+  }
+  // Should the cut fail too, the message still says where the log ended.
+  if (ownFile) (void)!ftruncate(logFd, wholeEntriesEnd);
+  fprintf(stderr, "traffic log %s: write failed: %s; logging stopped\n", logName, strerror(failure));
+  trafficLogOn = false;
+  if (ownFile) close(logFd);
+  logFd = -1;
+}
+
 void emu_LogWriteEntry(int sender) {
   PendingEntry& e = pending[sender];
   if (e.length == 0) return;
   e.text[e.length] = '\0';
-  fprintf(logFile, "%12.3f %s %s\n", e.startMs, SENDER_NAME[sender], e.text);
-  fflush(logFile);
+  char line[ENTRY_MAX + 64];  // the time (up to 20 digits), sender, the escaped bytes, the line end
+  const int length = snprintf(line, sizeof line, "%12.3f %s %s\n", e.startMs, SENDER_NAME[sender], e.text);
   e.length = 0;
+  if (length > 0 && static_cast<size_t>(length) < sizeof line) emu_LogWriteLine(line, static_cast<size_t>(length));
 }
 
 void emu_LogAppend(PendingEntry& e, uint8_t c) {
@@ -62,30 +93,32 @@ void emu_LogAppend(PendingEntry& e, uint8_t c) {
 
 int emu_OpenTrafficLog(const char* path) {
   clock_gettime(CLOCK_MONOTONIC, &started);
+  snprintf(logName, sizeof logName, "%s", strcmp(path, "-") == 0 ? "(standard error)" : path);
+  wholeEntriesEnd = 0;
   if (strcmp(path, "-") == 0) {
-    logFile = stderr;
+    logFd = STDERR_FILENO;
     ownFile = false;
   } else {
-    logFile = fopen(path, "w");
-    if (logFile == nullptr) {
+    logFd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (logFd < 0) {
       fprintf(stderr, "fopen() traffic log %s failed: %s\n", path, strerror(errno));
       return -1;
     }
     ownFile = true;
   }
-  fprintf(logFile, "# Padix traffic log: milliseconds since start, sender (tester or module), bytes\n");
-  fflush(logFile);
+  static constexpr char HEADER[] = "# Padix traffic log: milliseconds since start, sender (tester or module), bytes\n";
   trafficLogOn = true;
+  emu_LogWriteLine(HEADER, sizeof HEADER - 1);
   return 0;
 }
 
 void emu_CloseTrafficLog() {
-  if (logFile == nullptr) return;
   pthread_mutex_lock(&logMutex);
   trafficLogOn = false;
   for (int s = 0; s < 2; ++s) emu_LogWriteEntry(s);
-  if (ownFile) fclose(logFile);
-  logFile = nullptr;
+  if (ownFile && logFd >= 0) close(logFd);
+  logFd = -1;
+  pendingSender = -1;
   pthread_mutex_unlock(&logMutex);
 }
 
@@ -96,7 +129,7 @@ void emu_LogTrafficBytes(EmuSender from, const uint8_t* bytes, size_t n) {
   int oldState;
   pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &oldState);
   pthread_mutex_lock(&logMutex);
-  if (logFile != nullptr) {
+  if (logFd >= 0) {
     if (pendingSender >= 0 && pendingSender != sender) emu_LogWriteEntry(pendingSender);
     pendingSender = sender;
     PendingEntry& e = pending[sender];

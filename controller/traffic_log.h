@@ -3,7 +3,8 @@
 // simulated module. One entry a line: the milliseconds since start, who sent it ("tester": the
 // handheld or the OBD program; "module": the interface module, simulated or real), and its
 // bytes, those that are not printable as <0D>-style escapes. Each entry is written out at once,
-// so a crash loses nothing that was logged.
+// so a crash loses nothing that was logged. A write that fails (a full disk) stops the log at its
+// last whole entry and is said once on standard error; the line is served on.
 #pragma once
 
 #include <stddef.h>

@@ -246,8 +246,7 @@ class VehicleReader {
       const std::string k(key.str());
       if (k == "name") {
         if (!Text(node, EMU_ECU_NAME_BYTES, &text)) return false;
-        memset(ecu.ecuName, 0, sizeof ecu.ecuName);
-        memcpy(ecu.ecuName, text.data(), text.size());
+        emu_EcuNameFromText(text, ecu.ecuName, sizeof ecu.ecuName);
       } else if (k == "lamp") {
         bool on = false;
         if (!Boolean(node, &on)) return false;

@@ -1,9 +1,12 @@
 // The named service 01 items and their scaling, one row an item in PID order, as scan tools
-// decode them: a value is raw x scale + offset in the unit given.
+// decode them: a value is raw x scale + offset in the unit given. Also the text form of values
+// and of ECU names, as vehicle files hold them.
 #include "simulator/vehicle_items.h"
 
 #include <math.h>
 #include <string.h>
+
+#include <charconv>
 
 namespace {
 
@@ -106,3 +109,62 @@ bool emu_ItemRaw(const EmuVehicleItem& item, double value, uint32_t* raw) {
 }
 
 double emu_ItemValue(const EmuVehicleItem& item, uint32_t raw) { return raw * item.scale + item.offset; }
+
+bool emu_ItemText(const EmuVehicleItem& item, uint32_t raw, std::string* text) {
+  const double value = emu_ItemValue(item, raw);
+  // Decimals that resolve one step, at least: 1 for 100/255 %, 3 for 1/128 degree.
+  const int stepDecimals = item.scale >= 1 ? 0 : static_cast<int>(ceil(-log10(item.scale)));
+  char digits[64];  // 17 decimals of at most 4294967295 x 10 - 210, a sign and the point
+  for (const bool exact : {true, false}) {
+    // Exact while it takes at most one decimal more than a step (780.25 rpm, not 0.78125 %).
+    for (int decimals = exact ? 0 : stepDecimals; decimals <= (exact ? stepDecimals + 1 : 17); ++decimals) {
+      // Not snprintf and strtod: the window's locale may write a decimal comma, which TOML refuses.
+      const auto written = std::to_chars(digits, digits + sizeof digits - 1, value, std::chars_format::fixed, decimals);
+      if (written.ec != std::errc()) continue;
+      *written.ptr = '\0';
+      double read = 0;
+      std::from_chars(digits, written.ptr, read);
+      uint32_t back;
+      if (exact && fabs(read - value) > 1e-9 * fmax(1.0, fabs(value))) continue;
+      if (!emu_ItemRaw(item, read, &back) || back != raw) continue;
+      // "12.0" and "-0" read as "12" and "0".
+      size_t length = strlen(digits);
+      if (strchr(digits, '.') != nullptr) {
+        while (digits[length - 1] == '0') --length;
+        if (digits[length - 1] == '.') --length;
+      }
+      *text = std::string(digits, length);
+      if (*text == "-0") *text = "0";
+      return true;
+    }
+  }
+  text->clear();
+  return false;
+}
+
+void emu_EcuNameFromText(const std::string& text, uint8_t* name, size_t size) {
+  constexpr size_t ACRONYM = 4;
+  memset(name, 0, size);
+  const size_t dash = text.find('-');
+  const bool laidOut = dash >= 1 && dash < ACRONYM && text.find('\0') == std::string::npos &&
+                       text.size() + (ACRONYM - dash) <= size;
+  if (laidOut) {
+    memcpy(name, text.data(), dash);
+    memcpy(name + ACRONYM, text.data() + dash, text.size() - dash);
+  } else {
+    memcpy(name, text.data(), text.size() < size ? text.size() : size);
+  }
+}
+
+std::string emu_EcuNameText(const uint8_t* name, size_t size) {
+  size_t n = size;
+  while (n > 0 && name[n - 1] == 0) --n;
+  const std::string bytes(reinterpret_cast<const char*>(name), n);
+  const size_t acronym = bytes.find('\0');
+  if (acronym == std::string::npos || acronym == 0 || acronym >= 4 || n <= 4) return bytes;
+  const std::string shortened = bytes.substr(0, acronym) + bytes.substr(4);
+  uint8_t back[64];  // names are 20 bytes
+  if (size > sizeof back) return bytes;
+  emu_EcuNameFromText(shortened, back, size);
+  return memcmp(back, name, size) == 0 ? shortened : bytes;
+}

@@ -1,11 +1,17 @@
 // Vehicle files: a car saved and loaded back answers every request of every service alike, on
 // CAN and the other buses, headers off and on; the examples load, save back unchanged and say
 // what their comments say; a mistake names its file, line and column and changes nothing; "set"
-// changes one value; a recorded trace moves its values at their times.
+// changes one value; a recorded trace moves its values at their times. A save writes values by
+// their names, the ECUs the car has and names without padding, and never leaves a cut file.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
 #include <stdio.h>
+#include <string.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -24,6 +30,7 @@
 #include "simulator/vehicle.h"
 #include "simulator/vehicle_file.h"
 #include "tests/support/fifo_reader.h"
+#include "simulator/vehicle_items.h"
 #include "tests/support/wait_for.h"
 
 namespace {
@@ -65,6 +72,12 @@ std::string Dotted(size_t levels) {
   std::string key = "a";
   for (size_t i = 1; i < levels; ++i) key += ".a";
   return key;
+}
+
+size_t Count(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
 }
 
 std::string Printable(std::string text) {
@@ -592,6 +605,189 @@ TEST_F(VehicleFile, OnlyARegularFileWithinItsLimitIsRead) {
   EXPECT_EQ(Set("trace", hole.c_str()), "set trace: cannot read the trace " + hole + ": larger than " +
                                             std::to_string(EMU_TRACE_KIND.maxBytes) + " bytes, the limit for a trace");
   EXPECT_EQ(vehicle.maxEcu.load(), 3) << "a refused file changed the car";
+}
+
+// What a loaded car holds, for the ECUs that answer: the values of their own, the support map,
+// the name and the values that move.
+std::string CarState() {
+  std::string state = "ecus " + std::to_string(vehicle.maxEcu) + "\n";
+  for (uint8_t i = 0; i < vehicle.maxEcu; ++i) {
+    const EmuEcu& ecu = vehicle.ecu[i];
+    state += "ecu " + std::to_string(i + 1) + " name ";
+    for (uint8_t c : ecu.ecuName) state += Hex(c);
+    state += "\n supported ";
+    for (const auto& b : ecu.supPids) state += Hex(b);
+    for (unsigned pid = 0; pid < 256; ++pid) {
+      if ((ecu.pidValueSet[pid >> 3] & (1u << (pid & 7))) == 0) continue;
+      state += "\n pid " + Hex(pid) + " ";
+      for (uint8_t b : ecu.pidValue[pid]) state += Hex(b);
+    }
+    for (uint8_t m = 0; m < ecu.noOfMotions; ++m) {
+      const EmuMotion& motion = ecu.motion[m];
+      state += "\n motion " + Hex(motion.pid) + " " + std::to_string(motion.low) + " " + std::to_string(motion.high) +
+               " " + std::to_string(static_cast<int>(motion.wave)) + " " + std::to_string(motion.periodMs);
+    }
+    state += "\n";
+  }
+  return state;
+}
+
+TEST_F(VehicleFile, SaveWritesValuesByNameOnlyTheEcusTheCarHasAndNamesWithoutPadding) {
+  // The default car: two ECUs, the names as "ACRO-Name" (the acronym's padding is the layout's).
+  std::string text = Text(Save());
+  EXPECT_NE(text.find("\necus = 2\n"), std::string::npos);
+  EXPECT_EQ(Count(text, "[ecu."), 2u) << text;
+  EXPECT_NE(text.find("\nname = \"ECM-EngineControl\"\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\nname = \"TCM-TransmisCtrl\"\n"), std::string::npos) << text;
+  EXPECT_EQ(text.find("\\u0000"), std::string::npos) << text;
+  ASSERT_EQ(Load(Save()), "");
+  EXPECT_EQ(Data(9, 0x0A, 1), "490A01" "54434D00" "2D5472616E736D69734374726C" "000000");
+
+  // The petrol example gives its values by name, and gets them back so; it loads to the same car.
+  ASSERT_EQ(Load(Example("petrol_can.toml")), "");
+  const std::string example = CarState();
+  text = Text(Save());
+  for (const char* named : {"\nrpm = 780\n", "\ncoolant = 88\n", "\nmaf = 3.1\n", "\nspeed = 0\n"})
+    EXPECT_NE(text.find(named), std::string::npos) << named << " in\n" << text;
+  EXPECT_EQ(text.find("\npid.0C"), std::string::npos) << text;
+  EXPECT_EQ(text.find("\npid.05"), std::string::npos) << text;
+  EXPECT_EQ(Count(text, "[ecu."), 2u) << text;
+  ASSERT_EQ(Load(Save()), "");
+  EXPECT_EQ(CarState(), example);
+
+  // An ECU beyond those that answer is written when it is not the built-in one: raising "ecus"
+  // after loading gives the same car.
+  ASSERT_EQ(Set("ecu.5.rpm", "1000"), "");
+  text = Text(Save());
+  EXPECT_EQ(Count(text, "[ecu."), 3u) << text;
+  EXPECT_NE(text.find("[ecu.5]"), std::string::npos);
+  ASSERT_EQ(Load(Save()), "");
+  emu_QimSetNoOfEcus(5);
+  EXPECT_EQ(Data(1, 0x0C, 4), "410C0FA0");
+
+  // A name is laid out as the handheld reads it where it fits; one that does not stays as given.
+  ASSERT_EQ(Set("ecu.1.name", "\"ABS-Brakes\""), "");
+  EXPECT_EQ(Data(9, 0x0A, 0), "490A01" "41425300" "2D4272616B6573" "000000000000000000");
+  ASSERT_EQ(Set("ecu.2.name", "\"TCM-TransmissionCtrl\""), "");
+  EXPECT_EQ(Data(9, 0x0A, 1), "490A01" "54434D2D5472616E736D697373696F6E4374726C");
+  ASSERT_EQ(Set("ecu.3.name", "\"EC\\u0000\\u0000-Odd\""), "");
+  text = Text(Save());
+  EXPECT_NE(text.find("\nname = \"ABS-Brakes\"\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\nname = \"TCM-TransmissionCtrl\"\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\nname = \"EC-Odd\"\n"), std::string::npos) << text;
+}
+
+// Every raw value of every named PID is written by name and loads back to the same bytes: values
+// between the item's round numbers (a throttle of 1/255), its ends, and two-byte values.
+TEST_F(VehicleFile, EveryNamedValueLoadsBackToTheSameBytes) {
+  int count = 0;
+  const EmuVehicleItem* items = emu_VehicleItems(&count);
+  for (const uint32_t raw : {0u, 1u, 2u, 3u, 0x7Fu, 0x80u, 0x81u, 0xAAu, 0xFEu, 0xFFu, 0x100u, 0x0C31u, 0x3039u,
+                             0x7FFFu, 0x8001u, 0xFFFEu, 0xFFFFu}) {
+    SCOPED_TRACE(raw);
+    emu_QimInitVehicle();
+    std::vector<std::pair<uint8_t, std::string>> given;
+    for (int i = 0; i < count; ++i) {
+      const EmuVehicleItem& item = items[i];
+      if (raw >> (8 * item.bytes) != 0) continue;
+      const std::string bytes = "\"" + (item.bytes == 1 ? Hex(raw) : Hex(raw >> 8) + " " + Hex(raw)) + "\"";
+      ASSERT_EQ(Set(("ecu.1.pid." + Hex(item.pid)).c_str(), bytes.c_str()), "");
+      given.emplace_back(item.pid, Data(1, item.pid, 0));
+    }
+    const std::string text = Text(Save());
+    EXPECT_EQ(text.find("\npid."), std::string::npos) << text;
+    ASSERT_EQ(Load(Save()), "");
+    for (const auto& [pid, data] : given) EXPECT_EQ(Data(1, pid, 0), data) << emu_FindVehicleItemByPid(pid)->name;
+  }
+}
+
+// Bytes a name cannot give keep their raw form: a fuel trim of four banks (two bytes, where the
+// item has one), and the bytes of a moving value (sent in freeze frames; the name holds the motion).
+TEST_F(VehicleFile, BytesANameCannotHoldAreSavedRaw) {
+  ASSERT_EQ(Load(Write("moving.toml", "[ecu.1]\npid.0C = \"0C 30\"\n"
+                                      "rpm = { from = 800, to = 900.25, wave = \"ramp\", period = 10 }\n")),
+            "");
+  emu_QimSetNoOfPid1DCylinderBanks(4);
+  ASSERT_EQ(Set("ecu.1.pid.06", "80 7F"), "");
+  ASSERT_EQ(Set("ecu.1.pid.07", "\"81\""), "");
+  const std::string before = CarState(), trims = Data(1, 0x06, 0) + Data(1, 0x07, 0);
+  const std::string text = Text(Save());
+  EXPECT_NE(text.find("\npid.06 = \"80 7F\"\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\nlong_fuel_trim_1 = 0.8\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\npid.0C = \"0C 30\"\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("\nrpm = { from = 800, to = 900.25, wave = \"ramp\", period = 10 }\n"), std::string::npos)
+      << text;
+  ASSERT_EQ(Load(Save()), "");
+  EXPECT_EQ(CarState(), before);
+  EXPECT_EQ(Data(2, 0x0C, 0), "420C000C30");
+  EXPECT_EQ(Data(1, 0x06, 0) + Data(1, 0x07, 0), trims);
+}
+
+// A save in a child process, with a file size limit of `limit` bytes (0: none): whether it
+// failed, with its error, or "still waiting" when it had not ended after ten seconds.
+std::string SaveInChild(const std::string& path, rlim_t limit) {
+  int said[2];
+  if (pipe(said) != 0) return "no pipe";
+  const pid_t child = fork();
+  if (child == 0) {
+    close(said[0]);
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit size = {limit, limit};
+    if (limit != 0 && setrlimit(RLIMIT_FSIZE, &size) != 0) _exit(3);
+    std::string error;
+    const int result = emu_SaveVehicleFile(path.c_str(), &error);
+    if (write(said[1], error.data(), error.size()) < 0) _exit(4);
+    _exit(result == -1 ? 0 : 1);
+  }
+  close(said[1]);
+  int status = 0;
+  const bool ended = child > 0 && WaitFor([&] { return waitpid(child, &status, WNOHANG) == child; }, 10000);
+  if (child > 0 && !ended) {
+    kill(child, SIGKILL);
+    waitpid(child, &status, 0);
+  }
+  std::string error;
+  char buffer[512];
+  for (ssize_t n; ended && (n = read(said[0], buffer, sizeof buffer)) > 0;) error.append(buffer, static_cast<size_t>(n));
+  close(said[0]);
+  if (!ended) return "still waiting";
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return "saved, or ended otherwise: " + std::to_string(status);
+  return error;
+}
+
+// A save that cannot be written whole leaves the old file byte for byte and no other file beside
+// it; the disk fills up with a file size limit.
+TEST_F(VehicleFile, ASaveThatFailsLeavesTheOldFileAsItWas) {
+  const std::string old = "ecus = 3\n# saved yesterday\n";
+  const std::string path = Write("car.toml", old);
+  ASSERT_EQ(chmod(path.c_str(), 0640), 0);
+  EXPECT_EQ(SaveInChild(path, 512), "cannot write " + path + ": File too large");
+  EXPECT_EQ(Text(path), old);
+  std::vector<std::string> files;
+  for (const auto& f : fs::directory_iterator(dir_)) files.push_back(f.path().filename().string());
+  EXPECT_EQ(files, std::vector<std::string>{"car.toml"});
+
+  // With room, the file is replaced and keeps its permissions; a new file gets 0644 less the umask.
+  Save("car.toml");
+  struct stat st;
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  EXPECT_EQ(Load(path), "");
+  const mode_t mask = umask(022);
+  umask(mask);
+  ASSERT_EQ(stat(Save("new.toml").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0644u & ~mask);
+}
+
+// A FIFO is no vehicle file: the save says so at once instead of waiting for a reader (the
+// command reader would stop). A folder is refused too.
+TEST_F(VehicleFile, ASaveRefusesWhatIsNotARegularFile) {
+  const std::string fifo = (dir_ / "car.fifo").string();
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_EQ(SaveInChild(fifo, 0), "cannot write " + fifo + ": it is a FIFO, not a regular file");
+  std::string error;
+  EXPECT_EQ(emu_SaveVehicleFile(dir_.c_str(), &error), -1);
+  EXPECT_EQ(error, "cannot write " + dir_.string() + ": it is a folder, not a regular file");
 }
 
 }  // namespace
