@@ -1,7 +1,8 @@
 // TCP lines. Serving, the listening socket stays open for the run and one accepted client at a
 // time is the line; a client that leaves (or a new one taking its place) starts a clean line:
-// its socket, with whatever was unread in either direction, is gone. Connected as the tester,
-// a connection that breaks leaves a silent line, as a module that stops answering does.
+// its socket, with whatever was unread in either direction, is gone; one that vanished without a
+// word is found out by the kernel's probes. Connected as the tester, a connection that breaks
+// leaves a silent line, as a module that stops answering does.
 #include "controller/tcp_line.h"
 
 #include <arpa/inet.h>
@@ -23,6 +24,19 @@ constexpr int CONNECT_WAIT_MS = 5000;
 constexpr int SEND_WAIT_MS = 1000;  // a peer that takes nothing for this long loses the rest
 constexpr char PROMPT = '>';
 constexpr char CR = '\r';
+
+// Connections the kernel completes while the module is busy (answering, waiting for the car)
+// wait here until they are taken in; a full queue would make quick reconnects wait a second for
+// the client's retry.
+constexpr int LISTEN_QUEUE = SOMAXCONN;
+// A client that vanished without closing (its machine off, out of Wi-Fi range) holds the only
+// line until the kernel gives it up: a connection silent this long is probed, and one whose
+// probes (or whose answers) go unacknowledged for the last time is dropped, about a minute after
+// the client was last heard. A live client answers the probes and keeps the line while idle.
+constexpr int KEEPALIVE_IDLE_S = 30;
+constexpr int KEEPALIVE_INTERVAL_S = 10;
+constexpr int KEEPALIVE_PROBES = 3;
+constexpr unsigned UNACKNOWLEDGED_MS = 60000;
 
 int listenFd = -1;
 int peerFd = -1;
@@ -81,6 +95,20 @@ void emu_TcpNoDelay(int fd) {
   (void)setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
 }
 
+// An accepted client's socket: no delay, and probed when silent.
+void emu_TcpPrepareClient(int fd) {
+  emu_TcpNoDelay(fd);
+  const int on = 1, idle = KEEPALIVE_IDLE_S, interval = KEEPALIVE_INTERVAL_S, probes = KEEPALIVE_PROBES;
+  const unsigned unacknowledged = UNACKNOWLEDGED_MS;
+  (void)setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+  (void)setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+  (void)setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+  (void)setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
+  // Probes are not sent while an answer waits to be acknowledged: a client gone in the middle
+  // of answers is given up after the same time.
+  (void)setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &unacknowledged, sizeof unacknowledged);
+}
+
 void emu_TcpForgetPeer() {
   if (peerFd >= 0) close(peerFd);
   peerFd = -1;
@@ -121,7 +149,7 @@ void emu_TcpAcceptWaiting() {
       close(fd);
       continue;
     }
-    emu_TcpNoDelay(fd);
+    emu_TcpPrepareClient(fd);
     peerFd = fd;
     snprintf(peerName, sizeof peerName, "%s", name);
     inputHead = inputTail = 0;
@@ -150,7 +178,7 @@ int emu_TcpListen(const char* host, const char* port) {
   const int fd = socket(found->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   const int one = 1;
   if (fd < 0 || setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 ||
-      bind(fd, found->ai_addr, found->ai_addrlen) != 0 || listen(fd, 4) != 0) {
+      bind(fd, found->ai_addr, found->ai_addrlen) != 0 || listen(fd, LISTEN_QUEUE) != 0) {
     freeaddrinfo(found);
     return emu_TcpFail("bind() to", host, port, fd);
   }
