@@ -364,7 +364,11 @@ void emu_FlushCOM() {
 
 int emu_IsCOMOpen() { return tcpLine || fd >= 0 ? 1 : 0; }
 
-int emu_WaitForCOMInput(int timeoutMs) { return tcpLine ? emu_TcpWait(timeoutMs) : emu_TtyWait(timeoutMs); }
+int emu_WaitForCOMInput(int timeoutMs) { return tcpLine ? emu_TcpWait(timeoutMs, false) : emu_TtyWait(timeoutMs); }
+
+int emu_WaitForCOMInputMidAnswer(int timeoutMs) {
+  return tcpLine ? emu_TcpWait(timeoutMs, true) : emu_TtyWait(timeoutMs);
+}
 
 int emu_ReadCOM(uint8_t* bytes, int max) {
   const int n = tcpLine ? emu_TcpRead(bytes, max) : emu_TtyRead(bytes, max);

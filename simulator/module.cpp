@@ -72,9 +72,9 @@ struct QimLine {
 // (serving from start, before the firmware has entered its bridge).
 bool answeringSerialClient = false;
 
-// The ELM327 v1.5 personality reads and writes the serial line itself, and hears of a client that
-// left in the middle of an answer.
-const EmuElmPort SERIAL_LINE = {emu_ReadCOM, emu_WriteCOM, emu_WaitForCOMInput, emu_TakeCOMHangUp};
+// The ELM327 v1.5 personality reads and writes the serial line itself; its waits are those of an
+// answer under way, and it hears of a client that left in the middle of one.
+const EmuElmPort SERIAL_LINE = {emu_ReadCOM, emu_WriteCOM, emu_WaitForCOMInputMidAnswer, emu_TakeCOMHangUp};
 
 bool emu_FirmwareHasBytesToSend() { return (UCSR0B & UCSR0B_UDRIE) != 0; }
 

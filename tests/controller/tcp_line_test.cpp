@@ -1,7 +1,8 @@
 // The network line through the serial port's interface, with real sockets on this machine: one
 // client served at a time and a clean line for the next, descriptors that do not pile up over
-// many clients, the probes that find a vanished client, connections waiting to be taken in, the
-// messages of a port in use and of nothing listening, and the traffic log of an exchange.
+// many clients, a client that shuts its side after its request, the probes that find a vanished
+// client, connections waiting to be taken in, the messages of a port in use and of nothing
+// listening, and the traffic log of an exchange.
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <gtest/gtest.h>
@@ -148,6 +149,32 @@ TEST_F(TcpLine, ManyClientsLeaveNoDescriptorsBehind) {
   }
   (void)testing::internal::GetCapturedStderr();
   EXPECT_EQ(OpenDescriptors(), before);
+}
+
+// A client may write its request and shut its side of the connection (half-close) before it
+// reads, as `printf '0100\r' | socat - TCP:...` does: it keeps its connection while the answer
+// is under way, waits for the car included, gets the answer, and is let go when the module
+// waits for the next request.
+TEST_F(TcpLine, AClientThatShutsItsSideGetsItsAnswerThenTheConnectionCloses) {
+  Listen();
+  const int client = Connect();
+  send(client, "0100\r", 5, 0);
+  ASSERT_EQ(shutdown(client, SHUT_WR), 0);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(ModuleReads(5), "0100\r");
+  EXPECT_EQ(emu_TakeCOMHangUp(), 1) << "a new client starts a new line";
+  uint8_t byte;
+  EXPECT_EQ(emu_ReadByteCOM(&byte), 0);
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(emu_WaitForCOMInputMidAnswer(10), 0) << "its end of stream read again";
+  EXPECT_EQ(emu_TakeCOMHangUp(), 0) << "let go before its answer";
+  emu_WriteCOM("SEARCHING...\r", 13);
+  emu_WriteCOM("41 00 BE 3F A8 13 \r\r>", 21);
+  EXPECT_EQ(ClientReads(client), "SEARCHING...\r41 00 BE 3F A8 13 \r\r>");
+  EXPECT_EQ(emu_WaitForCOMInput(10), 0);
+  EXPECT_EQ(emu_TakeCOMHangUp(), 1);
+  EXPECT_EQ(ClientReads(client), "<closed>");
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("left"), std::string::npos);
+  close(client);
 }
 
 // The run's own end of a client's connection: the socket whose peer is that client.

@@ -7,10 +7,12 @@
 // one protocol after the other. Noise, over-long lines, a character that stops a request and a
 // client that leaves in the middle of an answer all leave the next request answered exactly, and
 // the run ends with status 0. With real timing, a client that leaves while the adapter waits for
-// the car (after a 78, during the search) leaves nothing for the next one, however soon it comes.
+// the car (after a 78, during the search) leaves nothing for the next one, however soon it comes;
+// over TCP a client that shuts its side after its requests gets every answer, then is let go.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <stdio.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -657,6 +659,27 @@ TEST_P(ElmClientRealTiming, AClientThatLeavesWhileItsCarIsAwaitedLeavesNothingFo
     EXPECT_EQ(Shown(port.Ask("ATI")), Shown("ELM327 v1.5\r\r>"));
     EXPECT_EQ(port.Ask("ATI"), "ELM327 v1.5\r\r>");
   }
+}
+
+// Over TCP a client may write its requests and shut its side of the connection at once, as
+// `printf 'ATI\r0100\r' | socat - TCP:127.0.0.1:PORT` does: each request is answered, waits for
+// the car included, and then the run closes the connection.
+TEST_P(ElmClientRealTiming, AClientThatShutsItsSideAfterItsRequestsIsAnsweredThenLetGo) {
+  if (GetParam() != SimLine::Tcp) GTEST_SKIP() << "a terminal has no half-close";
+  SimulatorOnPort& port = *port_;
+  port.Close();
+  const int fd = ConnectTcp(port.Where());
+  ASSERT_GE(fd, 0);
+  const std::string requests = "ATI\r0100\r";
+  ASSERT_EQ(send(fd, requests.data(), requests.size(), MSG_NOSIGNAL), static_cast<ssize_t>(requests.size()));
+  ASSERT_EQ(shutdown(fd, SHUT_WR), 0);
+  const std::string got = ReadUntil(fd, "<never>", 5000);
+  close(fd);
+  EXPECT_EQ(got.rfind("ELM327 v1.5\r\r>SEARCHING...\r41 00 ", 0), 0u) << Shown(got);
+  const std::string end = "\r\r><closed>";
+  EXPECT_TRUE(got.size() > end.size() && got.compare(got.size() - end.size(), end.size(), end) == 0) << Shown(got);
+  ASSERT_TRUE(port.Reopen());
+  EXPECT_EQ(port.Ask("ATI"), "ELM327 v1.5\r\r>");
 }
 
 INSTANTIATE_TEST_SUITE_P(, ElmClientRealTiming, testing::Values(SimLine::Pty, SimLine::Tcp), SimLineName);
