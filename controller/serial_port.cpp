@@ -28,9 +28,12 @@ bool ownTerminal = false;
 char clientEnd[128];
 bool clientGone = false;
 bool hangUpToReport = false;
-// Opens of the client's end (inotify), so that a wait with no client ends when one comes: the
-// master of a terminal nobody has open only reports the hang-up, over and over.
+// Opens and closes of the client's end (inotify), so that a wait with no client ends when one
+// comes (the master of a terminal nobody has open only reports the hang-up, over and over), and
+// so that a client that closed the terminal is noticed even when the next one opened it before
+// the master showed the hang-up.
 int clientOpens = -1;
+bool clientEndClosed = false;  // a close of the client's end was seen, and no open after it yet
 
 speed_t emu_SpeedOf(uint32_t baudrate) {
   switch (baudrate) {
@@ -44,26 +47,71 @@ speed_t emu_SpeedOf(uint32_t baudrate) {
 
 void emu_ReportErrno(const char* prefix) { fprintf(stderr, "%s: %s\n", prefix, strerror(errno)); }
 
+void emu_ForgetClientOpens() {
+  inotify_event events[16];
+  while (read(clientOpens, events, sizeof events) > 0) {
+  }
+  clientEndClosed = false;
+}
+
+// Bytes written for the client and not read by it: only its own end can drop them. The open is
+// our own: its events are forgotten.
+void emu_FlushClientEnd() {
+  const int end = open(clientEnd, O_RDWR | O_NOCTTY | O_NONBLOCK);
+  if (end >= 0) {
+    (void)tcflush(end, TCIFLUSH);
+    close(end);
+  }
+  if (clientOpens >= 0) emu_ForgetClientOpens();
+}
+
 int emu_FailInit(const char* prefix) {
   emu_ReportErrno(prefix);
   close(fd);
   fd = -1;
   return -1;
 }
+
+// Whether the client's end was closed and then opened again since the last look: the client
+// left and the next one came (the master may never have shown the hang-up between them).
+bool emu_ClientEndReopened() {
+  if (clientOpens < 0) return false;
+  alignas(inotify_event) char events[16 * sizeof(inotify_event)];
+  bool reopened = false;
+  for (ssize_t n; (n = read(clientOpens, events, sizeof events)) > 0;) {
+    for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= n;) {
+      const inotify_event* e = reinterpret_cast<const inotify_event*>(events + at);
+      if ((e->mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) != 0) clientEndClosed = true;
+      if ((e->mask & IN_OPEN) != 0 && clientEndClosed) reopened = true, clientEndClosed = false;
+      at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+    }
+  }
+  return reopened;
+}
+
 // The client closed our terminal. What it sent and was not read yet, and what was written for it
 // and it did not read, belong to nobody: the latter would otherwise wait in the terminal for the
-// next client to open it, which would take it for the answer to its own first request.
+// next client to open it, which would take it for the answer to its own first request. When the
+// next client has opened it already, what waits to be read may be its first request: that stays.
 void emu_ClientLeft() {
   if (!ownTerminal || clientGone) return;
-  clientGone = true;
   hangUpToReport = true;
-  if (tcflush(fd, TCIFLUSH) != 0) emu_ReportErrno("tcflush(TCIFLUSH) failed");
-  // The client's pending input can only be flushed from its own end.
-  const int end = open(clientEnd, O_RDWR | O_NOCTTY | O_NONBLOCK);
-  if (end >= 0) {
-    (void)tcflush(end, TCIFLUSH);
-    close(end);
+  if (!emu_ClientEndReopened()) {
+    clientEndClosed = false;  // this very close
+    clientGone = true;
+    if (tcflush(fd, TCIFLUSH) != 0) emu_ReportErrno("tcflush(TCIFLUSH) failed");
   }
+  emu_FlushClientEnd();
+}
+
+// Looks whether the client left while the next one opened the terminal at once, before the
+// master showed the hang-up; true when it did. Looked at before every read: the next client's
+// first bytes must not be taken for the last one's.
+bool emu_LookAtClientEnd() {
+  if (!ownTerminal || !emu_ClientEndReopened() || clientGone) return false;
+  hangUpToReport = true;
+  emu_FlushClientEnd();
+  return true;
 }
 
 int emu_TtyInit(const char* device, uint32_t baudrate) {
@@ -75,6 +123,7 @@ int emu_TtyInit(const char* device, uint32_t baudrate) {
   ownTerminal = strcmp(device, "/dev/ptmx") == 0;
   clientGone = false;
   hangUpToReport = false;
+  clientEndClosed = false;
   clientEnd[0] = '\0';
   if (ownTerminal) {
     if (grantpt(fd) != 0 || unlockpt(fd) != 0) return emu_FailInit("open() serial device failed");
@@ -105,7 +154,8 @@ int emu_TtyInit(const char* device, uint32_t baudrate) {
   if (tcsetattr(fd, TCSANOW, &options) != 0) return emu_FailInit("tcsetattr() failed");
   if (ownTerminal && clientEnd[0] != '\0') {
     clientOpens = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (clientOpens >= 0 && inotify_add_watch(clientOpens, clientEnd, IN_OPEN) < 0) {
+    if (clientOpens >= 0 &&
+        inotify_add_watch(clientOpens, clientEnd, IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0) {
       close(clientOpens);
       clientOpens = -1;  // a client is then looked for after a pause
     }
@@ -136,7 +186,7 @@ uint64_t emu_NowUs() {
 }
 
 int emu_TtyReadByte(uint8_t* byte) {
-  if (fd < 0) return 0;
+  if (fd < 0 || emu_LookAtClientEnd()) return 0;
   const ssize_t n = read(fd, byte, 1);
   if (n == 1) {
     clientGone = false;
@@ -158,12 +208,6 @@ void emu_TtyFlush() {
 }
 
 constexpr int NO_CLIENT_PAUSE_MS = 100;
-
-void emu_ForgetClientOpens() {
-  inotify_event events[16];
-  while (read(clientOpens, events, sizeof events) > 0) {
-  }
-}
 
 bool emu_NoClient() {
   struct pollfd p = {fd, POLLIN, 0};
@@ -190,22 +234,24 @@ void emu_WaitForClient(int timeoutMs) {
 constexpr uint64_t BUSY_CLIENT_US = 2000;  // input this recent: the client is busy
 constexpr uint64_t BUSY_LOOK_US = 100;
 
-int emu_TtyPoll(struct pollfd* p, int timeoutMs) {
+int emu_TtyPoll(struct pollfd* p, nfds_t n, int timeoutMs) {
   if (timeoutMs != 0 && emu_NowUs() - lastInputUs < BUSY_CLIENT_US) {
     const uint64_t end = emu_NowUs() + BUSY_LOOK_US;
     do {
-      const int ready = poll(p, 1, 0);
+      const int ready = poll(p, n, 0);
       if (ready != 0) return ready;
       sched_yield();  // the client may be waiting for this very core
     } while (emu_NowUs() < end);
   }
-  return poll(p, 1, timeoutMs);
+  return poll(p, n, timeoutMs);
 }
 
 int emu_TtyWait(int timeoutMs) {
   if (fd < 0) return 0;
-  struct pollfd p = {fd, POLLIN, 0};
-  const int ready = emu_TtyPoll(&p, timeoutMs);
+  struct pollfd both[2] = {{fd, POLLIN, 0}, {clientOpens, POLLIN, 0}};
+  const struct pollfd& p = both[0];
+  const int ready = emu_TtyPoll(both, ownTerminal && clientOpens >= 0 ? 2 : 1, timeoutMs);
+  if (ready > 0 && (both[1].revents & POLLIN) != 0) (void)emu_LookAtClientEnd();
   if (ready > 0 && (p.revents & (POLLHUP | POLLERR)) != 0) {
     emu_ClientLeft();
     // Don't spin on the hang-up the master keeps reporting while nobody has the terminal open.
@@ -220,7 +266,7 @@ int emu_TtyWait(int timeoutMs) {
 }
 
 int emu_TtyRead(uint8_t* bytes, int max) {
-  if (fd < 0 || max <= 0) return 0;
+  if (fd < 0 || max <= 0 || emu_LookAtClientEnd()) return 0;
   const ssize_t n = read(fd, bytes, static_cast<size_t>(max));
   if (n > 0) {
     clientGone = false;
@@ -318,7 +364,11 @@ void emu_FlushCOM() {
 
 int emu_IsCOMOpen() { return tcpLine || fd >= 0 ? 1 : 0; }
 
-int emu_WaitForCOMInput(int timeoutMs) { return tcpLine ? emu_TcpWait(timeoutMs) : emu_TtyWait(timeoutMs); }
+int emu_WaitForCOMInput(int timeoutMs) { return tcpLine ? emu_TcpWait(timeoutMs, false) : emu_TtyWait(timeoutMs); }
+
+int emu_WaitForCOMInputMidAnswer(int timeoutMs) {
+  return tcpLine ? emu_TcpWait(timeoutMs, true) : emu_TtyWait(timeoutMs);
+}
 
 int emu_ReadCOM(uint8_t* bytes, int max) {
   const int n = tcpLine ? emu_TcpRead(bytes, max) : emu_TtyRead(bytes, max);

@@ -16,7 +16,13 @@ int emu_IsCOMOpen();
 // Waits up to timeoutMs (a negative one: no limit) for input on the port (a wait that ends as
 // soon as data arrives, or when the client hangs up); 1 when input is there. With no client on
 // a pseudo-terminal of Padix's own it returns once a client has opened it (or after timeoutMs).
+// Serving, this is the wait for the client's next request: everything it sent has been answered,
+// and a TCP client that has shut its sending side is let go now.
 int emu_WaitForCOMInput(int timeoutMs);
+// The same while an answer is under way (a wait for the car, that the client's next character
+// interrupts): a TCP client that has shut its sending side keeps its connection for the rest of
+// the answer.
+int emu_WaitForCOMInputMidAnswer(int timeoutMs);
 // Reads what is there, at most max bytes, without waiting; the number read.
 int emu_ReadCOM(uint8_t* bytes, int max);
 // Writes all bytes in order without discarding unread input (an adapter that echoes and can be

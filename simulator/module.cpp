@@ -72,8 +72,9 @@ struct QimLine {
 // (serving from start, before the firmware has entered its bridge).
 bool answeringSerialClient = false;
 
-// The ELM327 v1.5 personality reads and writes the serial line itself.
-const EmuElmPort SERIAL_LINE = {emu_ReadCOM, emu_WriteCOM, emu_WaitForCOMInput};
+// The ELM327 v1.5 personality reads and writes the serial line itself; its waits are those of an
+// answer under way, and it hears of a client that left in the middle of one.
+const EmuElmPort SERIAL_LINE = {emu_ReadCOM, emu_WriteCOM, emu_WaitForCOMInputMidAnswer, emu_TakeCOMHangUp};
 
 bool emu_FirmwareHasBytesToSend() { return (UCSR0B & UCSR0B_UDRIE) != 0; }
 
@@ -228,15 +229,11 @@ void emu_QimStopFirmware() {
 }
 
 // Answers what the serial client has sent, without waiting for more. The ELM327 v1.5 personality
-// reads the line itself; the others take it byte by byte: only the carriage return ends a line
-// (a line feed belongs to the next line), and what a client typed before it closed the terminal
-// is no part of the next client's line.
+// reads the line itself and hears from the port of a client that left; the others take it byte
+// by byte: only the carriage return ends a line (a line feed belongs to the next line), and what
+// a client typed before it closed the terminal is no part of the next client's line.
 void emu_QimServeClientInput(QimLine& line) {
   if (diagController == EMU_DIAG_ELM327_V15) {
-    if (emu_TakeCOMHangUp() != 0) {
-      emu_ElmClientLeft();
-      line.Clear();
-    }
     emu_ElmSetPort(&SERIAL_LINE);
     emu_ElmServeInput();
     return;

@@ -118,6 +118,12 @@ testing::AssertionResult SimulatorOnPort::Reopen() {
   return Open();
 }
 
+testing::AssertionResult SimulatorOnPort::ReopenAtOnce() {
+  Close();
+  Forget();
+  return Open();
+}
+
 testing::AssertionResult SimulatorOnPort::ServesNobody(int timeoutMs) {
   using Clock = std::chrono::steady_clock;
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);

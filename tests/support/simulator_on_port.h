@@ -54,6 +54,10 @@ class SimulatorOnPort {
   // forgotten. Over TCP the run serves one client at a time: the new connection is made once
   // it serves nobody (ServesNobody()).
   testing::AssertionResult Reopen();
+  // Opens the line again at once, as a client does that comes while the run is still busy with
+  // the one before (answering it, or waiting for its car): over TCP the run then sees the last
+  // client gone as it takes the new one in.
+  testing::AssertionResult ReopenAtOnce();
   // Over TCP: waits until the run has seen every client it took in leave, as many "Client ...
   // left" as "Client ... connected" on its standard error.
   testing::AssertionResult ServesNobody(int timeoutMs = 5000);
