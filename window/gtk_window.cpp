@@ -341,6 +341,16 @@ void emu_GtkDestroy(GtkWidget*, gpointer) {
   emu_GtkSetKey(&key, EMU_KEY_QUIT);  // the key loop ends the run
 }
 
+// A close asked for by another thread (a signal that ends the run): the window goes as if its
+// close button was clicked, which ends the run the window's own way. Nothing to do once it is gone.
+gboolean emu_GtkCloseWindow(gpointer) {
+  pthread_mutex_lock(&gtkMutex);
+  GtkWidget* window = state.callbackId != WINDOW_DESTROYED ? state.window : nullptr;
+  pthread_mutex_unlock(&gtkMutex);
+  if (window != nullptr) gtk_widget_destroy(window);
+  return G_SOURCE_REMOVE;
+}
+
 void emu_GtkReportStart(bool failed) {
   pthread_mutex_lock(&gtkMutex);
   start.done = true;
@@ -455,6 +465,12 @@ int emu_GtkInit(const EmuWindowFlags& flags) {
   if (failed) pthread_join(gtkThread, nullptr);
   return keyMutexMade && !failed ? 0 : -1;
 }
+
+const bool emu_GtkWaitForReturnOnFailure = true;
+
+// The window thread runs the default main context once the window is shown: a close asked for
+// before that is carried out then.
+void emu_GtkClose() { gdk_threads_add_idle(emu_GtkCloseWindow, nullptr); }
 
 void emu_GtkExit() {
   pthread_join(gtkThread, nullptr);
