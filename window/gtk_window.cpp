@@ -177,6 +177,16 @@ EmuMenuDescribe menuDescribe = nullptr;
 EmuMenuActivate menuActivate = nullptr;
 GtkWidget* operatorMenu = nullptr;
 constexpr int MENU_MAX_ENTRIES = 32;
+// The dialog the operator's menu waits on (window thread): a close from outside answers it, so
+// that its wait ends and the window thread gets back to its main loop to end.
+GtkWidget* openDialog = nullptr;
+
+gint emu_GtkRunDialog(GtkWidget* dialog) {
+  openDialog = dialog;
+  const gint response = gtk_dialog_run(GTK_DIALOG(dialog));
+  openDialog = nullptr;
+  return response;
+}
 
 struct MenuChoice {
   int index;
@@ -188,7 +198,7 @@ void emu_GtkShowMenuMessage(GtkWidget* parent, const char* message) {
   if (message[0] == '\0') return;
   GtkWidget* dialog = gtk_message_dialog_new(GTK_WINDOW(gtk_widget_get_toplevel(parent)), GTK_DIALOG_MODAL,
                                              GTK_MESSAGE_ERROR, GTK_BUTTONS_CLOSE, "%s", message);
-  gtk_dialog_run(GTK_DIALOG(dialog));
+  emu_GtkRunDialog(dialog);
   gtk_widget_destroy(dialog);
 }
 
@@ -214,7 +224,7 @@ void emu_GtkMenuChosen(GtkMenuItem* item, gpointer data) {
     gtk_file_filter_set_name(filter, "Vehicle files (*.toml)");
     gtk_file_filter_add_pattern(filter, "*.toml");
     gtk_file_chooser_add_filter(GTK_FILE_CHOOSER(dialog), filter);
-    if (gtk_dialog_run(GTK_DIALOG(dialog)) == GTK_RESPONSE_ACCEPT) {
+    if (emu_GtkRunDialog(dialog) == GTK_RESPONSE_ACCEPT) {
       char* path = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(dialog));
       if (path != nullptr) menuActivate(choice->index, 0, path, message, sizeof message);
       g_free(path);
@@ -347,6 +357,7 @@ gboolean emu_GtkCloseWindow(gpointer) {
   pthread_mutex_lock(&gtkMutex);
   GtkWidget* window = state.callbackId != WINDOW_DESTROYED ? state.window : nullptr;
   pthread_mutex_unlock(&gtkMutex);
+  if (openDialog != nullptr) gtk_dialog_response(GTK_DIALOG(openDialog), GTK_RESPONSE_CANCEL);
   if (window != nullptr) gtk_widget_destroy(window);
   return G_SOURCE_REMOVE;
 }

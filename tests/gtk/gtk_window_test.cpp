@@ -232,6 +232,24 @@ TEST_F(GtkWindow, PadixEndsWithZeroOnTheSignalsThatEndARun) {
   }
 }
 
+// Also while the operator's menu waits on its file chooser: the chooser goes with the window.
+TEST_F(GtkWindow, PadixEndsWithZeroOnASignalWhileTheFileChooserIsOpen) {
+  pid_t pid = StartPadix(BinDir(), BinDir());
+  ASSERT_GT(pid, 0);
+  Window w = x.FindWindow();
+  ASSERT_NE(w, 0u);
+  ASSERT_TRUE(WaitForMainMenu(x, w)) << "the main menu did not appear";
+  x.Click(w, OnScreen(1130), OnScreen(600), 3);
+  ASSERT_TRUE(WaitFor([&] { return x.Popup() != 0; })) << "no menu on a right click";
+  x.Type(w, XK_Down);
+  x.Type(w, XK_Return);  // Load vehicle...
+  const Window chooser = x.FindWindowNamed("Load vehicle", 5000);
+  ASSERT_NE(chooser, 0u) << "no file chooser from \"Load vehicle...\"";
+  ASSERT_EQ(kill(pid, SIGTERM), 0);
+  EXPECT_EQ(WaitForPadixExit(pid), 0);
+  EXPECT_TRUE(x.WindowGone(chooser));
+}
+
 // Types a path into a GTK file chooser as a user does: the leading '/' opens its location field,
 // which takes keys only once it shows; the rest follows then, and Return opens the file.
 void TypePathIntoFileChooser(XSession& x, Window chooser, const std::string& path) {
