@@ -1,5 +1,6 @@
 // The headless front end: the window API without a display. Commands on standard input drive
-// it (wait, key, hold, shot, text, quit); end of input quits.
+// it (wait, key, hold, shot, text, quit, and the host's load, set, save, import), one to a line
+// of bounded length; end of input quits, and so does a close asked for from outside (a signal).
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
