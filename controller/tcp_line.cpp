@@ -344,17 +344,17 @@ int emu_TcpWait(int timeoutMs, bool midAnswer) {
   // reset, probes unanswered) can end the wait.
   if (peerFd >= 0) p[n++] = {peerFd, static_cast<short>(peerSentAll ? 0 : POLLIN), 0};
   if (poll(p, n, timeoutMs) <= 0) return 0;
-  bool input = false;
+  bool readable = false;
   if (peer < n && p[peer].revents != 0) {
     // A peer that hung up is readable too: the next read finds it gone.
     if (peerSentAll) {
       emu_TcpPeerLeft();
     } else {
-      input = true;
+      readable = true;
     }
   }
   if (listenFd >= 0 && (p[0].revents & POLLIN) != 0) emu_TcpAcceptWaiting();
-  return input && peerFd >= 0 ? 1 : 0;
+  return readable && peerFd >= 0 ? 1 : 0;
 }
 
 int emu_TcpTakeHangUp() {
