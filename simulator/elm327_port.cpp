@@ -7,6 +7,8 @@
 #include <string.h>
 #include <time.h>
 
+#include "simulator/line_faults.h"
+
 // Zeroed before any initialiser of the program runs: the line reader powers the adapter up from
 // one of its own.
 constinit EmuElm elm{};
@@ -128,7 +130,7 @@ void emu_ElmDropTraffic() {
 
 void emu_ElmFlush() {
   if (output.length == 0) return;
-  if (port != nullptr) port->write(output.text, output.length);
+  if (port != nullptr) emu_LineFaultsWrite(port->write, output.text, output.length);
   output.length = 0;
 }
 
