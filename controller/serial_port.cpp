@@ -310,18 +310,21 @@ void emu_TtyWrite(const char* bytes, size_t n) {
 }
 
 // A hang-up throws away what the client has not read yet: the answer before the drop is read
-// first.
+// first. What the line's end writes reaches the client's side a moment later (the kernel passes
+// it on by itself), so the client's side is looked at until it has stayed empty for a while.
 constexpr int DROP_READ_WAIT_MS = 1000;
-constexpr useconds_t DROP_LOOK_US = 2000;
+constexpr int DROP_LOOK_MS = 5;
+constexpr int DROP_EMPTY_LOOKS = 4;
 
 void emu_TtyDropClient() {
   if (!ownTerminal || fd < 0 || clientEnd[0] == '\0') return;
   const int end = open(clientEnd, O_RDWR | O_NOCTTY | O_NONBLOCK);
   if (end < 0) return;
-  for (int waited = 0; waited < DROP_READ_WAIT_MS * 1000; waited += static_cast<int>(DROP_LOOK_US)) {
+  for (int waited = 0, empty = 0; waited < DROP_READ_WAIT_MS && empty < DROP_EMPTY_LOOKS; waited += DROP_LOOK_MS) {
+    usleep(DROP_LOOK_MS * 1000);
     int unread = 0;
-    if (ioctl(end, FIONREAD, &unread) != 0 || unread == 0) break;
-    usleep(DROP_LOOK_US);
+    if (ioctl(end, FIONREAD, &unread) != 0) break;
+    empty = unread == 0 ? empty + 1 : 0;
   }
   if (ioctl(end, TIOCVHANGUP) == 0) {
     close(end);
