@@ -43,7 +43,7 @@ void emu_ElmServeInput();
 void emu_ElmClientLeft();
 // The client is dropped (faults.drop_after, faults.drop_at): what was written for it goes out,
 // the line hangs it up, and the next client starts as on a fresh line.
-void emu_ElmDropClient();
+void emu_ElmHangUpClient();
 
 // The protocol the adapter is connected on (0: none yet), and whether it is a CAN protocol; read
 // by the operator keys on another thread.

@@ -48,7 +48,7 @@ void emu_ElmEndOfLine() {
     emu_ElmExecute(elm.line);
   }
   emu_ElmForgetLine();
-  if (emu_LineFaultsAnswerEnds()) emu_ElmDropClient();
+  if (emu_LineFaultsAnswerEnds()) emu_ElmHangUpClient();
 }
 
 void emu_ElmTakeByte(uint8_t c) {
@@ -90,7 +90,7 @@ void emu_ElmInit() {
 }
 
 void emu_ElmServeInput() {
-  if (emu_LineFaultsDropDue()) emu_ElmDropClient();
+  if (emu_LineFaultsDropDue()) emu_ElmHangUpClient();
   uint8_t c;
   while (emu_ElmNextInput(&c)) emu_ElmTakeByte(c);
   emu_ElmFlush();
@@ -102,7 +102,7 @@ void emu_ElmClientLeft() {
   emu_LineFaultsNewClient();
 }
 
-void emu_ElmDropClient() {
+void emu_ElmHangUpClient() {
   emu_ElmFlush();
   emu_LineFaultsDrop();
   emu_ElmClientLeft();

@@ -56,6 +56,7 @@ void emu_ElmDropClient() {
   elm.length = 0;
   elm.overflow = 0;
   clientLeft = true;
+  emu_LineFaultsNewClient();
 }
 
 // The port's word that its client left (or another took its place). Everything read before it

@@ -123,6 +123,7 @@ void emu_LineFaultsRestart() {
 void emu_LineFaultsNewClient() {
   linesAnswered = 0;
   clientSinceMs = 0;
+  answer.on = false;  // an answer cut short by the client's leaving ends with it
 }
 
 void emu_LineFaultsInput() {
@@ -153,7 +154,7 @@ void emu_LineFaultsAnswerBegins(void (*flush)()) {
     answer.on = false;
     return;
   }
-  flush();
+  flush();  // the last answer, when it is still held, goes out to its prompt first
   answer.f = f;
   answer.on = true;
   answer.begun = false;

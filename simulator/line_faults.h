@@ -21,7 +21,8 @@ void emu_LineFaultsRestart();
 // ---------------------------------------------------------------------------------------------
 // The client
 
-// A new client (or none): its lines are counted and its clock runs from its first byte.
+// A new client (or none): its lines are counted and its clock runs from its first byte. An
+// answer cut short by the last one's leaving is over.
 void emu_LineFaultsNewClient();
 // A byte came from the client.
 void emu_LineFaultsInput();
