@@ -11,6 +11,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -18,6 +19,8 @@
 #include "controller/controller.h"
 #include "controller/tcp_line.h"
 #include "controller/traffic_log.h"
+
+#include <atomic>
 
 namespace {
 int fd = -1;
@@ -34,6 +37,10 @@ bool hangUpToReport = false;
 // the master showed the hang-up.
 int clientOpens = -1;
 bool clientEndClosed = false;  // a close of the client's end was seen, and no open after it yet
+// A drop that could not hang the client up: the terminal is replaced on the line's own thread.
+std::atomic<bool> replaceTerminal{false};
+std::atomic<bool> droppedToReport{false};  // the client was hung up by a drop
+uint32_t lineBaudrate = 9600;
 
 speed_t emu_SpeedOf(uint32_t baudrate) {
   switch (baudrate) {
@@ -115,6 +122,7 @@ bool emu_LookAtClientEnd() {
 }
 
 int emu_TtyInit(const char* device, uint32_t baudrate) {
+  lineBaudrate = baudrate;
   fd = open(device, O_RDWR | O_NOCTTY | O_NDELAY);
   if (fd < 0) {
     emu_ReportErrno("open() serial device failed");
@@ -246,7 +254,10 @@ int emu_TtyPoll(struct pollfd* p, nfds_t n, int timeoutMs) {
   return poll(p, n, timeoutMs);
 }
 
+void emu_TtyReplaceIfDropped();
+
 int emu_TtyWait(int timeoutMs) {
+  emu_TtyReplaceIfDropped();
   if (fd < 0) return 0;
   struct pollfd both[2] = {{fd, POLLIN, 0}, {clientOpens, POLLIN, 0}};
   const struct pollfd& p = both[0];
@@ -266,6 +277,7 @@ int emu_TtyWait(int timeoutMs) {
 }
 
 int emu_TtyRead(uint8_t* bytes, int max) {
+  emu_TtyReplaceIfDropped();
   if (fd < 0 || max <= 0 || emu_LookAtClientEnd()) return 0;
   const ssize_t n = read(fd, bytes, static_cast<size_t>(max));
   if (n > 0) {
@@ -297,8 +309,44 @@ void emu_TtyWrite(const char* bytes, size_t n) {
   }
 }
 
+// A hang-up throws away what the client has not read yet: the answer before the drop is read
+// first. What the line's end writes reaches the client's side a moment later (the kernel passes
+// it on by itself), so the client's side is looked at until it has stayed empty for a while.
+constexpr int DROP_READ_WAIT_MS = 1000;
+constexpr int DROP_LOOK_MS = 5;
+constexpr int DROP_EMPTY_LOOKS = 4;
+
+void emu_TtyDropClient() {
+  if (!ownTerminal || fd < 0 || clientEnd[0] == '\0') return;
+  const int end = open(clientEnd, O_RDWR | O_NOCTTY | O_NONBLOCK);
+  if (end < 0) return;
+  for (int waited = 0, empty = 0; waited < DROP_READ_WAIT_MS && empty < DROP_EMPTY_LOOKS; waited += DROP_LOOK_MS) {
+    usleep(DROP_LOOK_MS * 1000);
+    int unread = 0;
+    if (ioctl(end, FIONREAD, &unread) != 0) break;
+    empty = unread == 0 ? empty + 1 : 0;
+  }
+  if (ioctl(end, TIOCVHANGUP) == 0) {
+    close(end);
+    // What the client sent before it was dropped is nobody's now.
+    (void)tcflush(fd, TCIFLUSH);
+    droppedToReport = true;
+    return;
+  }
+  // The byte wakes the line's thread, which replaces the terminal (and the byte with it).
+  replaceTerminal = true;
+  (void)!write(end, "", 1);
+  close(end);
+}
+
+void emu_TtyReplaceIfDropped() {
+  if (!replaceTerminal.exchange(false) || !ownTerminal) return;
+  emu_TtyClose();
+  if (emu_TtyInit("/dev/ptmx", lineBaudrate) == 0) droppedToReport = true;
+}
+
 int emu_TtyTakeHangUp() {
-  const bool hungUp = hangUpToReport;
+  const bool hungUp = hangUpToReport || droppedToReport.exchange(false);
   hangUpToReport = false;
   return hungUp ? 1 : 0;
 }
@@ -387,3 +435,11 @@ void emu_WriteCOM(const char* bytes, size_t n) {
 }
 
 int emu_TakeCOMHangUp() { return tcpLine ? emu_TcpTakeHangUp() : emu_TtyTakeHangUp(); }
+
+void emu_DropCOMClient() {
+  if (tcpLine) {
+    emu_TcpDropPeer();
+  } else {
+    emu_TtyDropClient();
+  }
+}

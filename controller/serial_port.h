@@ -31,3 +31,9 @@ void emu_WriteCOM(const char* bytes, size_t n);
 // On a pseudo-terminal Padix opened itself (/dev/ptmx): 1 once after its client closed it (what
 // either side had not read yet is gone), else 0. A line begun by that client is void.
 int emu_TakeCOMHangUp();
+// Drops the client being served, from any thread. TCP: its connection is shut down (and closed
+// once the line notices). A pseudo-terminal of Padix's own: once the client has read what was
+// written for it (a second at most), its end is hung up: its reads find the end of the file and
+// its writes fail until it closes the terminal and opens it again. Where Padix may not hang a
+// terminal up (that takes root), it opens a new pseudo-terminal instead and names it as at start.
+void emu_DropCOMClient();

@@ -19,6 +19,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
+
 namespace {
 
 constexpr int CONNECT_WAIT_MS = 5000;
@@ -40,7 +42,7 @@ constexpr int KEEPALIVE_PROBES = 3;
 constexpr unsigned UNACKNOWLEDGED_MS = 60000;
 
 int listenFd = -1;
-int peerFd = -1;
+std::atomic<int> peerFd{-1};  // shut down by a drop from another thread
 bool serving = false;
 // The client being served has shut its sending side: what it sent is answered, then it is let
 // go. Its end of stream is not read again.
@@ -364,3 +366,8 @@ int emu_TcpTakeHangUp() {
 }
 
 int emu_TcpConnected() { return peerFd >= 0 ? 1 : 0; }
+
+void emu_TcpDropPeer() {
+  const int fd = peerFd.load();
+  if (serving && fd >= 0) (void)shutdown(fd, SHUT_RDWR);
+}
