@@ -37,8 +37,7 @@ bool hangUpToReport = false;
 // the master showed the hang-up.
 int clientOpens = -1;
 bool clientEndClosed = false;  // a close of the client's end was seen, and no open after it yet
-// A drop that could not hang the client up: the terminal is replaced on the line's own thread.
-std::atomic<bool> replaceTerminal{false};
+std::atomic<bool> dropAsked{false};  // a drop waits for the line's thread
 std::atomic<bool> droppedToReport{false};  // the client was hung up by a drop
 uint32_t lineBaudrate = 9600;
 
@@ -254,10 +253,10 @@ int emu_TtyPoll(struct pollfd* p, nfds_t n, int timeoutMs) {
   return poll(p, n, timeoutMs);
 }
 
-void emu_TtyReplaceIfDropped();
+bool emu_TtyDropIfAsked();
 
 int emu_TtyWait(int timeoutMs) {
-  emu_TtyReplaceIfDropped();
+  (void)emu_TtyDropIfAsked();
   if (fd < 0) return 0;
   struct pollfd both[2] = {{fd, POLLIN, 0}, {clientOpens, POLLIN, 0}};
   const struct pollfd& p = both[0];
@@ -277,7 +276,8 @@ int emu_TtyWait(int timeoutMs) {
 }
 
 int emu_TtyRead(uint8_t* bytes, int max) {
-  emu_TtyReplaceIfDropped();
+  // Nothing is read in the same look as a drop: the port hears of the drop first.
+  if (emu_TtyDropIfAsked()) return 0;
   if (fd < 0 || max <= 0 || emu_LookAtClientEnd()) return 0;
   const ssize_t n = read(fd, bytes, static_cast<size_t>(max));
   if (n > 0) {
@@ -316,33 +316,43 @@ constexpr int DROP_READ_WAIT_MS = 1000;
 constexpr int DROP_LOOK_MS = 5;
 constexpr int DROP_EMPTY_LOOKS = 4;
 
+// A drop may be asked for from any thread (a command, a timeline event), but only the line's own
+// thread reads the line: it carries the drop out before its next look at the line, so no byte of
+// the next client is read before the drop or thrown away after it. The zero byte written from
+// the client's side wakes the line's thread and goes with the old client's input.
 void emu_TtyDropClient() {
   if (!ownTerminal || fd < 0 || clientEnd[0] == '\0') return;
+  dropAsked = true;
   const int end = open(clientEnd, O_RDWR | O_NOCTTY | O_NONBLOCK);
   if (end < 0) return;
+  (void)!write(end, "", 1);
+  close(end);
+}
+
+// On the line's thread: the client reads its last answer, what it sent is thrown away, then it
+// is hung up (or, where hanging up is not allowed, the terminal replaced). Returns whether it
+// was dropped.
+bool emu_TtyDropIfAsked() {
+  if (!dropAsked.exchange(false) || !ownTerminal || fd < 0 || clientEnd[0] == '\0') return false;
+  const int end = open(clientEnd, O_RDWR | O_NOCTTY | O_NONBLOCK);
+  if (end < 0) return false;
   for (int waited = 0, empty = 0; waited < DROP_READ_WAIT_MS && empty < DROP_EMPTY_LOOKS; waited += DROP_LOOK_MS) {
     usleep(DROP_LOOK_MS * 1000);
     int unread = 0;
     if (ioctl(end, FIONREAD, &unread) != 0) break;
     empty = unread == 0 ? empty + 1 : 0;
   }
-  if (ioctl(end, TIOCVHANGUP) == 0) {
-    close(end);
-    // What the client sent before it was dropped is nobody's now.
-    (void)tcflush(fd, TCIFLUSH);
-    droppedToReport = true;
-    return;
-  }
-  // The byte wakes the line's thread, which replaces the terminal (and the byte with it).
-  replaceTerminal = true;
-  (void)!write(end, "", 1);
+  // Thrown away before the hang-up: once the client is hung up, the next one may open the
+  // terminal and write at once.
+  (void)tcflush(fd, TCIFLUSH);
+  const bool hungUp = ioctl(end, TIOCVHANGUP) == 0;
   close(end);
-}
-
-void emu_TtyReplaceIfDropped() {
-  if (!replaceTerminal.exchange(false) || !ownTerminal) return;
-  emu_TtyClose();
-  if (emu_TtyInit("/dev/ptmx", lineBaudrate) == 0) droppedToReport = true;
+  if (!hungUp) {
+    emu_TtyClose();
+    if (emu_TtyInit("/dev/ptmx", lineBaudrate) != 0) return false;
+  }
+  droppedToReport = true;
+  return true;
 }
 
 int emu_TtyTakeHangUp() {
