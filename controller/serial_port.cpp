@@ -56,6 +56,7 @@ int emu_FailInit(const char* prefix) {
 void emu_ClientLeft() {
   if (!ownTerminal || clientGone) return;
   clientGone = true;
+  emu_TellLineClient(false);
   hangUpToReport = true;
   if (tcflush(fd, TCIFLUSH) != 0) emu_ReportErrno("tcflush(TCIFLUSH) failed");
   // The client's pending input can only be flushed from its own end.
@@ -216,6 +217,7 @@ int emu_TtyWait(int timeoutMs) {
     return 0;
   }
   if (ready >= 0) clientGone = false;  // a client holds the line open (again)
+  if (ready >= 0 && ownTerminal) emu_TellLineClient(true);
   return ready > 0 && (p.revents & POLLIN) != 0 ? 1 : 0;
 }
 
@@ -258,6 +260,16 @@ int emu_TtyTakeHangUp() {
 }
 
 }  // namespace
+
+std::atomic<void (*)(bool here)> emu_lineClientNotice{nullptr};
+
+// Each coming and going told once: the line notices a client at every wait.
+void emu_TellLineClient(bool here) {
+  static bool clientHere = false;
+  if (here == clientHere) return;
+  clientHere = here;
+  if (auto notice = emu_lineClientNotice.load()) notice(here);
+}
 
 // ---------------------------------------------------------------------------------------------
 // The line, whatever its kind; every byte that crosses it goes to the traffic log.

@@ -7,6 +7,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <atomic>
+
 int emu_InitCOM(const char* device, uint32_t baudrate);  // 0, or -1 after a message
 int emu_CloseCOM();
 int emu_ReadByteCOM(uint8_t* byte);   // 1 when a byte was read
@@ -25,3 +27,7 @@ void emu_WriteCOM(const char* bytes, size_t n);
 // On a pseudo-terminal Padix opened itself (/dev/ptmx): 1 once after its client closed it (what
 // either side had not read yet is gone), else 0. A line begun by that client is void.
 int emu_TakeCOMHangUp();
+// Told on the line's thread when a client comes to a line Padix serves (true: a TCP connection
+// taken in, its own pseudo-terminal opened) and when it leaves (false).
+extern std::atomic<void (*)(bool here)> emu_lineClientNotice;
+void emu_TellLineClient(bool here);

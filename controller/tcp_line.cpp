@@ -3,6 +3,7 @@
 // its socket, with whatever was unread in either direction, is gone. Connected as the tester,
 // a connection that breaks leaves a silent line, as a module that stops answering does.
 #include "controller/tcp_line.h"
+#include "controller/serial_port.h"
 
 #include <arpa/inet.h>
 #include <errno.h>
@@ -95,6 +96,7 @@ void emu_TcpPeerLeft() {
   hangUpToReport = true;
   if (serving) fprintf(stderr, "Client %s left\n", peerName);
   else fprintf(stderr, "Connection to %s lost\n", peerName);
+  if (serving) emu_TellLineClient(false);
 }
 
 // The client being served has hung up (its end of stream has come, read or not).
@@ -128,6 +130,7 @@ void emu_TcpAcceptWaiting() {
     queued = 0;
     hangUpToReport = true;
     fprintf(stderr, "Client %s connected\n", peerName);
+    emu_TellLineClient(true);
   }
 }
 

@@ -1,5 +1,5 @@
 // Vehicle files in TOML. The document's keys are the names users type:
-//   ecus, protocol, jitter, battery, trace, trace_loop,
+//   ecus, protocol, jitter, battery, trace, trace_loop, events (timeline_file.h),
 //   ecu.N.name, .address, .can_address, .lamp, .dtc.confirmed / .pending / .permanent, .negative_response, .vin,
 //   .cal_ids, .cvns, .ipt, .monitors, .supported, .freeze_supported, .info_types, .o2_sensors,
 //   .tests and .answers (vehicle_file_answers.h),
@@ -25,6 +25,7 @@
 
 #include "simulator/file_reader.h"
 #include "simulator/module.h"
+#include "simulator/timeline_file.h"
 #include "simulator/toml_guard.h"
 #include "simulator/vehicle.h"
 #include "simulator/vehicle_file_answers.h"
@@ -78,6 +79,10 @@ class VehicleReader {
         v_.trace.loop = loop ? 1 : 0;
       } else if (k == "ecu") {
         if (!Ecus(node)) return false;
+      } else if (k == "events") {
+        if (!takesEvents) return Fail(key, "events come with a whole file (load it)");
+        EmuFileFault fault;
+        if (!emu_ReadTimeline(node, &events, &fault)) return Fail(*fault.node, fault.what);
       } else {
         return Fail(key, "unknown key '" + k + "'");
       }
@@ -87,6 +92,8 @@ class VehicleReader {
 
   int protocol = -1;  // the protocol the car answers in, when the document names one
   std::string tracePath;
+  bool takesEvents = false;  // a whole file has a timeline; a set value none
+  std::vector<EmuTimelineEvent> events;
 
  private:
   Where At(const toml::node& n) const { return {&name_, n.source().begin.line, n.source().begin.column}; }
@@ -648,8 +655,12 @@ int emu_LoadVehicleFile(const char* path, std::string* error) {
   auto scratch = std::make_unique<EmuVehicle>();
   emu_VehicleSetDefaults(*scratch);
   VehicleReader reader(*scratch, path, error, emu_DirOf(path));
+  reader.takesEvents = true;
   if (!reader.Apply(root)) return -1;
+  // The file's timeline (or none) comes with its car: no event of the old one falls in between.
+  EmuTimelineHold hold;
   emu_CommitVehicle(*scratch, reader, true);
+  emu_TimelineReplace(std::move(reader.events));
   return 0;
 }
 
@@ -691,6 +702,7 @@ int emu_SetVehicleValue(const char* name, const char* value, std::string* error)
     return -1;
   }
   auto scratch = std::make_unique<EmuVehicle>();
+  EmuTimelineHold hold;  // no event between the copy of the car and its return
   emu_VehicleLock();
   emu_VehicleAssign(*scratch, vehicle);
   emu_VehicleUnlock();

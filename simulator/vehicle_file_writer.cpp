@@ -19,6 +19,7 @@
 #include <string>
 
 #include "simulator/module.h"
+#include "simulator/timeline_file.h"
 #include "simulator/vehicle.h"
 #include "simulator/vehicle_file.h"
 #include "simulator/vehicle_file_answers.h"
@@ -274,6 +275,7 @@ int emu_SaveVehicleFile(const char* path, std::string* error) {
     }
     out << ecu.str();
   }
+  emu_WriteTimeline(out, emu_TimelineEvents());
   std::string why;
   if (emu_ReplaceFile(path, out.str(), &why) != 0) {
     *error = std::string("cannot write ") + path + ": " + why;
