@@ -47,7 +47,9 @@ struct Schedule {
   bool threadStarted = false;
 };
 
-Schedule schedule;
+// Never destroyed: its thread waits on it to the end of the run (destroying a condition with a
+// waiter blocks the exit).
+Schedule& schedule = *new Schedule;
 thread_local bool onTimelineThread = false;
 
 // The line tells the timeline of its clients from the start of the run, timeline or not.
