@@ -998,6 +998,23 @@ TEST_F(Timeline, SaveWritesTheEventsBackInTheirOwnForms) {
   EXPECT_EQ(Text(Save("again.toml")), text);
 }
 
+// The example in which a code appears: its drive moves, no code is there at first, and its
+// timeline brings P0301 (lamp on) at 20 s; it saves back unchanged, events and all.
+TEST_F(Timeline, TheExampleWithACodeThatAppearsLoadsAndSavesBack) {
+  ASSERT_EQ(Load(Example("code_appears.toml")), "");
+  EXPECT_EQ(Data(3, 0, 0), "4300");
+  EXPECT_EQ(Data(1, 0x01, 0).substr(4, 2), "00");
+  EXPECT_EQ(vehicle.ecu[0].noOfMotions, 3);
+  const auto events = emu_TimelineEvents();
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[1].kind, EmuEventKind::Dtc);
+  EXPECT_EQ(events[1].value, "P0301");
+  EXPECT_EQ(events[1].at, 20);
+  const std::string first = Save("first.toml");
+  ASSERT_EQ(Load(first), "");
+  EXPECT_EQ(FirstDifference(Text(first), Text(Save("second.toml"))), "");
+}
+
 TEST_F(Timeline, MalformedEventsAreRefusedWhereTheyAreWrong) {
   const std::string running = Write("running.toml", "[[events]]\nat = 500\nset = \"ecus\"\nvalue = 3\n");
   ASSERT_EQ(Load(running), "");
