@@ -1,7 +1,8 @@
 // A vehicle file's timeline: things that happen to the car at given times, counted from the
 // load of the file ("start") or from the connection of the line's client ("connect"). An event
 // sets one value as the command "set NAME VALUE" does, gives an ECU a confirmed trouble code
-// (its lamp lights, as a car's does once a fault is confirmed) or clears an ECU's codes.
+// (its lamp lights, as a car's does once a fault is confirmed) or clears codes as a scan tool
+// does (one ECU's, or every ECU's).
 //
 // One thread, started with the first timeline that has events, sleeps until the next event is
 // due and fires it; with nothing due (no events, or only events waiting for a client) it sleeps
