@@ -166,6 +166,16 @@ void emu_ForgetClientOpens() {
   }
 }
 
+// A client holds our terminal, told to the timeline. One that closed it and opened it again
+// between two looks left no hang-up to see, only its open: it is a new client too.
+void emu_NoteTerminalClient() {
+  bool opened = false;
+  inotify_event events[16];
+  while (clientOpens >= 0 && read(clientOpens, events, sizeof events) > 0) opened = true;
+  if (opened) emu_TellLineClient(false);
+  emu_TellLineClient(true);
+}
+
 bool emu_NoClient() {
   struct pollfd p = {fd, POLLIN, 0};
   return poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR)) != 0;
@@ -217,7 +227,7 @@ int emu_TtyWait(int timeoutMs) {
     return 0;
   }
   if (ready >= 0) clientGone = false;  // a client holds the line open (again)
-  if (ready >= 0 && ownTerminal) emu_TellLineClient(true);
+  if (ready >= 0 && ownTerminal) emu_NoteTerminalClient();
   return ready > 0 && (p.revents & POLLIN) != 0 ? 1 : 0;
 }
 
