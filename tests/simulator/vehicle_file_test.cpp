@@ -1015,6 +1015,30 @@ TEST_F(Timeline, TheExampleWithACodeThatAppearsLoadsAndSavesBack) {
   EXPECT_EQ(FirstDifference(Text(first), Text(Save("second.toml"))), "");
 }
 
+// A set while the timeline fires is never undone by an event, nor an event by the set: both copy
+// the car, change the copy and put it back.
+TEST_F(Timeline, SetsWhileEventsFireLoseNothing) {
+  std::string events;
+  for (int i = 0; i < 200; ++i)
+    events += "[[events]]\nat = " + std::to_string(0.01 + i * 0.002) + "\nset = \"ecu.1.rpm\"\nvalue = " +
+              std::to_string(1000 + i) + "\n";
+  ASSERT_EQ(Load(Write("busy.toml", events)), "");
+  auto rpm = [] { return std::stoul(Data(1, 0x0C, 0).substr(4), nullptr, 16) / 4; };
+  int setsLost = 0, eventsLost = 0;
+  for (unsigned i = 0; FiredSoFar().size() < 200 && i < 100000; ++i) {
+    const unsigned speed = i % 200;
+    ASSERT_EQ(Set("ecu.1.speed", std::to_string(speed).c_str()), "");
+    // The events fire in order, each told once its value is in the car.
+    const size_t done = FiredSoFar().size();
+    if (done > 0 && rpm() < 1000 + done - 1) ++eventsLost;
+    if (Data(1, 0x0D, 0) != "410D" + Hex(speed)) ++setsLost;
+  }
+  ASSERT_TRUE(WaitForFired(200));
+  EXPECT_EQ(setsLost, 0) << "sets undone by an event";
+  EXPECT_EQ(eventsLost, 0) << "events undone by a set";
+  EXPECT_EQ(Data(1, 0x0C, 0), "410C" + Hex((1199 * 4) >> 8) + Hex(1199 * 4)) << "an event undone by a set";
+}
+
 TEST_F(Timeline, MalformedEventsAreRefusedWhereTheyAreWrong) {
   const std::string running = Write("running.toml", "[[events]]\nat = 500\nset = \"ecus\"\nvalue = 3\n");
   ASSERT_EQ(Load(running), "");
