@@ -11,6 +11,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -18,6 +19,8 @@
 #include "controller/controller.h"
 #include "controller/tcp_line.h"
 #include "controller/traffic_log.h"
+
+#include <atomic>
 
 namespace {
 int fd = -1;
@@ -28,9 +31,16 @@ bool ownTerminal = false;
 char clientEnd[128];
 bool clientGone = false;
 bool hangUpToReport = false;
-// Opens of the client's end (inotify), so that a wait with no client ends when one comes: the
-// master of a terminal nobody has open only reports the hang-up, over and over.
+// Opens and closes of the client's end (inotify), so that a wait with no client ends when one
+// comes (the master of a terminal nobody has open only reports the hang-up, over and over), and
+// so that a client that closed the terminal is noticed even when the next one opened it before
+// the master showed the hang-up.
 int clientOpens = -1;
+bool clientEndClosed = false;  // a close of the client's end was seen, and no open after it yet
+// A drop that could not hang the client up: the terminal is replaced on the line's own thread.
+std::atomic<bool> replaceTerminal{false};
+std::atomic<bool> droppedToReport{false};  // the client was hung up by a drop
+uint32_t lineBaudrate = 9600;
 
 speed_t emu_SpeedOf(uint32_t baudrate) {
   switch (baudrate) {
@@ -44,30 +54,79 @@ speed_t emu_SpeedOf(uint32_t baudrate) {
 
 void emu_ReportErrno(const char* prefix) { fprintf(stderr, "%s: %s\n", prefix, strerror(errno)); }
 
+void emu_ForgetClientOpens() {
+  inotify_event events[16];
+  while (read(clientOpens, events, sizeof events) > 0) {
+  }
+  clientEndClosed = false;
+}
+
+// Bytes written for the client and not read by it: only its own end can drop them. The open is
+// our own: its events are forgotten.
+void emu_FlushClientEnd() {
+  const int end = open(clientEnd, O_RDWR | O_NOCTTY | O_NONBLOCK);
+  if (end >= 0) {
+    (void)tcflush(end, TCIFLUSH);
+    close(end);
+  }
+  if (clientOpens >= 0) emu_ForgetClientOpens();
+}
+
 int emu_FailInit(const char* prefix) {
   emu_ReportErrno(prefix);
   close(fd);
   fd = -1;
   return -1;
 }
+
+// Whether the client's end was closed and then opened again since the last look: the client
+// left and the next one came (the master may never have shown the hang-up between them).
+bool emu_ClientEndReopened() {
+  if (clientOpens < 0) return false;
+  alignas(inotify_event) char events[16 * sizeof(inotify_event)];
+  bool reopened = false;
+  for (ssize_t n; (n = read(clientOpens, events, sizeof events)) > 0;) {
+    for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= n;) {
+      const inotify_event* e = reinterpret_cast<const inotify_event*>(events + at);
+      if ((e->mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) != 0) clientEndClosed = true;
+      if ((e->mask & IN_OPEN) != 0 && clientEndClosed) reopened = true, clientEndClosed = false;
+      at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+    }
+  }
+  return reopened;
+}
+
 // The client closed our terminal. What it sent and was not read yet, and what was written for it
 // and it did not read, belong to nobody: the latter would otherwise wait in the terminal for the
-// next client to open it, which would take it for the answer to its own first request.
+// next client to open it, which would take it for the answer to its own first request. When the
+// next client has opened it already, what waits to be read may be its first request: that stays.
 void emu_ClientLeft() {
   if (!ownTerminal || clientGone) return;
-  clientGone = true;
-  emu_TellLineClient(false);
   hangUpToReport = true;
-  if (tcflush(fd, TCIFLUSH) != 0) emu_ReportErrno("tcflush(TCIFLUSH) failed");
-  // The client's pending input can only be flushed from its own end.
-  const int end = open(clientEnd, O_RDWR | O_NOCTTY | O_NONBLOCK);
-  if (end >= 0) {
-    (void)tcflush(end, TCIFLUSH);
-    close(end);
+  if (!emu_ClientEndReopened()) {
+    clientEndClosed = false;  // this very close
+    clientGone = true;
+    if (tcflush(fd, TCIFLUSH) != 0) emu_ReportErrno("tcflush(TCIFLUSH) failed");
   }
+  emu_FlushClientEnd();
+  emu_TellLineClient(false);
+  if (!clientGone) emu_TellLineClient(true);  // the next one is here already
+}
+
+// Looks whether the client left while the next one opened the terminal at once, before the
+// master showed the hang-up; true when it did. Looked at before every read: the next client's
+// first bytes must not be taken for the last one's.
+bool emu_LookAtClientEnd() {
+  if (!ownTerminal || !emu_ClientEndReopened() || clientGone) return false;
+  hangUpToReport = true;
+  emu_FlushClientEnd();
+  emu_TellLineClient(false);
+  emu_TellLineClient(true);
+  return true;
 }
 
 int emu_TtyInit(const char* device, uint32_t baudrate) {
+  lineBaudrate = baudrate;
   fd = open(device, O_RDWR | O_NOCTTY | O_NDELAY);
   if (fd < 0) {
     emu_ReportErrno("open() serial device failed");
@@ -76,6 +135,7 @@ int emu_TtyInit(const char* device, uint32_t baudrate) {
   ownTerminal = strcmp(device, "/dev/ptmx") == 0;
   clientGone = false;
   hangUpToReport = false;
+  clientEndClosed = false;
   clientEnd[0] = '\0';
   if (ownTerminal) {
     if (grantpt(fd) != 0 || unlockpt(fd) != 0) return emu_FailInit("open() serial device failed");
@@ -106,7 +166,8 @@ int emu_TtyInit(const char* device, uint32_t baudrate) {
   if (tcsetattr(fd, TCSANOW, &options) != 0) return emu_FailInit("tcsetattr() failed");
   if (ownTerminal && clientEnd[0] != '\0') {
     clientOpens = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (clientOpens >= 0 && inotify_add_watch(clientOpens, clientEnd, IN_OPEN) < 0) {
+    if (clientOpens >= 0 &&
+        inotify_add_watch(clientOpens, clientEnd, IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0) {
       close(clientOpens);
       clientOpens = -1;  // a client is then looked for after a pause
     }
@@ -137,7 +198,7 @@ uint64_t emu_NowUs() {
 }
 
 int emu_TtyReadByte(uint8_t* byte) {
-  if (fd < 0) return 0;
+  if (fd < 0 || emu_LookAtClientEnd()) return 0;
   const ssize_t n = read(fd, byte, 1);
   if (n == 1) {
     clientGone = false;
@@ -159,22 +220,6 @@ void emu_TtyFlush() {
 }
 
 constexpr int NO_CLIENT_PAUSE_MS = 100;
-
-void emu_ForgetClientOpens() {
-  inotify_event events[16];
-  while (read(clientOpens, events, sizeof events) > 0) {
-  }
-}
-
-// A client holds our terminal, told to the timeline. One that closed it and opened it again
-// between two looks left no hang-up to see, only its open: it is a new client too.
-void emu_NoteTerminalClient() {
-  bool opened = false;
-  inotify_event events[16];
-  while (clientOpens >= 0 && read(clientOpens, events, sizeof events) > 0) opened = true;
-  if (opened) emu_TellLineClient(false);
-  emu_TellLineClient(true);
-}
 
 bool emu_NoClient() {
   struct pollfd p = {fd, POLLIN, 0};
@@ -201,22 +246,27 @@ void emu_WaitForClient(int timeoutMs) {
 constexpr uint64_t BUSY_CLIENT_US = 2000;  // input this recent: the client is busy
 constexpr uint64_t BUSY_LOOK_US = 100;
 
-int emu_TtyPoll(struct pollfd* p, int timeoutMs) {
+int emu_TtyPoll(struct pollfd* p, nfds_t n, int timeoutMs) {
   if (timeoutMs != 0 && emu_NowUs() - lastInputUs < BUSY_CLIENT_US) {
     const uint64_t end = emu_NowUs() + BUSY_LOOK_US;
     do {
-      const int ready = poll(p, 1, 0);
+      const int ready = poll(p, n, 0);
       if (ready != 0) return ready;
       sched_yield();  // the client may be waiting for this very core
     } while (emu_NowUs() < end);
   }
-  return poll(p, 1, timeoutMs);
+  return poll(p, n, timeoutMs);
 }
 
+void emu_TtyReplaceIfDropped();
+
 int emu_TtyWait(int timeoutMs) {
+  emu_TtyReplaceIfDropped();
   if (fd < 0) return 0;
-  struct pollfd p = {fd, POLLIN, 0};
-  const int ready = emu_TtyPoll(&p, timeoutMs);
+  struct pollfd both[2] = {{fd, POLLIN, 0}, {clientOpens, POLLIN, 0}};
+  const struct pollfd& p = both[0];
+  const int ready = emu_TtyPoll(both, ownTerminal && clientOpens >= 0 ? 2 : 1, timeoutMs);
+  if (ready > 0 && (both[1].revents & POLLIN) != 0) (void)emu_LookAtClientEnd();
   if (ready > 0 && (p.revents & (POLLHUP | POLLERR)) != 0) {
     emu_ClientLeft();
     // Don't spin on the hang-up the master keeps reporting while nobody has the terminal open.
@@ -227,12 +277,13 @@ int emu_TtyWait(int timeoutMs) {
     return 0;
   }
   if (ready >= 0) clientGone = false;  // a client holds the line open (again)
-  if (ready >= 0 && ownTerminal) emu_NoteTerminalClient();
+  if (ready >= 0 && ownTerminal) emu_TellLineClient(true);
   return ready > 0 && (p.revents & POLLIN) != 0 ? 1 : 0;
 }
 
 int emu_TtyRead(uint8_t* bytes, int max) {
-  if (fd < 0 || max <= 0) return 0;
+  emu_TtyReplaceIfDropped();
+  if (fd < 0 || max <= 0 || emu_LookAtClientEnd()) return 0;
   const ssize_t n = read(fd, bytes, static_cast<size_t>(max));
   if (n > 0) {
     clientGone = false;
@@ -263,8 +314,44 @@ void emu_TtyWrite(const char* bytes, size_t n) {
   }
 }
 
+// A hang-up throws away what the client has not read yet: the answer before the drop is read
+// first. What the line's end writes reaches the client's side a moment later (the kernel passes
+// it on by itself), so the client's side is looked at until it has stayed empty for a while.
+constexpr int DROP_READ_WAIT_MS = 1000;
+constexpr int DROP_LOOK_MS = 5;
+constexpr int DROP_EMPTY_LOOKS = 4;
+
+void emu_TtyDropClient() {
+  if (!ownTerminal || fd < 0 || clientEnd[0] == '\0') return;
+  const int end = open(clientEnd, O_RDWR | O_NOCTTY | O_NONBLOCK);
+  if (end < 0) return;
+  for (int waited = 0, empty = 0; waited < DROP_READ_WAIT_MS && empty < DROP_EMPTY_LOOKS; waited += DROP_LOOK_MS) {
+    usleep(DROP_LOOK_MS * 1000);
+    int unread = 0;
+    if (ioctl(end, FIONREAD, &unread) != 0) break;
+    empty = unread == 0 ? empty + 1 : 0;
+  }
+  if (ioctl(end, TIOCVHANGUP) == 0) {
+    close(end);
+    // What the client sent before it was dropped is nobody's now.
+    (void)tcflush(fd, TCIFLUSH);
+    droppedToReport = true;
+    return;
+  }
+  // The byte wakes the line's thread, which replaces the terminal (and the byte with it).
+  replaceTerminal = true;
+  (void)!write(end, "", 1);
+  close(end);
+}
+
+void emu_TtyReplaceIfDropped() {
+  if (!replaceTerminal.exchange(false) || !ownTerminal) return;
+  emu_TtyClose();
+  if (emu_TtyInit("/dev/ptmx", lineBaudrate) == 0) droppedToReport = true;
+}
+
 int emu_TtyTakeHangUp() {
-  const bool hungUp = hangUpToReport;
+  const bool hungUp = hangUpToReport || droppedToReport.exchange(false);
   hangUpToReport = false;
   return hungUp ? 1 : 0;
 }
@@ -340,7 +427,11 @@ void emu_FlushCOM() {
 
 int emu_IsCOMOpen() { return tcpLine || fd >= 0 ? 1 : 0; }
 
-int emu_WaitForCOMInput(int timeoutMs) { return tcpLine ? emu_TcpWait(timeoutMs) : emu_TtyWait(timeoutMs); }
+int emu_WaitForCOMInput(int timeoutMs) { return tcpLine ? emu_TcpWait(timeoutMs, false) : emu_TtyWait(timeoutMs); }
+
+int emu_WaitForCOMInputMidAnswer(int timeoutMs) {
+  return tcpLine ? emu_TcpWait(timeoutMs, true) : emu_TtyWait(timeoutMs);
+}
 
 int emu_ReadCOM(uint8_t* bytes, int max) {
   const int n = tcpLine ? emu_TcpRead(bytes, max) : emu_TtyRead(bytes, max);
@@ -359,3 +450,11 @@ void emu_WriteCOM(const char* bytes, size_t n) {
 }
 
 int emu_TakeCOMHangUp() { return tcpLine ? emu_TcpTakeHangUp() : emu_TtyTakeHangUp(); }
+
+void emu_DropCOMClient() {
+  if (tcpLine) {
+    emu_TcpDropPeer();
+  } else {
+    emu_TtyDropClient();
+  }
+}

@@ -18,7 +18,13 @@ int emu_IsCOMOpen();
 // Waits up to timeoutMs (a negative one: no limit) for input on the port (a wait that ends as
 // soon as data arrives, or when the client hangs up); 1 when input is there. With no client on
 // a pseudo-terminal of Padix's own it returns once a client has opened it (or after timeoutMs).
+// Serving, this is the wait for the client's next request: everything it sent has been answered,
+// and a TCP client that has shut its sending side is let go now.
 int emu_WaitForCOMInput(int timeoutMs);
+// The same while an answer is under way (a wait for the car, that the client's next character
+// interrupts): a TCP client that has shut its sending side keeps its connection for the rest of
+// the answer.
+int emu_WaitForCOMInputMidAnswer(int timeoutMs);
 // Reads what is there, at most max bytes, without waiting; the number read.
 int emu_ReadCOM(uint8_t* bytes, int max);
 // Writes all bytes in order without discarding unread input (an adapter that echoes and can be
@@ -27,6 +33,12 @@ void emu_WriteCOM(const char* bytes, size_t n);
 // On a pseudo-terminal Padix opened itself (/dev/ptmx): 1 once after its client closed it (what
 // either side had not read yet is gone), else 0. A line begun by that client is void.
 int emu_TakeCOMHangUp();
+// Drops the client being served, from any thread. TCP: its connection is shut down (and closed
+// once the line notices). A pseudo-terminal of Padix's own: once the client has read what was
+// written for it (a second at most), its end is hung up: its reads find the end of the file and
+// its writes fail until it closes the terminal and opens it again. Where Padix may not hang a
+// terminal up (that takes root), it opens a new pseudo-terminal instead and names it as at start.
+void emu_DropCOMClient();
 // Told on the line's thread when a client comes to a line Padix serves (true: a TCP connection
 // taken in, its own pseudo-terminal opened) and when it leaves (false).
 extern std::atomic<void (*)(bool here)> emu_lineClientNotice;

@@ -1,7 +1,9 @@
 // TCP lines. Serving, the listening socket stays open for the run and one accepted client at a
 // time is the line; a client that leaves (or a new one taking its place) starts a clean line:
-// its socket, with whatever was unread in either direction, is gone. Connected as the tester,
-// a connection that breaks leaves a silent line, as a module that stops answering does.
+// its socket, with whatever was unread in either direction, is gone. A client that shuts its
+// sending side only (half-close) is answered all it sent, then let go; one that vanished without
+// a word is found out by the kernel's probes. Connected as the tester, a connection that breaks
+// leaves a silent line, as a module that stops answering does.
 #include "controller/tcp_line.h"
 #include "controller/serial_port.h"
 
@@ -18,6 +20,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
+
 namespace {
 
 constexpr int CONNECT_WAIT_MS = 5000;
@@ -25,9 +29,28 @@ constexpr int SEND_WAIT_MS = 1000;  // a peer that takes nothing for this long l
 constexpr char PROMPT = '>';
 constexpr char CR = '\r';
 
+// Connections the kernel completes while the module is busy (answering, waiting for the car)
+// wait here until they are taken in; a full queue would make quick reconnects wait a second for
+// the client's retry.
+constexpr int LISTEN_QUEUE = SOMAXCONN;
+// A client that vanished without closing (its machine off, out of Wi-Fi range) holds the only
+// line until the kernel gives it up: a connection silent this long is probed, and one whose
+// probes (or whose answers) go unacknowledged for the last time is dropped, about a minute after
+// the client was last heard. A live client answers the probes and keeps the line while idle.
+constexpr int KEEPALIVE_IDLE_S = 30;
+constexpr int KEEPALIVE_INTERVAL_S = 10;
+constexpr int KEEPALIVE_PROBES = 3;
+constexpr unsigned UNACKNOWLEDGED_MS = 60000;
+
 int listenFd = -1;
-int peerFd = -1;
+std::atomic<int> peerFd{-1};  // shut down by a drop from another thread
 bool serving = false;
+// The client being served has shut its sending side: what it sent is answered, then it is let
+// go. Its end of stream is not read again.
+bool peerSentAll = false;
+// Serving: lines the module has read (carriage returns) and not answered yet (prompts). A client
+// whose end of stream comes with none of them open has nothing more coming and is let go at once.
+unsigned unanswered = 0;
 bool hangUpToReport = false;
 char peerName[300];
 
@@ -82,9 +105,25 @@ void emu_TcpNoDelay(int fd) {
   (void)setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
 }
 
+// An accepted client's socket: no delay, and probed when silent.
+void emu_TcpPrepareClient(int fd) {
+  emu_TcpNoDelay(fd);
+  const int on = 1, idle = KEEPALIVE_IDLE_S, interval = KEEPALIVE_INTERVAL_S, probes = KEEPALIVE_PROBES;
+  const unsigned unacknowledged = UNACKNOWLEDGED_MS;
+  (void)setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+  (void)setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+  (void)setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+  (void)setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
+  // Probes are not sent while an answer waits to be acknowledged: a client gone in the middle
+  // of answers is given up after the same time.
+  (void)setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &unacknowledged, sizeof unacknowledged);
+}
+
 void emu_TcpForgetPeer() {
   if (peerFd >= 0) close(peerFd);
   peerFd = -1;
+  peerSentAll = false;
+  unanswered = 0;
   inputHead = inputTail = 0;
   queued = 0;
 }
@@ -97,6 +136,17 @@ void emu_TcpPeerLeft() {
   if (serving) fprintf(stderr, "Client %s left\n", peerName);
   else fprintf(stderr, "Connection to %s lost\n", peerName);
   if (serving) emu_TellLineClient(false);
+}
+
+// The peer's end of stream (`ended`), or an error, has come. A client being served with lines
+// still to be answered may have shut its sending side only, and be reading: it is kept until it
+// has had its answers. Connected as the tester, the adapter is gone.
+void emu_TcpEndOfInput(bool ended) {
+  if (ended && serving && unanswered > 0) {
+    peerSentAll = true;
+  } else {
+    emu_TcpPeerLeft();
+  }
 }
 
 // The client being served has hung up (its end of stream has come, read or not).
@@ -123,8 +173,10 @@ void emu_TcpAcceptWaiting() {
       close(fd);
       continue;
     }
-    emu_TcpNoDelay(fd);
+    emu_TcpPrepareClient(fd);
     peerFd = fd;
+    peerSentAll = false;
+    unanswered = 0;
     snprintf(peerName, sizeof peerName, "%s", name);
     inputHead = inputTail = 0;
     queued = 0;
@@ -153,7 +205,7 @@ int emu_TcpListen(const char* host, const char* port) {
   const int fd = socket(found->ai_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   const int one = 1;
   if (fd < 0 || setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0 ||
-      bind(fd, found->ai_addr, found->ai_addrlen) != 0 || listen(fd, 4) != 0) {
+      bind(fd, found->ai_addr, found->ai_addrlen) != 0 || listen(fd, LISTEN_QUEUE) != 0) {
     freeaddrinfo(found);
     return emu_TcpFail("bind() to", host, port, fd);
   }
@@ -208,6 +260,7 @@ int emu_TcpOpen(const char* device, bool serve) {
   }
   serving = serve;
   hangUpToReport = false;
+  peerSentAll = false;
   inputHead = inputTail = 0;
   queued = 0;
   return serve ? emu_TcpListen(host, port) : emu_TcpConnect(host, port);
@@ -222,10 +275,10 @@ void emu_TcpClose() {
 
 int emu_TcpRead(uint8_t* bytes, int max) {
   if (inputHead == inputTail) {
-    if (peerFd < 0 || max <= 0) return 0;
+    if (peerFd < 0 || peerSentAll || max <= 0) return 0;
     const ssize_t n = recv(peerFd, input, sizeof input, MSG_DONTWAIT);
     if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
-      emu_TcpPeerLeft();
+      emu_TcpEndOfInput(n == 0);
       return 0;
     }
     if (n < 0) return 0;
@@ -236,6 +289,8 @@ int emu_TcpRead(uint8_t* bytes, int max) {
   if (n > static_cast<size_t>(max)) n = static_cast<size_t>(max);
   memcpy(bytes, input + inputHead, n);
   inputHead += n;
+  if (serving)
+    for (size_t i = 0; i < n; ++i) unanswered += bytes[i] == CR;
   return static_cast<int>(n);
 }
 
@@ -263,6 +318,7 @@ void emu_TcpQueue(const char* bytes, size_t n) {
   for (size_t i = 0; i < n; ++i) {
     if (queued == sizeof output) emu_TcpSendQueued();
     output[queued++] = bytes[i];
+    if (bytes[i] == PROMPT && serving && unanswered > 0) --unanswered;
     if (bytes[i] == end) emu_TcpSendQueued();
   }
 }
@@ -272,26 +328,38 @@ bool emu_TcpNothingQueued() { return queued == 0; }
 void emu_TcpDiscardInput() {
   inputHead = inputTail = 0;
   uint8_t scratch[4096];
-  while (peerFd >= 0) {
+  while (peerFd >= 0 && !peerSentAll) {
     const ssize_t n = recv(peerFd, scratch, sizeof scratch, MSG_DONTWAIT);
     if (n > 0) continue;
-    if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) emu_TcpPeerLeft();
+    if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) emu_TcpEndOfInput(n == 0);
     return;
   }
 }
 
-int emu_TcpWait(int timeoutMs) {
+int emu_TcpWait(int timeoutMs, bool midAnswer) {
   emu_TcpSendQueued();
   if (inputHead != inputTail) return 1;
+  // Waiting for the next request, everything the client sent has been answered.
+  if (!midAnswer && peerSentAll) emu_TcpPeerLeft();
   pollfd p[2];
   nfds_t n = 0;
   if (listenFd >= 0) p[n++] = {listenFd, POLLIN, 0};
   const nfds_t peer = n;
-  if (peerFd >= 0) p[n++] = {peerFd, POLLIN, 0};
+  // A client that sent all it will send has nothing to read: only its connection breaking (a
+  // reset, probes unanswered) can end the wait.
+  if (peerFd >= 0) p[n++] = {peerFd, static_cast<short>(peerSentAll ? 0 : POLLIN), 0};
   if (poll(p, n, timeoutMs) <= 0) return 0;
+  bool readable = false;
+  if (peer < n && p[peer].revents != 0) {
+    // A peer that hung up is readable too: the next read finds it gone.
+    if (peerSentAll) {
+      emu_TcpPeerLeft();
+    } else {
+      readable = true;
+    }
+  }
   if (listenFd >= 0 && (p[0].revents & POLLIN) != 0) emu_TcpAcceptWaiting();
-  // A peer that hung up is readable too: the next read finds it gone.
-  return peer < n && p[peer].revents != 0 && peerFd >= 0 ? 1 : 0;
+  return readable && peerFd >= 0 ? 1 : 0;
 }
 
 int emu_TcpTakeHangUp() {
@@ -301,3 +369,8 @@ int emu_TcpTakeHangUp() {
 }
 
 int emu_TcpConnected() { return peerFd >= 0 ? 1 : 0; }
+
+void emu_TcpDropPeer() {
+  const int fd = peerFd.load();
+  if (serving && fd >= 0) (void)shutdown(fd, SHUT_RDWR);
+}

@@ -22,8 +22,11 @@ void emu_TcpSendQueued();
 bool emu_TcpNothingQueued();
 void emu_TcpDiscardInput();
 // Waits up to timeoutMs for input, taking in (or turning away) clients meanwhile; 1 when input
-// is there.
-int emu_TcpWait(int timeoutMs);
+// is there. Between requests (not midAnswer) a client that has shut its sending side has had all
+// its answers, and its connection is closed first.
+int emu_TcpWait(int timeoutMs, bool midAnswer);
 // 1 once after the client left or a new one came: what the last one half sent is void.
 int emu_TcpTakeHangUp();
 int emu_TcpConnected();  // a client (or the adapter) is on the line
+// Serving: the client's connection is shut down; the line then finds it gone. Any thread.
+void emu_TcpDropPeer();

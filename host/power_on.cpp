@@ -3,9 +3,11 @@
 #include "host/power_on.h"
 
 #include <errno.h>
+#include <signal.h>
 #include <stdio.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <string>
 
 #include "host/cmdline.h"
@@ -69,6 +71,60 @@ void emu_WaitForLcdReady() {
   while (SPSR == 0) usleep(10000);
 }
 
+// The signals that end a run (kill's default, Ctrl+C, the terminal going away) end it as "quit"
+// and closing the window do: the line's terminal settings put back, the traffic log complete,
+// every thread joined. They are blocked in every thread (each inherits the mask of the thread
+// that made it, and main blocks them first) and taken by one thread in sigwait, which ends the
+// run through the window. No work happens in a signal handler: there is none.
+std::atomic<bool> runEnding{false};  // a signal came: the start-up waits give up, status 0
+std::atomic<bool> signalThreadStopping{false};
+pthread_t signalThread;
+bool signalThreadStarted = false;
+
+sigset_t emu_EndSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int sig : {SIGTERM, SIGINT, SIGHUP}) sigaddset(&set, sig);
+  return set;
+}
+
+void* emu_SignalThread(void*) {
+  (void)pthread_setname_np(pthread_self(), "signals");
+  const sigset_t set = emu_EndSignals();
+  for (;;) {
+    int sig = 0;
+    if (sigwait(&set, &sig) != 0) continue;
+    if (signalThreadStopping.load()) return nullptr;
+    // A second signal while the run ends asks again; the window takes it as often as it comes.
+    runEnding = true;
+    emu_GtkClose();
+  }
+}
+
+// Blocks the ending signals in this thread, and so in every thread made from now on.
+void emu_BlockEndSignals() {
+  const sigset_t set = emu_EndSignals();
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+// Made before the power-on's calls, which the test hook counts.
+bool emu_StartSignalThread() {
+  const int err = pthread_create(&signalThread, nullptr, emu_SignalThread, nullptr);
+  if (err != 0) fprintf(stderr, "pthread_create(signals) failed with error %d!\n", err);
+  signalThreadStarted = err == 0;
+  return signalThreadStarted;
+}
+
+// The signal thread leaves once the run has ended; a signal that comes after that stays pending,
+// blocked, until the process ends with the run's own status.
+void emu_StopSignalThread() {
+  if (!signalThreadStarted) return;
+  signalThreadStopping = true;
+  pthread_kill(signalThread, SIGTERM);
+  pthread_join(signalThread, nullptr);
+  signalThreadStarted = false;
+}
+
 const char* const QIM_INIT_COMMANDS[] = {"ATE0\r", "ATL0\r", "ATOF1\r"};
 const char* const TBX_INIT_COMMANDS[] = {"ATE0\r", "ATL0\r", "ATOF1\r", "ATOHS0\r"};
 
@@ -79,9 +135,9 @@ int emu_PrepareSerialLine(const EmuSettings& settings) {
     // the module, which answers about a second after start, and no prompt of ours comes before
     // that answer (the client would take it for the answer).
     if (settings.serve != 0) return 0;
-    while (emu_WriteByteCOM(static_cast<uint8_t>(emu_GetPrompt())) != 1) {
+    while (emu_WriteByteCOM(static_cast<uint8_t>(emu_GetPrompt())) != 1 && !runEnding.load()) {
     }
-    for (int i = 0; i < 4; ++i) usleep(999999);
+    for (int i = 0; i < 4 && !runEnding.load(); ++i) usleep(999999);
     return 0;
   }
   switch (settings.moduleInit) {
@@ -91,11 +147,12 @@ int emu_PrepareSerialLine(const EmuSettings& settings) {
   }
   if (settings.noSync) return 0;
   // Wait for the module's prompt; everything before it is dropped.
-  for (;;) {
+  while (!runEnding.load()) {
     uint8_t byte;
     if (emu_ReadByteCOM(&byte) == 1 && byte == static_cast<uint8_t>(emu_GetPrompt())) return 0;
     usleep(100000);
   }
+  return 0;
 }
 
 }  // namespace
@@ -151,6 +208,7 @@ int emu_PowerOnCycle() {
 }
 
 int emu_Main(int argc, char** argv) {
+  emu_BlockEndSignals();  // before any thread is made
   int status = -1;
   EmuSettings settings;
   const int parsed = emu_ProcessCmdLine(argc, argv, &settings);
@@ -162,7 +220,8 @@ int emu_Main(int argc, char** argv) {
     padixServe = settings.serve;
     emu_ElmSetRealTiming(settings.realTiming != 0, settings.baudrate);
     bool serialOpen = false;
-    bool ready = settings.trafficLog == nullptr || emu_OpenTrafficLog(settings.trafficLog) == 0;
+    bool ready = emu_StartSignalThread();
+    if (ready && settings.trafficLog != nullptr) ready = emu_OpenTrafficLog(settings.trafficLog) == 0;
     if (ready && settings.vehicleFile != nullptr) {
       std::string error;
       ready = emu_LoadVehicleFile(settings.vehicleFile, &error) == 0;
@@ -175,21 +234,31 @@ int emu_Main(int argc, char** argv) {
       serialOpen = ready;
       if (ready) ready = emu_PrepareSerialLine(settings) == 0;
     }
-    if (ready && emu_GtkInit(settings.window) == 0) {
+    if (ready && runEnding.load()) {
+      status = 0;  // ended by a signal while it started
+    } else if (ready && emu_GtkInit(settings.window) == 0) {
       int cycle;
       do {
         cycle = emu_PowerOnCycle();
       } while (cycle == 0);
       if (cycle > 0) status = 0;
+      // The window (the reader of commands) is not asked to close any more once it ends.
+      emu_StopSignalThread();
       emu_GtkExit();
     }
+    emu_StopSignalThread();
     if (serialOpen) emu_CloseCOM();
     emu_CloseTrafficLog();
   }
   if (status == -1) {
     printf("Press RETURN to quit!\n");
     fflush(stdout);
-    (void)getchar();
+    if (emu_GtkWaitForReturnOnFailure) {
+      // Nothing is left to put back: a signal may end the wait as it ends any program.
+      const sigset_t set = emu_EndSignals();
+      pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+      (void)getchar();
+    }
   }
   return status;
 }

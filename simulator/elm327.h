@@ -17,6 +17,9 @@ struct EmuElmPort {
   int (*read)(uint8_t* bytes, int max);       // what is there now, never waits; 0: nothing
   void (*write)(const char* text, size_t n);  // all of it, in order
   int (*waitForInput)(int timeoutMs);         // 1 as soon as input is there, 0 after the time
+  // 1 once after the client left or another took its place: what was read before belongs to the
+  // client that left. None: a line whose client never changes.
+  int (*takeHangUp)() = nullptr;
 };
 
 // Back to the state after power-up: defaults, automatic protocol, nothing connected, no client
@@ -34,8 +37,13 @@ bool emu_ElmRealTiming();
 // up (a half-typed line is kept for the next call).
 void emu_ElmServeInput();
 // The client closed the line: its half-typed line and whatever it sent unread are void. The
-// adapter's settings stay, as a real one's do while it keeps its power.
+// adapter's settings stay, as a real one's do while it keeps its power. A port that reports its
+// hang-ups (takeHangUp) says so itself, between requests or during one: a request under way for
+// a client that left ends without another word.
 void emu_ElmClientLeft();
+// The client is dropped (faults.drop_after, faults.drop_at): what was written for it goes out,
+// the line hangs it up, and the next client starts as on a fresh line.
+void emu_ElmHangUpClient();
 
 // The protocol the adapter is connected on (0: none yet), and whether it is a CAN protocol; read
 // by the operator keys on another thread.

@@ -1,10 +1,13 @@
 // The ELM327 v1.5 personality's port side: the state block, the serial port and its real timing,
 // the input read from the port and not taken yet, the answer text waiting to be written, and the
-// busy time of an OBD request, which the client's next character interrupts with "STOPPED".
+// busy time of an OBD request, which the client's next character interrupts with "STOPPED" and
+// the client's leaving ends without a word.
 #include "simulator/elm327_port.h"
 
 #include <string.h>
 #include <time.h>
+
+#include "simulator/line_faults.h"
 
 // Zeroed before any initialiser of the program runs: the line reader powers the adapter up from
 // one of its own.
@@ -43,15 +46,37 @@ struct ElmOutput {
 };
 ElmOutput output;
 
-// Reads what the port has into the input, as far as there is room.
+// The client whose line is being answered has left: nothing more is written until the next
+// client's first character is taken, and the request under way for the one that left ends.
+bool clientLeft = false;
+
+void emu_ElmDropClient() {
+  input.head = input.tail = 0;
+  output.length = output.unpaced = 0;
+  elm.length = 0;
+  elm.overflow = 0;
+  clientLeft = true;
+  emu_LineFaultsNewClient();
+}
+
+// The port's word that its client left (or another took its place). Everything read before it
+// was the last client's; the next client's input only comes after it.
+void emu_ElmTakeHangUp() {
+  if (port != nullptr && port->takeHangUp != nullptr && port->takeHangUp() != 0) emu_ElmDropClient();
+}
+
+// Reads what the port has into the input, as far as there is room. A client may leave before or
+// during the reads: what was read up to then is dropped with it.
 void emu_ElmFill() {
   if (port == nullptr) return;
+  emu_ElmTakeHangUp();
   input.Compact();
   while (input.tail < sizeof input.bytes) {
     const int n = port->read(input.bytes + input.tail, static_cast<int>(sizeof input.bytes - input.tail));
-    if (n <= 0) return;
+    if (n <= 0) break;
     input.tail += static_cast<size_t>(n);
   }
+  emu_ElmTakeHangUp();
 }
 
 bool emu_ElmInputInterrupts() {
@@ -84,6 +109,7 @@ bool emu_ElmNextInput(uint8_t* c) {
   if (input.head == input.tail) emu_ElmFill();
   if (input.head == input.tail) return false;
   *c = input.bytes[input.head++];
+  clientLeft = false;  // a client is there (again): its line is answered
   return true;
 }
 
@@ -105,11 +131,12 @@ void emu_ElmDropTraffic() {
 
 void emu_ElmFlush() {
   if (output.length == 0) return;
-  if (port != nullptr) port->write(output.text, output.length);
+  if (port != nullptr) emu_LineFaultsWrite(port->write, output.text, output.length);
   output.length = 0;
 }
 
 void emu_ElmPutChar(char c) {
+  if (clientLeft) return;  // for nobody; the next client must not read it
   if (output.length == sizeof output.text) {
     // A full buffer is written at once; unpaced text it held counts as written.
     emu_ElmFlush();
@@ -149,7 +176,7 @@ void emu_ElmPrompt() {
 
 bool emu_ElmInterrupted() {
   emu_ElmFill();
-  return emu_ElmInputInterrupts();
+  return clientLeft || emu_ElmInputInterrupts();
 }
 
 bool emu_ElmWait(uint32_t ms) {
@@ -178,6 +205,8 @@ bool emu_ElmPaceOutput() {
 }
 
 void emu_ElmAnswerStopped() {
+  // A client that left is told nothing; what is in the input now is the next client's.
+  if (clientLeft) return;
   // What the client sent while the request was under way is not executed.
   input.head = input.tail = 0;
   emu_ElmForgetLine();

@@ -12,6 +12,7 @@
 #include "controller/controller.h"
 #include "controller/serial_port.h"
 #include "simulator/elm327.h"
+#include "simulator/line_faults.h"
 #include "simulator/vehicle.h"
 
 std::atomic<uint8_t> ate1Enabled{1};
@@ -72,8 +73,9 @@ struct QimLine {
 // (serving from start, before the firmware has entered its bridge).
 bool answeringSerialClient = false;
 
-// The ELM327 v1.5 personality reads and writes the serial line itself.
-const EmuElmPort SERIAL_LINE = {emu_ReadCOM, emu_WriteCOM, emu_WaitForCOMInput};
+// The ELM327 v1.5 personality reads and writes the serial line itself; its waits are those of an
+// answer under way, and it hears of a client that left in the middle of one.
+const EmuElmPort SERIAL_LINE = {emu_ReadCOM, emu_WriteCOM, emu_WaitForCOMInputMidAnswer, emu_TakeCOMHangUp};
 
 bool emu_FirmwareHasBytesToSend() { return (UCSR0B & UCSR0B_UDRIE) != 0; }
 
@@ -228,15 +230,11 @@ void emu_QimStopFirmware() {
 }
 
 // Answers what the serial client has sent, without waiting for more. The ELM327 v1.5 personality
-// reads the line itself; the others take it byte by byte: only the carriage return ends a line
-// (a line feed belongs to the next line), and what a client typed before it closed the terminal
-// is no part of the next client's line.
+// reads the line itself and hears from the port of a client that left; the others take it byte
+// by byte: only the carriage return ends a line (a line feed belongs to the next line), and what
+// a client typed before it closed the terminal is no part of the next client's line.
 void emu_QimServeClientInput(QimLine& line) {
   if (diagController == EMU_DIAG_ELM327_V15) {
-    if (emu_TakeCOMHangUp() != 0) {
-      emu_ElmClientLeft();
-      line.Clear();
-    }
     emu_ElmSetPort(&SERIAL_LINE);
     emu_ElmServeInput();
     return;
@@ -265,7 +263,7 @@ void emu_QimServeClientInput(QimLine& line) {
   }
   line.Clear();
   for (;;) {
-    emu_WaitForSerialData(SERIAL_NO_TIME_OUT);
+    emu_WaitForSerialData(emu_LineFaultsWaitMs(SERIAL_NO_TIME_OUT));
     emu_QimServeClientInput(line);
   }
 }
@@ -292,7 +290,7 @@ void emu_QimServeClientInput(QimLine& line) {
       }
     }
     if (emu_IsCOMOpen()) {
-      (void)emu_WaitForCOMInput(tarnicThreadWasCreated.load() != 0 ? USART_WAIT_MS : SERIAL_NO_TIME_OUT);
+      (void)emu_WaitForCOMInput(emu_LineFaultsWaitMs(tarnicThreadWasCreated.load() != 0 ? USART_WAIT_MS : SERIAL_NO_TIME_OUT));
     } else {
       usleep(USART_POLL_US);
     }
@@ -319,6 +317,7 @@ void emu_QimInitState() {
 
 void* emu_QimThread(void*) {
   answeringSerialClient = false;  // a thread cancelled while answering its client left it set
+  emu_LineFaultsSetDrop(emu_DropCOMClient);
   QimLine line;
   emu_QimPowerUp();
   emu_QimStartUpDialogue(line);

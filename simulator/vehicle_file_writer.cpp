@@ -24,6 +24,7 @@
 #include "simulator/vehicle.h"
 #include "simulator/vehicle_file.h"
 #include "simulator/vehicle_file_answers.h"
+#include "simulator/vehicle_file_faults.h"
 #include "simulator/vehicle_items.h"
 
 namespace {
@@ -155,6 +156,7 @@ void emu_WriteEcu(std::ostream& out, const EmuVehicle& v, const EmuEcu& initial,
   }
   emu_WriteTestResults(out, ecu);
   emu_WriteAnswers(out, v, static_cast<uint8_t>(number - 1));
+  emu_WriteEcuFaults(out, v.faults.ecu[number - 1]);
 }
 
 // What a save refuses to write over: opening a FIFO for writing waits for a reader (the command
@@ -258,6 +260,7 @@ int emu_SaveVehicleFile(const char* path, std::string* error) {
   out << "jitter = " << (copy->dataJitterIsEnabled != 0 ? "true" : "false") << "\n";
   const unsigned deciVolts = copy->batteryDeciVolts;
   out << "battery = " << deciVolts / 10 << "." << deciVolts % 10 << "\n";
+  emu_WriteCarFaults(out, copy->faults);
   if (copy->trace.path[0] != '\0') {
     out << "trace = " << emu_Quoted(reinterpret_cast<const uint8_t*>(copy->trace.path), strlen(copy->trace.path)) << "\n";
     out << "trace_loop = " << (copy->trace.loop != 0 ? "true" : "false") << "\n";
@@ -276,6 +279,7 @@ int emu_SaveVehicleFile(const char* path, std::string* error) {
     }
     out << ecu.str();
   }
+  emu_WriteLineFaults(out, copy->faults);
   emu_WriteTimeline(out, emu_TimelineEvents());
   std::string why;
   if (emu_ReplaceFile(path, out.str(), &why) != 0) {

@@ -177,6 +177,16 @@ EmuMenuDescribe menuDescribe = nullptr;
 EmuMenuActivate menuActivate = nullptr;
 GtkWidget* operatorMenu = nullptr;
 constexpr int MENU_MAX_ENTRIES = 32;
+// The dialog the operator's menu waits on (window thread): a close from outside answers it, so
+// that its wait ends and the window thread gets back to its main loop to end.
+GtkWidget* openDialog = nullptr;
+
+gint emu_GtkRunDialog(GtkWidget* dialog) {
+  openDialog = dialog;
+  const gint response = gtk_dialog_run(GTK_DIALOG(dialog));
+  openDialog = nullptr;
+  return response;
+}
 
 struct MenuChoice {
   int index;
@@ -188,7 +198,7 @@ void emu_GtkShowMenuMessage(GtkWidget* parent, const char* message) {
   if (message[0] == '\0') return;
   GtkWidget* dialog = gtk_message_dialog_new(GTK_WINDOW(gtk_widget_get_toplevel(parent)), GTK_DIALOG_MODAL,
                                              GTK_MESSAGE_ERROR, GTK_BUTTONS_CLOSE, "%s", message);
-  gtk_dialog_run(GTK_DIALOG(dialog));
+  emu_GtkRunDialog(dialog);
   gtk_widget_destroy(dialog);
 }
 
@@ -214,7 +224,7 @@ void emu_GtkMenuChosen(GtkMenuItem* item, gpointer data) {
     gtk_file_filter_set_name(filter, "Vehicle files (*.toml)");
     gtk_file_filter_add_pattern(filter, "*.toml");
     gtk_file_chooser_add_filter(GTK_FILE_CHOOSER(dialog), filter);
-    if (gtk_dialog_run(GTK_DIALOG(dialog)) == GTK_RESPONSE_ACCEPT) {
+    if (emu_GtkRunDialog(dialog) == GTK_RESPONSE_ACCEPT) {
       char* path = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(dialog));
       if (path != nullptr) menuActivate(choice->index, 0, path, message, sizeof message);
       g_free(path);
@@ -341,6 +351,17 @@ void emu_GtkDestroy(GtkWidget*, gpointer) {
   emu_GtkSetKey(&key, EMU_KEY_QUIT);  // the key loop ends the run
 }
 
+// A close asked for by another thread (a signal that ends the run): the window goes as if its
+// close button was clicked, which ends the run the window's own way. Nothing to do once it is gone.
+gboolean emu_GtkCloseWindow(gpointer) {
+  pthread_mutex_lock(&gtkMutex);
+  GtkWidget* window = state.callbackId != WINDOW_DESTROYED ? state.window : nullptr;
+  pthread_mutex_unlock(&gtkMutex);
+  if (openDialog != nullptr) gtk_dialog_response(GTK_DIALOG(openDialog), GTK_RESPONSE_CANCEL);
+  if (window != nullptr) gtk_widget_destroy(window);
+  return G_SOURCE_REMOVE;
+}
+
 void emu_GtkReportStart(bool failed) {
   pthread_mutex_lock(&gtkMutex);
   start.done = true;
@@ -455,6 +476,12 @@ int emu_GtkInit(const EmuWindowFlags& flags) {
   if (failed) pthread_join(gtkThread, nullptr);
   return keyMutexMade && !failed ? 0 : -1;
 }
+
+const bool emu_GtkWaitForReturnOnFailure = true;
+
+// The window thread runs the default main context once the window is shown: a close asked for
+// before that is carried out then.
+void emu_GtkClose() { gdk_threads_add_idle(emu_GtkCloseWindow, nullptr); }
 
 void emu_GtkExit() {
   pthread_join(gtkThread, nullptr);

@@ -1,11 +1,16 @@
 // The headless front end: the window API without a display. Commands on standard input drive
-// it (wait, key, hold, shot, text, quit); end of input quits.
+// it (wait, key, hold, shot, text, quit, and the host's load, set, save, import), one to a line
+// of bounded length; end of input quits, and so does a close asked for from outside (a signal).
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
 #include <stdio.h>
 #include <string.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <string>
 
 #include "window/headless_window.h"
@@ -31,6 +36,13 @@ LcdView view = {nullptr, 0, 0, 0, 255, false, false, 0};
 int key = 0;
 int button = 0;
 bool keyWaitEnded = false;
+
+// The end of the run asked for from outside (emu_GtkClose): the reader stops taking commands and
+// its waits end; the key loop takes a quit from then on, whatever a script types. The pipe wakes
+// the reader out of its wait for input; made once, it lives as long as the process.
+std::atomic<bool> closing{false};
+int wakePipe[2] = {-1, -1};
+std::atomic<int> wakeFd{-1};
 
 struct KeyName {
   const char* name;
@@ -65,7 +77,8 @@ void emu_TypeKeyInTurn(int value) {
   clock_gettime(CLOCK_REALTIME, &deadline);
   deadline.tv_sec += KEY_HANDOVER_WAIT_MS / 1000;
   pthread_mutex_lock(&keyMutex);
-  while (key != 0 && pthread_cond_timedwait(&keyChanged, &keyMutex, &deadline) == 0) {
+  while (key != 0 && !closing.load() &&
+         pthread_cond_timedwait(&keyChanged, &keyMutex, &deadline) == 0) {
   }
   key = value;
   pthread_cond_broadcast(&keyChanged);
@@ -77,10 +90,6 @@ void emu_SetButton(int value) {
   button = value;
   pthread_cond_broadcast(&keyChanged);
   pthread_mutex_unlock(&keyMutex);
-}
-
-void emu_SleepMs(long ms) {
-  if (ms > 0) usleep(static_cast<useconds_t>(ms) * 1000);
 }
 
 bool emu_PixelSet(const uint8_t* mem, int x, int y) { return (mem[(y / 8) * 132 + x] >> (y % 8)) & 1; }
@@ -124,46 +133,142 @@ int emu_WriteShot(const char* path) {
 
 EmuHostCommand hostCommand = nullptr;
 
-// One command line; returns false when the run is to end.
-bool emu_RunCommand(const std::string& line) {
-  char verb[16] = {0}, arg[256] = {0};
-  long ms = 0;
-  int fields = sscanf(line.c_str(), "%15s %255s %ld", verb, arg, &ms);
-  if (fields <= 0) return true;
-  if (strcmp(verb, "quit") == 0) return false;
-  if (strcmp(verb, "wait") == 0) {
-    emu_SleepMs(strtol(arg, nullptr, 10));
-  } else if (strcmp(verb, "key") == 0 && fields >= 2) {
-    const int value = emu_KeyValueOf(arg);
-    emu_TypeKeyInTurn(value);
-    // "q" ends the run as it closes the window: the run's end waits for this thread, which must
-    // not go back to wait for a command that may never come.
-    if (value == EMU_KEY_QUIT) return false;
-  } else if (strcmp(verb, "hold") == 0 && fields == 3) {
-    emu_SetButton(emu_KeyValueOf(arg));
-    emu_SleepMs(ms);
-    emu_SetButton(0);
-  } else if (strcmp(verb, "shot") == 0 && fields >= 2) {
-    if (emu_WriteShot(arg) != 0) fprintf(stderr, "shot: cannot write %s\n", arg);
-  } else if (strcmp(verb, "text") == 0) {
-    emu_PrintText();
-  } else if (hostCommand != nullptr && (strcmp(verb, "load") == 0 || strcmp(verb, "set") == 0 ||
-                                        strcmp(verb, "save") == 0 || strcmp(verb, "import") == 0)) {
-    std::string rest = line.substr(line.find(verb) + strlen(verb));
-    rest.erase(0, rest.find_first_not_of(" \t"));
-    rest.erase(rest.find_last_not_of(" \t\r\n") + 1);
-    hostCommand(verb, rest.c_str());
-  } else {
-    fprintf(stderr, "unknown command: %s\n", line.c_str());
+// Waits for the time of "wait" and "hold"; a close ends it early.
+void emu_SleepMs(long ms) {
+  struct timespec deadline;
+  clock_gettime(CLOCK_REALTIME, &deadline);
+  deadline.tv_sec += ms / 1000;
+  deadline.tv_nsec += (ms % 1000) * 1000000L;
+  if (deadline.tv_nsec >= 1000000000L) deadline.tv_sec += 1, deadline.tv_nsec -= 1000000000L;
+  pthread_mutex_lock(&keyMutex);
+  while (!closing.load() && pthread_cond_timedwait(&keyChanged, &keyMutex, &deadline) != ETIMEDOUT) {
   }
+  pthread_mutex_unlock(&keyMutex);
+}
+
+// The verbs, what follows each (words the front end takes itself, or the rest of the line for
+// the host), as typed.
+enum class Takes : uint8_t { Nothing, Ms, Word, WordAndMs, Rest };
+struct CommandForm {
+  const char* name;
+  EmuVerb verb;
+  Takes takes;
+};
+// clang-format off
+const CommandForm COMMAND_FORMS[] = {
+    {"quit",   EmuVerb::Quit,   Takes::Nothing},
+    {"wait",   EmuVerb::Wait,   Takes::Ms},
+    {"key",    EmuVerb::Key,    Takes::Word},
+    {"hold",   EmuVerb::Hold,   Takes::WordAndMs},
+    {"shot",   EmuVerb::Shot,   Takes::Word},
+    {"text",   EmuVerb::Text,   Takes::Nothing},
+    {"load",   EmuVerb::Load,   Takes::Rest},
+    {"set",    EmuVerb::Set,    Takes::Rest},
+    {"save",   EmuVerb::Save,   Takes::Rest},
+    {"import", EmuVerb::Import, Takes::Rest},
+};
+// clang-format on
+
+bool emu_IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
+
+// A word of a command line: from `*at`, up to the next blank; *at moves past it.
+struct Word {
+  const char* text;
+  size_t length;
+};
+Word emu_NextWord(const char* line, size_t length, size_t* at) {
+  while (*at < length && emu_IsBlank(line[*at])) ++*at;
+  const size_t from = *at;
+  while (*at < length && !emu_IsBlank(line[*at])) ++*at;
+  return {line + from, *at - from};
+}
+
+// Milliseconds as digits only, up to EMU_COMMAND_MAX_MS; -1 for anything else.
+long emu_MsOf(Word w) {
+  if (w.length == 0 || w.length > 9) return -1;
+  long ms = 0;
+  for (size_t i = 0; i < w.length; ++i) {
+    if (w.text[i] < '0' || w.text[i] > '9') return -1;
+    ms = ms * 10 + (w.text[i] - '0');
+  }
+  return ms <= EMU_COMMAND_MAX_MS ? ms : -1;
+}
+
+const char* emu_VerbName(EmuVerb verb) {
+  for (const CommandForm& f : COMMAND_FORMS)
+    if (f.verb == verb) return f.name;
+  return "";
+}
+
+// A command that sleeps, types or writes: the reader's own work, as the parsed command says.
+// Returns false when the run is to end.
+bool emu_RunCommand(const EmuCommand& c) {
+  switch (c.verb) {
+    case EmuVerb::None: return true;
+    case EmuVerb::Quit: return false;
+    case EmuVerb::Wait: emu_SleepMs(c.ms); return true;
+    case EmuVerb::Key:
+      emu_TypeKeyInTurn(emu_KeyValueOf(c.word));
+      // "q" ends the run as it closes the window: the run's end waits for this thread, which must
+      // not go back to wait for a command that may never come.
+      return emu_KeyValueOf(c.word) != EMU_KEY_QUIT;
+    case EmuVerb::Hold:
+      emu_SetButton(emu_KeyValueOf(c.word));
+      emu_SleepMs(c.ms);
+      emu_SetButton(0);
+      return true;
+    case EmuVerb::Shot:
+      if (emu_WriteShot(c.word) != 0) fprintf(stderr, "shot: cannot write %s\n", c.word);
+      return true;
+    case EmuVerb::Text: emu_PrintText(); return true;
+    default: break;
+  }
+  const char* verb = emu_VerbName(c.verb);
+  if (hostCommand == nullptr) {
+    fprintf(stderr, "unknown command: %s\n", verb);
+    return true;
+  }
+  hostCommand(verb, std::string(c.rest, c.restLength).c_str());
   return true;
 }
 
+bool emu_RunLine(void*, const char* text, size_t length) {
+  if (closing.load()) return false;
+  EmuCommand command;
+  char why[128];
+  if (emu_ParseCommand(text, length, &command, why, sizeof why) != 0) {
+    fprintf(stderr, "%s\n", why);
+    return true;
+  }
+  return emu_RunCommand(command);
+}
+
+void emu_ReportOverLong(void*) {
+  fprintf(stderr, "command line longer than %zu bytes: ignored\n", EMU_COMMAND_LINE_MAX);
+}
+
+// Standard input is read as it comes (no stdio buffer), in a wait that a close ends too.
 void* emu_ReaderThread(void*) {
   (void)pthread_setname_np(pthread_self(), "commands");
-  char buf[512];
-  while (fgets(buf, sizeof buf, stdin) != nullptr) {
-    if (!emu_RunCommand(buf)) break;
+  static EmuCommandLines lines;  // one reader per run; too large for a thread's stack
+  lines = EmuCommandLines();
+  const EmuLineSink sink{emu_RunLine, emu_ReportOverLong, nullptr};
+  for (;;) {
+    if (closing.load()) break;
+    pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {wakePipe[0], POLLIN, 0}};
+    if (poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    if (fds[1].revents != 0) break;
+    char chunk[4096];
+    const ssize_t n = read(STDIN_FILENO, chunk, sizeof chunk);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (n <= 0) {
+      (void)lines.Finish(sink);
+      break;
+    }
+    if (!lines.Feed(chunk, static_cast<size_t>(n), sink)) break;
   }
   emu_SetKey(EMU_KEY_QUIT);  // like closing the window
   return nullptr;
@@ -176,7 +281,16 @@ void emu_GtkSetHostCommand(EmuHostCommand handler) { hostCommand = handler; }
 // Without a window there is no menu: scripts have the commands.
 void emu_GtkSetOperatorMenu(EmuMenuDescribe, EmuMenuActivate) {}
 
+const bool emu_GtkWaitForReturnOnFailure = false;
+
 int emu_GtkInit(const EmuWindowFlags&) {
+  if (wakePipe[0] < 0) {
+    if (pipe2(wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+      fprintf(stderr, "pipe2(wake) failed with error %d!\n", errno);
+      return -1;
+    }
+    wakeFd = wakePipe[1];
+  }
   int err = pthread_create(&readerThread, nullptr, emu_ReaderThread, nullptr);
   if (err != 0) {
     fprintf(stderr, "pthread_create(gtkThread) failed with error %d!\n", err);
@@ -191,8 +305,20 @@ void emu_GtkExit() {
   readerStarted = false;
 }
 
+void emu_GtkClose() {
+  pthread_mutex_lock(&keyMutex);
+  closing = true;
+  key = EMU_KEY_QUIT;
+  pthread_cond_broadcast(&keyChanged);
+  pthread_mutex_unlock(&keyMutex);
+  // Before the window opens there is no reader yet: it sees `closing` when it starts.
+  const int fd = wakeFd.load();
+  if (fd >= 0) (void)!write(fd, "x", 1);
+}
+
 int emu_GtkGetKey() {
   pthread_mutex_lock(&keyMutex);
+  if (closing.load()) key = EMU_KEY_QUIT;
   int value = key != 0 ? key : button;
   if (key != 0) {
     key = 0;
@@ -207,7 +333,7 @@ void emu_GtkWaitForKey(int timeoutMs) {
   pthread_mutex_lock(&keyMutex);
   pthread_cleanup_push(+[](void* m) { pthread_mutex_unlock(static_cast<pthread_mutex_t*>(m)); },
                        &keyMutex);
-  if (key == 0 && !keyWaitEnded) {
+  if (key == 0 && !keyWaitEnded && !closing.load()) {
     if (timeoutMs < 0)
       pthread_cond_wait(&keyChanged, &keyMutex);
     else
@@ -267,4 +393,101 @@ uint32_t emu_HeadlessGetDisplay(uint8_t* displayMem) {
   uint32_t frames = framesHandedOver;
   pthread_mutex_unlock(&stateMutex);
   return frames;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Command input: lines, then their words.
+
+bool EmuCommandLines::EndLine(const EmuLineSink& sink) {
+  const bool dropped = overLong_;
+  const size_t length = length_;
+  length_ = 0;
+  overLong_ = false;
+  if (dropped) {
+    sink.overLong(sink.context);
+    return true;
+  }
+  text_[length] = '\0';
+  return sink.line(sink.context, text_, length);
+}
+
+bool EmuCommandLines::Feed(const char* bytes, size_t size, const EmuLineSink& sink) {
+  for (size_t i = 0; i < size;) {
+    const char* newline = static_cast<const char*>(memchr(bytes + i, '\n', size - i));
+    const size_t end = newline != nullptr ? static_cast<size_t>(newline - bytes) : size;
+    const size_t n = end - i;
+    // A line that outgrows the buffer is dropped up to its newline: its tail is not a command.
+    if (!overLong_ && length_ + n > EMU_COMMAND_LINE_MAX) overLong_ = true;
+    if (!overLong_) {
+      memcpy(text_ + length_, bytes + i, n);
+      length_ += n;
+    }
+    i = end;
+    if (newline == nullptr) break;
+    ++i;
+    if (!EndLine(sink)) return false;
+  }
+  return true;
+}
+
+bool EmuCommandLines::Finish(const EmuLineSink& sink) {
+  if (length_ == 0 && !overLong_) return true;
+  return EndLine(sink);
+}
+
+int emu_ParseCommand(const char* line, size_t length, EmuCommand* command, char* why, size_t whySize) {
+  *command = EmuCommand();
+  if (memchr(line, '\0', length) != nullptr) {
+    snprintf(why, whySize, "command line with a zero byte: ignored");
+    return -1;
+  }
+  size_t at = 0;
+  const Word verb = emu_NextWord(line, length, &at);
+  if (verb.length == 0) return 0;
+  const CommandForm* form = nullptr;
+  for (const CommandForm& f : COMMAND_FORMS)
+    if (strlen(f.name) == verb.length && memcmp(f.name, verb.text, verb.length) == 0) form = &f;
+  if (form == nullptr) {
+    const int shown = static_cast<int>(verb.length > EMU_COMMAND_VERB_MAX ? EMU_COMMAND_VERB_MAX : verb.length);
+    snprintf(why, whySize, "unknown command: %.*s%s", shown, verb.text, verb.length > EMU_COMMAND_VERB_MAX ? "..." : "");
+    return -1;
+  }
+  command->verb = form->verb;
+  if (form->takes == Takes::Rest) {
+    while (at < length && emu_IsBlank(line[at])) ++at;
+    size_t end = length;
+    while (end > at && emu_IsBlank(line[end - 1])) --end;
+    command->rest = line + at;
+    command->restLength = end - at;
+    return 0;
+  }
+  if (form->takes == Takes::Word || form->takes == Takes::WordAndMs) {
+    const Word w = emu_NextWord(line, length, &at);
+    if (w.length == 0) {
+      snprintf(why, whySize, "%s: no %s given", form->name, form->verb == EmuVerb::Shot ? "file" : "key");
+      return -1;
+    }
+    if (w.length > EMU_COMMAND_WORD_MAX) {
+      snprintf(why, whySize, "%s: word longer than %zu bytes: ignored", form->name, EMU_COMMAND_WORD_MAX);
+      return -1;
+    }
+    memcpy(command->word, w.text, w.length);
+    command->word[w.length] = '\0';
+    if (form->verb != EmuVerb::Shot && emu_KeyValueOf(command->word) == 0) {
+      snprintf(why, whySize, "%s: unknown key %.32s", form->name, command->word);
+      return -1;
+    }
+  }
+  if (form->takes == Takes::Ms || form->takes == Takes::WordAndMs) {
+    command->ms = emu_MsOf(emu_NextWord(line, length, &at));
+    if (command->ms < 0) {
+      snprintf(why, whySize, "%s: expected milliseconds, 0 to %ld", form->name, EMU_COMMAND_MAX_MS);
+      return -1;
+    }
+  }
+  if (emu_NextWord(line, length, &at).length != 0) {
+    snprintf(why, whySize, "%s: too many words", form->name);
+    return -1;
+  }
+  return 0;
 }

@@ -19,6 +19,14 @@ int emu_GtkGetKey();                           // typed key (once) or the mouse-
 void emu_GtkWaitForKey(int timeoutMs);
 // Ends the key loop's wait now, or its next one if it is not waiting (any thread).
 void emu_GtkEndKeyWait();
+// Ends the run as closing the window does: the window goes, the key loop then takes its quit.
+// From any thread, at any time of the run (before the window opens too), as often as it comes:
+// the signals that end a run call it.
+void emu_GtkClose();
+// What a failed start does before the program ends: the window program waits for RETURN, so that
+// its message stays readable in a terminal opened for it; the headless one ends at once, as a
+// script that supervises it expects. One value per window implementation, fixed at link time.
+extern const bool emu_GtkWaitForReturnOnFailure;
 // Display memory: 8 pages x 132 bytes, bit (y mod 8) of byte (y / 8) * 132 + x, set = dark.
 int emu_GtkDrawDisplay(const uint8_t* displayMem);  // -1 while a redraw is pending
 void emu_GtkSetColors(int red, int green, int blue, const uint8_t* displayMem);

@@ -1,6 +1,6 @@
 // The serial port layer on pseudo-terminals: line speed with its 9600 fallback, the settings put
 // back at close, the unread input a write throws away, and a client of Padix's own terminal
-// that leaves nothing behind for the next one.
+// that leaves nothing behind for the next one, even when the next one opens it at once.
 #include "controller/serial_port.h"
 
 #include <fcntl.h>
@@ -149,6 +149,44 @@ TEST_F(SerialPort, AClientThatClosesTheTerminalLeavesNothingForTheNextOne) {
   close(client);
   EXPECT_EQ(emu_ReadByteCOM(&byte), 0);
   EXPECT_EQ(emu_TakeCOMHangUp(), 1);
+}
+
+// The next client may open the terminal before the port has looked at the line, so that the
+// hang-up was never there to see: the one before is noticed as gone all the same, and what it
+// was not given goes with it, while the next client's first bytes are its own.
+TEST_F(SerialPort, AClientThatLeavesAsTheNextOneOpensIsNoticedAndTheNextKeepsItsBytes) {
+  const std::string pts = OpenOwnTerminal();
+  ASSERT_FALSE(pts.empty());
+  int client = OpenClient(pts);
+  ASSERT_GE(client, 0);
+  ASSERT_EQ(write(client, "1003\r", 5), 5);
+  uint8_t bytes[16];
+  ASSERT_TRUE(WaitFor([&] {
+    emu_WaitForCOMInput(10);
+    return emu_ReadCOM(bytes, sizeof bytes) == 5;
+  }));
+  EXPECT_EQ(emu_TakeCOMHangUp(), 0);
+  emu_WriteCOM("7F 10 78\r", 9);
+  ASSERT_TRUE(Waiting(client, 9));
+  close(client);
+  client = OpenClient(pts);
+  ASSERT_GE(client, 0);
+  ASSERT_EQ(write(client, "ATI\r", 4), 4);
+
+  emu_WaitForCOMInput(1000);
+  EXPECT_EQ(emu_TakeCOMHangUp(), 1) << "the client before was not seen leaving";
+  std::string got;
+  ASSERT_TRUE(WaitFor([&] {
+    const int n = emu_ReadCOM(bytes, sizeof bytes);
+    if (n > 0) got.append(reinterpret_cast<char*>(bytes), static_cast<size_t>(n));
+    return got.size() >= 4;
+  }, 1000)) << got;
+  EXPECT_EQ(got, "ATI\r");
+  EXPECT_EQ(emu_TakeCOMHangUp(), 0);
+  int waiting = -1;
+  EXPECT_EQ(ioctl(client, FIONREAD, &waiting), 0);
+  EXPECT_EQ(waiting, 0) << "bytes written for the client before were kept for this one";
+  close(client);
 }
 
 }  // namespace

@@ -1,13 +1,17 @@
 // The network line through the serial port's interface, with real sockets on this machine: one
 // client served at a time and a clean line for the next, descriptors that do not pile up over
-// many clients, the messages of a port in use and of nothing listening, and the traffic log of
-// an exchange.
+// many clients, a client that shuts its side after its request, the probes that find a vanished
+// client, connections waiting to be taken in, the messages of a port in use and of nothing
+// listening, and the traffic log of an exchange.
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <errno.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <stdio.h>
+#include <string.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -145,6 +149,105 @@ TEST_F(TcpLine, ManyClientsLeaveNoDescriptorsBehind) {
   }
   (void)testing::internal::GetCapturedStderr();
   EXPECT_EQ(OpenDescriptors(), before);
+}
+
+// A client may write its request and shut its side of the connection (half-close) before it
+// reads, as `printf '0100\r' | socat - TCP:...` does: it keeps its connection while the answer
+// is under way, waits for the car included, gets the answer, and is let go when the module
+// waits for the next request.
+TEST_F(TcpLine, AClientThatShutsItsSideGetsItsAnswerThenTheConnectionCloses) {
+  Listen();
+  const int client = Connect();
+  send(client, "0100\r", 5, 0);
+  ASSERT_EQ(shutdown(client, SHUT_WR), 0);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(ModuleReads(5), "0100\r");
+  EXPECT_EQ(emu_TakeCOMHangUp(), 1) << "a new client starts a new line";
+  uint8_t byte;
+  EXPECT_EQ(emu_ReadByteCOM(&byte), 0);
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(emu_WaitForCOMInputMidAnswer(10), 0) << "its end of stream read again";
+  EXPECT_EQ(emu_TakeCOMHangUp(), 0) << "let go before its answer";
+  emu_WriteCOM("SEARCHING...\r", 13);
+  emu_WriteCOM("41 00 BE 3F A8 13 \r\r>", 21);
+  EXPECT_EQ(ClientReads(client), "SEARCHING...\r41 00 BE 3F A8 13 \r\r>");
+  EXPECT_EQ(emu_WaitForCOMInput(10), 0);
+  EXPECT_EQ(emu_TakeCOMHangUp(), 1);
+  EXPECT_EQ(ClientReads(client), "<closed>");
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("left"), std::string::npos);
+  close(client);
+}
+
+// The run's own end of a client's connection: the socket whose peer is that client.
+int AcceptedEndOf(int client) {
+  sockaddr_storage mine{}, peer{};
+  socklen_t length = sizeof mine;
+  if (getsockname(client, reinterpret_cast<sockaddr*>(&mine), &length) != 0) return -1;
+  for (int fd = 0; fd < 1024; ++fd) {
+    socklen_t peerLength = sizeof peer;
+    if (fd != client && getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLength) == 0 &&
+        peerLength == length && memcmp(&peer, &mine, length) == 0)
+      return fd;
+  }
+  return -1;
+}
+
+int IntOption(int fd, int level, int name) {
+  int value = -1;
+  socklen_t length = sizeof value;
+  return getsockopt(fd, level, name, &value, &length) == 0 ? value : -1;
+}
+
+// A client that vanished without closing its connection (its machine off, the Wi-Fi gone) must
+// not hold the only line for ever: the kernel probes a silent connection and gives it up within
+// about a minute. A live client answers the probes and keeps the line however long it is idle.
+TEST_F(TcpLine, AcceptedConnectionsAreProbedSoThatAVanishedClientIsNoticed) {
+  Listen();
+  const int client = Connect();
+  testing::internal::CaptureStderr();
+  ModuleLooks();
+  (void)testing::internal::GetCapturedStderr();
+  const int accepted = AcceptedEndOf(client);
+  ASSERT_GE(accepted, 0) << "the run took no connection in";
+  EXPECT_EQ(IntOption(accepted, SOL_SOCKET, SO_KEEPALIVE), 1);
+  const int idle = IntOption(accepted, IPPROTO_TCP, TCP_KEEPIDLE);
+  const int interval = IntOption(accepted, IPPROTO_TCP, TCP_KEEPINTVL);
+  const int probes = IntOption(accepted, IPPROTO_TCP, TCP_KEEPCNT);
+  EXPECT_GE(idle, 20) << "a client idle between requests is not probed at once";
+  EXPECT_GE(interval, 1);
+  EXPECT_GE(probes, 2) << "one lost probe does not end a live connection";
+  EXPECT_LE(idle + interval * probes, 75) << "seconds until a vanished client is given up";
+  close(client);
+}
+
+// Programs that reconnect in quick succession, or several at once, find their connections
+// completed by the kernel while the run is busy (answering, or waiting for the car): none of
+// them waits for a retry because the queue of connections not taken in yet was full.
+TEST_F(TcpLine, ConnectionsWaitingToBeTakenInAreNotHeldUp) {
+  Listen();
+  constexpr int CLIENTS = 32;
+  int fds[CLIENTS];
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port_));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  for (int& fd : fds) {
+    fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    ASSERT_TRUE(connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 || errno == EINPROGRESS);
+  }
+  // Nobody takes them in meanwhile: each must be connected all the same.
+  int connected = 0;
+  EXPECT_TRUE(WaitFor([&] {
+    connected = 0;
+    for (int fd : fds) {
+      pollfd p = {fd, POLLOUT, 0};
+      connected += poll(&p, 1, 0) == 1 && IntOption(fd, SOL_SOCKET, SO_ERROR) == 0;
+    }
+    return connected == CLIENTS;
+  }, 3000)) << connected << " of " << CLIENTS << " connections completed";
+  for (int fd : fds) close(fd);
+  testing::internal::CaptureStderr();
+  ModuleLooks();
+  (void)testing::internal::GetCapturedStderr();
 }
 
 TEST_F(TcpLine, PortInUseAndNothingListeningFailWithAMessage) {

@@ -1,7 +1,9 @@
 // The program as a user starts it: exit statuses, the usage, failures that wait for RETURN.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
-
+#include <netinet/in.h>
 #include <stdlib.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -53,6 +55,36 @@ TEST(ProgramRun, AMistypedOptionIsNamedBeforeTheUsage) {
   EXPECT_EQ(r.err, "bad value in \"timing=fast\": expected timing=real\n");
   EXPECT_EQ(r.out.find("\n Skanvo/Tarnic Emulator"), 0u);
   EXPECT_EQ(r.out.substr(r.out.size() - 22), "Press RETURN to quit!\n");
+}
+
+// A start that fails ends padix-headless at once with -1, though a supervising script keeps its
+// standard input open and never writes to it: nothing waits for a RETURN no one will type.
+TEST(ProgramRun, AFailedStartEndsAtOnceWithMinusOneWhileTheInputStaysOpen) {
+  char dir[] = "/tmp/padix-start-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string bad = std::string(dir) + "/bad.toml";
+  std::ofstream(bad) << "ecus = 2\nrmp = 780\n";
+  HeadlessChild badVehicle({"vehicle=" + bad});
+  ASSERT_TRUE(badVehicle.Running());
+  EXPECT_EQ(badVehicle.WaitForExit(10000), 255);
+  EXPECT_NE(badVehicle.Err().find("bad.toml:2:1: unknown key 'rmp'"), std::string::npos) << badVehicle.Err();
+
+  // A port that another program holds.
+  const int holder = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof at;
+  ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&at), size), 0);
+  ASSERT_EQ(listen(holder, 1), 0);
+  ASSERT_EQ(getsockname(holder, reinterpret_cast<sockaddr*>(&at), &size), 0);
+  HeadlessChild portInUse({"tcp:127.0.0.1:" + std::to_string(ntohs(at.sin_port)), "sim"});
+  ASSERT_TRUE(portInUse.Running());
+  EXPECT_EQ(portInUse.WaitForExit(10000), 255);
+  EXPECT_NE(portInUse.Err().find("Address already in use"), std::string::npos) << portInUse.Err();
+  close(holder);
+  unlink(bad.c_str());
+  rmdir(dir);
 }
 
 // Whatever the arguments, the run either works (quit at end of input: 0) or ends with -1.

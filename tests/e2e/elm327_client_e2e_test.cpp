@@ -6,10 +6,13 @@
 // values on each of the nine protocols, with headers and spaces on and off, and again by trying
 // one protocol after the other. Noise, over-long lines, a character that stops a request and a
 // client that leaves in the middle of an answer all leave the next request answered exactly, and
-// the run ends with status 0.
+// the run ends with status 0. With real timing, a client that leaves while the adapter waits for
+// the car (after a 78, during the search) leaves nothing for the next one, however soon it comes;
+// over TCP a client that shuts its side after its requests gets every answer, then is let go.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <stdio.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -572,6 +575,188 @@ TEST_P(ElmClient, AVehicleFileLoadedAndAValueSetWhileServingAreWhatTheClientRead
   rmdir(dir);
 }
 
+// Commands are carried out in order: once a save written after it shows the value, it is set,
+// with no request on the line (which would count toward a drop).
+void SetAndWait(SimulatorOnPort& port, const std::string& name, const std::string& value, const std::string& saved) {
+  char dir[] = "/tmp/padix-faults-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string file = std::string(dir) + "/car.toml";
+  port.Program().Send("set " + name + " " + value);
+  port.Program().Send("save " + file);
+  EXPECT_TRUE(WaitFor([&] {
+    std::ifstream in(file);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return !text.empty() && (saved.empty() ? text.find("[faults]") == std::string::npos : text.find(saved) != std::string::npos);
+  })) << name << " " << value;
+  unlink(file.c_str());
+  rmdir(dir);
+}
+
+// The line drops its client at once when told to, and once the third request of a client is
+// answered: the answer comes whole, then the connection is closed (TCP) or the terminal hung up
+// (its reads find the end of the file). The client that comes next is served as on a fresh line
+// and counted afresh.
+TEST_P(ElmClient, TheLineDropsTheClientAtOnceOrAfterItsLastRequestAndServesTheNextAfresh) {
+  SimulatorOnPort& port = *shared_;
+  const std::string reset = port.Ask("ATZ");  // echo on from here
+  ASSERT_TRUE(reset.size() > 14 && reset.compare(reset.size() - 14, 14, "ELM327 v1.5\r\r>") == 0) << Shown(reset);
+  SetAndWait(port, "faults.drop_after", "3", "drop_after = 3");
+  auto dropped = [&] {
+    return WaitFor([&] {
+      char byte;
+      return read(port.Fd(), &byte, 1) == 0;
+    });
+  };
+  port.Program().Send("set faults.drop_now true");
+  EXPECT_TRUE(dropped()) << "the line still holds the client after drop_now";
+  for (int client = 0; client < 2; ++client) {
+    SCOPED_TRACE(client == 0 ? "first client" : "next client");
+    ASSERT_TRUE(port.Reopen());
+    EXPECT_EQ(port.Ask("ATI"), ATI_ECHOED);
+    EXPECT_EQ(port.Ask("ATI"), ATI_ECHOED);
+    EXPECT_EQ(port.Ask("ATI"), ATI_ECHOED);
+    EXPECT_TRUE(dropped()) << "the line still holds the client after its third request";
+  }
+  SetAndWait(port, "faults.drop_after", "0", "");
+  ASSERT_TRUE(port.Reopen());
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(port.Ask("ATI"), ATI_ECHOED);
+}
+
 INSTANTIATE_TEST_SUITE_P(, ElmClient, testing::Values(SimLine::Pty, SimLine::Tcp), SimLineName);
+
+// A vehicle file's timeline drops each client two seconds after it came: the event is a set of
+// faults.drop_now, counted from the connection, so the next client is dropped again.
+class ElmTimeline : public testing::TestWithParam<SimLine> {};
+
+TEST_P(ElmTimeline, AnEventFromTheConnectionDropsEachClient) {
+  char dir[] = "/tmp/padix-timeline-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string file = std::string(dir) + "/drop.toml";
+  std::ofstream(file) << "[[events]]\nat = 2\nfrom = \"connect\"\nset = \"faults.drop_now\"\nvalue = true\n";
+  SimulatorOnPort port(GetParam(), {"elm", "serve", "vehicle=" + file});
+  ASSERT_TRUE(port.Serving(ATI_ECHOED));
+  auto dropped = [&] {
+    return WaitFor([&] {
+      char byte;
+      return read(port.Fd(), &byte, 1) == 0;
+    }, 10000);
+  };
+  EXPECT_TRUE(dropped()) << "the first client was not dropped";
+  ASSERT_TRUE(port.Reopen());
+  EXPECT_EQ(port.Ask("ATI"), ATI_ECHOED) << "the next client is served";
+  EXPECT_TRUE(dropped()) << "the next client was not dropped";
+  EXPECT_EQ(port.Program().Quit(), 0);
+  unlink(file.c_str());
+  rmdir(dir);
+}
+
+INSTANTIATE_TEST_SUITE_P(, ElmTimeline, testing::Values(SimLine::Pty, SimLine::Tcp), SimLineName);
+
+// Reads the line until `text` has come (the answer goes on: no prompt yet); what came, ended by
+// "<closed>" when the run closed the line first.
+std::string ReadUntil(int fd, const std::string& text, int timeoutMs = 3000) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  std::string got;
+  while (got.find(text) == std::string::npos) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    pollfd p = {fd, POLLIN, 0};
+    if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) break;
+    char buf[512];
+    const ssize_t n = read(fd, buf, sizeof buf);
+    if (n <= 0) return got + "<closed>";
+    got.append(buf, static_cast<size_t>(n));
+  }
+  return got;
+}
+
+// A run with real timing, serving a car on CAN 11/500 whose first ECU takes three seconds over
+// the extended session: it answers 10 03 with 78 (response pending) at once, and the session
+// three seconds later.
+class ElmClientRealTiming : public testing::TestWithParam<SimLine> {
+ protected:
+  static void SetUpTestSuite() {
+    std::ofstream(carFile_) << "protocol = 6\n[ecu.1]\nanswers = [\n"
+                               "  { request = \"10 03\", negative = \"78\", delay = 3000, then = \"50 03 00 32 01 F4\" },\n]\n";
+  }
+  static void TearDownTestSuite() {
+    for (auto& [line, run] : runs_) {
+      EXPECT_EQ(run->port.Program().Quit(), 0) << testing::PrintToString(line);
+      delete run;
+    }
+    runs_.clear();
+    unlink(carFile_.c_str());
+  }
+  struct Run {
+    SimulatorOnPort port;
+    testing::AssertionResult served;
+    explicit Run(SimLine line)
+        : port(line, {"elm", "serve", "timing=real", "vehicle=" + carFile_}), served(port.Serving(ATI_ECHOED)) {}
+  };
+  void SetUp() override {
+    Run*& run = runs_[GetParam()];
+    if (run == nullptr) run = new Run(GetParam());
+    port_ = &run->port;
+    ASSERT_TRUE(run->served);
+    // Echo off from here; spaces on, headers off.
+    port_->Ask("ATZ");
+    ASSERT_EQ(port_->Ask("ATE0"), "ATE0\rOK\r\r>");
+    ASSERT_EQ(port_->Ask("ATSP0"), "OK\r\r>");
+  }
+
+  static std::map<SimLine, Run*> runs_;
+  static const std::string carFile_;
+  SimulatorOnPort* port_ = nullptr;
+};
+std::map<SimLine, ElmClientRealTiming::Run*> ElmClientRealTiming::runs_;
+const std::string ElmClientRealTiming::carFile_ = "/tmp/padix-slow-session-" + std::to_string(getpid()) + ".toml";
+
+TEST_P(ElmClientRealTiming, AClientThatLeavesWhileItsCarIsAwaitedLeavesNothingForTheNextOne) {
+  SimulatorOnPort& port = *port_;
+  struct Leave {
+    const char* setUp;    // what the client set before its request
+    const char* request;
+    const char* seen;     // what it read before it left, while the adapter waits
+  };
+  const Leave leaves[] = {
+      {"ATSP6", "1003", "7F 10 78 \r"},          // the 78 came; the session's answer is 3 s away
+      {"ATTPA3", "0100", "SEARCHING...\r"},      // ISO 9141-2 tried first: seconds of search
+  };
+  for (const Leave& leave : leaves) {
+    SCOPED_TRACE(std::string("left after ") + leave.seen);
+    ASSERT_EQ(port.Ask(leave.setUp), "OK\r\r>");
+    const std::string request = std::string(leave.request) + "\r";
+    ASSERT_EQ(write(port.Fd(), request.data(), request.size()), static_cast<ssize_t>(request.size()));
+    const std::string seen = ReadUntil(port.Fd(), leave.seen);
+    ASSERT_NE(seen.find(leave.seen), std::string::npos) << Shown(seen);
+    // The next client comes at once: the first thing it reads is the answer to its own request,
+    // with the settings the adapter kept (echo off).
+    ASSERT_TRUE(port.ReopenAtOnce());
+    EXPECT_EQ(Shown(port.Ask("ATI")), Shown("ELM327 v1.5\r\r>"));
+    EXPECT_EQ(port.Ask("ATI"), "ELM327 v1.5\r\r>");
+  }
+}
+
+// Over TCP a client may write its requests and shut its side of the connection at once, as
+// `printf 'ATI\r0100\r' | socat - TCP:127.0.0.1:PORT` does: each request is answered, waits for
+// the car included, and then the run closes the connection.
+TEST_P(ElmClientRealTiming, AClientThatShutsItsSideAfterItsRequestsIsAnsweredThenLetGo) {
+  if (GetParam() != SimLine::Tcp) GTEST_SKIP() << "a terminal has no half-close";
+  SimulatorOnPort& port = *port_;
+  port.Close();
+  const int fd = ConnectTcp(port.Where());
+  ASSERT_GE(fd, 0);
+  const std::string requests = "ATI\r0100\r";
+  ASSERT_EQ(send(fd, requests.data(), requests.size(), MSG_NOSIGNAL), static_cast<ssize_t>(requests.size()));
+  ASSERT_EQ(shutdown(fd, SHUT_WR), 0);
+  const std::string got = ReadUntil(fd, "<never>", 5000);
+  close(fd);
+  EXPECT_EQ(got.rfind("ELM327 v1.5\r\r>SEARCHING...\r41 00 ", 0), 0u) << Shown(got);
+  const std::string end = "\r\r><closed>";
+  EXPECT_TRUE(got.size() > end.size() && got.compare(got.size() - end.size(), end.size(), end) == 0) << Shown(got);
+  ASSERT_TRUE(port.Reopen());
+  EXPECT_EQ(port.Ask("ATI"), "ELM327 v1.5\r\r>");
+}
+
+INSTANTIATE_TEST_SUITE_P(, ElmClientRealTiming, testing::Values(SimLine::Pty, SimLine::Tcp), SimLineName);
 
 }  // namespace

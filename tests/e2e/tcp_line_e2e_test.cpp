@@ -1,7 +1,8 @@
 // The network line as a Wi-Fi adapter's: `padix-headless tcp:0 sim serve` listens on this machine
 // and serves one client at a time. Another client is turned away at once while one is served
 // (nothing it sent reaches the line) and admitted once the first has left, even in the middle of
-// an answer; a client that comes back right after leaving is served; a thousand clients come and
+// an answer; a client that comes back right after leaving is served; a client that shuts its side
+// of the connection after its request is answered, then let go; a thousand clients come and
 // go without the run's descriptors, threads or memory growing; a client that stays connected and
 // silent, or one that sends and reads nothing, does not hold up quitting; a port in use and a port
 // where nothing listens end the run with a message and status -1.
@@ -227,6 +228,24 @@ TEST_F(NetworkLine, AClientThatComesBackRightAfterLeavingIsServed) {
       break;
     }
   }
+  ASSERT_TRUE(port.Reopen());
+  EXPECT_EQ(port.Ask("ATI"), QIM_ATI);
+}
+
+TEST_F(NetworkLine, AClientThatShutsItsSideAfterItsRequestsIsAnsweredThenLetGo) {
+  SimulatorOnPort& port = Shared();
+  ASSERT_FALSE(HasFailure());
+  port.Close();
+  // As `printf '0100\r' | socat - TCP:127.0.0.1:PORT` does: connects, writes its request and
+  // shuts its side of the connection at once, then reads.
+  Client client(port.Where());
+  ASSERT_TRUE(client.Connected());
+  client.Send("0100\r");
+  ASSERT_EQ(shutdown(client.Fd(), SHUT_WR), 0);
+  const std::string supported = client.Answer();
+  EXPECT_NE(supported.find("4100"), std::string::npos) << supported;
+  EXPECT_EQ(supported.back(), '>') << supported;
+  EXPECT_EQ(client.Answer(), "<closed>");
   ASSERT_TRUE(port.Reopen());
   EXPECT_EQ(port.Ask("ATI"), QIM_ATI);
 }

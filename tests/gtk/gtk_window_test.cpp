@@ -1,7 +1,7 @@
 // The GTK window under a virtual X server (run by xvfb-run): the window API in-process with real
 // mouse and keyboard input through the XTEST extension, then padix itself opening, drawing and
-// ending on "q" or on the window manager's close, and its operator menu (right click) changing
-// the simulated car as the handheld then reads it.
+// ending on "q", on the window manager's close or on a signal, and its operator menu (right
+// click) changing the simulated car as the handheld then reads it.
 #include <cairo.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -217,6 +217,37 @@ TEST_F(GtkWindow, PadixWithoutThePictureShowsTheLcdAloneAndEndsWhenClosed) {
   x.Close(w);
   EXPECT_EQ(WaitForPadixExit(pid), 0);
   std::filesystem::remove_all(dir);
+}
+
+// The signals that end a run close the window as its close button does: padix ends with 0.
+TEST_F(GtkWindow, PadixEndsWithZeroOnTheSignalsThatEndARun) {
+  for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+    pid_t pid = StartPadix(BinDir(), BinDir());
+    ASSERT_GT(pid, 0);
+    Window w = x.FindWindow();
+    ASSERT_NE(w, 0u) << sig;
+    ASSERT_EQ(kill(pid, sig), 0);
+    EXPECT_EQ(WaitForPadixExit(pid), 0) << sig;
+    EXPECT_TRUE(x.WindowGone(w)) << sig;
+  }
+}
+
+// Also while the operator's menu waits on its file chooser: the chooser goes with the window.
+TEST_F(GtkWindow, PadixEndsWithZeroOnASignalWhileTheFileChooserIsOpen) {
+  pid_t pid = StartPadix(BinDir(), BinDir());
+  ASSERT_GT(pid, 0);
+  Window w = x.FindWindow();
+  ASSERT_NE(w, 0u);
+  ASSERT_TRUE(WaitForMainMenu(x, w)) << "the main menu did not appear";
+  x.Click(w, OnScreen(1130), OnScreen(600), 3);
+  ASSERT_TRUE(WaitFor([&] { return x.Popup() != 0; })) << "no menu on a right click";
+  x.Type(w, XK_Down);
+  x.Type(w, XK_Return);  // Load vehicle...
+  const Window chooser = x.FindWindowNamed("Load vehicle", 5000);
+  ASSERT_NE(chooser, 0u) << "no file chooser from \"Load vehicle...\"";
+  ASSERT_EQ(kill(pid, SIGTERM), 0);
+  EXPECT_EQ(WaitForPadixExit(pid), 0);
+  EXPECT_TRUE(x.WindowGone(chooser));
 }
 
 // Types a path into a GTK file chooser as a user does: the leading '/' opens its location field,

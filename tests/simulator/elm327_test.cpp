@@ -6,6 +6,8 @@
 // Expected bytes come from the default vehicle's tables: two ECUs answer; ECU 0 has PID 00 =
 // FF FF FF F7, 04 = 01, 0C = 01 10 and VIN 1234567890XYZABCD; ECU 1 has PID 00 = B7 80 00 01,
 // 04 = 10, no PID 0C, and VIN ABCDEFGHJKLMNPRST. Their addresses off CAN are 10 and 18.
+#include <utility>
+
 #include "tests/simulator/elm_adapter.h"
 
 namespace {
@@ -90,6 +92,28 @@ TEST_F(ElmLine, CharacterArrivingDuringARequestStopsIt) {
   EXPECT_EQ(Send("010C\r0"), "SEARCHING...\r" + Lines({"STOPPED"}));
   EXPECT_EQ(emu_ElmConnectedProtocol(), 0);
   EXPECT_EQ(Ask("010C"), "SEARCHING...\r" + Lines({ECU0_RPM}));
+}
+
+// A line whose client leaves while the adapter waits for the car: the port says so at its next
+// look, as the serial port does once its client has closed the terminal or the connection.
+bool clientLeaves = false;
+int LeavingClientWait(int) {
+  clientLeaves = true;
+  return 0;
+}
+int TakeLeaving() { return std::exchange(clientLeaves, false) ? 1 : 0; }
+const EmuElmPort LEAVING_CLIENT = {AdapterRead, AdapterWrite, LeavingClientWait, TakeLeaving};
+
+TEST_F(ElmLine, AClientThatLeavesDuringARequestIsToldNothingMoreAndTheNextStartsClean) {
+  Quiet();
+  emu_ElmSetPort(&LEAVING_CLIENT);
+  emu_ElmSetRealTiming(true, 115200);
+  // What was written before the wait went out; nothing after it, not even "STOPPED".
+  EXPECT_EQ(Ask("0100"), "SEARCHING...\r");
+  EXPECT_EQ(emu_ElmConnectedProtocol(), 0);
+  emu_ElmSetRealTiming(false, 0);
+  EXPECT_EQ(Ask("ATI"), Lines({IDENTITY})) << "the settings stay: echo off";
+  EXPECT_EQ(Ask("0100"), "SEARCHING...\r" + Lines({ECU0_PID00, ECU1_PID00}));
 }
 
 // ---------------------------------------------------------------------------------------------

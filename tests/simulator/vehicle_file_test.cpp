@@ -1088,3 +1088,84 @@ TEST_F(Timeline, MalformedEventsAreRefusedWhereTheyAreWrong) {
 }
 
 }  // namespace
+
+namespace {
+
+// Faults on cue: every name loads from a file, is set alike, and is saved back only where it
+// differs from the default; drop_now is an act, never saved; bad values are refused by name.
+TEST_F(VehicleFile, FaultsLoadSetAndSaveBackOnlyWhereTheyDiffer) {
+  EXPECT_EQ(Text(Save()).find("faults"), std::string::npos) << "a car without faults is saved as before";
+  EXPECT_EQ(Text(Save()).find("ignition"), std::string::npos);
+  const std::string file = Write("faults.toml",
+                                 "ignition = false\nresting_battery = 11.7\n"
+                                 "[ecu.1]\nsilent = true\nanswer_delay = 250\n"
+                                 "[ecu.2]\nresponse_pending = 1500\n"
+                                 "[faults]\nchunk = 3\nchunk_pause = 20\nstall = 40\ngarbage_before = 2\n"
+                                 "garbage_inside = 5\ndrop_after = 9\ndrop_at = 3000\ndrop_now = false\n"
+                                 "error_rate = 0.25\nerrors = [\"CAN ERROR\", \"<rx error\"]\nseed = 42\n");
+  ASSERT_EQ(Load(file), "");
+  const EmuFaults f = emu_FaultsNow();
+  EXPECT_EQ(f.ignition, 0);
+  EXPECT_EQ(f.restingDeciVolts, 117);
+  EXPECT_EQ(f.ecu[0].silent, 1);
+  EXPECT_EQ(f.ecu[0].answerDelayMs, 250u);
+  EXPECT_EQ(f.ecu[1].responsePendingMs, 1500u);
+  EXPECT_EQ(f.chunk, 3);
+  EXPECT_EQ(f.chunkPauseMs, 20u);
+  EXPECT_EQ(f.stallMs, 40u);
+  EXPECT_EQ(f.garbageBefore, 2);
+  EXPECT_EQ(f.garbageInside, 5);
+  EXPECT_EQ(f.dropAfter, 9u);
+  EXPECT_EQ(f.dropAtMs, 3000u);
+  EXPECT_EQ(f.errorRate, 0.25);
+  ASSERT_EQ(f.noOfErrors, 2);
+  EXPECT_STREQ(EMU_FAULT_ERROR_TEXTS[f.errors[0]], "CAN ERROR");
+  EXPECT_STREQ(EMU_FAULT_ERROR_TEXTS[f.errors[1]], "<RX ERROR");
+  EXPECT_EQ(f.seed, 42u);
+
+  const std::string saved = Text(Save());
+  for (const char* line : {"\nignition = false\n", "\nresting_battery = 11.7\n", "\nsilent = true\n",
+                           "\nanswer_delay = 250\n", "\nresponse_pending = 1500\n", "\n[faults]\nchunk = 3\n",
+                           "\nchunk_pause = 20\n", "\nstall = 40\n", "\ngarbage_before = 2\n", "\ngarbage_inside = 5\n",
+                           "\ndrop_after = 9\n", "\ndrop_at = 3000\n", "\nerror_rate = 0.25\n",
+                           "\nerrors = [\"CAN ERROR\", \"<RX ERROR\"]\n", "\nseed = 42\n"})
+    EXPECT_NE(saved.find(line), std::string::npos) << line << " in\n" << saved;
+  EXPECT_EQ(saved.find("drop_now"), std::string::npos);
+  const std::string again = Save("again.toml");
+  emu_QimInitVehicle();
+  ASSERT_EQ(Load(again), "");
+  EXPECT_EQ(Text(Save("third.toml")), saved) << "saved faults load back to the same car";
+
+  // "set" takes the same names, the errors also as texts separated by commas.
+  ASSERT_EQ(Set("faults.errors", "NO DATA, BUS BUSY"), "");
+  EXPECT_STREQ(EMU_FAULT_ERROR_TEXTS[emu_FaultsNow().errors[1]], "BUS BUSY");
+  ASSERT_EQ(Set("ignition", "true"), "");
+  ASSERT_EQ(Set("ecu.1.silent", "false"), "");
+  ASSERT_EQ(Set("faults.chunk", "0"), "");
+  const std::string later = Text(Save());
+  EXPECT_EQ(later.find("ignition"), std::string::npos);
+  EXPECT_EQ(later.find("silent"), std::string::npos);
+  EXPECT_EQ(later.find("chunk ="), std::string::npos);
+
+  const struct {
+    const char* name;
+    const char* value;
+    const char* error;
+  } bad[] = {
+      {"faults.chunk", "-1", "set faults.chunk: value out of range: -1 (0 to 4096)"},
+      {"faults.stall", "1.5", "set faults.stall: expected a whole number from 0 to 600000"},
+      {"faults.error_rate", "1.5", "set faults.error_rate: value out of range: 1.500000 (0 to 1)"},
+      {"faults.errors", "NO DATA, NO DATA", "set faults.errors: 'NO DATA' listed twice"},
+      {"faults.errors", "OOPS",
+       "set faults.errors: unknown error 'OOPS' (NO DATA, CAN ERROR, BUS ERROR, BUS BUSY, BUFFER FULL, DATA ERROR, "
+       "<DATA ERROR, <RX ERROR, FB ERROR, STOPPED, UNABLE TO CONNECT)"},
+      {"faults.drop_now", "1", "set faults.drop_now: expected true or false"},
+      {"faults.speed", "1", "set faults.speed: unknown key 'faults.speed' (chunk, chunk_pause, stall, garbage_before, "
+                            "garbage_inside, drop_after, drop_at, drop_now, error_rate, errors, seed)"},
+      {"ecu.1.answer_delay", "60001", "set ecu.1.answer_delay: value out of range: 60001 (0 to 60000)"},
+      {"ignition", "off", "set ignition: expected true or false"},
+  };
+  for (const auto& b : bad) EXPECT_EQ(Set(b.name, b.value), b.error);
+}
+
+}  // namespace

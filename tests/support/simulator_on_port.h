@@ -54,6 +54,10 @@ class SimulatorOnPort {
   // forgotten. Over TCP the run serves one client at a time: the new connection is made once
   // it serves nobody (ServesNobody()).
   testing::AssertionResult Reopen();
+  // Opens the line again at once, as a client does that comes while the run is still busy with
+  // the one before (answering it, or waiting for its car): over TCP the run then sees the last
+  // client gone as it takes the new one in.
+  testing::AssertionResult ReopenAtOnce();
   // Over TCP: waits until the run has seen every client it took in leave, as many "Client ...
   // left" as "Client ... connected" on its standard error.
   testing::AssertionResult ServesNobody(int timeoutMs = 5000);
@@ -62,7 +66,7 @@ class SimulatorOnPort {
   // blocks the other. A line that the run has closed fails the test.
   void Write(const std::string& bytes);
   // What came up to and including the next prompt ("" after the time-out, or at once when the
-  // run has closed the line).
+  // run has closed the line or hung the terminal up).
   std::string ReadAnswer(int timeoutMs = 3000);
   std::string Ask(const std::string& line, int timeoutMs = 3000);
 
