@@ -108,6 +108,8 @@ void emu_ClientLeft() {
     if (tcflush(fd, TCIFLUSH) != 0) emu_ReportErrno("tcflush(TCIFLUSH) failed");
   }
   emu_FlushClientEnd();
+  emu_TellLineClient(false);
+  if (!clientGone) emu_TellLineClient(true);  // the next one is here already
 }
 
 // Looks whether the client left while the next one opened the terminal at once, before the
@@ -117,6 +119,8 @@ bool emu_LookAtClientEnd() {
   if (!ownTerminal || !emu_ClientEndReopened() || clientGone) return false;
   hangUpToReport = true;
   emu_FlushClientEnd();
+  emu_TellLineClient(false);
+  emu_TellLineClient(true);
   return true;
 }
 
@@ -272,6 +276,7 @@ int emu_TtyWait(int timeoutMs) {
     return 0;
   }
   if (ready >= 0) clientGone = false;  // a client holds the line open (again)
+  if (ready >= 0 && ownTerminal) emu_TellLineClient(true);
   return ready > 0 && (p.revents & POLLIN) != 0 ? 1 : 0;
 }
 
@@ -362,6 +367,16 @@ int emu_TtyTakeHangUp() {
 }
 
 }  // namespace
+
+std::atomic<void (*)(bool here)> emu_lineClientNotice{nullptr};
+
+// Each coming and going told once: the line notices a client at every wait.
+void emu_TellLineClient(bool here) {
+  static bool clientHere = false;
+  if (here == clientHere) return;
+  clientHere = here;
+  if (auto notice = emu_lineClientNotice.load()) notice(here);
+}
 
 // ---------------------------------------------------------------------------------------------
 // The line, whatever its kind; every byte that crosses it goes to the traffic log.

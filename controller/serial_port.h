@@ -7,6 +7,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <atomic>
+
 int emu_InitCOM(const char* device, uint32_t baudrate);  // 0, or -1 after a message
 int emu_CloseCOM();
 int emu_ReadByteCOM(uint8_t* byte);   // 1 when a byte was read
@@ -37,3 +39,7 @@ int emu_TakeCOMHangUp();
 // its writes fail until it closes the terminal and opens it again. Where Padix may not hang a
 // terminal up (that takes root), it opens a new pseudo-terminal instead and names it as at start.
 void emu_DropCOMClient();
+// Told on the line's thread when a client comes to a line Padix serves (true: a TCP connection
+// taken in, its own pseudo-terminal opened) and when it leaves (false).
+extern std::atomic<void (*)(bool here)> emu_lineClientNotice;
+void emu_TellLineClient(bool here);

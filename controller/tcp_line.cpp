@@ -5,6 +5,7 @@
 // a word is found out by the kernel's probes. Connected as the tester, a connection that breaks
 // leaves a silent line, as a module that stops answering does.
 #include "controller/tcp_line.h"
+#include "controller/serial_port.h"
 
 #include <arpa/inet.h>
 #include <errno.h>
@@ -134,6 +135,7 @@ void emu_TcpPeerLeft() {
   hangUpToReport = true;
   if (serving) fprintf(stderr, "Client %s left\n", peerName);
   else fprintf(stderr, "Connection to %s lost\n", peerName);
+  if (serving) emu_TellLineClient(false);
 }
 
 // The peer's end of stream (`ended`), or an error, has come. A client being served with lines
@@ -180,6 +182,7 @@ void emu_TcpAcceptWaiting() {
     queued = 0;
     hangUpToReport = true;
     fprintf(stderr, "Client %s connected\n", peerName);
+    emu_TellLineClient(true);
   }
 }
 

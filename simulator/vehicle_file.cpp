@@ -1,6 +1,6 @@
 // Vehicle files in TOML. The document's keys are the names users type:
 //   ecus, protocol, jitter, battery, trace, trace_loop, ignition, resting_battery, [faults]
-//   (vehicle_file_faults.h),
+//   (vehicle_file_faults.h), events (timeline_file.h),
 //   ecu.N.name, .address, .can_address, .lamp, .dtc.confirmed / .pending / .permanent, .negative_response, .vin,
 //   .cal_ids, .cvns, .ipt, .monitors, .supported, .freeze_supported, .info_types, .o2_sensors,
 //   .tests and .answers (vehicle_file_answers.h), .silent, .answer_delay, .response_pending,
@@ -27,6 +27,7 @@
 #include "simulator/file_reader.h"
 #include "simulator/line_faults.h"
 #include "simulator/module.h"
+#include "simulator/timeline_file.h"
 #include "simulator/toml_guard.h"
 #include "simulator/vehicle.h"
 #include "simulator/vehicle_file_answers.h"
@@ -84,6 +85,10 @@ class VehicleReader {
       } else if (emu_IsFaultKey(k)) {
         EmuFileFault fault;
         if (!emu_ReadFaultKey(k, node, v_.faults, &acts, &fault)) return Fail(*fault.node, fault.what);
+      } else if (k == "events") {
+        if (!takesEvents) return Fail(key, "events come with a whole file (load it)");
+        EmuFileFault fault;
+        if (!emu_ReadTimeline(node, &events, &fault)) return Fail(*fault.node, fault.what);
       } else {
         return Fail(key, "unknown key '" + k + "'");
       }
@@ -94,6 +99,8 @@ class VehicleReader {
   int protocol = -1;  // the protocol the car answers in, when the document names one
   std::string tracePath;
   EmuFaultActs acts;
+  bool takesEvents = false;  // a whole file has a timeline; a set value none
+  std::vector<EmuTimelineEvent> events;
 
  private:
   Where At(const toml::node& n) const { return {&name_, n.source().begin.line, n.source().begin.column}; }
@@ -659,8 +666,12 @@ int emu_LoadVehicleFile(const char* path, std::string* error) {
   auto scratch = std::make_unique<EmuVehicle>();
   emu_VehicleSetDefaults(*scratch);
   VehicleReader reader(*scratch, path, error, emu_DirOf(path));
+  reader.takesEvents = true;
   if (!reader.Apply(root)) return -1;
+  // The file's timeline (or none) comes with its car: no event of the old one falls in between.
+  EmuTimelineHold hold;
   emu_CommitVehicle(*scratch, reader, true);
+  emu_TimelineReplace(std::move(reader.events));
   return 0;
 }
 
@@ -702,6 +713,7 @@ int emu_SetVehicleValue(const char* name, const char* value, std::string* error)
     return -1;
   }
   auto scratch = std::make_unique<EmuVehicle>();
+  EmuTimelineHold hold;  // no event between the copy of the car and its return
   emu_VehicleLock();
   emu_VehicleAssign(*scratch, vehicle);
   emu_VehicleUnlock();

@@ -1,8 +1,9 @@
 // Writing the running car as a vehicle file: every value the file format has, so that loading
 // it gives the same car. Values with a name are written by it, in their unit; the ECUs the car
 // has, and others only where they differ from the built-in car; the data tables of PIDs 41, 4F,
-// 50 and 70 only where they differ from the built-in car's. The file is written beside the old
-// one and renamed over it once whole, so a full disk leaves the old file as it was.
+// 50 and 70 only where they differ from the built-in car's; the timeline's events last, all of
+// them, fired or not. The file is written beside the old one and renamed over it once whole, so
+// a full disk leaves the old file as it was.
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -19,6 +20,7 @@
 #include <string>
 
 #include "simulator/module.h"
+#include "simulator/timeline_file.h"
 #include "simulator/vehicle.h"
 #include "simulator/vehicle_file.h"
 #include "simulator/vehicle_file_answers.h"
@@ -278,6 +280,7 @@ int emu_SaveVehicleFile(const char* path, std::string* error) {
     out << ecu.str();
   }
   emu_WriteLineFaults(out, copy->faults);
+  emu_WriteTimeline(out, emu_TimelineEvents());
   std::string why;
   if (emu_ReplaceFile(path, out.str(), &why) != 0) {
     *error = std::string("cannot write ") + path + ": " + why;

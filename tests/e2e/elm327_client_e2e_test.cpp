@@ -624,6 +624,34 @@ TEST_P(ElmClient, TheLineDropsTheClientAtOnceOrAfterItsLastRequestAndServesTheNe
 
 INSTANTIATE_TEST_SUITE_P(, ElmClient, testing::Values(SimLine::Pty, SimLine::Tcp), SimLineName);
 
+// A vehicle file's timeline drops each client two seconds after it came: the event is a set of
+// faults.drop_now, counted from the connection, so the next client is dropped again.
+class ElmTimeline : public testing::TestWithParam<SimLine> {};
+
+TEST_P(ElmTimeline, AnEventFromTheConnectionDropsEachClient) {
+  char dir[] = "/tmp/padix-timeline-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string file = std::string(dir) + "/drop.toml";
+  std::ofstream(file) << "[[events]]\nat = 2\nfrom = \"connect\"\nset = \"faults.drop_now\"\nvalue = true\n";
+  SimulatorOnPort port(GetParam(), {"elm", "serve", "vehicle=" + file});
+  ASSERT_TRUE(port.Serving(ATI_ECHOED));
+  auto dropped = [&] {
+    return WaitFor([&] {
+      char byte;
+      return read(port.Fd(), &byte, 1) == 0;
+    }, 10000);
+  };
+  EXPECT_TRUE(dropped()) << "the first client was not dropped";
+  ASSERT_TRUE(port.Reopen());
+  EXPECT_EQ(port.Ask("ATI"), ATI_ECHOED) << "the next client is served";
+  EXPECT_TRUE(dropped()) << "the next client was not dropped";
+  EXPECT_EQ(port.Program().Quit(), 0);
+  unlink(file.c_str());
+  rmdir(dir);
+}
+
+INSTANTIATE_TEST_SUITE_P(, ElmTimeline, testing::Values(SimLine::Pty, SimLine::Tcp), SimLineName);
+
 // Reads the line until `text` has come (the answer goes on: no prompt yet); what came, ended by
 // "<closed>" when the run closed the line first.
 std::string ReadUntil(int fd, const std::string& text, int timeoutMs = 3000) {
