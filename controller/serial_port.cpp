@@ -39,6 +39,10 @@ int clientOpens = -1;
 bool clientEndClosed = false;  // a close of the client's end was seen, and no open after it yet
 std::atomic<bool> dropAsked{false};  // a drop waits for the line's thread
 std::atomic<bool> droppedToReport{false};  // the client was hung up by a drop
+// What waited in the terminal when its client left and the next one opened it meanwhile: it may
+// be the next one's first request, so it is read from here before the terminal.
+uint8_t carried[4096];
+size_t carriedLength = 0;
 uint32_t lineBaudrate = 9600;
 
 speed_t emu_SpeedOf(uint32_t baudrate) {
@@ -103,9 +107,17 @@ void emu_ClientLeft() {
   if (!ownTerminal || clientGone) return;
   hangUpToReport = true;
   if (!emu_ClientEndReopened()) {
-    clientEndClosed = false;  // this very close
-    clientGone = true;
-    if (tcflush(fd, TCIFLUSH) != 0) emu_ReportErrno("tcflush(TCIFLUSH) failed");
+    // Read out rather than flushed: the next client may open the terminal and write while this
+    // runs, and what it wrote must stay. Once read, an open seen now says whose it may be.
+    carriedLength = 0;
+    for (ssize_t n; carriedLength < sizeof carried &&
+                    (n = read(fd, carried + carriedLength, sizeof carried - carriedLength)) > 0;)
+      carriedLength += static_cast<size_t>(n);
+    if (!emu_ClientEndReopened()) {
+      carriedLength = 0;  // the last client's
+      clientEndClosed = false;  // this very close
+      clientGone = true;
+    }
   }
   emu_FlushClientEnd();
   emu_TellLineClient(false);
@@ -182,6 +194,7 @@ int emu_TtyClose() {
   if (close(fd) != 0) emu_ReportErrno("close() serial device failed");
   fd = -1;
   ownTerminal = false;
+  carriedLength = 0;
   if (clientOpens >= 0) close(clientOpens);
   clientOpens = -1;
   return 0;
@@ -262,12 +275,14 @@ bool emu_TtyDropIfAsked();
 int emu_TtyWait(int timeoutMs) {
   (void)emu_TtyDropIfAsked();
   if (fd < 0) return 0;
+  if (carriedLength > 0) return 1;
   struct pollfd both[2] = {{fd, POLLIN, 0}, {clientOpens, POLLIN, 0}};
   const struct pollfd& p = both[0];
   const int ready = emu_TtyPoll(both, ownTerminal && clientOpens >= 0 ? 2 : 1, timeoutMs);
   if (ready > 0 && (both[1].revents & POLLIN) != 0) (void)emu_LookAtClientEnd();
   if (ready > 0 && (p.revents & (POLLHUP | POLLERR)) != 0) {
     emu_ClientLeft();
+    if (carriedLength > 0) return 1;
     // Don't spin on the hang-up the master keeps reporting while nobody has the terminal open.
     if (ownTerminal)
       emu_WaitForClient(timeoutMs);
@@ -284,6 +299,15 @@ int emu_TtyRead(uint8_t* bytes, int max) {
   // Nothing is read in the same look as a drop: the port hears of the drop first.
   if (emu_TtyDropIfAsked()) return 0;
   if (fd < 0 || max <= 0 || emu_LookAtClientEnd()) return 0;
+  if (carriedLength > 0) {
+    const size_t n = carriedLength < static_cast<size_t>(max) ? carriedLength : static_cast<size_t>(max);
+    memcpy(bytes, carried, n);
+    memmove(carried, carried + n, carriedLength - n);
+    carriedLength -= n;
+    clientGone = false;
+    lastInputUs = emu_NowUs();
+    return static_cast<int>(n);
+  }
   const ssize_t n = read(fd, bytes, static_cast<size_t>(max));
   if (n > 0) {
     clientGone = false;
@@ -350,6 +374,7 @@ bool emu_TtyDropIfAsked() {
   // Thrown away before the hang-up: once the client is hung up, the next one may open the
   // terminal and write at once.
   (void)tcflush(fd, TCIFLUSH);
+  carriedLength = 0;
   const bool hungUp = ioctl(end, TIOCVHANGUP) == 0;
   close(end);
   if (!hungUp) {
