@@ -22,6 +22,7 @@
 #include "simulator/vehicle_file.h"
 #include "simulator/elm327.h"
 #include "simulator/module.h"
+#include "simulator/timeline.h"
 #include "window/window_api.h"
 
 int emu_powerOnFailingCall = -1;
@@ -247,6 +248,8 @@ int emu_Main(int argc, char** argv) {
       emu_GtkExit();
     }
     emu_StopSignalThread();
+    // A timeline's events reach the line (a drop): none may fire while it closes.
+    emu_TimelineReplace({});
     if (serialOpen) emu_CloseCOM();
     emu_CloseTrafficLog();
   }
