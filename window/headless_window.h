@@ -48,7 +48,7 @@ class EmuCommandLines {
   bool overLong_ = false;  // the line now read is being dropped
 };
 
-enum class EmuVerb : uint8_t { None, Quit, Wait, Key, Hold, Shot, Text, Load, Set, Save, Import };
+enum class EmuVerb : uint8_t { None, Quit, Wait, Key, Hold, Shot, Text, Load, Set, Save, Import, Sync };
 
 // One command line taken apart. `rest` (the host's commands: load, set, save, import) points into
 // the line given to emu_ParseCommand.
