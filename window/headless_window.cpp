@@ -234,7 +234,12 @@ void emu_PutCommand(const char* line, size_t length) {
   size_t from = 0;
   while (from < length && emu_IsBlank(line[from])) ++from;
   while (length > from && emu_IsBlank(line[length - 1])) --length;
-  emu_PutOneLine(line + from, length - from);
+  if (length - from <= EMU_ANSWER_COMMAND_MAX) {
+    emu_PutOneLine(line + from, length - from);
+    return;
+  }
+  emu_PutOneLine(line + from, EMU_ANSWER_COMMAND_MAX);
+  fputs("...", stdout);
 }
 
 // The answer of a command, on standard output: "ok COMMAND", or "error COMMAND: MESSAGE" with
