@@ -75,6 +75,8 @@ TEST_P(ServingWithoutInput, AnswersAfterTheEndOfInputAndEndsOnSigterm) {
   SimulatorOnPort port(GetParam(), {"elm", "serve"});
   port.Program().CloseInput();
   ASSERT_TRUE(port.Serving(ATI_ECHOED)) << port.Program().Err();
+  // A run that took the end of input for a quit would be gone well within this.
+  EXPECT_EQ(port.Program().WaitForExit(1500), -1) << "ended without being told to";
   EXPECT_EQ(port.Ask("ATRV"), "ATRV\r12.6V\r\r>");
   EXPECT_NE(port.Ask("0100").find("41 00"), std::string::npos);
   ASSERT_EQ(kill(port.Program().Pid(), SIGTERM), 0);
@@ -91,6 +93,7 @@ TEST(ScriptedRun, AFailedCommandMakesTheStatusOfASignalledRunOne) {
   EXPECT_EQ(port.Program().WaitForOutLine("error "),
             "error save /nonexistent/car.toml: cannot write /nonexistent/car.toml: No such file or directory");
   port.Program().CloseInput();
+  EXPECT_EQ(port.Program().WaitForExit(1500), -1) << "ended without being told to";
   EXPECT_EQ(port.Ask("ATRV"), "ATRV\r12.6V\r\r>");
   ASSERT_EQ(kill(port.Program().Pid(), SIGTERM), 0);
   EXPECT_EQ(port.Program().WaitForExit(), 1) << port.Program().Err();
