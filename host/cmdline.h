@@ -18,7 +18,7 @@ struct EmuSettings {
   const char* trafficLog = nullptr;  // log=FILE (or "-" for standard error)
   const char* vehicleFile = nullptr;  // vehicle=FILE
   const char* ptyLink = nullptr;  // link=PATH: a symbolic link to the pseudo-terminal opened
-  EmuWindowFlags window = {0, 0, 0, 0};
+  EmuWindowFlags window = {0, 0, 0};
 };
 
 extern const char* const EMU_VERSION;  // "Padix V" and the project version, as "Padix V2.81"

@@ -11,7 +11,7 @@ struct EmuWindowFlags {
   uint8_t hideCursor;
   // The run serves a line (simulator mode): the end of command input does not end it, only a
   // quit, the window's close or an ending signal do. A script may start it with its input closed.
-  uint8_t outlivesInput;
+  uint8_t outlivesInput = 0;
 };
 
 int emu_GtkInit(const EmuWindowFlags& flags);  // 0 once the window is shown, -1 on failure
