@@ -11,6 +11,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -18,6 +19,8 @@
 #include "controller/controller.h"
 #include "controller/tcp_line.h"
 #include "controller/traffic_log.h"
+
+#include <atomic>
 
 namespace {
 int fd = -1;
@@ -34,6 +37,13 @@ bool hangUpToReport = false;
 // the master showed the hang-up.
 int clientOpens = -1;
 bool clientEndClosed = false;  // a close of the client's end was seen, and no open after it yet
+std::atomic<bool> dropAsked{false};  // a drop waits for the line's thread
+std::atomic<bool> droppedToReport{false};  // the client was hung up by a drop
+// What waited in the terminal when its client left and the next one opened it meanwhile: it may
+// be the next one's first request, so it is read from here before the terminal.
+uint8_t carried[4096];
+size_t carriedLength = 0;
+uint32_t lineBaudrate = 9600;
 
 speed_t emu_SpeedOf(uint32_t baudrate) {
   switch (baudrate) {
@@ -97,11 +107,21 @@ void emu_ClientLeft() {
   if (!ownTerminal || clientGone) return;
   hangUpToReport = true;
   if (!emu_ClientEndReopened()) {
-    clientEndClosed = false;  // this very close
-    clientGone = true;
-    if (tcflush(fd, TCIFLUSH) != 0) emu_ReportErrno("tcflush(TCIFLUSH) failed");
+    // Read out rather than flushed: the next client may open the terminal and write while this
+    // runs, and what it wrote must stay. Once read, an open seen now says whose it may be.
+    carriedLength = 0;
+    for (ssize_t n; carriedLength < sizeof carried &&
+                    (n = read(fd, carried + carriedLength, sizeof carried - carriedLength)) > 0;)
+      carriedLength += static_cast<size_t>(n);
+    if (!emu_ClientEndReopened()) {
+      carriedLength = 0;  // the last client's
+      clientEndClosed = false;  // this very close
+      clientGone = true;
+    }
   }
   emu_FlushClientEnd();
+  emu_TellLineClient(false);
+  if (!clientGone) emu_TellLineClient(true);  // the next one is here already
 }
 
 // Looks whether the client left while the next one opened the terminal at once, before the
@@ -111,10 +131,13 @@ bool emu_LookAtClientEnd() {
   if (!ownTerminal || !emu_ClientEndReopened() || clientGone) return false;
   hangUpToReport = true;
   emu_FlushClientEnd();
+  emu_TellLineClient(false);
+  emu_TellLineClient(true);
   return true;
 }
 
 int emu_TtyInit(const char* device, uint32_t baudrate) {
+  lineBaudrate = baudrate;
   fd = open(device, O_RDWR | O_NOCTTY | O_NDELAY);
   if (fd < 0) {
     emu_ReportErrno("open() serial device failed");
@@ -171,6 +194,7 @@ int emu_TtyClose() {
   if (close(fd) != 0) emu_ReportErrno("close() serial device failed");
   fd = -1;
   ownTerminal = false;
+  carriedLength = 0;
   if (clientOpens >= 0) close(clientOpens);
   clientOpens = -1;
   return 0;
@@ -246,14 +270,19 @@ int emu_TtyPoll(struct pollfd* p, nfds_t n, int timeoutMs) {
   return poll(p, n, timeoutMs);
 }
 
+bool emu_TtyDropIfAsked();
+
 int emu_TtyWait(int timeoutMs) {
+  (void)emu_TtyDropIfAsked();
   if (fd < 0) return 0;
+  if (carriedLength > 0) return 1;
   struct pollfd both[2] = {{fd, POLLIN, 0}, {clientOpens, POLLIN, 0}};
   const struct pollfd& p = both[0];
   const int ready = emu_TtyPoll(both, ownTerminal && clientOpens >= 0 ? 2 : 1, timeoutMs);
   if (ready > 0 && (both[1].revents & POLLIN) != 0) (void)emu_LookAtClientEnd();
   if (ready > 0 && (p.revents & (POLLHUP | POLLERR)) != 0) {
     emu_ClientLeft();
+    if (carriedLength > 0) return 1;
     // Don't spin on the hang-up the master keeps reporting while nobody has the terminal open.
     if (ownTerminal)
       emu_WaitForClient(timeoutMs);
@@ -262,11 +291,23 @@ int emu_TtyWait(int timeoutMs) {
     return 0;
   }
   if (ready >= 0) clientGone = false;  // a client holds the line open (again)
+  if (ready >= 0 && ownTerminal) emu_TellLineClient(true);
   return ready > 0 && (p.revents & POLLIN) != 0 ? 1 : 0;
 }
 
 int emu_TtyRead(uint8_t* bytes, int max) {
+  // Nothing is read in the same look as a drop: the port hears of the drop first.
+  if (emu_TtyDropIfAsked()) return 0;
   if (fd < 0 || max <= 0 || emu_LookAtClientEnd()) return 0;
+  if (carriedLength > 0) {
+    const size_t n = carriedLength < static_cast<size_t>(max) ? carriedLength : static_cast<size_t>(max);
+    memcpy(bytes, carried, n);
+    memmove(carried, carried + n, carriedLength - n);
+    carriedLength -= n;
+    clientGone = false;
+    lastInputUs = emu_NowUs();
+    return static_cast<int>(n);
+  }
   const ssize_t n = read(fd, bytes, static_cast<size_t>(max));
   if (n > 0) {
     clientGone = false;
@@ -297,13 +338,70 @@ void emu_TtyWrite(const char* bytes, size_t n) {
   }
 }
 
+// A hang-up throws away what the client has not read yet: the answer before the drop is read
+// first. What the line's end writes reaches the client's side a moment later (the kernel passes
+// it on by itself), so the client's side is looked at until it has stayed empty for a while.
+constexpr int DROP_READ_WAIT_MS = 1000;
+constexpr int DROP_LOOK_MS = 5;
+constexpr int DROP_EMPTY_LOOKS = 4;
+
+// A drop may be asked for from any thread (a command, a timeline event), but only the line's own
+// thread reads the line: it carries the drop out before its next look at the line, so no byte of
+// the next client is read before the drop or thrown away after it. The zero byte written from
+// the client's side wakes the line's thread and goes with the old client's input.
+void emu_TtyDropClient() {
+  if (!ownTerminal || fd < 0 || clientEnd[0] == '\0') return;
+  dropAsked = true;
+  const int end = open(clientEnd, O_RDWR | O_NOCTTY | O_NONBLOCK);
+  if (end < 0) return;
+  (void)!write(end, "", 1);
+  close(end);
+}
+
+// On the line's thread: the client reads its last answer, what it sent is thrown away, then it
+// is hung up (or, where hanging up is not allowed, the terminal replaced). Returns whether it
+// was dropped.
+bool emu_TtyDropIfAsked() {
+  if (!dropAsked.exchange(false) || !ownTerminal || fd < 0 || clientEnd[0] == '\0') return false;
+  const int end = open(clientEnd, O_RDWR | O_NOCTTY | O_NONBLOCK);
+  if (end < 0) return false;
+  for (int waited = 0, empty = 0; waited < DROP_READ_WAIT_MS && empty < DROP_EMPTY_LOOKS; waited += DROP_LOOK_MS) {
+    usleep(DROP_LOOK_MS * 1000);
+    int unread = 0;
+    if (ioctl(end, FIONREAD, &unread) != 0) break;
+    empty = unread == 0 ? empty + 1 : 0;
+  }
+  // Thrown away before the hang-up: once the client is hung up, the next one may open the
+  // terminal and write at once.
+  (void)tcflush(fd, TCIFLUSH);
+  carriedLength = 0;
+  const bool hungUp = ioctl(end, TIOCVHANGUP) == 0;
+  close(end);
+  if (!hungUp) {
+    emu_TtyClose();
+    if (emu_TtyInit("/dev/ptmx", lineBaudrate) != 0) return false;
+  }
+  droppedToReport = true;
+  return true;
+}
+
 int emu_TtyTakeHangUp() {
-  const bool hungUp = hangUpToReport;
+  const bool hungUp = hangUpToReport || droppedToReport.exchange(false);
   hangUpToReport = false;
   return hungUp ? 1 : 0;
 }
 
 }  // namespace
+
+std::atomic<void (*)(bool here)> emu_lineClientNotice{nullptr};
+
+// Each coming and going told once: the line notices a client at every wait.
+void emu_TellLineClient(bool here) {
+  static bool clientHere = false;
+  if (here == clientHere) return;
+  clientHere = here;
+  if (auto notice = emu_lineClientNotice.load()) notice(here);
+}
 
 // ---------------------------------------------------------------------------------------------
 // The line, whatever its kind; every byte that crosses it goes to the traffic log.
@@ -397,4 +495,12 @@ bool emu_COMClientPlace(const char** kind, const char** where) {
     *where = ownTerminal ? clientEnd : "";
   }
   return (*where)[0] != '\0';
+}
+
+void emu_DropCOMClient() {
+  if (tcpLine) {
+    emu_TcpDropPeer();
+  } else {
+    emu_TtyDropClient();
+  }
 }

@@ -7,6 +7,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <atomic>
+
 int emu_InitCOM(const char* device, uint32_t baudrate);  // 0, or -1 after a message
 int emu_CloseCOM();
 int emu_ReadByteCOM(uint8_t* byte);   // 1 when a byte was read
@@ -35,3 +37,13 @@ int emu_TakeCOMHangUp();
 // end ("/dev/pts/N"), or "tcp" and the address listened on ("127.0.0.1:PORT"). False when the
 // line is not one a client comes to (a serial device, a TCP connection Padix made itself).
 bool emu_COMClientPlace(const char** kind, const char** where);
+// Drops the client being served, from any thread. TCP: its connection is shut down (and closed
+// once the line notices). A pseudo-terminal of Padix's own: once the client has read what was
+// written for it (a second at most), its end is hung up: its reads find the end of the file and
+// its writes fail until it closes the terminal and opens it again. Where Padix may not hang a
+// terminal up (that takes root), it opens a new pseudo-terminal instead and names it as at start.
+void emu_DropCOMClient();
+// Told on the line's thread when a client comes to a line Padix serves (true: a TCP connection
+// taken in, its own pseudo-terminal opened) and when it leaves (false).
+extern std::atomic<void (*)(bool here)> emu_lineClientNotice;
+void emu_TellLineClient(bool here);

@@ -5,6 +5,7 @@
 // a word is found out by the kernel's probes. Connected as the tester, a connection that breaks
 // leaves a silent line, as a module that stops answering does.
 #include "controller/tcp_line.h"
+#include "controller/serial_port.h"
 
 #include <arpa/inet.h>
 #include <errno.h>
@@ -18,6 +19,8 @@
 #include <string.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <atomic>
 
 namespace {
 
@@ -41,7 +44,7 @@ constexpr unsigned UNACKNOWLEDGED_MS = 60000;
 
 int listenFd = -1;
 char listenName[64] = "";  // the address bound, as "127.0.0.1:PORT", while listening
-int peerFd = -1;
+std::atomic<int> peerFd{-1};  // shut down by a drop from another thread
 bool serving = false;
 // The client being served has shut its sending side: what it sent is answered, then it is let
 // go. Its end of stream is not read again.
@@ -133,6 +136,7 @@ void emu_TcpPeerLeft() {
   hangUpToReport = true;
   if (serving) fprintf(stderr, "Client %s left\n", peerName);
   else fprintf(stderr, "Connection to %s lost\n", peerName);
+  if (serving) emu_TellLineClient(false);
 }
 
 // The peer's end of stream (`ended`), or an error, has come. A client being served with lines
@@ -179,6 +183,7 @@ void emu_TcpAcceptWaiting() {
     queued = 0;
     hangUpToReport = true;
     fprintf(stderr, "Client %s connected\n", peerName);
+    emu_TellLineClient(true);
   }
 }
 
@@ -349,17 +354,17 @@ int emu_TcpWait(int timeoutMs, bool midAnswer) {
   // reset, probes unanswered) can end the wait.
   if (peerFd >= 0) p[n++] = {peerFd, static_cast<short>(peerSentAll ? 0 : POLLIN), 0};
   if (poll(p, n, timeoutMs) <= 0) return 0;
-  bool input = false;
+  bool readable = false;
   if (peer < n && p[peer].revents != 0) {
     // A peer that hung up is readable too: the next read finds it gone.
     if (peerSentAll) {
       emu_TcpPeerLeft();
     } else {
-      input = true;
+      readable = true;
     }
   }
   if (listenFd >= 0 && (p[0].revents & POLLIN) != 0) emu_TcpAcceptWaiting();
-  return input && peerFd >= 0 ? 1 : 0;
+  return readable && peerFd >= 0 ? 1 : 0;
 }
 
 int emu_TcpTakeHangUp() {
@@ -369,3 +374,8 @@ int emu_TcpTakeHangUp() {
 }
 
 int emu_TcpConnected() { return peerFd >= 0 ? 1 : 0; }
+
+void emu_TcpDropPeer() {
+  const int fd = peerFd.load();
+  if (serving && fd >= 0) (void)shutdown(fd, SHUT_RDWR);
+}

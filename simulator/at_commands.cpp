@@ -350,7 +350,13 @@ void emu_SendResponse(const char* line) {
 
 void emu_QimSendResponseVoltage() {
   char answer[16];
-  snprintf(answer, sizeof answer, "13.%uV", static_cast<unsigned>(time(nullptr) % 8));
+  // With the ignition off the module reads the battery at rest.
+  const unsigned resting = emu_CarSupplyDeciVolts();
+  if (!emu_CarIgnitionOn()) {
+    snprintf(answer, sizeof answer, "%u.%uV", resting / 10, resting % 10);
+  } else {
+    snprintf(answer, sizeof answer, "13.%uV", static_cast<unsigned>(time(nullptr) % 8));
+  }
   emu_SendText(answer);
 }
 

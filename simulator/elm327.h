@@ -41,6 +41,9 @@ void emu_ElmServeInput();
 // hang-ups (takeHangUp) says so itself, between requests or during one: a request under way for
 // a client that left ends without another word.
 void emu_ElmClientLeft();
+// The client is dropped (faults.drop_after, faults.drop_at): what was written for it goes out,
+// the line hangs it up, and the next client starts as on a fresh line.
+void emu_ElmHangUpClient();
 
 // The protocol the adapter is connected on (0: none yet), and whether it is a CAN protocol; read
 // by the operator keys on another thread.

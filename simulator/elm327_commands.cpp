@@ -121,7 +121,7 @@ bool emu_ElmDescribeDevice(const char*) {
 
 bool emu_ElmVoltage(const char*) {
   char text[16];
-  const unsigned deciVolts = vehicle.batteryDeciVolts.load();
+  const unsigned deciVolts = emu_CarSupplyDeciVolts();
   snprintf(text, sizeof text, "%u.%uV", deciVolts / 10, deciVolts % 10);
   emu_ElmAnswer(text);
   return true;

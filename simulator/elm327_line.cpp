@@ -6,6 +6,7 @@
 
 #include "simulator/elm327_internal.h"
 #include "simulator/elm327_port.h"
+#include "simulator/line_faults.h"
 
 namespace {
 
@@ -30,6 +31,7 @@ void emu_ElmExecute(const char* line) {
 // empty.
 void emu_ElmEndOfLine() {
   emu_ElmCountAsPaced();  // the echo went out while the line came in
+  emu_LineFaultsAnswerBegins(emu_ElmFlush);
   if (elm.overflow != 0) {
     emu_ElmLine("?");
     emu_ElmPrompt();
@@ -46,9 +48,11 @@ void emu_ElmEndOfLine() {
     emu_ElmExecute(elm.line);
   }
   emu_ElmForgetLine();
+  if (emu_LineFaultsAnswerEnds()) emu_ElmHangUpClient();
 }
 
 void emu_ElmTakeByte(uint8_t c) {
+  emu_LineFaultsInput();
   if (elm.s.echo != 0) {
     if (c == CR) {
       emu_ElmLineEnd();
@@ -82,9 +86,11 @@ void emu_ElmInit() {
   emu_ElmForgetLine();
   elm.last[0] = '\0';
   emu_ElmDropTraffic();
+  emu_LineFaultsRestart();
 }
 
 void emu_ElmServeInput() {
+  if (emu_LineFaultsDropDue()) emu_ElmHangUpClient();
   uint8_t c;
   while (emu_ElmNextInput(&c)) emu_ElmTakeByte(c);
   emu_ElmFlush();
@@ -93,6 +99,13 @@ void emu_ElmServeInput() {
 void emu_ElmClientLeft() {
   emu_ElmDropTraffic();
   emu_ElmForgetLine();
+  emu_LineFaultsNewClient();
+}
+
+void emu_ElmHangUpClient() {
+  emu_ElmFlush();
+  emu_LineFaultsDrop();
+  emu_ElmClientLeft();
 }
 
 uint8_t emu_ElmConnectedProtocol() { return elm.connected.load(); }

@@ -8,6 +8,7 @@
 
 #include "simulator/elm327_internal.h"
 #include "simulator/elm327_port.h"
+#include "simulator/line_faults.h"
 #include "simulator/module.h"
 #include "simulator/obd_answer.h"
 #include "simulator/vehicle.h"
@@ -82,10 +83,15 @@ bool emu_ElmParseRequest(const char* hex, ElmRequest* r) {
   return true;
 }
 
+// The car talks this protocol: with its ignition off it talks none.
 bool emu_ElmCarTalks(uint8_t protocol) {
   const uint8_t responding = respondingProtocol;
-  return responding == 0 || responding == protocol;
+  return (responding == 0 || responding == protocol) && emu_CarIgnitionOn();
 }
+
+// An error mark the faults put at the end of the answer's first line ("<DATA ERROR",
+// "<RX ERROR"); -1 none.
+int answerMark = -1;
 
 // The bit rate of a CAN protocol: 500 (6, 7) or 250 (8, 9) kbit/s.
 bool emu_ElmSameCanBitRate(uint8_t a, uint8_t b) { return (a <= 7) == (b <= 7); }
@@ -256,13 +262,26 @@ bool emu_ElmVehicleAnswer(const ElmRequest& r, uint8_t idx, bool can, EmuEcuAnsw
   return out->length > 0;
 }
 
-// The vehicle's own answer, else the one its table gives.
+// The vehicle's own answer, else the one its table gives, as the ECU's faults make it; none from
+// a silent ECU.
 bool emu_ElmEcuAnswer(const ElmRequest& r, uint8_t idx, bool can, EmuEcuAnswer* out) {
-  return emu_ElmVehicleAnswer(r, idx, can, out) || emu_TableAnswer(r.bytes, r.n, idx, can, out);
+  if (emu_CarEcuSilent(idx)) return false;
+  if (!emu_ElmVehicleAnswer(r, idx, can, out) && !emu_TableAnswer(r.bytes, r.n, idx, can, out)) return false;
+  emu_CarApplyEcuFaults(idx, r.bytes[0], out);
+  return true;
 }
 
 // ---------------------------------------------------------------------------------------------
 // Printing
+
+// The end of a line of the car's answer, the first one carrying the error mark the faults drew.
+void emu_ElmMessageLineEnd() {
+  if (answerMark >= 0) {
+    emu_ElmPut(EMU_FAULT_ERROR_TEXTS[answerMark]);
+    answerMark = -1;
+  }
+  emu_ElmLineEnd();
+}
 
 void emu_ElmPutCanId(uint8_t protocol, uint32_t id) {
   if (emu_ElmIs29Bit(protocol)) {
@@ -284,7 +303,7 @@ void emu_ElmPutCanId(uint8_t protocol, uint32_t id) {
 void emu_ElmPutRawFrame(uint8_t protocol, uint32_t id, const uint8_t frame[CAN_FRAME_BYTES]) {
   if (elm.s.headers != 0) emu_ElmPutCanId(protocol, id);
   for (uint8_t i = 0; i < CAN_FRAME_BYTES; ++i) emu_ElmPutByte(frame[i]);
-  emu_ElmLineEnd();
+  emu_ElmMessageLineEnd();
 }
 
 // The ISO 15765-2 frames of one message: a single frame, or a first frame (length in 12 bits, 6
@@ -325,7 +344,7 @@ void emu_ElmPutCanMessage(uint8_t protocol, uint8_t idx, const uint8_t* message,
   }
   if (length <= 7) {
     for (uint8_t i = 0; i < length; ++i) emu_ElmPutByte(message[i]);
-    emu_ElmLineEnd();
+    emu_ElmMessageLineEnd();
     return;
   }
   // Automatic formatting: the length in three digits, then each frame's data after its number.
@@ -334,13 +353,13 @@ void emu_ElmPutCanMessage(uint8_t protocol, uint8_t idx, const uint8_t* message,
   emu_ElmPutChar(HEX[(length >> 4) & 0xF]);
   emu_ElmPutChar(HEX[length & 0xF]);
   if (elm.s.spaces != 0) emu_ElmPutChar(' ');
-  emu_ElmLineEnd();
+  emu_ElmMessageLineEnd();
   for (uint8_t i = 0; i < count; ++i) {
     emu_ElmPutChar(HEX[i & 0xF]);
     emu_ElmPutChar(':');
     if (elm.s.spaces != 0) emu_ElmPutChar(' ');
     for (uint8_t b = i == 0 ? 2 : 1; b < CAN_FRAME_BYTES; ++b) emu_ElmPutByte(frames[i][b]);
-    emu_ElmLineEnd();
+    emu_ElmMessageLineEnd();
   }
 }
 
@@ -373,7 +392,7 @@ void emu_ElmPutLineMessage(uint8_t protocol, uint8_t idx, const uint8_t* data, u
   } else {
     for (uint8_t i = 0; i < n; ++i) emu_ElmPutByte(data[i]);
   }
-  emu_ElmLineEnd();
+  emu_ElmMessageLineEnd();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -400,8 +419,10 @@ bool emu_ElmBusFault(uint8_t protocol) {
     emu_ElmAnswerStopped();
     return true;
   }
+  // A car with its ignition off is silent on any bus.
   const uint8_t car = respondingProtocol;
-  const bool errors = emu_ElmIsCan(protocol) && !(emu_ElmIsCan(car) && emu_ElmSameCanBitRate(car, protocol));
+  const bool errors = emu_ElmIsCan(protocol) && !(emu_ElmIsCan(car) && emu_ElmSameCanBitRate(car, protocol)) &&
+                      emu_CarIgnitionOn();
   emu_ElmFail(errors ? "CAN ERROR" : "NO DATA");
   return true;
 }
@@ -429,12 +450,31 @@ uint8_t emu_ElmPutEcuAnswer(uint8_t protocol, uint8_t idx, const EmuEcuAnswer& a
   return messages;
 }
 
+// A share of answers is replaced by one of the adapter's errors (faults.error_rate): alone on
+// its line, or as a mark after the answer's first line. True when the answer was replaced.
+bool emu_ElmFaultyAnswer() {
+  const int error = emu_LineFaultsDrawError();
+  if (error < 0) return false;
+  if (error == EMU_FAULT_DATA_ERROR_MARK || error == EMU_FAULT_RX_ERROR_MARK) {
+    answerMark = error;
+    return false;
+  }
+  // "NO DATA" comes after the time-out, as the car's own silence does.
+  if (error == EMU_FAULT_NO_DATA && emu_ElmWait(emu_ElmTimeoutMs())) {
+    emu_ElmAnswerStopped();
+    return true;
+  }
+  emu_ElmFail(EMU_FAULT_ERROR_TEXTS[error]);
+  return true;
+}
+
 void emu_ElmAnswerCar(const ElmRequest& r, uint8_t protocol) {
   const ElmBusTiming& t = BUS_TIMING[protocol];
   const bool can = emu_ElmIsCan(protocol);
   uint8_t ecus[EMU_MAX_ECUS];
   const uint8_t addressed = emu_ElmAddressedEcus(protocol, ecus);
-  const uint8_t wanted = r.count != 0 ? r.count : 0xFF;
+  // After a frame received with an error the adapter shows no more.
+  const uint8_t wanted = answerMark == EMU_FAULT_RX_ERROR_MARK ? 1 : r.count != 0 ? r.count : 0xFF;
   uint8_t shown = 0;
   bool waited = false;
   for (uint8_t k = 0; k < addressed && shown < wanted; ++k) {
@@ -487,5 +527,7 @@ void emu_ElmRequest(const char* hex) {
     emu_ElmPrompt();
     return;
   }
+  if (emu_ElmFaultyAnswer()) return;
   emu_ElmAnswerCar(r, protocol);
+  answerMark = -1;
 }

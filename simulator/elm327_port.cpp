@@ -7,6 +7,8 @@
 #include <string.h>
 #include <time.h>
 
+#include "simulator/line_faults.h"
+
 // Zeroed before any initialiser of the program runs: the line reader powers the adapter up from
 // one of its own.
 constinit EmuElm elm{};
@@ -54,6 +56,7 @@ void emu_ElmDropClient() {
   elm.length = 0;
   elm.overflow = 0;
   clientLeft = true;
+  emu_LineFaultsNewClient();
 }
 
 // The port's word that its client left (or another took its place). Everything read before it
@@ -128,7 +131,7 @@ void emu_ElmDropTraffic() {
 
 void emu_ElmFlush() {
   if (output.length == 0) return;
-  if (port != nullptr) port->write(output.text, output.length);
+  if (port != nullptr) emu_LineFaultsWrite(port->write, output.text, output.length);
   output.length = 0;
 }
 

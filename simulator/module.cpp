@@ -12,6 +12,7 @@
 #include "controller/controller.h"
 #include "controller/serial_port.h"
 #include "simulator/elm327.h"
+#include "simulator/line_faults.h"
 #include "simulator/vehicle.h"
 
 std::atomic<uint8_t> ate1Enabled{1};
@@ -262,7 +263,7 @@ void emu_QimServeClientInput(QimLine& line) {
   }
   line.Clear();
   for (;;) {
-    emu_WaitForSerialData(SERIAL_NO_TIME_OUT);
+    emu_WaitForSerialData(emu_LineFaultsWaitMs(SERIAL_NO_TIME_OUT));
     emu_QimServeClientInput(line);
   }
 }
@@ -289,7 +290,7 @@ void emu_QimServeClientInput(QimLine& line) {
       }
     }
     if (emu_IsCOMOpen()) {
-      (void)emu_WaitForCOMInput(tarnicThreadWasCreated.load() != 0 ? USART_WAIT_MS : SERIAL_NO_TIME_OUT);
+      (void)emu_WaitForCOMInput(emu_LineFaultsWaitMs(tarnicThreadWasCreated.load() != 0 ? USART_WAIT_MS : SERIAL_NO_TIME_OUT));
     } else {
       usleep(USART_POLL_US);
     }
@@ -316,6 +317,7 @@ void emu_QimInitState() {
 
 void* emu_QimThread(void*) {
   answeringSerialClient = false;  // a thread cancelled while answering its client left it set
+  emu_LineFaultsSetDrop(emu_DropCOMClient);
   QimLine line;
   emu_QimPowerUp();
   emu_QimStartUpDialogue(line);

@@ -4,9 +4,11 @@
 // Not emulated: bus timing, flow control and arbitration between ECUs (they answer in index order).
 #include "simulator/obd_answer.h"
 
+#include <stdio.h>
 #include <string.h>
 
 #include "controller/controller.h"
+#include "simulator/line_faults.h"
 #include "simulator/module.h"
 
 namespace {
@@ -253,6 +255,23 @@ void emu_SpaceAnswer(const char* raw, TextWriter& out, bool elevenBitIds) {
 
 namespace {
 
+// An error mark the faults drew, at the end of the answer's first line: after it the rest of
+// the answer ("<DATA ERROR"), or only the answer's end ("<RX ERROR"). False for other errors.
+bool emu_MarkAnswer(int error, char (&answer)[EMU_OBD_ANSWER_BUF_SIZE]) {
+  if (error != EMU_FAULT_DATA_ERROR_MARK && error != EMU_FAULT_RX_ERROR_MARK) return false;
+  char* lineEnd = strchr(answer, CR);
+  if (lineEnd == nullptr) return false;
+  const char* mark = EMU_FAULT_ERROR_TEXTS[error];
+  const size_t markLength = strlen(mark);
+  const char* rest = error == EMU_FAULT_RX_ERROR_MARK ? "\r\r>" : lineEnd;
+  const size_t restLength = strlen(rest) + 1;
+  const size_t at = static_cast<size_t>(lineEnd - answer);
+  if (at + markLength + restLength > sizeof answer) return false;
+  memmove(answer + at + markLength, rest, restLength);
+  memcpy(answer + at, mark, markLength);
+  return true;
+}
+
 // Service 06 is asked with its MID (or TID) written out; "06" alone is no request.
 bool emu_VehicleKnows(uint8_t service, uint8_t pid, const uint8_t* request, uint8_t n) {
   return emu_RequestIsKnown(service, pid) && (service != 0x06 || request == nullptr || n >= 2);
@@ -292,6 +311,7 @@ size_t emu_BuildObdAnswer(uint8_t service, uint8_t pid, uint8_t frame, char (&ou
   for (uint8_t k = 0; k < count; ++k) {
     const uint8_t idx = order[k];
     answer.Clear();
+    if (emu_CarEcuSilent(idx)) continue;
     if (vehicleKnows && emu_EcuAnswers(service, pid, frame, idx, f.can)) {
       emu_InitFrameData(service, pid, frame, idx, f.can, &answer);
       // Codes are cleared only by an ECU that accepted the request.
@@ -299,6 +319,7 @@ size_t emu_BuildObdAnswer(uint8_t service, uint8_t pid, uint8_t frame, char (&ou
     }
     // What the vehicle does not answer itself, its table may.
     if (answer.length == 0 && request != nullptr && !emu_TableAnswer(request, n, idx, f.can, &answer)) continue;
+    emu_CarApplyEcuFaults(idx, service, &answer);
     if (f.can) {
       emu_PutCanLines(w, f, ecuAddr[idx], answer, totals);
     } else {
@@ -329,7 +350,15 @@ size_t emu_BuildObdAnswer(uint8_t service, uint8_t pid, uint8_t frame, char (&ou
 
 void emu_SendObdResponse(uint8_t service, uint8_t pid, uint8_t frame, const uint8_t* request, uint8_t n) {
   char answer[EMU_OBD_ANSWER_BUF_SIZE];
-  if (emu_BuildObdAnswer(service, pid, frame, answer, request, n) == 0) {
+  const bool answered = emu_BuildObdAnswer(service, pid, frame, answer, request, n) != 0;
+  const int error = emu_LineFaultsDrawError();
+  if (error >= 0 && !(answered && emu_MarkAnswer(error, answer))) {
+    char alone[32];
+    snprintf(alone, sizeof alone, "%s\r>", EMU_FAULT_ERROR_TEXTS[error]);
+    emu_SendDataBuf(alone);
+    return;
+  }
+  if (!answered) {
     emu_QimSendResponseNoData();
     return;
   }

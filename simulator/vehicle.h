@@ -9,7 +9,10 @@
 
 #include <atomic>
 
+#include "simulator/vehicle_faults.h"
+
 constexpr uint8_t EMU_MAX_ECUS = 8;
+static_assert(EMU_FAULT_ECUS == EMU_MAX_ECUS);
 constexpr uint8_t EMU_MAX_CONFIRMED_DTCS = 16;  // codes taken from the command line
 constexpr uint8_t EMU_MAX_DTCS = 16;            // entries of each trouble code list
 constexpr uint8_t EMU_SUP_PID_BYTES = 32;       // PIDs 01..FF, eight to a byte
@@ -158,6 +161,7 @@ struct EmuVehicle {
   uint8_t noOfCmdLineDtcs;  // codes given on the command line so far
   EmuTrace trace;
   EmuAnswerTable table;
+  EmuFaults faults;  // the car's and the line's faults on cue (vehicle_faults.h)
 };
 extern EmuVehicle vehicle;
 

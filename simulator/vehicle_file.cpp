@@ -1,8 +1,9 @@
 // Vehicle files in TOML. The document's keys are the names users type:
-//   ecus, protocol, jitter, battery, trace, trace_loop,
+//   ecus, protocol, jitter, battery, trace, trace_loop, ignition, resting_battery, [faults]
+//   (vehicle_file_faults.h), events (timeline_file.h),
 //   ecu.N.name, .address, .can_address, .lamp, .dtc.confirmed / .pending / .permanent, .negative_response, .vin,
 //   .cal_ids, .cvns, .ipt, .monitors, .supported, .freeze_supported, .info_types, .o2_sensors,
-//   .tests and .answers (vehicle_file_answers.h),
+//   .tests and .answers (vehicle_file_answers.h), .silent, .answer_delay, .response_pending,
 //   .pid.XX (raw data bytes of any PID), and the named items (vehicle_items.h) as physical values,
 //   constant or moving ({ from, to, wave = "ramp" | "sine" | "walk", period } in seconds).
 // A trace is a CSV file of "time,ecu,item,value" rows (seconds, 1..8, a name or pid.XX, the value
@@ -24,10 +25,13 @@
 #include <toml++/toml.h>
 
 #include "simulator/file_reader.h"
+#include "simulator/line_faults.h"
 #include "simulator/module.h"
+#include "simulator/timeline_file.h"
 #include "simulator/toml_guard.h"
 #include "simulator/vehicle.h"
 #include "simulator/vehicle_file_answers.h"
+#include "simulator/vehicle_file_faults.h"
 #include "simulator/vehicle_items.h"
 
 namespace {
@@ -78,6 +82,13 @@ class VehicleReader {
         v_.trace.loop = loop ? 1 : 0;
       } else if (k == "ecu") {
         if (!Ecus(node)) return false;
+      } else if (emu_IsFaultKey(k)) {
+        EmuFileFault fault;
+        if (!emu_ReadFaultKey(k, node, v_.faults, &acts, &fault)) return Fail(*fault.node, fault.what);
+      } else if (k == "events") {
+        if (!takesEvents) return Fail(key, "events come with a whole file (load it)");
+        EmuFileFault fault;
+        if (!emu_ReadTimeline(node, &events, &fault)) return Fail(*fault.node, fault.what);
       } else {
         return Fail(key, "unknown key '" + k + "'");
       }
@@ -87,6 +98,9 @@ class VehicleReader {
 
   int protocol = -1;  // the protocol the car answers in, when the document names one
   std::string tracePath;
+  EmuFaultActs acts;
+  bool takesEvents = false;  // a whole file has a timeline; a set value none
+  std::vector<EmuTimelineEvent> events;
 
  private:
   Where At(const toml::node& n) const { return {&name_, n.source().begin.line, n.source().begin.column}; }
@@ -295,6 +309,9 @@ class VehicleReader {
         EmuFileFault fault;
         const bool read = k == "tests" ? emu_ReadTestResults(node, ecu, &fault) : emu_ReadAnswers(node, v_, idx, &fault);
         if (!read) return Fail(*fault.node, fault.what);
+      } else if (emu_IsEcuFaultKey(k)) {
+        EmuFileFault fault;
+        if (!emu_ReadEcuFaultKey(k, node, v_.faults.ecu[idx], &fault)) return Fail(*fault.node, fault.what);
       } else if (const EmuVehicleItem* item = emu_FindVehicleItem(k.c_str())) {
         if (!Item(idx, *item, node)) return false;
       } else {
@@ -616,6 +633,7 @@ void emu_CommitVehicle(const EmuVehicle& scratch, const VehicleReader& reader, b
   emu_VehicleUnlock();
   if (reader.protocol >= 0 || wholeFile) emu_QimSetRespondingProtocol(static_cast<uint8_t>(std::max(reader.protocol, 0)));
   emu_QimRefreshEcuAddresses();
+  if (reader.acts.dropNow) emu_LineFaultsDropNow();
 }
 
 std::string emu_DirOf(const char* path) {
@@ -648,8 +666,12 @@ int emu_LoadVehicleFile(const char* path, std::string* error) {
   auto scratch = std::make_unique<EmuVehicle>();
   emu_VehicleSetDefaults(*scratch);
   VehicleReader reader(*scratch, path, error, emu_DirOf(path));
+  reader.takesEvents = true;
   if (!reader.Apply(root)) return -1;
+  // The file's timeline (or none) comes with its car: no event of the old one falls in between.
+  EmuTimelineHold hold;
   emu_CommitVehicle(*scratch, reader, true);
+  emu_TimelineReplace(std::move(reader.events));
   return 0;
 }
 
@@ -691,6 +713,7 @@ int emu_SetVehicleValue(const char* name, const char* value, std::string* error)
     return -1;
   }
   auto scratch = std::make_unique<EmuVehicle>();
+  EmuTimelineHold hold;  // no event between the copy of the car and its return
   emu_VehicleLock();
   emu_VehicleAssign(*scratch, vehicle);
   emu_VehicleUnlock();

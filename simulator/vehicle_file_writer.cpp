@@ -1,8 +1,9 @@
 // Writing the running car as a vehicle file: every value the file format has, so that loading
 // it gives the same car. Values with a name are written by it, in their unit; the ECUs the car
 // has, and others only where they differ from the built-in car; the data tables of PIDs 41, 4F,
-// 50 and 70 only where they differ from the built-in car's. The file is written beside the old
-// one and renamed over it once whole, so a full disk leaves the old file as it was.
+// 50 and 70 only where they differ from the built-in car's; the timeline's events last, all of
+// them, fired or not. The file is written beside the old one and renamed over it once whole, so
+// a full disk leaves the old file as it was.
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -19,9 +20,11 @@
 #include <string>
 
 #include "simulator/module.h"
+#include "simulator/timeline_file.h"
 #include "simulator/vehicle.h"
 #include "simulator/vehicle_file.h"
 #include "simulator/vehicle_file_answers.h"
+#include "simulator/vehicle_file_faults.h"
 #include "simulator/vehicle_items.h"
 
 namespace {
@@ -153,6 +156,7 @@ void emu_WriteEcu(std::ostream& out, const EmuVehicle& v, const EmuEcu& initial,
   }
   emu_WriteTestResults(out, ecu);
   emu_WriteAnswers(out, v, static_cast<uint8_t>(number - 1));
+  emu_WriteEcuFaults(out, v.faults.ecu[number - 1]);
 }
 
 // What a save refuses to write over: opening a FIFO for writing waits for a reader (the command
@@ -256,6 +260,7 @@ int emu_SaveVehicleFile(const char* path, std::string* error) {
   out << "jitter = " << (copy->dataJitterIsEnabled != 0 ? "true" : "false") << "\n";
   const unsigned deciVolts = copy->batteryDeciVolts;
   out << "battery = " << deciVolts / 10 << "." << deciVolts % 10 << "\n";
+  emu_WriteCarFaults(out, copy->faults);
   if (copy->trace.path[0] != '\0') {
     out << "trace = " << emu_Quoted(reinterpret_cast<const uint8_t*>(copy->trace.path), strlen(copy->trace.path)) << "\n";
     out << "trace_loop = " << (copy->trace.loop != 0 ? "true" : "false") << "\n";
@@ -274,6 +279,8 @@ int emu_SaveVehicleFile(const char* path, std::string* error) {
     }
     out << ecu.str();
   }
+  emu_WriteLineFaults(out, copy->faults);
+  emu_WriteTimeline(out, emu_TimelineEvents());
   std::string why;
   if (emu_ReplaceFile(path, out.str(), &why) != 0) {
     *error = std::string("cannot write ") + path + ": " + why;

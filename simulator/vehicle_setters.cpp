@@ -101,6 +101,7 @@ void emu_VehicleSetDefaults(EmuVehicle& v) {
   v.trace.durationMs = 0;
   v.trace.startedMs = 0;
   v.trace.path[0] = '\0';
+  emu_FaultsSetDefaults(v.faults);
 }
 
 void emu_QimInitVehicle() {
@@ -177,6 +178,7 @@ void emu_VehicleAssign(EmuVehicle& to, const EmuVehicle& from) {
   to.trace.startedMs = from.trace.startedMs;
   memcpy(to.trace.path, from.trace.path, sizeof to.trace.path);
   memcpy(to.trace.points, from.trace.points, from.trace.noOfPoints * sizeof from.trace.points[0]);
+  to.faults = from.faults;
 }
 
 uint8_t emu_GetEcuIdx(uint8_t addr) {

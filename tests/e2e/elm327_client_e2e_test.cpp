@@ -579,7 +579,82 @@ TEST_P(ElmClient, AVehicleFileLoadedAndAValueSetWhileServingAreWhatTheClientRead
   rmdir(dir);
 }
 
+// Commands are carried out in order: once a save written after it shows the value, it is set,
+// with no request on the line (which would count toward a drop).
+void SetAndWait(SimulatorOnPort& port, const std::string& name, const std::string& value, const std::string& saved) {
+  char dir[] = "/tmp/padix-faults-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string file = std::string(dir) + "/car.toml";
+  port.Program().Send("set " + name + " " + value);
+  port.Program().Send("save " + file);
+  EXPECT_TRUE(WaitFor([&] {
+    std::ifstream in(file);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return !text.empty() && (saved.empty() ? text.find("[faults]") == std::string::npos : text.find(saved) != std::string::npos);
+  })) << name << " " << value;
+  unlink(file.c_str());
+  rmdir(dir);
+}
+
+// The line drops its client at once when told to, and once the third request of a client is
+// answered: the answer comes whole, then the connection is closed (TCP) or the terminal hung up
+// (its reads find the end of the file). The client that comes next is served as on a fresh line
+// and counted afresh.
+TEST_P(ElmClient, TheLineDropsTheClientAtOnceOrAfterItsLastRequestAndServesTheNextAfresh) {
+  SimulatorOnPort& port = *shared_;
+  const std::string reset = port.Ask("ATZ");  // echo on from here
+  ASSERT_TRUE(reset.size() > 14 && reset.compare(reset.size() - 14, 14, "ELM327 v1.5\r\r>") == 0) << Shown(reset);
+  SetAndWait(port, "faults.drop_after", "3", "drop_after = 3");
+  auto dropped = [&] {
+    return WaitFor([&] {
+      char byte;
+      return read(port.Fd(), &byte, 1) == 0;
+    });
+  };
+  port.Program().Send("set faults.drop_now true");
+  EXPECT_TRUE(dropped()) << "the line still holds the client after drop_now";
+  for (int client = 0; client < 2; ++client) {
+    SCOPED_TRACE(client == 0 ? "first client" : "next client");
+    ASSERT_TRUE(port.Reopen());
+    EXPECT_EQ(port.Ask("ATI"), ATI_ECHOED);
+    EXPECT_EQ(port.Ask("ATI"), ATI_ECHOED);
+    EXPECT_EQ(port.Ask("ATI"), ATI_ECHOED);
+    EXPECT_TRUE(dropped()) << "the line still holds the client after its third request";
+  }
+  SetAndWait(port, "faults.drop_after", "0", "");
+  ASSERT_TRUE(port.Reopen());
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(port.Ask("ATI"), ATI_ECHOED);
+}
+
 INSTANTIATE_TEST_SUITE_P(, ElmClient, testing::Values(SimLine::Pty, SimLine::Tcp), SimLineName);
+
+// A vehicle file's timeline drops each client two seconds after it came: the event is a set of
+// faults.drop_now, counted from the connection, so the next client is dropped again.
+class ElmTimeline : public testing::TestWithParam<SimLine> {};
+
+TEST_P(ElmTimeline, AnEventFromTheConnectionDropsEachClient) {
+  char dir[] = "/tmp/padix-timeline-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string file = std::string(dir) + "/drop.toml";
+  std::ofstream(file) << "[[events]]\nat = 2\nfrom = \"connect\"\nset = \"faults.drop_now\"\nvalue = true\n";
+  SimulatorOnPort port(GetParam(), {"elm", "serve", "vehicle=" + file});
+  ASSERT_TRUE(port.Serving(ATI_ECHOED));
+  auto dropped = [&] {
+    return WaitFor([&] {
+      char byte;
+      return read(port.Fd(), &byte, 1) == 0;
+    }, 10000);
+  };
+  EXPECT_TRUE(dropped()) << "the first client was not dropped";
+  ASSERT_TRUE(port.Reopen());
+  EXPECT_EQ(port.Ask("ATI"), ATI_ECHOED) << "the next client is served";
+  EXPECT_TRUE(dropped()) << "the next client was not dropped";
+  EXPECT_EQ(port.Program().Quit(), 0);
+  unlink(file.c_str());
+  rmdir(dir);
+}
+
+INSTANTIATE_TEST_SUITE_P(, ElmTimeline, testing::Values(SimLine::Pty, SimLine::Tcp), SimLineName);
 
 // Reads the line until `text` has come (the answer goes on: no prompt yet); what came, ended by
 // "<closed>" when the run closed the line first.

@@ -6,6 +6,10 @@
 // of noise. Every scenario runs on both kinds of line.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <random>
 #include <sstream>
@@ -209,6 +213,34 @@ TEST_P(SimulatorClient, LineFeedsAfterTheCarriageReturnAndTenMegabytesOfNoiseAre
   }, 20000));
   for (const char* line : setUp) port.Ask(line);
   EXPECT_EQ(port.Ask("010C"), rpm);
+}
+
+// A vehicle file's events from the connection count from the client's coming on either kind of
+// line, and start over when it closes the line and opens it again.
+TEST_P(SimulatorClient, EventsFromTheConnectionStartOverForEachClient) {
+  const std::filesystem::path file =
+      std::filesystem::temp_directory_path() / ("padix_timeline_" + std::to_string(getpid()) + ".toml");
+  std::ofstream(file) << "[[events]]\nat = 0.2\nfrom = \"connect\"\nset = \"ecu.1.rpm\"\nvalue = 3000\n";
+  SimulatorOnPort port(GetParam(), {"vehicle=" + file.string()});
+  ASSERT_TRUE(port.Serving());
+  ASSERT_TRUE(ChoosePersonality(port, "0u", "Korvan QIM1 v1.7 Sim"));
+  auto rpmIs = [&](const char* bytes) {
+    return WaitFor([&] {
+      port.Ask("ATP6");
+      return port.Ask("010C").find(std::string("410C") + bytes) != std::string::npos;
+    }, 5000, 20);
+  };
+  EXPECT_TRUE(rpmIs("2EE0"));
+  port.Program().Send("set ecu.1.rpm 1000");
+  EXPECT_TRUE(rpmIs("0FA0"));
+  port.Close();
+  if (GetParam() == SimLine::Tcp) {
+    ASSERT_TRUE(port.ServesNobody());
+  }
+  ASSERT_TRUE(port.Reopen());
+  EXPECT_TRUE(rpmIs("2EE0")) << "the event did not come again for the new client";
+  EXPECT_EQ(port.Program().Quit(), 0);
+  std::filesystem::remove(file);
 }
 
 INSTANTIATE_TEST_SUITE_P(, SimulatorClient, testing::Values(SimLine::Pty, SimLine::Tcp), SimLineName);

@@ -5,7 +5,9 @@
 // are the bytes of a serial line, read all at once or a line at a time (so that a request is
 // either interrupted by what follows it or not), with the adapter's answers thrown away. The
 // vehicle has request/answer table entries of the longest answers (and a 78 before one), a
-// wildcard and a negative response.
+// wildcard and a negative response. With bit 3 of the second byte set, the line misbehaves too:
+// answers in pieces with noise before and inside them, half of the OBD answers replaced by the
+// adapter's errors, and the client dropped every fifth line (no pauses: they would only wait).
 #include <pthread.h>
 #include <stdlib.h>
 #include <string.h>
@@ -90,6 +92,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   atof1Enabled = (data[0] >> 3) & 1;
   emu_QimSetRespondingProtocol(static_cast<uint8_t>((data[0] >> 4) % 10));
   emu_QimSetProtocol(data[1] % 10);
+  if ((data[1] & 0x08) != 0) {
+    emu_VehicleLock();
+    EmuFaults& f = vehicle.faults;
+    f.chunk = 3;
+    f.garbageBefore = 2;
+    f.garbageInside = 3;
+    f.errorRate = 0.5;
+    f.seed = data[0];
+    f.dropAfter = 5;
+    f.ecu[0].responsePendingMs = 10;
+    emu_VehicleUnlock();
+  }
   if (diagController == EMU_DIAG_ELM327_V15) {
     emu_QimSetNoOfEcus(static_cast<uint8_t>(1 + data[1] / 32));
     emu_FuzzElm(data + 2, size - 2, (data[1] & 0x10) != 0);

@@ -3,7 +3,8 @@
 // (a folder of this process's own under /tmp), which the vehicle file may name. A file that is
 // refused must say why; one that loads must save to a file that loads back and saves to the same
 // text, and its car must answer every service 01 and 02 PID, every info type, every service 06
-// ID and every request of its request/answer tables on CAN and the K-line.
+// ID and every request of its request/answer tables on CAN and the K-line. A file's timeline is
+// held meanwhile (its events would change the car between the two saves) and ended after.
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -14,6 +15,7 @@
 
 #include "simulator/module.h"
 #include "simulator/obd_answer.h"
+#include "simulator/timeline.h"
 #include "simulator/vehicle.h"
 #include "simulator/vehicle_file.h"
 #include "tests/fuzz/fuzz_files.h"
@@ -67,6 +69,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   emu_QimInitState();
   emu_QimInitVehicle();
   std::string error;
+  EmuTimelineHold hold;
+  struct EndTimeline {
+    ~EndTimeline() { emu_TimelineReplace({}); }
+  } endTimeline;
   if (emu_LoadVehicleFile(vehicleFile.c_str(), &error) != 0) {
     if (error.find(": ") == std::string::npos) Fail("a refused file without its reason", error);
     return 0;

@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "simulator/line_faults.h"
 #include "simulator/module.h"
 #include "simulator/vehicle.h"
 
@@ -84,6 +85,48 @@ TEST_F(OperatorMenu, ShowsTheValuesNowAndAppliesChoices) {
 
   Choose("Next answer: NO DATA", 0);
   EXPECT_EQ(sendNoData, 1);
+}
+
+// The faults on cue are set through their names, as "set" does, and shown as they are now.
+int menuDrops = 0;
+TEST_F(OperatorMenu, FaultsOnCueAreChosenAndShown) {
+  EXPECT_EQ(Current("Ignition"), 1);
+  Choose("Ignition", 0);
+  EXPECT_EQ(emu_FaultsNow().ignition, 0);
+  EXPECT_EQ(Current("Ignition"), 0);
+  EXPECT_EQ(Current("Battery"), 3);  // 12.6 V
+  Choose("Battery", 1);
+  EXPECT_EQ(vehicle.batteryDeciVolts, 118);
+
+  emu_QimSetEcuFilter(0x18);  // the second ECU selected
+  Choose("Selected ECU silent", 1);
+  Choose("Selected ECU response pending", 3);
+  EXPECT_EQ(emu_FaultsNow().ecu[1].silent, 1);
+  EXPECT_EQ(emu_FaultsNow().ecu[1].responsePendingMs, 1000u);
+  EXPECT_EQ(emu_FaultsNow().ecu[0].silent, 0);
+  EXPECT_EQ(Current("Selected ECU silent"), 1);
+  EXPECT_EQ(Current("Selected ECU answers late"), 0);
+
+  EXPECT_EQ(Current("Adapter errors"), 0);
+  Choose("Adapter errors", 2);
+  EXPECT_EQ(emu_FaultsNow().errorRate, 0.1);
+  EXPECT_EQ(Current("Adapter errors"), 2);
+  Choose("Answers in pieces", 2);
+  EXPECT_EQ(emu_FaultsNow().chunk, 4);
+  EXPECT_EQ(emu_FaultsNow().chunkPauseMs, 50u);
+  EXPECT_EQ(Current("Answers in pieces"), 2);
+  Choose("Line noise", 2);
+  EXPECT_EQ(emu_FaultsNow().garbageInside, 8);
+  Choose("Line noise", 1);
+  EXPECT_EQ(emu_FaultsNow().garbageInside, 0);
+  EXPECT_EQ(Current("Line noise"), 1);
+  Choose("Silence before answers", 2);
+  EXPECT_EQ(Current("Silence before answers"), 2);
+
+  emu_LineFaultsSetDrop([] { ++menuDrops; });
+  Choose("Drop the client now", 0);
+  EXPECT_EQ(menuDrops, 1);
+  emu_LineFaultsSetDrop(nullptr);
 }
 
 TEST_F(OperatorMenu, LoadsAndSavesVehicleFilesAndHandsBackWhatWentWrong) {

@@ -344,6 +344,50 @@ TEST_F(ObdAnswer, WhichEcusAnswerAndInWhichOrder) {
   EXPECT_EQ(Answer(2, 0x09), Lines({"84 F1 18 42 09 00 10 E8"}));
 }
 
+// Faults on cue in the module's own personality: silent ECUs and a car with its ignition off,
+// a 78 before the answer, the battery at rest, and the adapter's errors drawn from a seed.
+TEST_F(ObdAnswer, FaultsOfTheCarAndErrorsInTheModulesFormat) {
+  auto set = [](const char* name, const char* value) {
+    std::string error;
+    EXPECT_EQ(emu_SetVehicleValue(name, value, &error), 0) << error;
+  };
+  Use(6, Format::Ath1);
+  set("ecu.1.silent", "true");
+  EXPECT_EQ(Ask("0100"), Lines({"7E9 06 41 00 B7 80 00 01 00"}));
+  EXPECT_EQ(Ask("010D"), "NO DATA\r>");
+  set("ecu.1.silent", "false");
+  set("ecu.1.response_pending", "100");
+  EXPECT_EQ(Ask("010D"), Lines({"7E8 03 7F 01 78 00 00 00 00", "7E8 03 41 0D 01 00 00 00 00"}));
+  set("ecu.1.response_pending", "0");
+  set("ignition", "false");
+  EXPECT_EQ(Ask("0100"), "NO DATA\r>");
+  EXPECT_EQ(Ask("AT!10"), "12.4V\r>");
+  set("ignition", "true");
+
+  set("faults.error_rate", "1");
+  set("faults.errors", "BUS BUSY");
+  EXPECT_EQ(Ask("010D"), "BUS BUSY\r>");
+  EXPECT_EQ(Ask("ATI"), "Korvan QIM1 v1.7\r>") << "commands keep their answers";
+  set("faults.errors", "<DATA ERROR");
+  EXPECT_EQ(Ask("0100"), Lines({"7E8 06 41 00 FF FF FF F7 00<DATA ERROR", "7E9 06 41 00 B7 80 00 01 00"}));
+  set("faults.errors", "<RX ERROR");
+  EXPECT_EQ(Ask("0100"), Lines({"7E8 06 41 00 FF FF FF F7 00<RX ERROR"}));
+  // The same seed draws the same answers.
+  set("faults.error_rate", "0.5");
+  set("faults.errors", "NO DATA, STOPPED");
+  auto draws = [&] {
+    std::string all;
+    for (int i = 0; i < 8; ++i) all += Ask("010D");
+    return all;
+  };
+  set("faults.seed", "11");
+  const std::string first = draws();
+  EXPECT_NE(first.find("STOPPED\r>"), std::string::npos) << first;
+  EXPECT_NE(first.find("41 0D"), std::string::npos) << first;
+  set("faults.seed", "11");
+  EXPECT_EQ(draws(), first);
+}
+
 // The request/answer tables in the module's own format: framed as the vehicle's answers, for the
 // ECUs the request reaches; requests that no table has still get "?".
 TEST_F(ObdAnswer, TableEntriesAndTestResultsInTheModulesFormat) {

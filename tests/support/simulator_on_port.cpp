@@ -196,6 +196,6 @@ void SimulatorOnPort::Drain() {
   char buf[4096];
   ssize_t n;
   while ((n = read(fd_, buf, sizeof buf)) > 0) received_.append(buf, static_cast<size_t>(n));
-  // End of stream, or reset: the run closed the connection.
-  if (line_ == SimLine::Tcp && (n == 0 || !WouldBlock())) ended_ = true;
+  // End of stream, or reset: the run closed the connection (a terminal: hung it up).
+  if (n == 0 || (line_ == SimLine::Tcp && !WouldBlock())) ended_ = true;
 }

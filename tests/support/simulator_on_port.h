@@ -66,7 +66,7 @@ class SimulatorOnPort {
   // blocks the other. A line that the run has closed fails the test.
   void Write(const std::string& bytes);
   // What came up to and including the next prompt ("" after the time-out, or at once when the
-  // run has closed the line).
+  // run has closed the line or hung the terminal up).
   std::string ReadAnswer(int timeoutMs = 3000);
   std::string Ask(const std::string& line, int timeoutMs = 3000);
 

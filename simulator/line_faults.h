@@ -1,0 +1,52 @@
+// Faults on the serial line, as the vehicle's [faults] table sets them (vehicle_faults.h): an
+// answer cut in pieces with pauses between them, a silence before it, line noise before or
+// inside it, a share of OBD answers replaced by one of the adapter's errors, and the client
+// dropped after so many lines, so long after it came, or at once. Draws (errors, noise, where
+// the noise goes) come from one generator started from faults.seed, so that the same seed and
+// the same requests give the same bytes. Used by the line's owner, one thread (the module's);
+// emu_LineFaultsDropNow from any.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+// How the line drops its client; callable from any thread. None set: a drop does nothing.
+void emu_LineFaultsSetDrop(void (*drop)());
+// "faults.drop_now": the client is dropped at once.
+void emu_LineFaultsDropNow();
+
+// Back to the start: the generator from its seed, no client counted (the adapter's power-up).
+void emu_LineFaultsRestart();
+
+// ---------------------------------------------------------------------------------------------
+// The client
+
+// A new client (or none): its lines are counted and its clock runs from its first byte. An
+// answer cut short by the last one's leaving is over.
+void emu_LineFaultsNewClient();
+// A byte came from the client.
+void emu_LineFaultsInput();
+// A wait for input of timeoutMs (negative: no limit) cut short where the client's drop time
+// (faults.drop_at) comes first.
+int emu_LineFaultsWaitMs(int timeoutMs);
+// The client's time is up (faults.drop_at): true once, and the caller drops the client.
+bool emu_LineFaultsDropDue();
+// Drops the client through the line (emu_LineFaultsSetDrop).
+void emu_LineFaultsDrop();
+
+// ---------------------------------------------------------------------------------------------
+// One answer: from the client's carriage return to the prompt after it.
+
+// The answer begins; `flush` writes what came before it (the echo) apart from it when the line
+// misbehaves.
+void emu_LineFaultsAnswerBegins(void (*flush)());
+// The answer has been given: true when it was the client's last (faults.drop_after), the caller
+// then writes it out and drops the client.
+bool emu_LineFaultsAnswerEnds();
+// Writes text through `write` as the faults make it: the echo as it is; the answer after the
+// stall, with noise before and inside it, in pieces. Every answer ends with its prompt.
+void emu_LineFaultsWrite(void (*write)(const char* text, size_t n), const char* text, size_t n);
+
+// Whether this OBD answer is replaced by an error (faults.error_rate): -1 when not, else an
+// index into EMU_FAULT_ERROR_TEXTS drawn from faults.errors.
+int emu_LineFaultsDrawError();
