@@ -486,6 +486,17 @@ void emu_WriteCOM(const char* bytes, size_t n) {
 
 int emu_TakeCOMHangUp() { return tcpLine ? emu_TcpTakeHangUp() : emu_TtyTakeHangUp(); }
 
+bool emu_COMClientPlace(const char** kind, const char** where) {
+  if (tcpLine) {
+    *kind = "tcp";
+    *where = emu_TcpListenName();
+  } else {
+    *kind = "pty";
+    *where = ownTerminal ? clientEnd : "";
+  }
+  return (*where)[0] != '\0';
+}
+
 void emu_DropCOMClient() {
   if (tcpLine) {
     emu_TcpDropPeer();

@@ -33,6 +33,10 @@ void emu_WriteCOM(const char* bytes, size_t n);
 // On a pseudo-terminal Padix opened itself (/dev/ptmx): 1 once after its client closed it (what
 // either side had not read yet is gone), else 0. A line begun by that client is void.
 int emu_TakeCOMHangUp();
+// Where a client reaches the line Padix opened for it: `kind` "pty" and the terminal's client
+// end ("/dev/pts/N"), or "tcp" and the address listened on ("127.0.0.1:PORT"). False when the
+// line is not one a client comes to (a serial device, a TCP connection Padix made itself).
+bool emu_COMClientPlace(const char** kind, const char** where);
 // Drops the client being served, from any thread. TCP: its connection is shut down (and closed
 // once the line notices). A pseudo-terminal of Padix's own: once the client has read what was
 // written for it (a second at most), its end is hung up: its reads find the end of the file and

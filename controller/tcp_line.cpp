@@ -43,6 +43,7 @@ constexpr int KEEPALIVE_PROBES = 3;
 constexpr unsigned UNACKNOWLEDGED_MS = 60000;
 
 int listenFd = -1;
+char listenName[64] = "";  // the address bound, as "127.0.0.1:PORT", while listening
 std::atomic<int> peerFd{-1};  // shut down by a drop from another thread
 bool serving = false;
 // The client being served has shut its sending side: what it sent is answered, then it is let
@@ -216,6 +217,7 @@ int emu_TcpListen(const char* host, const char* port) {
   if (getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length) == 0)
     emu_TcpNameOf(reinterpret_cast<sockaddr*>(&bound), name, sizeof name);
   listenFd = fd;
+  snprintf(listenName, sizeof listenName, "%s", name);
   fprintf(stderr, "Listening on %s\n", name);
   return 0;
 }
@@ -271,7 +273,10 @@ void emu_TcpClose() {
   emu_TcpForgetPeer();
   if (listenFd >= 0) close(listenFd);
   listenFd = -1;
+  listenName[0] = '\0';
 }
+
+const char* emu_TcpListenName() { return listenName; }
 
 int emu_TcpRead(uint8_t* bytes, int max) {
   if (inputHead == inputTail) {

@@ -28,5 +28,8 @@ int emu_TcpWait(int timeoutMs, bool midAnswer);
 // 1 once after the client left or a new one came: what the last one half sent is void.
 int emu_TcpTakeHangUp();
 int emu_TcpConnected();  // a client (or the adapter) is on the line
+// Where clients connect while Padix listens, the port actually bound ("127.0.0.1:PORT" for
+// tcp:0); "" otherwise.
+const char* emu_TcpListenName();
 // Serving: the client's connection is shut down; the line then finds it gone. Any thread.
 void emu_TcpDropPeer();

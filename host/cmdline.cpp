@@ -20,7 +20,7 @@ const char* emu_GetBuildTime() { return __TIME__; }
 namespace {
 
 // Groups of usage lines; a blank line separates two groups.
-const char* const USAGE_GROUPS[][8] = {
+const char* const USAGE_GROUPS[][12] = {
     {"Usage:"},
     {" padix [<device>] [<baudrate>] [options]"},
     {" Any kind of (virtual) serial device must be given in OBD2 software mode",
@@ -42,6 +42,8 @@ const char* const USAGE_GROUPS[][8] = {
      " vehicle=FILE - the simulated car as described in the vehicle file FILE.",
      " log=FILE   - writes every line between tester and module to FILE, with",
      "              the time since start (log=- writes to standard error).",
+     " link=PATH  - with /dev/ptmx: a symbolic link PATH to the new virtual serial",
+     "              port, for the run's length (an existing symbolic link is replaced).",
      " elm        - the simulated module serves its serial client as an ELM327",
      "              v1.5, the adapter that OBD apps and libraries expect (the",
      "              handheld itself keeps talking to the QIM). Key 3 u does the same."},
@@ -151,7 +153,7 @@ const OptionName OPTION_NAMES[] = {
     {"maximize", nullptr}, {"fullscreen", nullptr}, {"fullsize", nullptr}, {"nocursor", nullptr},
     {"hidecursor", nullptr}, {"version", nullptr}, {"sim", nullptr}, {"serve", nullptr},
     {"elm", nullptr}, {"nosync", nullptr}, {"dtc", "dtc=Xxxxx, such as dtc=P01CE"},
-    {"vehicle", "vehicle=FILE"}, {"log", "log=FILE"}, {"timing", "timing=real"},
+    {"vehicle", "vehicle=FILE"}, {"log", "log=FILE"}, {"link", "link=PATH"}, {"timing", "timing=real"},
     {"init", "init=QIM, init=TBX or init=ELM"},
 };
 
@@ -287,6 +289,9 @@ int emu_ProcessCmdLine(int argc, char** argv, EmuSettings* settings) {
       needsDevice = true;
     } else if (strncmp(arg[0] == '-' ? arg + 1 : arg, "vehicle=", 8) == 0) {
       settings->vehicleFile = (arg[0] == '-' ? arg + 1 : arg) + 8;
+    } else if (strncmp(arg[0] == '-' ? arg + 1 : arg, "link=", 5) == 0 &&
+               (arg[0] == '-' ? arg + 1 : arg)[5] != '\0') {
+      settings->ptyLink = (arg[0] == '-' ? arg + 1 : arg) + 5;
     } else if (strncmp(arg[0] == '-' ? arg + 1 : arg, "log=", 4) == 0) {
       settings->trafficLog = (arg[0] == '-' ? arg + 1 : arg) + 4;
     } else if (emu_IsOption(arg, "elm")) {

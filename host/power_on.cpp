@@ -3,8 +3,11 @@
 #include "host/power_on.h"
 
 #include <errno.h>
+#include <limits.h>
 #include <signal.h>
 #include <stdio.h>
+#include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -156,6 +159,48 @@ int emu_PrepareSerialLine(const EmuSettings& settings) {
   return 0;
 }
 
+// link=PATH: a symbolic link to the pseudo-terminal's client end, so that a client configured
+// once finds the line of every run. Anything at PATH but a symbolic link (left by an earlier run)
+// is the user's and stays.
+int emu_MakePtyLink(const char* path, const char* target) {
+  struct stat st;
+  if (lstat(path, &st) == 0) {
+    if (!S_ISLNK(st.st_mode)) {
+      fprintf(stderr, "link=%s: %s exists and is not a symbolic link\n", path, path);
+      return -1;
+    }
+    if (unlink(path) != 0) {
+      fprintf(stderr, "link=%s: cannot replace %s: %s\n", path, path, strerror(errno));
+      return -1;
+    }
+  }
+  if (symlink(target, path) != 0) {
+    fprintf(stderr, "link=%s: cannot make %s: %s\n", path, path, strerror(errno));
+    return -1;
+  }
+  return 0;
+}
+
+// The link goes with the run, unless something else has taken its place meanwhile.
+void emu_RemovePtyLink(const char* path, const char* target) {
+  char now[PATH_MAX];
+  const ssize_t n = readlink(path, now, sizeof now - 1);
+  if (n < 0) return;
+  now[n] = '\0';
+  if (strcmp(now, target) == 0) (void)unlink(path);
+}
+
+// The first line on standard output names where a client comes to the line (a script starts a
+// run and reads it before it connects): "ready pty /dev/pts/N" or "ready tcp 127.0.0.1:PORT".
+// Nothing when Padix opened no line for a client (a serial device, a TCP connection of its own).
+void emu_AnnounceLine() {
+  const char* kind = nullptr;
+  const char* where = nullptr;
+  if (!emu_COMClientPlace(&kind, &where)) return;
+  printf("ready %s %s\n", kind, where);
+  fflush(stdout);
+}
+
 }  // namespace
 
 int emu_PowerOnCycle() {
@@ -221,7 +266,17 @@ int emu_Main(int argc, char** argv) {
     padixServe = settings.serve;
     emu_ElmSetRealTiming(settings.realTiming != 0, settings.baudrate);
     bool serialOpen = false;
-    bool ready = emu_StartSignalThread();
+    std::string linkTarget;  // the terminal linked to by link=PATH, once the link is made
+    // A run that serves a line is not its script's: the end of its commands does not end it.
+    settings.window.outlivesInput = padixMode == 2 ? 1 : 0;
+    bool ready = true;
+    if (settings.ptyLink != nullptr &&
+        (settings.device == nullptr || strcmp(settings.device, "/dev/ptmx") != 0)) {
+      fprintf(stderr, "link=%s: only a virtual serial port of Padix's own (/dev/ptmx) can be linked to\n",
+              settings.ptyLink);
+      ready = false;
+    }
+    if (ready) ready = emu_StartSignalThread();
     if (ready && settings.trafficLog != nullptr) ready = emu_OpenTrafficLog(settings.trafficLog) == 0;
     if (ready && settings.vehicleFile != nullptr) {
       std::string error;
@@ -233,6 +288,13 @@ int emu_Main(int argc, char** argv) {
     if (ready && settings.device != nullptr) {
       ready = emu_InitCOM(settings.device, settings.baudrate) == 0;
       serialOpen = ready;
+      const char* kind = nullptr;
+      const char* where = nullptr;
+      if (ready && settings.ptyLink != nullptr && emu_COMClientPlace(&kind, &where)) {
+        ready = emu_MakePtyLink(settings.ptyLink, where) == 0;
+        if (ready) linkTarget = where;
+      }
+      if (ready) emu_AnnounceLine();
       if (ready) ready = emu_PrepareSerialLine(settings) == 0;
     }
     if (ready && runEnding.load()) {
@@ -242,7 +304,7 @@ int emu_Main(int argc, char** argv) {
       do {
         cycle = emu_PowerOnCycle();
       } while (cycle == 0);
-      if (cycle > 0) status = 0;
+      if (cycle > 0) status = emu_GtkCommandFailed() ? 1 : 0;
       // The window (the reader of commands) is not asked to close any more once it ends.
       emu_StopSignalThread();
       emu_GtkExit();
@@ -250,6 +312,7 @@ int emu_Main(int argc, char** argv) {
     emu_StopSignalThread();
     // A timeline's events reach the line (a drop): none may fire while it closes.
     emu_TimelineReplace({});
+    if (!linkTarget.empty()) emu_RemovePtyLink(settings.ptyLink, linkTarget.c_str());
     if (serialOpen) emu_CloseCOM();
     emu_CloseTrafficLog();
   }

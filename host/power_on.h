@@ -3,7 +3,8 @@
 
 #include <stdint.h>
 
-// The whole program: returns 0 after a normal quit, -1 after any failure.
+// The whole program: returns 0 after a normal quit, 1 after one in a run where a command typed
+// to the window failed, -1 after a failed start.
 int emu_Main(int argc, char** argv);
 
 // One power-on of the device: -1 when a thread or lock call failed (message printed),

@@ -9,7 +9,7 @@
 #include "simulator/capture_import.h"
 #include "simulator/vehicle_file.h"
 
-void emu_VehicleCommand(const char* verb, const char* rest) {
+int emu_VehicleCommand(const char* verb, const char* rest, char* why, size_t whySize) {
   std::string error;
   int result = 0;
   if (strcmp(verb, "load") == 0) {
@@ -33,5 +33,8 @@ void emu_VehicleCommand(const char* verb, const char* rest) {
       result = emu_SetVehicleValue(name.c_str(), space + 1, &error);
     }
   }
-  if (result != 0) fprintf(stderr, "%s\n", error.c_str());
+  if (result == 0) return 0;
+  fprintf(stderr, "%s\n", error.c_str());
+  snprintf(why, whySize, "%s", error.c_str());
+  return -1;
 }

@@ -557,6 +557,7 @@ void emu_GtkSetOrientation(int rotated) { displayIsRotated = static_cast<uint8_t
 
 // The window has no command line: its menu does what the commands do.
 void emu_GtkSetHostCommand(EmuHostCommand) {}
+bool emu_GtkCommandFailed() { return false; }
 
 void emu_GtkSetOperatorMenu(EmuMenuDescribe describe, EmuMenuActivate activate) {
   menuDescribe = describe;

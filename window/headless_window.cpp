@@ -1,6 +1,10 @@
 // The headless front end: the window API without a display. Commands on standard input drive
-// it (wait, key, hold, shot, text, quit, and the host's load, set, save, import), one to a line
-// of bounded length; end of input quits, and so does a close asked for from outside (a signal).
+// it (wait, key, hold, shot, text, sync, quit, and the host's load, set, save, import), one to a
+// line of bounded length. Each answers with one line on standard output once it took effect,
+// "ok COMMAND" or "error COMMAND: MESSAGE" (the message also on standard error), so that a script
+// can wait for it; a run in which one failed ends with 1. The end of input quits, unless the run
+// serves a line (it then serves on until a quit); a close asked for from outside (a signal) ends
+// it too.
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -25,6 +29,8 @@ pthread_mutex_t stateMutex = PTHREAD_MUTEX_INITIALIZER;
 pthread_mutex_t keyMutex = PTHREAD_MUTEX_INITIALIZER;
 pthread_cond_t keyChanged = PTHREAD_COND_INITIALIZER;
 bool readerStarted = false;
+bool outlivesInput = false;
+std::atomic<bool> commandFailed{false};
 
 // Drawing state (stateMutex).
 uint8_t display[1056];
@@ -72,7 +78,14 @@ void emu_SetKey(int value) {
 // window replaces it.
 constexpr long KEY_HANDOVER_WAIT_MS = 5000;
 
-void emu_TypeKeyInTurn(int value) {
+// Keys the key loop has taken (emu_GtkGetKey), under keyMutex: a typed key has been handed over
+// once this count moved past the one it was typed at.
+uint64_t keysTaken = 0;
+
+// True once the key loop has taken the key (the "ok" of "key"); false when it did not within
+// KEY_HANDOVER_WAIT_MS (it stays typed, until the key loop or the next key takes its place) or
+// the run ends first.
+bool emu_TypeKeyInTurn(int value) {
   struct timespec deadline;
   clock_gettime(CLOCK_REALTIME, &deadline);
   deadline.tv_sec += KEY_HANDOVER_WAIT_MS / 1000;
@@ -81,8 +94,16 @@ void emu_TypeKeyInTurn(int value) {
          pthread_cond_timedwait(&keyChanged, &keyMutex, &deadline) == 0) {
   }
   key = value;
+  const uint64_t typedAt = keysTaken;
   pthread_cond_broadcast(&keyChanged);
+  clock_gettime(CLOCK_REALTIME, &deadline);
+  deadline.tv_sec += KEY_HANDOVER_WAIT_MS / 1000;
+  while (keysTaken == typedAt && !closing.load() &&
+         pthread_cond_timedwait(&keyChanged, &keyMutex, &deadline) == 0) {
+  }
+  const bool taken = keysTaken != typedAt;
   pthread_mutex_unlock(&keyMutex);
+  return taken;
 }
 
 void emu_SetButton(int value) {
@@ -103,7 +124,6 @@ void emu_PrintText() {
     printf("%s\n", row);
   }
   pthread_mutex_unlock(&stateMutex);
-  fflush(stdout);
 }
 
 int emu_WritePbm(const char* path) {
@@ -166,6 +186,7 @@ const CommandForm COMMAND_FORMS[] = {
     {"set",    EmuVerb::Set,    Takes::Rest},
     {"save",   EmuVerb::Save,   Takes::Rest},
     {"import", EmuVerb::Import, Takes::Rest},
+    {"sync",   EmuVerb::Sync,   Takes::Nothing},
 };
 // clang-format on
 
@@ -200,35 +221,99 @@ const char* emu_VerbName(EmuVerb verb) {
   return "";
 }
 
-// A command that sleeps, types or writes: the reader's own work, as the parsed command says.
-// Returns false when the run is to end.
-bool emu_RunCommand(const EmuCommand& c) {
+// Text as one line of the answers: control bytes (a zero byte, a newline in a message) as '?'.
+void emu_PutOneLine(const char* text, size_t length) {
+  for (size_t i = 0; i < length; ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    putchar(c < 0x20 || c == 0x7F ? '?' : c);
+  }
+}
+
+// The command as a script typed it, blanks round it and a carriage return dropped.
+void emu_PutCommand(const char* line, size_t length) {
+  size_t from = 0;
+  while (from < length && emu_IsBlank(line[from])) ++from;
+  while (length > from && emu_IsBlank(line[length - 1])) --length;
+  if (length - from <= EMU_ANSWER_COMMAND_MAX) {
+    emu_PutOneLine(line + from, length - from);
+    return;
+  }
+  emu_PutOneLine(line + from, EMU_ANSWER_COMMAND_MAX);
+  fputs("...", stdout);
+}
+
+// The answer of a command, on standard output: "ok COMMAND", or "error COMMAND: MESSAGE" with
+// the message standard error has just been given (a failure counts for the run's status).
+void emu_Answer(const char* line, size_t length, const char* message) {
+  fputs(message == nullptr ? "ok " : "error ", stdout);
+  emu_PutCommand(line, length);
+  if (message != nullptr) {
+    fputs(": ", stdout);
+    emu_PutOneLine(message, strlen(message));
+    commandFailed = true;
+  }
+  putchar('\n');
+  fflush(stdout);
+}
+
+// Tells a failure on standard error (as it always has been told) and answers it.
+void emu_Fail(const char* line, size_t length, const char* message) {
+  fprintf(stderr, "%s\n", message);
+  emu_Answer(line, length, message);
+}
+
+// A command that sleeps, types or writes: the reader's own work, as the parsed command says, its
+// answer given once it took effect. Returns false when the run is to end.
+bool emu_RunCommand(const EmuCommand& c, const char* line, size_t length) {
+  char why[PATH_MAX + 64];
   switch (c.verb) {
     case EmuVerb::None: return true;
-    case EmuVerb::Quit: return false;
-    case EmuVerb::Wait: emu_SleepMs(c.ms); return true;
-    case EmuVerb::Key:
-      emu_TypeKeyInTurn(emu_KeyValueOf(c.word));
+    case EmuVerb::Quit: emu_Answer(line, length, nullptr); return false;
+    case EmuVerb::Wait: emu_SleepMs(c.ms); break;
+    case EmuVerb::Key: {
+      // Taken by the key loop: what the device does with it comes after.
+      if (!emu_TypeKeyInTurn(emu_KeyValueOf(c.word))) {
+        snprintf(why, sizeof why, "key: %s not taken within %ld ms", c.word, KEY_HANDOVER_WAIT_MS);
+        emu_Fail(line, length, why);
+      } else {
+        emu_Answer(line, length, nullptr);
+      }
       // "q" ends the run as it closes the window: the run's end waits for this thread, which must
       // not go back to wait for a command that may never come.
       return emu_KeyValueOf(c.word) != EMU_KEY_QUIT;
+    }
     case EmuVerb::Hold:
       emu_SetButton(emu_KeyValueOf(c.word));
       emu_SleepMs(c.ms);
       emu_SetButton(0);
-      return true;
+      break;
     case EmuVerb::Shot:
-      if (emu_WriteShot(c.word) != 0) fprintf(stderr, "shot: cannot write %s\n", c.word);
-      return true;
-    case EmuVerb::Text: emu_PrintText(); return true;
-    default: break;
+      if (emu_WriteShot(c.word) != 0) {
+        snprintf(why, sizeof why, "shot: cannot write %s", c.word);
+        emu_Fail(line, length, why);
+        return true;
+      }
+      break;
+    case EmuVerb::Text: emu_PrintText(); break;
+    // Every command before it has answered, and so taken effect: the reader runs one at a time.
+    case EmuVerb::Sync: break;
+    default: {
+      const char* verb = emu_VerbName(c.verb);
+      if (hostCommand == nullptr) {
+        snprintf(why, sizeof why, "unknown command: %s", verb);
+        emu_Fail(line, length, why);
+        return true;
+      }
+      char message[1024];
+      message[0] = '\0';
+      if (hostCommand(verb, std::string(c.rest, c.restLength).c_str(), message, sizeof message) != 0) {
+        emu_Answer(line, length, message);  // the host has told standard error
+        return true;
+      }
+      break;
+    }
   }
-  const char* verb = emu_VerbName(c.verb);
-  if (hostCommand == nullptr) {
-    fprintf(stderr, "unknown command: %s\n", verb);
-    return true;
-  }
-  hostCommand(verb, std::string(c.rest, c.restLength).c_str());
+  emu_Answer(line, length, nullptr);
   return true;
 }
 
@@ -237,14 +322,18 @@ bool emu_RunLine(void*, const char* text, size_t length) {
   EmuCommand command;
   char why[128];
   if (emu_ParseCommand(text, length, &command, why, sizeof why) != 0) {
-    fprintf(stderr, "%s\n", why);
+    emu_Fail(text, length, why);
     return true;
   }
-  return emu_RunCommand(command);
+  return emu_RunCommand(command, text, length);
 }
 
 void emu_ReportOverLong(void*) {
-  fprintf(stderr, "command line longer than %zu bytes: ignored\n", EMU_COMMAND_LINE_MAX);
+  char why[96];
+  snprintf(why, sizeof why, "command line longer than %zu bytes: ignored", EMU_COMMAND_LINE_MAX);
+  fprintf(stderr, "%s\n", why);
+  // Nothing of the line was kept to name it by.
+  emu_Answer("-", 1, why);
 }
 
 // Standard input is read as it comes (no stdio buffer), in a wait that a close ends too.
@@ -265,7 +354,11 @@ void* emu_ReaderThread(void*) {
     const ssize_t n = read(STDIN_FILENO, chunk, sizeof chunk);
     if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
     if (n <= 0) {
-      (void)lines.Finish(sink);
+      if (!lines.Finish(sink) || !outlivesInput) break;
+      // A run that serves a line goes on without a script: only a close ends the wait.
+      pollfd wake = {wakePipe[0], POLLIN, 0};
+      while (!closing.load() && poll(&wake, 1, -1) <= 0) {
+      }
       break;
     }
     if (!lines.Feed(chunk, static_cast<size_t>(n), sink)) break;
@@ -277,13 +370,15 @@ void* emu_ReaderThread(void*) {
 }  // namespace
 
 void emu_GtkSetHostCommand(EmuHostCommand handler) { hostCommand = handler; }
+bool emu_GtkCommandFailed() { return commandFailed.load(); }
 
 // Without a window there is no menu: scripts have the commands.
 void emu_GtkSetOperatorMenu(EmuMenuDescribe, EmuMenuActivate) {}
 
 const bool emu_GtkWaitForReturnOnFailure = false;
 
-int emu_GtkInit(const EmuWindowFlags&) {
+int emu_GtkInit(const EmuWindowFlags& flags) {
+  outlivesInput = flags.outlivesInput != 0;
   if (wakePipe[0] < 0) {
     if (pipe2(wakePipe, O_CLOEXEC | O_NONBLOCK) != 0) {
       fprintf(stderr, "pipe2(wake) failed with error %d!\n", errno);
@@ -322,6 +417,7 @@ int emu_GtkGetKey() {
   int value = key != 0 ? key : button;
   if (key != 0) {
     key = 0;
+    ++keysTaken;
     pthread_cond_broadcast(&keyChanged);  // a script's next key may come
   }
   pthread_mutex_unlock(&keyMutex);

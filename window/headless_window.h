@@ -23,6 +23,10 @@ constexpr size_t EMU_COMMAND_LINE_MAX = 131072;
 constexpr size_t EMU_COMMAND_WORD_MAX = PATH_MAX - 1;
 constexpr size_t EMU_COMMAND_VERB_MAX = 15;
 constexpr long EMU_COMMAND_MAX_MS = 86400000;  // "wait" and "hold": a day at most
+// The most of a command its answer repeats ("ok shot FILE"): a file name of the longest with its
+// verb whole; beyond that (a table for "set") the answer cuts it short with "...", so that a
+// script that writes a long line before it reads the answers is not held up by a full pipe.
+constexpr size_t EMU_ANSWER_COMMAND_MAX = EMU_COMMAND_WORD_MAX + 64;
 
 // Where split lines go: `line` gets each whole line (its newline removed, zero-terminated, no
 // longer than EMU_COMMAND_LINE_MAX) and returns false when no more are to be read; `overLong` is
@@ -48,7 +52,7 @@ class EmuCommandLines {
   bool overLong_ = false;  // the line now read is being dropped
 };
 
-enum class EmuVerb : uint8_t { None, Quit, Wait, Key, Hold, Shot, Text, Load, Set, Save, Import };
+enum class EmuVerb : uint8_t { None, Quit, Wait, Key, Hold, Shot, Text, Load, Set, Save, Import, Sync };
 
 // One command line taken apart. `rest` (the host's commands: load, set, save, import) points into
 // the line given to emu_ParseCommand.

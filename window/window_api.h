@@ -2,12 +2,16 @@
 // the GTK window (gtk_window.cpp) and the headless front end (headless_window.cpp).
 #pragma once
 
+#include <stddef.h>
 #include <stdint.h>
 
 struct EmuWindowFlags {
   uint8_t maximize;
   uint8_t fullscreen;
   uint8_t hideCursor;
+  // The run serves a line (simulator mode): the end of command input does not end it, only a
+  // quit, the window's close or an ending signal do. A script may start it with its input closed.
+  uint8_t outlivesInput = 0;
 };
 
 int emu_GtkInit(const EmuWindowFlags& flags);  // 0 once the window is shown, -1 on failure
@@ -34,9 +38,12 @@ void emu_GtkSetContrast(int value);
 void emu_GtkSetOrientation(int rotated);
 void emu_GtkDrawNumberMem(int value, int enabled);
 // Commands the window leaves to the host (padix-headless: "load FILE", "set NAME VALUE",
-// "save FILE"): the verb and the rest of the line. Set once before emu_GtkInit.
-using EmuHostCommand = void (*)(const char* verb, const char* rest);
+// "save FILE"): the verb and the rest of the line. 0 once the command took effect, or -1 with
+// the reason in `why` (its message is already on standard error). Set once before emu_GtkInit.
+using EmuHostCommand = int (*)(const char* verb, const char* rest, char* why, size_t whySize);
 void emu_GtkSetHostCommand(EmuHostCommand handler);
+// Whether a command typed to the window failed during the run: the program then ends with 1.
+bool emu_GtkCommandFailed();
 
 // The operator's menu (a right click on the window): entries that the host describes, with their
 // values now, and carries out. An entry is an action, or a choice among values shown by their

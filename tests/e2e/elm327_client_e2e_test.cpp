@@ -403,11 +403,12 @@ class ElmClient : public testing::TestWithParam<SimLine> {
   struct Run {
     SimulatorOnPort port;
     testing::AssertionResult served;
+    int status = 0;  // 1 once a test made a command fail
     explicit Run(SimLine line) : port(line, {"elm", "serve"}), served(port.Serving(ATI_ECHOED)) {}
   };
   static void TearDownTestSuite() {
     for (auto& [line, run] : runs_) {
-      EXPECT_EQ(run->port.Program().Quit(), 0)
+      EXPECT_EQ(run->port.Program().Quit(), run->status)
           << testing::PrintToString(line) << ": the run ends normally after all of it";
       delete run;
     }
@@ -416,12 +417,14 @@ class ElmClient : public testing::TestWithParam<SimLine> {
   void SetUp() override {
     Run*& run = runs_[GetParam()];
     if (run == nullptr) run = new Run(GetParam());
+    run_ = run;
     shared_ = &run->port;
     served_ = &run->served;
     ASSERT_GE(shared_->Fd(), 0) << "no line: " << served_->message();
   }
 
   static std::map<SimLine, Run*> runs_;
+  Run* run_ = nullptr;
   SimulatorOnPort* shared_ = nullptr;
   const testing::AssertionResult* served_ = nullptr;
 };
@@ -565,6 +568,7 @@ TEST_P(ElmClient, AVehicleFileLoadedAndAValueSetWhileServingAreWhatTheClientRead
   port.Program().Send("load " + good);
   EXPECT_TRUE(WaitFor([&] { return obd.Ask("010C1") == Lines{"41 0C 0C 30 "}; }));
   port.Program().Send("load " + bad);
+  run_->status = 1;  // a failed command
   port.Program().Send("set ecu.1.rpm 2500");
   EXPECT_TRUE(WaitFor([&] { return obd.Ask("010C1") == Lines{"41 0C 27 10 "}; }));
   port.Program().Send("import " + capture);

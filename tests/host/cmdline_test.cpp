@@ -79,6 +79,8 @@ std::string ExpectedUsage() {
          " vehicle=FILE - the simulated car as described in the vehicle file FILE.\n"
          " log=FILE   - writes every line between tester and module to FILE, with\n"
          "              the time since start (log=- writes to standard error).\n"
+         " link=PATH  - with /dev/ptmx: a symbolic link PATH to the new virtual serial\n"
+         "              port, for the run's length (an existing symbolic link is replaced).\n"
          " elm        - the simulated module serves its serial client as an ELM327\n"
          "              v1.5, the adapter that OBD apps and libraries expect (the\n"
          "              handheld itself keeps talking to the QIM). Key 3 u does the same.\n"
@@ -287,6 +289,7 @@ TEST(CmdLineRefused, WordsMeantAsOptionsOrBaudRatesAreNamed) {
       {{"/dev/ttyS0", "sim=1"}, "\"sim=1\": option sim takes no value"},
       {{"-vehicle"}, "no value in \"-vehicle\": expected vehicle=FILE"},
       {{"log"}, "no value in \"log\": expected log=FILE"},
+      {{"/dev/ptmx", "sim", "link="}, "bad value in \"link=\": expected link=PATH"},
       {{"colour=red"}, "unknown option \"colour=red\""},
       {{"-x", "/dev/ttyS0"}, "unknown option \"-x\""},
       {{"-"}, "unknown option \"-\""},

@@ -178,17 +178,46 @@ std::string HeadlessChild::WaitForErrLine(const std::string& prefix, int timeout
   }
 }
 
-std::string HeadlessChild::Text(int timeoutMs) {
-  constexpr size_t TEXT_SIZE = 64 * 133;
-  outBuf_.clear();  // nothing else comes on standard output
-  Send("text");
+bool HeadlessChild::NextOutLine(std::string* line, int timeoutMs) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (outBuf_.size() < TEXT_SIZE) {
-    if (MsLeft(deadline) == 0 || out_ < 0) return "";
+  for (;;) {
+    const size_t end = outBuf_.find('\n');
+    if (end != std::string::npos) {
+      *line = outBuf_.substr(0, end);
+      outBuf_.erase(0, end + 1);
+      return true;
+    }
+    if (MsLeft(deadline) == 0 || out_ < 0) return false;
     ReadSome(MsLeft(deadline));
   }
-  std::string text = outBuf_.substr(0, TEXT_SIZE);
-  outBuf_.erase(0, TEXT_SIZE);
+}
+
+std::string HeadlessChild::WaitForOutLine(const std::string& prefix, int timeoutMs) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  std::string line;
+  while (NextOutLine(&line, MsLeft(deadline)))
+    if (line.compare(0, prefix.size(), prefix) == 0) return line;
+  return "";
+}
+
+std::string HeadlessChild::Text(int timeoutMs) {
+  Send("text");
+  // The rows come among the answers of the commands sent before ("ok key Return"), which are
+  // passed over, as is the answer of "text" itself after them.
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  std::string text, line;
+  int rows = 0;
+  while (rows < 64) {
+    if (!NextOutLine(&line, MsLeft(deadline))) return "";
+    const bool row = line.size() == 132 && line.find_first_not_of("#.") == std::string::npos;
+    if (!row) {
+      text.clear(), rows = 0;
+      continue;
+    }
+    text += line + "\n";
+    ++rows;
+  }
+  (void)WaitForOutLine("ok text", MsLeft(deadline));
   return text;
 }
 

@@ -39,6 +39,9 @@ class HeadlessChild {
   // Waits for a line on standard error that starts with `prefix`; returns the rest of it, or ""
   // after the time-out.
   std::string WaitForErrLine(const std::string& prefix, int timeoutMs = 10000);
+  // Waits for a line on standard output that starts with `prefix` (an answer such as "ok sync"),
+  // passing over the lines before it; returns the whole line, or "" after the time-out.
+  std::string WaitForOutLine(const std::string& prefix, int timeoutMs = 10000);
   // The display as the "text" command prints it: 64 rows of 132 '#' or '.', each ended by '\n';
   // "" when it did not come within the time-out.
   std::string Text(int timeoutMs = 5000);
@@ -51,7 +54,8 @@ class HeadlessChild {
   bool TypeAndWaitForChange(const char* key);
   // Sends "quit" and waits for the end: the exit status, or -1 when it had to be killed.
   int Quit(int timeoutMs = 10000);
-  // Closes its standard input: the end of input, which quits it like "quit".
+  // Closes its standard input: the end of input, which quits it like "quit" (a run that serves a
+  // line in simulator mode goes on serving).
   void CloseInput();
   // Waits for it to end by itself (after "key q", say): the exit status, or -1 when it did not
   // end within the time-out (the destructor kills it).
@@ -65,6 +69,7 @@ class HeadlessChild {
 
  private:
   bool ReadSome(int timeoutMs);  // reads what is there on either output; false on time-out
+  bool NextOutLine(std::string* line, int timeoutMs);  // takes the next whole line of output
   pid_t pid_ = -1;
   int in_ = -1, out_ = -1, errFd_ = -1;
   std::string outBuf_, err_;
