@@ -14,22 +14,12 @@
 #include <string>
 
 #include "tests/support/process.h"
+#include "tests/support/scratch_dir.h"
 #include "tests/support/simulator_on_port.h"
 
 namespace {
 
 const std::string ATI_ECHOED = "ATI\rELM327 v1.5\r\r>";
-
-struct ScratchDir {
-  ScratchDir() {
-    char name[] = "/tmp/padix-scripted-XXXXXX";
-    if (mkdtemp(name) != nullptr) path = name;
-  }
-  ~ScratchDir() {
-    if (!path.empty()) (void)!system(("rm -rf '" + path + "'").c_str());
-  }
-  std::string path;
-};
 
 // Where a symbolic link points; "" when there is none.
 std::string LinkTarget(const std::string& path) {

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "tests/support/process.h"
+#include "tests/support/scratch_dir.h"
 #include "tests/support/simulator_on_port.h"
 #include "tests/support/wait_for.h"
 
@@ -26,17 +27,6 @@ std::string ReadWhole(const std::string& path) {
   std::ifstream in(path);
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
-
-struct ScratchDir {
-  ScratchDir() {
-    char name[] = "/tmp/padix-signals-XXXXXX";
-    if (mkdtemp(name) != nullptr) path = name;
-  }
-  ~ScratchDir() {
-    if (!path.empty()) (void)!system(("rm -rf '" + path + "'").c_str());
-  }
-  std::string path;
-};
 
 class EndingSignal : public testing::TestWithParam<int> {};
 
