@@ -14,7 +14,6 @@
 #include "controller/serial_port.h"
 #include "simulator/module.h"
 #include "simulator/vehicle.h"
-#include "simulator/vehicle_file.h"
 
 std::atomic<void (*)(size_t, uint64_t, uint64_t)> emu_timelineFiredNotice{nullptr};
 
@@ -78,6 +77,8 @@ std::string emu_CodeText(uint16_t code) {
 
 // A confirmed code as a car stores one: added to the ECU's list (once), its lamp lit. The code is
 // known good (the file's reader checked it). False with `error` set when the list is full.
+std::atomic<EmuValueSetter> valueSetter{nullptr};
+
 bool emu_AddConfirmedCode(uint8_t ecuIdx, const std::string& text, std::string* error) {
   static constexpr char LETTERS[] = "PCBU";
   uint16_t code = 0;
@@ -106,7 +107,9 @@ bool emu_AddConfirmedCode(uint8_t ecuIdx, const std::string& text, std::string* 
 bool emu_Fire(const EmuTimelineEvent& e, std::string* error) {
   switch (e.kind) {
     case EmuEventKind::Set:
-      return emu_SetVehicleValue(e.name.c_str(), e.value.c_str(), error) == 0;
+      if (EmuValueSetter set = valueSetter.load(); set != nullptr) return set(e.name.c_str(), e.value.c_str(), error) == 0;
+      *error = "no setter of values";
+      return false;
     case EmuEventKind::Dtc:
       return emu_AddConfirmedCode(static_cast<uint8_t>(e.ecu - 1), e.value, error);
     case EmuEventKind::ClearDtcs:
@@ -164,6 +167,8 @@ void emu_TimelineThread() {
 }
 
 }  // namespace
+
+void emu_TimelineSetValueSetter(EmuValueSetter setter) { valueSetter = setter; }
 
 void emu_TimelineReplace(std::vector<EmuTimelineEvent> events) {
   std::vector<Scheduled> scheduled;

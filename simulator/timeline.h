@@ -57,6 +57,11 @@ class EmuTimelineHold {
   bool held_;
 };
 
+// How an event sets a value: the setter of the vehicle files ("set NAME VALUE"), given by their
+// reader, which sits above the timeline. Without one, a "set" event fails.
+using EmuValueSetter = int (*)(const char* name, const char* value, std::string* error);
+void emu_TimelineSetValueSetter(EmuValueSetter setter);
+
 // The line's client came (true) or left (false); called by the line.
 void emu_TimelineClientNotice(bool here);
 

@@ -671,6 +671,7 @@ int emu_LoadVehicleFile(const char* path, std::string* error) {
   // The file's timeline (or none) comes with its car: no event of the old one falls in between.
   EmuTimelineHold hold;
   emu_CommitVehicle(*scratch, reader, true);
+  emu_TimelineSetValueSetter(emu_SetVehicleValue);
   emu_TimelineReplace(std::move(reader.events));
   return 0;
 }
