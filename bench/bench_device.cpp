@@ -10,8 +10,8 @@
 #include "firmware/ui/gui.h"
 #include "controller/controller.h"
 #include "host/power_on.h"
-#include "simulator/module.h"
-#include "simulator/vehicle.h"
+#include "module/module.h"
+#include "vehicle/vehicle.h"
 #include "window/headless_window.h"
 #include "window/window_api.h"
 
@@ -61,7 +61,7 @@ void Press(int key) {
 
 std::future<int> PowerOnWithCan11Vehicle() {
   emu_QimInitState();
-  emu_QimInitVehicle();
+  emu_VehicleInit();
   emu_QimSetRespondingProtocol(6);
   tarnic_InitVars();
   syncWithQimIsDone = 0;

@@ -13,7 +13,7 @@
 #include "firmware/link/qim.h"
 #include "firmware/usart.h"
 #include "controller/controller.h"
-#include "simulator/module.h"
+#include "module/module.h"
 
 namespace {
 

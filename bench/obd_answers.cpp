@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "bench/bench_report.h"
-#include "simulator/module.h"
-#include "simulator/obd_answer.h"
-#include "simulator/vehicle.h"
+#include "module/module.h"
+#include "module/obd_answer.h"
+#include "vehicle/vehicle.h"
 
 namespace {
 
@@ -61,8 +61,8 @@ int main(int argc, char** argv) {
     atof1Enabled = link.of1;
     for (int pass = 0; pass < passes; ++pass) {
       // Clearing empties the code lists: every pass starts from the full vehicle.
-      emu_QimInitVehicle();
-      emu_QimSetNoOfEcus(8);
+      emu_VehicleInit();
+      emu_VehicleSetNoOfEcus(8);
       const auto t0 = Clock::now();
       for (const Request& r : mix) {
         lines += emu_BuildObdAnswer(r.service, r.pid, r.frame, out);

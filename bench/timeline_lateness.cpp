@@ -16,10 +16,10 @@
 #include <vector>
 
 #include "bench/bench_report.h"
-#include "simulator/module.h"
-#include "simulator/timeline.h"
-#include "simulator/vehicle.h"
-#include "simulator/vehicle_file.h"
+#include "module/module.h"
+#include "vehicle/timeline.h"
+#include "vehicle/vehicle.h"
+#include "vehicle/vehicle_file.h"
 
 namespace {
 
@@ -59,7 +59,7 @@ int main(int argc, char** argv) {
     }
   }
   emu_QimInitState();
-  emu_QimInitVehicle();
+  emu_VehicleInit();
   emu_timelineFiredNotice = &Fired;
   std::string error;
   const int loaded = emu_LoadVehicleFile(path.c_str(), &error);

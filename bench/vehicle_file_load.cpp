@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "bench/bench_report.h"
-#include "simulator/module.h"
-#include "simulator/vehicle.h"
-#include "simulator/vehicle_file.h"
+#include "module/module.h"
+#include "vehicle/vehicle.h"
+#include "vehicle/vehicle_file.h"
 
 namespace {
 
@@ -30,7 +30,7 @@ int main(int argc, char** argv) {
   if (loads <= 0) return 1;
 
   emu_QimInitState();
-  emu_QimInitVehicle();
+  emu_VehicleInit();
   std::vector<double> ms;
   ms.reserve(static_cast<size_t>(loads));
   std::string error;

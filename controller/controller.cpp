@@ -2,7 +2,7 @@
 // The tick is a sleeping host thread, not a timer: its period is 10 ms plus its own work.
 #include "controller/controller.h"
 
-#include "controller/traffic_log.h"
+#include "line/traffic_log.h"
 
 #include <string.h>
 #include <unistd.h>

@@ -9,8 +9,8 @@
 #include <string.h>
 
 #include "controller/controller.h"
-#include "simulator/module.h"
-#include "simulator/vehicle.h"
+#include "module/module.h"
+#include "vehicle/vehicle.h"
 
 // The version is the project's, given by the build.
 const char* const EMU_VERSION = "Padix V" PADIX_VERSION;
@@ -111,7 +111,7 @@ bool emu_TakeDtcOption(const char* value) {
   if (digits == 0 || digits > 4 || value[1 + digits] != '\0') return false;
   const unsigned long number = strtoul(value + 1, nullptr, 16);
   if (number > 0x3FFF) return false;
-  emu_QimSetConfirmedDtc(static_cast<uint16_t>((letter - LETTERS) << 14 | number));
+  emu_VehicleSetConfirmedDtc(static_cast<uint16_t>((letter - LETTERS) << 14 | number));
   return true;
 }
 

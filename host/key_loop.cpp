@@ -7,9 +7,9 @@
 
 #include "controller/controller.h"
 #include "host/lcd_controller.h"
-#include "simulator/elm327.h"
-#include "simulator/module.h"
-#include "simulator/vehicle.h"
+#include "elm327/elm327.h"
+#include "module/module.h"
+#include "vehicle/vehicle.h"
 #include "window/window_api.h"
 
 KeyLoopState keyLoop;
@@ -74,8 +74,8 @@ void emu_ToggleNumberMemDisplay() {
   emu_GtkDrawNumberMem(keyLoop.numberMem, keyLoop.numberMemIsEnabled);
 }
 
-void emu_SetMilOn(uint8_t) { emu_QimSetMilState(1); }
-void emu_ToggleJitter(uint8_t) { emu_QimToggleDataJitterEnabledState(); }
+void emu_SetMilOn(uint8_t) { emu_VehicleSetMilState(1); }
+void emu_ToggleJitter(uint8_t) { emu_VehicleToggleDataJitter(); }
 void emu_NextAnswerNoData(uint8_t) { sendNoData = 1; }
 // "CAN ERROR" only exists on CAN; on other protocols the key does nothing, now or later. The
 // ELM327 v1.5 personality has a protocol of its own.
@@ -94,18 +94,18 @@ struct OperatorCommand {
 };
 // clang-format off
 const OperatorCommand OPERATOR_COMMANDS[] = {
-    {'a', emu_QimSetNoOfPermanentDtcs,      true},
-    {'b', emu_QimSetNoOfPid13CylinderBanks, true},
-    {'c', emu_QimSetNoOfPid1DCylinderBanks, true},
-    {'d', emu_QimSetNoOfDtcs,               true},
-    {'e', emu_QimSetNoOfEcus,               true},
+    {'a', emu_VehicleSetNoOfPermanentDtcs,      true},
+    {'b', emu_VehicleSetNoOfPid13CylinderBanks, true},
+    {'c', emu_VehicleSetNoOfPid1DCylinderBanks, true},
+    {'d', emu_VehicleSetNoOfDtcs,               true},
+    {'e', emu_VehicleSetNoOfEcus,               true},
     {'m', emu_SetMilOn,                     false},
     {'n', emu_ShowNumberMem,                false},
-    {'p', emu_QimSetNoOfPendingDtcs,        true},
+    {'p', emu_VehicleSetNoOfPendingDtcs,        true},
     {'t', emu_QimSetRespondingProtocol,     true},
     {'u', emu_QimSetDiagController,         true},
     {'v', emu_ToggleJitter,                 false},
-    {'x', emu_QimSetObdNegRespCode,         true},
+    {'x', emu_VehicleSetObdNegRespCode,         true},
     {'y', emu_NextAnswerNoData,             false},
     {'z', emu_NextAnswerCanError,           false},
 };

@@ -5,7 +5,7 @@
 
 #include "controller/controller.h"
 #include "host/power_on.h"
-#include "controller/serial_port.h"
+#include "line/serial_port.h"
 
 namespace {
 

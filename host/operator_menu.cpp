@@ -8,9 +8,9 @@
 
 #include <string>
 
-#include "simulator/module.h"
-#include "simulator/vehicle.h"
-#include "simulator/vehicle_file.h"
+#include "module/module.h"
+#include "vehicle/vehicle.h"
+#include "vehicle/vehicle_file.h"
 
 namespace {
 
@@ -45,8 +45,8 @@ void emu_ChooseNegativeResponse(int choice) {
   const uint8_t now = emu_SelectedEcu().negRespCode;
   const uint8_t code = NEGATIVE_RESPONSE_CODES[choice];
   if (code == now) return;
-  if (now != 0) emu_QimSetObdNegRespCode(now);  // off first
-  if (code != 0) emu_QimSetObdNegRespCode(code);
+  if (now != 0) emu_VehicleSetObdNegRespCode(now);  // off first
+  if (code != 0) emu_VehicleSetObdNegRespCode(code);
 }
 
 // Faults on cue, set by their names in the vehicle file as "set" does: the choices of a row are
@@ -113,7 +113,7 @@ void emu_ChooseNoise(int v) {
 const EmuEcuFaults& emu_SelectedEcuFaults(const EmuFaults& f) { return f.ecu[emu_GetEcuIdx(ecuFilter)]; }
 
 void emu_SetJitter(int on) {
-  if ((vehicle.dataJitterIsEnabled != 0) != (on != 0)) emu_QimToggleDataJitterEnabledState();
+  if ((vehicle.dataJitterIsEnabled != 0) != (on != 0)) emu_VehicleToggleDataJitter();
 }
 
 struct MenuRow {
@@ -132,17 +132,17 @@ int emu_Unknown() { return -1; }
 const MenuRow MENU[] = {
     {"Load vehicle...",        EmuMenuFile::OpenFile, 0,  0, nullptr,            emu_Unknown, nullptr},
     {"Save vehicle...",        EmuMenuFile::SaveFile, 0,  0, nullptr,            emu_Unknown, nullptr},
-    {"ECUs",                   EmuMenuFile::NoFile, 8,  1, nullptr,            [] { return int{vehicle.maxEcu}; },                 [](int v) { emu_QimSetNoOfEcus(static_cast<uint8_t>(v)); }},
-    {"Confirmed trouble codes", EmuMenuFile::NoFile, 17, 0, nullptr,           [] { return int{emu_SelectedEcu().noOfDtcs}; },       [](int v) { emu_QimSetNoOfDtcs(static_cast<uint8_t>(v)); }},
-    {"Pending trouble codes",  EmuMenuFile::NoFile, 17, 0, nullptr,            [] { return int{emu_SelectedEcu().noOfPendingDtcs}; }, [](int v) { emu_QimSetNoOfPendingDtcs(static_cast<uint8_t>(v)); }},
-    {"Permanent trouble codes", EmuMenuFile::NoFile, 17, 0, nullptr,           [] { return int{emu_SelectedEcu().noOfPermanentDtcs}; }, [](int v) { emu_QimSetNoOfPermanentDtcs(static_cast<uint8_t>(v)); }},
-    {"Malfunction lamp",       EmuMenuFile::NoFile, 2,  0, OFF_ON,             [] { return emu_SelectedEcu().milState != 0 ? 1 : 0; }, [](int v) { emu_QimSetMilState(static_cast<uint8_t>(v)); }},
+    {"ECUs",                   EmuMenuFile::NoFile, 8,  1, nullptr,            [] { return int{vehicle.maxEcu}; },                 [](int v) { emu_VehicleSetNoOfEcus(static_cast<uint8_t>(v)); }},
+    {"Confirmed trouble codes", EmuMenuFile::NoFile, 17, 0, nullptr,           [] { return int{emu_SelectedEcu().noOfDtcs}; },       [](int v) { emu_VehicleSetNoOfDtcs(static_cast<uint8_t>(v)); }},
+    {"Pending trouble codes",  EmuMenuFile::NoFile, 17, 0, nullptr,            [] { return int{emu_SelectedEcu().noOfPendingDtcs}; }, [](int v) { emu_VehicleSetNoOfPendingDtcs(static_cast<uint8_t>(v)); }},
+    {"Permanent trouble codes", EmuMenuFile::NoFile, 17, 0, nullptr,           [] { return int{emu_SelectedEcu().noOfPermanentDtcs}; }, [](int v) { emu_VehicleSetNoOfPermanentDtcs(static_cast<uint8_t>(v)); }},
+    {"Malfunction lamp",       EmuMenuFile::NoFile, 2,  0, OFF_ON,             [] { return emu_SelectedEcu().milState != 0 ? 1 : 0; }, [](int v) { emu_VehicleSetMilState(static_cast<uint8_t>(v)); }},
     {"Protocol of the car",    EmuMenuFile::NoFile, 10, 0, PROTOCOLS,          [] { return int{respondingProtocol}; },             [](int v) { emu_QimSetRespondingProtocol(static_cast<uint8_t>(v)); }},
     {"Module personality",     EmuMenuFile::NoFile, 4,  0, PERSONALITIES,      [] { return int{diagController}; },                 [](int v) { emu_QimSetDiagController(static_cast<uint8_t>(v)); }},
     {"Negative response",      EmuMenuFile::NoFile, 7,  0, NEGATIVE_RESPONSES, emu_NegativeResponseChoice,                        emu_ChooseNegativeResponse},
     {"Data jitter",            EmuMenuFile::NoFile, 2,  0, OFF_ON,             [] { return vehicle.dataJitterIsEnabled != 0 ? 1 : 0; }, emu_SetJitter},
-    {"Oxygen sensor banks (PID 13)", EmuMenuFile::NoFile, 2, 1, nullptr,       emu_Unknown,                                        [](int v) { emu_QimSetNoOfPid13CylinderBanks(static_cast<uint8_t>(v)); }},
-    {"Oxygen sensor banks (PID 1D)", EmuMenuFile::NoFile, 4, 1, nullptr,       emu_Unknown,                                        [](int v) { emu_QimSetNoOfPid1DCylinderBanks(static_cast<uint8_t>(v)); }},
+    {"Oxygen sensor banks (PID 13)", EmuMenuFile::NoFile, 2, 1, nullptr,       emu_Unknown,                                        [](int v) { emu_VehicleSetNoOfPid13CylinderBanks(static_cast<uint8_t>(v)); }},
+    {"Oxygen sensor banks (PID 1D)", EmuMenuFile::NoFile, 4, 1, nullptr,       emu_Unknown,                                        [](int v) { emu_VehicleSetNoOfPid1DCylinderBanks(static_cast<uint8_t>(v)); }},
     {"Next answer: NO DATA",   EmuMenuFile::NoFile, 0,  0, nullptr,            emu_Unknown, [](int) { sendNoData = 1; }},
     {"Next answer: CAN ERROR", EmuMenuFile::NoFile, 0,  0, nullptr,            emu_Unknown, [](int) { if (emu_QimIsCanProtocol()) sendCanError = 1; }},
     {"Ignition",               EmuMenuFile::NoFile, 2,  0, OFF_ON,             [] { return emu_FaultsNow().ignition != 0 ? 1 : 0; }, [](int v) { emu_SetFault("ignition", v != 0 ? "true" : "false"); }},

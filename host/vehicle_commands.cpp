@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "simulator/capture_import.h"
-#include "simulator/vehicle_file.h"
+#include "vehicle/capture_import.h"
+#include "vehicle/vehicle_file.h"
 
 int emu_VehicleCommand(const char* verb, const char* rest, char* why, size_t whySize) {
   std::string error;

@@ -1,7 +1,7 @@
 // The serial port layer on pseudo-terminals: line speed with its 9600 fallback, the settings put
 // back at close, the unread input a write throws away, and a client of Padix's own terminal
 // that leaves nothing behind for the next one, even when the next one opens it at once.
-#include "controller/serial_port.h"
+#include "line/serial_port.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

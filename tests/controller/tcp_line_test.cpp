@@ -20,8 +20,8 @@
 #include <string>
 
 #include "controller/controller.h"
-#include "controller/serial_port.h"
-#include "controller/traffic_log.h"
+#include "line/serial_port.h"
+#include "line/traffic_log.h"
 #include "tests/support/wait_for.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include <sstream>
 #include <string>
 
-#include "controller/traffic_log.h"
+#include "line/traffic_log.h"
 #include "tests/support/wait_for.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include "firmware/eeprom.h"
 #include "firmware/ui/lcd.h"
 #include "controller/controller.h"
-#include "controller/serial_port.h"
+#include "line/serial_port.h"
 #include "tests/support/emulator_session.h"
 #include "tests/support/wait_for.h"
 #include "window/window_api.h"

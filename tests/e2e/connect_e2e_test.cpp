@@ -18,8 +18,8 @@
 #include "firmware/ui/menu.h"
 #include "controller/controller.h"
 #include "host/power_on.h"
-#include "simulator/module.h"
-#include "simulator/vehicle.h"
+#include "module/module.h"
+#include "vehicle/vehicle.h"
 #include "tests/support/screen_text.h"
 #include "tests/support/wait_for.h"
 #include "window/headless_window.h"
@@ -68,7 +68,7 @@ class ConnectE2e : public ::testing::Test {
  protected:
   void SetUp() override {
     emu_QimInitState();
-    emu_QimInitVehicle();
+    emu_VehicleInit();
     tarnic_InitVars();
     syncWithQimIsDone = 0;
     for (uint8_t i = 0; i < EEP_SETTINGS_SIZE; ++i) eepaddr[i] = EEP_INIT_DATA[i];

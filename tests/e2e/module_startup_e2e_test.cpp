@@ -16,7 +16,7 @@
 #include "firmware/ui/menu.h"
 #include "controller/controller.h"
 #include "host/power_on.h"
-#include "simulator/module.h"
+#include "module/module.h"
 #include "tests/support/wait_for.h"
 #include "window/headless_window.h"
 #include "window/window_api.h"

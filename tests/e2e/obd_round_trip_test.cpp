@@ -19,9 +19,9 @@
 #include "firmware/obd/pids.h"
 #include "firmware/obd/reading.h"
 #include "controller/controller.h"
-#include "simulator/module.h"
-#include "simulator/obd_answer.h"
-#include "simulator/vehicle.h"
+#include "module/module.h"
+#include "module/obd_answer.h"
+#include "vehicle/vehicle.h"
 
 namespace {
 
@@ -116,11 +116,11 @@ class ObdRoundTrip : public testing::Test {
     pthread_mutex_init(&qimMutex, nullptr);
     tarnic_InitVars();
     emu_QimInitState();
-    emu_QimInitVehicle();
+    emu_VehicleInit();
   }
   void TearDown() override {
     emu_QimInitState();
-    emu_QimInitVehicle();
+    emu_VehicleInit();
     tarnic_InitVars();
     pthread_mutex_destroy(&qimMutex);
   }
@@ -130,7 +130,7 @@ class ObdRoundTrip : public testing::Test {
   void Connect(uint8_t protocol, uint8_t ecus) {
     emu_QimSetProtocol(protocol);
     atof1Enabled = 1;
-    emu_QimSetNoOfEcus(ecus);
+    emu_VehicleSetNoOfEcus(ecus);
     can_ = protocol >= 6;
     qimProtocol = static_cast<uint8_t>(protocol | (can_ ? 0x20 : 0x10));
     D2O_Init();
@@ -289,10 +289,10 @@ TEST_F(ObdRoundTrip, EveryAnswerOfTheVehicleDecodesToWhatItHolds) {
   const std::vector<Request> requests = Requests();
   for (uint8_t protocol : {6, 7, 3, 5}) {
     SCOPED_TRACE("protocol " + std::to_string(protocol));
-    emu_QimInitVehicle();
-    emu_QimSetNoOfDtcs(16);
-    emu_QimSetNoOfPendingDtcs(4);
-    emu_QimSetNoOfPermanentDtcs(7);
+    emu_VehicleInit();
+    emu_VehicleSetNoOfDtcs(16);
+    emu_VehicleSetNoOfPendingDtcs(4);
+    emu_VehicleSetNoOfPermanentDtcs(7);
     Connect(protocol, ECUS);
 
     size_t answers = 0;
@@ -379,7 +379,7 @@ TEST_F(ObdRoundTrip, AnswerBeyondSixteenFramesIsCutAtAFrame) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE("protocol " + std::to_string(c.protocol));
-    emu_QimInitVehicle();
+    emu_VehicleInit();
     Connect(c.protocol, 3);
     ASSERT_EQ(Ask({0x01, 0x00, 0}), 3u);
     for (uint8_t f = 0; f < qim.qimNoOfFrames; ++f) OBD_SetEcuAddr(QIM_GetEcuAddr(f));

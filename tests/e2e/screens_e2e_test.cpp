@@ -20,9 +20,9 @@
 #include "firmware/ui/lcd.h"
 #include "firmware/ui/texts.h"
 #include "controller/controller.h"
-#include "simulator/module.h"
-#include "simulator/vehicle.h"
-#include "simulator/vehicle_file.h"
+#include "module/module.h"
+#include "vehicle/vehicle.h"
+#include "vehicle/vehicle_file.h"
 #include "tests/support/emulator_session.h"
 #include "tests/support/screen_text.h"
 #include "tests/support/wait_for.h"
@@ -78,7 +78,7 @@ class ScreensE2e : public ::testing::Test {
  protected:
   void SetUp() override {
     emu_QimInitState();
-    emu_QimInitVehicle();
+    emu_VehicleInit();
     tarnic_InitVars();
     syncWithQimIsDone = 0;
     mainMenu_ = RenderTitle(txt[TXT_MAIN_MENU]);
@@ -224,7 +224,7 @@ TEST_F(ScreensE2e, CurrentDataDecodesRefreshesRecoversAndKeepsTheCursorPerEcu) {
   ASSERT_NO_FATAL_FAILURE(Back(title));
 
   // Jitter on: the simulator's values move with every answer, and the row follows.
-  emu_QimToggleDataJitterEnabledState();
+  emu_VehicleToggleDataJitter();
   ASSERT_NO_FATAL_FAILURE(Capture(&jitter1, [&](const uint8_t* m) {
     return !rpm.ShownIn(m) && !ShownAtAnyX(noData[rpmRow], m) &&
            !SameValueField(m, BLANK, rpmRow);
@@ -232,7 +232,7 @@ TEST_F(ScreensE2e, CurrentDataDecodesRefreshesRecoversAndKeepsTheCursorPerEcu) {
   ASSERT_NO_FATAL_FAILURE(Capture(&jitter2, [&](const uint8_t* m) {
     return !SameValueField(m, jitter1.mem, rpmRow) && !noData[rpmRow].ShownIn(m);
   }));
-  emu_QimToggleDataJitterEnabledState();
+  emu_VehicleToggleDataJitter();
   ASSERT_NO_FATAL_FAILURE(CapturePart(&recovered, rpm));
 
   // One answer lost: its rows say so until the next round reads them again.
@@ -377,7 +377,7 @@ TEST_F(ScreensE2e, TroubleCodesFreezeFramesAndClearing) {
 
   // E8 refuses (conditions not correct), E9 clears: the refusal is listed, OK admits the
   // incomplete erase, and the data are read again.
-  emu_QimSetObdNegRespCode(22);  // the module listens to E8: only E8 refuses
+  emu_VehicleSetObdNegRespCode(22);  // the module listens to E8: only E8 refuses
   ASSERT_NO_FATAL_FAILURE(Open(1, ask, true));
   device_->Type(EMU_KEY_RETURN);
   ASSERT_TRUE(device_->WaitForPart(checkResponses, 5000)) << device_->Screen();
@@ -388,7 +388,7 @@ TEST_F(ScreensE2e, TroubleCodesFreezeFramesAndClearing) {
   ASSERT_TRUE(device_->WaitForPart(diagnostics_, 10000)) << device_->Screen();
 
   // Now both clear.
-  emu_QimSetObdNegRespCode(22);
+  emu_VehicleSetObdNegRespCode(22);
   ASSERT_NO_FATAL_FAILURE(Open(1, tcm));
   ASSERT_NO_FATAL_FAILURE(Open(1, ask, true));
   device_->Type(EMU_KEY_RETURN);
@@ -469,12 +469,12 @@ TEST_F(ScreensE2e, VehicleInformationAndReadiness) {
 
   // E8 answers "response pending" (78) to the verification numbers and then nothing: the
   // screen says it waits, and gives up after the wait with "No data".
-  emu_QimSetObdNegRespCode(78);  // the module listens to E8 only
+  emu_VehicleSetObdNegRespCode(78);  // the module listens to E8 only
   device_->Type(EMU_KEY_DOWN);   // from the calibration ids straight to the numbers
   ASSERT_TRUE(device_->WaitForPart(cvn)) << device_->Screen();
   ASSERT_NO_FATAL_FAILURE(CaptureText(&waitShot, waiting));
   ASSERT_NO_FATAL_FAILURE(CaptureText(&pendingEnd, noData, 5000));
-  emu_QimSetObdNegRespCode(78);
+  emu_VehicleSetObdNegRespCode(78);
   ASSERT_NO_FATAL_FAILURE(Back(vim));
   ASSERT_NO_FATAL_FAILURE(Open(2, cvn));
   ASSERT_NO_FATAL_FAILURE(CapturePart(&cvnShot, cvnRow));

@@ -30,8 +30,8 @@
 #include "firmware/ui/menu.h"
 #include "firmware/usart.h"
 #include "controller/controller.h"
-#include "simulator/module.h"
-#include "simulator/vehicle.h"
+#include "module/module.h"
+#include "vehicle/vehicle.h"
 #include "tests/support/screen_text.h"
 
 namespace {
@@ -79,7 +79,7 @@ class Connect : public testing::Test {
     BEEP_Init();
     UCSR0B = 0x98;  // the module answers into the firmware's receive ring
     emu_QimInitState();
-    emu_QimInitVehicle();
+    emu_VehicleInit();
     ate1Enabled = 0, atl1Enabled = 0, atof1Enabled = 1;  // as after the start-up dialogue
   }
   void TearDown() override {

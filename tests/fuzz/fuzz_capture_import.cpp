@@ -10,11 +10,11 @@
 
 #include <string>
 
-#include "simulator/capture_import.h"
-#include "simulator/module.h"
-#include "simulator/obd_answer.h"
-#include "simulator/vehicle.h"
-#include "simulator/vehicle_file.h"
+#include "vehicle/capture_import.h"
+#include "module/module.h"
+#include "module/obd_answer.h"
+#include "vehicle/vehicle.h"
+#include "vehicle/vehicle_file.h"
 #include "tests/fuzz/fuzz_files.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string log = dir + "/session.log", saved = dir + "/saved.toml", again = dir + "/again.toml";
   WriteFile(log, data, size);
   emu_QimInitState();
-  emu_QimInitVehicle();
+  emu_VehicleInit();
   std::string report;
   const int taken = emu_ImportCapture(log.c_str(), &report);
   if (taken < 0) {
@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (emu_LoadVehicleFile(saved.c_str(), &error) != 0) Fail("the saved file does not load", error + "\n" + ReadFile(saved));
   if (emu_SaveVehicleFile(again.c_str(), &error) != 0) Fail("not saved again", error);
   if (ReadFile(saved) != ReadFile(again)) Fail("saved twice, two different files", ReadFile(saved));
-  emu_QimSetNoOfEcus(EMU_MAX_ECUS);
+  emu_VehicleSetNoOfEcus(EMU_MAX_ECUS);
   for (uint8_t protocol : {6, 5}) {
     emu_QimSetProtocol(protocol);
     for (uint16_t i = 0; i < vehicle.table.noOfEntries; ++i) {

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "host/cmdline.h"
-#include "simulator/vehicle.h"
+#include "vehicle/vehicle.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static FILE* quiet = freopen("/dev/null", "w", stdout);
@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
-  emu_QimInitVehicle();
+  emu_VehicleInit();
   EmuSettings settings;
   (void)emu_ProcessCmdLine(static_cast<int>(args.size()), argv.data(), &settings);
   return 0;

@@ -14,9 +14,9 @@
 
 #include "firmware/usart.h"
 #include "controller/controller.h"
-#include "simulator/elm327.h"
-#include "simulator/module.h"
-#include "simulator/vehicle.h"
+#include "elm327/elm327.h"
+#include "module/module.h"
+#include "vehicle/vehicle.h"
 
 namespace {
 
@@ -81,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const bool ready = [] { return pthread_mutex_init(&qimMutex, nullptr) == 0; }();
   if (!ready || size < 2) return 0;
   emu_QimInitState();
-  emu_QimInitVehicle();
+  emu_VehicleInit();
   emu_FuzzTable();
   tarnic_InitVars();
   UCSR0B = 0x98;  // the firmware's USART is on: answers go into its receive ring
@@ -105,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     emu_VehicleUnlock();
   }
   if (diagController == EMU_DIAG_ELM327_V15) {
-    emu_QimSetNoOfEcus(static_cast<uint8_t>(1 + data[1] / 32));
+    emu_VehicleSetNoOfEcus(static_cast<uint8_t>(1 + data[1] / 32));
     emu_FuzzElm(data + 2, size - 2, (data[1] & 0x10) != 0);
     return 0;
   }

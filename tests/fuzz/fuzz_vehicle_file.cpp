@@ -13,17 +13,17 @@
 
 #include <string>
 
-#include "simulator/module.h"
-#include "simulator/obd_answer.h"
-#include "simulator/timeline.h"
-#include "simulator/vehicle.h"
-#include "simulator/vehicle_file.h"
+#include "module/module.h"
+#include "module/obd_answer.h"
+#include "vehicle/timeline.h"
+#include "vehicle/vehicle.h"
+#include "vehicle/vehicle_file.h"
 #include "tests/fuzz/fuzz_files.h"
 
 namespace {
 
 void AnswerEverything() {
-  emu_QimSetNoOfEcus(EMU_MAX_ECUS);
+  emu_VehicleSetNoOfEcus(EMU_MAX_ECUS);
   char answer[EMU_OBD_ANSWER_BUF_SIZE];
   for (uint8_t protocol : {6, 5}) {
     emu_QimSetProtocol(protocol);
@@ -67,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   unlink(again.c_str());
 
   emu_QimInitState();
-  emu_QimInitVehicle();
+  emu_VehicleInit();
   std::string error;
   EmuTimelineHold hold;
   struct EndTimeline {

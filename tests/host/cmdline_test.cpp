@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "controller/controller.h"
-#include "simulator/module.h"
-#include "simulator/vehicle.h"
+#include "module/module.h"
+#include "vehicle/vehicle.h"
 
 namespace {
 
@@ -315,7 +315,7 @@ TEST(CmdLineRefused, WordsMeantAsOptionsOrBaudRatesAreNamed) {
 
 // Runs last in this group: the trouble code store keeps its codes for the whole run.
 TEST(CmdLineDtc, LettersLimitsAndTheSixteenCodeStore) {
-  uint8_t before = emu_QimGetNoOfConfirmedDtcs();
+  uint8_t before = emu_VehicleGetNoOfConfirmedDtcs();
   ASSERT_EQ(before, 0) << "another test stored trouble codes first";
   // A code is stored, or refused with a line that names the word.
   struct Case {
@@ -338,13 +338,13 @@ TEST(CmdLineDtc, LettersLimitsAndTheSixteenCodeStore) {
     EXPECT_EQ(p.mode, 0) << c.arg << " must not be taken as a device";
     if (c.stored) {
       EXPECT_EQ(p.err, "") << c.arg;
-      ASSERT_EQ(emu_QimGetNoOfConfirmedDtcs(), count + 1) << c.arg;
-      EXPECT_EQ(emu_QimGetConfirmedDtc(count), c.code) << c.arg;
+      ASSERT_EQ(emu_VehicleGetNoOfConfirmedDtcs(), count + 1) << c.arg;
+      EXPECT_EQ(emu_VehicleGetConfirmedDtc(count), c.code) << c.arg;
       ++count;
     } else {
       EXPECT_NE(p.err.find(std::string("\"") + c.arg + "\""), std::string::npos) << p.err;
       EXPECT_EQ(p.out, ExpectedUsage()) << c.arg;
-      EXPECT_EQ(emu_QimGetNoOfConfirmedDtcs(), count) << c.arg;
+      EXPECT_EQ(emu_VehicleGetNoOfConfirmedDtcs(), count) << c.arg;
     }
   }
   EXPECT_EQ(Parse({"dtc=X123"}).err,
@@ -352,10 +352,10 @@ TEST(CmdLineDtc, LettersLimitsAndTheSixteenCodeStore) {
             "(0000 to 3FFF), such as dtc=P01CE\n");
   // A refused code ends the parsing: the codes after it are not stored.
   EXPECT_EQ(Parse({"dtc=X123", "dtc=P0300"}).result, -1);
-  EXPECT_EQ(emu_QimGetNoOfConfirmedDtcs(), count);
+  EXPECT_EQ(emu_VehicleGetNoOfConfirmedDtcs(), count);
   for (int i = count; i < 20; ++i) Parse({"dtc=P0300"});
-  EXPECT_EQ(emu_QimGetNoOfConfirmedDtcs(), 16);
-  EXPECT_EQ(emu_QimGetConfirmedDtc(0), 0x01CE);
+  EXPECT_EQ(emu_VehicleGetNoOfConfirmedDtcs(), 16);
+  EXPECT_EQ(emu_VehicleGetConfirmedDtc(0), 0x01CE);
 }
 
 TEST(CmdLineBadInput, OddArgumentsNeverCrash) {

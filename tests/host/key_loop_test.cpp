@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "controller/controller.h"
-#include "simulator/module.h"
-#include "simulator/vehicle.h"
+#include "module/module.h"
+#include "vehicle/vehicle.h"
 
 namespace {
 
@@ -15,7 +15,7 @@ class OperatorKeys : public testing::Test {
   void SetUp() override {
     pthread_mutex_init(&keyMutex, nullptr);
     emu_ResetKeyLoop();
-    emu_QimInitVehicle();
+    emu_VehicleInit();
     emu_QimInitState();
     sendNoData = 0;
     sendCanError = 0;

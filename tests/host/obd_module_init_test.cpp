@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "host/power_on.h"
-#include "controller/serial_port.h"
+#include "line/serial_port.h"
 
 namespace {
 

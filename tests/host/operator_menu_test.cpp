@@ -9,9 +9,9 @@
 
 #include <string>
 
-#include "simulator/line_faults.h"
-#include "simulator/module.h"
-#include "simulator/vehicle.h"
+#include "adapter/line_faults.h"
+#include "module/module.h"
+#include "vehicle/vehicle.h"
 
 namespace {
 
@@ -19,12 +19,12 @@ class OperatorMenu : public testing::Test {
  protected:
   void SetUp() override {
     emu_QimInitState();
-    emu_QimInitVehicle();
+    emu_VehicleInit();
     n_ = emu_DescribeOperatorMenu(entries_, 32);
   }
   void TearDown() override {
     emu_QimInitState();
-    emu_QimInitVehicle();
+    emu_VehicleInit();
   }
 
   int Entry(const std::string& label) {
@@ -141,7 +141,7 @@ TEST_F(OperatorMenu, LoadsAndSavesVehicleFilesAndHandsBackWhatWentWrong) {
 
   Choose("ECUs", 3);
   EXPECT_EQ(Choose("Save vehicle...", 0, good.c_str()), "");
-  emu_QimInitVehicle();
+  emu_VehicleInit();
   EXPECT_EQ(Choose("Load vehicle...", 0, good.c_str()), "");
   EXPECT_EQ(vehicle.maxEcu, 3);
   EXPECT_NE(Choose("Save vehicle...", 0, "/nonexistent-folder/car.toml"), "");

@@ -7,9 +7,9 @@
 #include <fstream>
 #include <memory>
 
-#include "simulator/capture_import.h"
-#include "simulator/file_reader.h"
-#include "simulator/vehicle_file.h"
+#include "vehicle/capture_import.h"
+#include "vehicle/file_reader.h"
+#include "vehicle/vehicle_file.h"
 #include "tests/simulator/elm_adapter.h"
 #include "tests/support/fifo_reader.h"
 
@@ -307,7 +307,7 @@ TEST_F(Tables, TheManufacturerExampleAnswersAndSavesBack) {
   EXPECT_EQ(Ask("2EF190"), Lines({"7F 2E 33 "}));  // anything else of service 2E by wildcard
   const std::string saved = (dir_ / "saved.toml").string();
   ASSERT_EQ(emu_SaveVehicleFile(saved.c_str(), &error), 0) << error;
-  emu_QimInitVehicle();
+  emu_VehicleInit();
   EXPECT_EQ(Ask("22F18C"), NO_DATA);
   ASSERT_EQ(emu_LoadVehicleFile(saved.c_str(), &error), 0) << error;
   EXPECT_EQ(Ask("1003"), Lines({"7F 10 78 ", "50 03 00 32 01 F4 "}));
@@ -456,7 +456,7 @@ TEST_F(Tables, AnAnswerTooLongForTheTableIsRefusedNotCut) {
   // The most bytes: taken whole, headers off and on.
   for (const std::string& capture :
        {head + ">22F190\n" + offLines("62 F1 90", most, 10), head + ">ATH1\nOK\n>22F190\n" + canFrames(most)}) {
-    emu_QimInitVehicle();
+    emu_VehicleInit();
     std::string report;
     ASSERT_EQ(emu_ImportCapture(Write("long.txt", capture).c_str(), &report), 2) << report;
     ExpectOk("ATH0");

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "simulator/module.h"
+#include "module/module.h"
 #include "tests/simulator/usart_side.h"
 
 namespace {

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "simulator/line_faults.h"
-#include "simulator/vehicle_file.h"
+#include "adapter/line_faults.h"
+#include "vehicle/vehicle_file.h"
 #include "tests/simulator/elm_adapter.h"
 
 namespace {

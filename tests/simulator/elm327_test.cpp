@@ -464,7 +464,7 @@ TEST_F(ElmAnswers, NoDataNegativeResponsesAndOperatorFailures) {
   ExpectOk("ATSP6");
   EXPECT_EQ(Ask("011D"), Lines({"NO DATA"}));  // no ECU has PID 1D
   // A negative response is shown as data.
-  emu_QimSetObdNegRespCode(22);
+  emu_VehicleSetObdNegRespCode(22);
   EXPECT_EQ(Ask("04"), Lines({"7F 04 22 ", "7F 04 22 "}));
   ExpectOk("ATH1");
   EXPECT_EQ(Ask("04"), Lines({"7E8 03 7F 04 22 00 00 00 00 ", "7E9 03 7F 04 22 00 00 00 00 "}));

@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "simulator/elm327.h"
-#include "simulator/module.h"
-#include "simulator/vehicle.h"
+#include "elm327/elm327.h"
+#include "module/module.h"
+#include "vehicle/vehicle.h"
 #include "tests/support/wait_for.h"
 
 namespace elm_test {
@@ -101,7 +101,7 @@ class ElmAdapter : public ::testing::Test {
     for (int fd : {adapterSide, client_}) ASSERT_EQ(fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK), 0);
     adapterWrote = 0;
     emu_ElmInit();
-    emu_QimInitVehicle();
+    emu_VehicleInit();
     emu_QimInitState();
     emu_ElmSetPort(&PSEUDO_TERMINAL);
   }
@@ -109,7 +109,7 @@ class ElmAdapter : public ::testing::Test {
   void TearDown() override {
     emu_ElmSetPort(nullptr);
     emu_ElmInit();
-    emu_QimInitVehicle();
+    emu_VehicleInit();
     emu_QimInitState();
     if (client_ >= 0) close(client_);
     if (adapterSide >= 0) close(adapterSide);

@@ -11,8 +11,8 @@
 
 #include <string>
 
-#include "controller/serial_port.h"
-#include "simulator/module.h"
+#include "line/serial_port.h"
+#include "module/module.h"
 #include "tests/simulator/usart_side.h"
 
 class ModuleThread : public ::testing::Test {

@@ -13,10 +13,10 @@
 
 #include "firmware/link/qim.h"
 #include "firmware/mcu.h"
-#include "simulator/module.h"
-#include "simulator/obd_answer.h"
-#include "simulator/vehicle.h"
-#include "simulator/vehicle_file.h"
+#include "module/module.h"
+#include "module/obd_answer.h"
+#include "vehicle/vehicle.h"
+#include "vehicle/vehicle_file.h"
 #include "tests/simulator/usart_side.h"
 
 namespace {
@@ -43,12 +43,12 @@ class ObdAnswer : public ::testing::Test {
     UsartSideInit();
     padixMode = 0;
     emu_QimInitState();
-    emu_QimInitVehicle();
+    emu_VehicleInit();
   }
   void TearDown() override {
     padixMode = 0;
     emu_QimInitState();
-    emu_QimInitVehicle();
+    emu_VehicleInit();
     UsartSideExit();
   }
 
@@ -123,12 +123,12 @@ TEST_F(ObdAnswer, VehicleIdentificationOverSeveralFrames) {
                                     "7E9 22 4C 4D 4E 50 52 53 54"}));
   // Without headers the first frame still starts with its length byte.
   Use(6, Format::Plain);
-  emu_QimSetNoOfEcus(1);
+  emu_VehicleSetNoOfEcus(1);
   EXPECT_EQ(Answer(9, 0x02), Lines({"14490201313233", "34353637383930", "58595A41424344"}));
 
   // Non-CAN: five numbered messages of four bytes, the first with the three zero bytes.
   Use(3, Format::Of1);
-  emu_QimSetNoOfEcus(2);
+  emu_VehicleSetNoOfEcus(2);
   EXPECT_EQ(Answer(9, 0x02), Lines({":6E0A",                   //
                                     "486B104902010000003140",  //
                                     "486B1049020232333435DE",  //
@@ -205,7 +205,7 @@ TEST_F(ObdAnswer, CalibrationIdsVerificationNumbersAndEcuNames) {
 TEST_F(ObdAnswer, PerformanceTrackingCounters) {
   // Twenty counters: 43 message bytes (length 2B), seven frames, a counter split across two.
   Use(6, Format::Of1);
-  emu_QimSetNoOfEcus(1);
+  emu_VehicleSetNoOfEcus(1);
   EXPECT_EQ(Answer(9, 0x08), Lines({":5407",                     //
                                     "000007E8102B49081401C910",  //
                                     "000007E82130033C01C9035A",  //
@@ -224,13 +224,13 @@ TEST_F(ObdAnswer, TroubleCodes) {
   // Three codes on CAN with headers: a first frame and one consecutive frame filled after the
   // last code; ECU 1's single code is a single frame.
   Use(6, Format::Ath1);
-  emu_QimSetNoOfDtcs(3);
+  emu_VehicleSetNoOfDtcs(3);
   EXPECT_EQ(Answer(3), Lines({"7E8 10 08 43 03 01 00 01 01",  //
                               "7E8 21 01 02 00 00 00 00 00",  //
                               "7E9 04 43 01 02 00 00 00 00"}));
   Use(6, Format::Plain);
-  emu_QimSetNoOfDtcs(16);
-  emu_QimSetNoOfEcus(1);
+  emu_VehicleSetNoOfDtcs(16);
+  emu_VehicleSetNoOfEcus(1);
   EXPECT_EQ(Answer(3),
             Lines({"22431001000101", "01020103010401", "05010601070108", "0109010A010B01", "0C010D010E010F"}));
   EXPECT_EQ(Answer(7), Lines({"47010230000000"}));
@@ -238,11 +238,11 @@ TEST_F(ObdAnswer, TroubleCodes) {
 
   // Non-CAN: three codes a message, empty slots as 0000.
   Use(3, Format::Of1);
-  emu_QimSetNoOfEcus(2);
-  emu_QimSetNoOfDtcs(4);
+  emu_VehicleSetNoOfEcus(2);
+  emu_VehicleSetNoOfDtcs(4);
   EXPECT_EQ(Answer(3), Lines({":2103", "486B10430100010101020C", "486B10430103000000000A",
                               "486B184302000000000010"}));
-  emu_QimSetNoOfDtcs(0);
+  emu_VehicleSetNoOfDtcs(0);
   emu_QimSetEcuFilter(0x10);
   EXPECT_EQ(Answer(3), Lines({":0B01", "486B104300000000000006"}));
   EXPECT_EQ(Answer(0x0A), "NO DATA\r>");  // permanent codes are a CAN matter
@@ -250,17 +250,17 @@ TEST_F(ObdAnswer, TroubleCodes) {
 
 TEST_F(ObdAnswer, ClearingCodes) {
   Use(6, Format::Ath1);
-  emu_QimSetNoOfDtcs(2);
+  emu_VehicleSetNoOfDtcs(2);
   EXPECT_EQ(Answer(4), Lines({"7E8 01 44 00 00 00 00 00 00", "7E9 01 44 00 00 00 00 00 00"}));
   EXPECT_EQ(Answer(0x0A), Lines({"7E8 06 4A 02 01 00 01 01 00", "7E9 04 4A 01 02 00 00 00 00"}));
   EXPECT_EQ(Answer(3), Lines({"7E8 02 43 00 00 00 00 00 00", "7E9 02 43 00 00 00 00 00 00"}));
   EXPECT_EQ(Answer(1, 0x01), Lines({"7E8 06 41 01 00 07 FF FF 00", "7E9 06 41 01 00 01 FF 00 00"}));
 
   // Only the ECU that is asked clears; an armed negative response clears nothing.
-  emu_QimInitVehicle();
+  emu_VehicleInit();
   Use(3, Format::Of1);
   emu_QimSetEcuFilter(0x18);
-  emu_QimSetObdNegRespCode(22);
+  emu_VehicleSetObdNegRespCode(22);
   EXPECT_EQ(Answer(4), Lines({":0701", "486B187F042270"}));
   EXPECT_EQ(vehicle.ecu[1].noOfDtcs, 1);
   emu_QimSetEcuFilter(0);
@@ -287,7 +287,7 @@ TEST_F(ObdAnswer, InfoTypeSupportAndMessageCounts) {
   EXPECT_EQ(Answer(9, 0x07), Lines({"490714"}));
   EXPECT_EQ(Answer(9, 0x09), Lines({"490905", "490905"}));
 
-  emu_QimSetObdNegRespCode(21);
+  emu_VehicleSetObdNegRespCode(21);
   EXPECT_EQ(Answer(9, 0x06), Lines({"7F0921", "7F0921"}));
   EXPECT_EQ(Answer(9, 0x02).substr(0, 15), "49020100000031\r");
 }
@@ -311,7 +311,7 @@ TEST_F(ObdAnswer, BoostPressurePid70) {
 TEST_F(ObdAnswer, WhichEcusAnswerAndInWhichOrder) {
   Use(6, Format::Ath1);
   EXPECT_EQ(Answer(1, 0x00), Lines({"7E8 06 41 00 FF FF FF F7 00", "7E9 06 41 00 B7 80 00 01 00"}));
-  emu_QimSetNoOfEcus(8);
+  emu_VehicleSetNoOfEcus(8);
   const std::vector<std::string> lines = SplitLines(Answer(1, 0x00));
   ASSERT_EQ(lines.size(), 10u);
   const char* const maps[8] = {"FF FF FF F7", "B7 80 00 01", "77 80 00 01", "F7 80 00 01",
@@ -327,7 +327,7 @@ TEST_F(ObdAnswer, WhichEcusAnswerAndInWhichOrder) {
   const std::vector<std::string> pid06 = SplitLines(Answer(1, 0x06));  // ECUs 0 to 5
   ASSERT_EQ(pid06.size(), 6u + 2);
   EXPECT_EQ(pid06[5], "7ED 03 41 06 40 00 00 00 00");
-  emu_QimSetNoOfEcus(2);
+  emu_VehicleSetNoOfEcus(2);
   EXPECT_EQ(Answer(2, 0x09), Lines({"7E9 04 42 09 00 10 00 00 00"}));  // a PID only ECU 1 has
 
   // The filter picks one ECU by address; an unknown address picks the first.
@@ -475,7 +475,7 @@ TEST_F(ObdAnswer, LongestAnswerIsCompleteAndStaysInItsBuffer) {
     ecu.noOfCalIds = EMU_MAX_CAL_IDS;
     ecu.supInfoTypes[0] = 0xFF;
   }
-  emu_QimSetNoOfEcus(8);
+  emu_VehicleSetNoOfEcus(8);
   Use(4, Format::Both);
   const std::string answer = Answer(9, 0x04);
   EXPECT_GT(answer.size(), 3000u);
@@ -521,7 +521,7 @@ TEST_F(ObdAnswer, FirmwareParserReadsEveryAnswer) {
 
   size_t answersRead = 0;
   for (uint8_t protocol = 1; protocol <= 9; ++protocol) {
-    emu_QimInitVehicle();
+    emu_VehicleInit();
     Use(protocol, Format::Of1);
     const bool can = protocol >= 6;
     qimProtocol = static_cast<uint8_t>(protocol | (can ? 0x20 : (protocol >= 3 ? 0x10 : 0)));
@@ -567,12 +567,12 @@ TEST_F(ObdAnswer, SettersWhileAnswering) {
   std::atomic<bool> stop{false};
   std::thread keys([&] {
     for (unsigned i = 0; !stop; ++i) {
-      emu_QimSetNoOfEcus(static_cast<uint8_t>(i % 8 + 1));
-      emu_QimSetNoOfDtcs(static_cast<uint8_t>(i % 17));
-      emu_QimSetMilState(static_cast<uint8_t>(i & 1));
-      emu_QimSetNoOfPid1DCylinderBanks(static_cast<uint8_t>(i % 4 + 1));
-      emu_QimSetObdNegRespCode(22);
-      emu_QimToggleDataJitterEnabledState();
+      emu_VehicleSetNoOfEcus(static_cast<uint8_t>(i % 8 + 1));
+      emu_VehicleSetNoOfDtcs(static_cast<uint8_t>(i % 17));
+      emu_VehicleSetMilState(static_cast<uint8_t>(i & 1));
+      emu_VehicleSetNoOfPid1DCylinderBanks(static_cast<uint8_t>(i % 4 + 1));
+      emu_VehicleSetObdNegRespCode(22);
+      emu_VehicleToggleDataJitter();
     }
   });
   for (int round = 0; round < 300; ++round) {

@@ -24,16 +24,16 @@
 #include <string>
 #include <vector>
 
-#include "controller/serial_port.h"
-#include "simulator/file_reader.h"
-#include "simulator/module.h"
-#include "simulator/obd_answer.h"
-#include "simulator/toml_guard.h"
-#include "simulator/vehicle.h"
-#include "simulator/timeline.h"
-#include "simulator/vehicle_file.h"
+#include "line/serial_port.h"
+#include "vehicle/file_reader.h"
+#include "module/module.h"
+#include "module/obd_answer.h"
+#include "vehicle/toml_guard.h"
+#include "vehicle/vehicle.h"
+#include "vehicle/timeline.h"
+#include "vehicle/vehicle_file.h"
 #include "tests/support/fifo_reader.h"
-#include "simulator/vehicle_items.h"
+#include "vehicle/vehicle_items.h"
 #include "tests/support/wait_for.h"
 
 namespace {
@@ -92,14 +92,14 @@ class VehicleFile : public ::testing::Test {
  protected:
   void SetUp() override {
     emu_QimInitState();
-    emu_QimInitVehicle();
+    emu_VehicleInit();
     emu_QimSetProtocol(6);
     dir_ = fs::temp_directory_path() / ("padix_vehicle_file_" + std::to_string(getpid()));
     fs::create_directories(dir_);
   }
   void TearDown() override {
     emu_QimInitState();
-    emu_QimInitVehicle();
+    emu_VehicleInit();
     fs::remove_all(dir_);
   }
 
@@ -190,7 +190,7 @@ class VehicleFile : public ::testing::Test {
   static std::function<void()> Loading(const std::string& path) {
     return [path] {
       ASSERT_EQ(Load(path), "");
-      emu_QimSetNoOfEcus(EMU_MAX_ECUS);
+      emu_VehicleSetNoOfEcus(EMU_MAX_ECUS);
     };
   }
 
@@ -200,8 +200,8 @@ class VehicleFile : public ::testing::Test {
 TEST_F(VehicleFile, TheDefaultCarSavedAndLoadedAnswersEveryRequestAlike) {
   const std::string saved = Save();
   const auto defaults = Transcript([] {
-    emu_QimInitVehicle();
-    emu_QimSetNoOfEcus(EMU_MAX_ECUS);
+    emu_VehicleInit();
+    emu_VehicleSetNoOfEcus(EMU_MAX_ECUS);
   });
   ExpectSameAnswers(defaults, Transcript(Loading(saved)), "saved default car");
   // The example is the default car written out, with comments.
@@ -214,12 +214,12 @@ TEST_F(VehicleFile, ACarChangedByOperatorKeysAndSetValuesSavesAndLoadsAlike) {
   // Codes counted up and down, four banks of oxygen sensors (bank PIDs send two bytes), a
   // negative response on every ECU, a value of its own, a VIN that ends in a zero byte.
   const auto change = [] {
-    emu_QimInitVehicle();
-    emu_QimSetNoOfEcus(EMU_MAX_ECUS);
-    emu_QimSetNoOfDtcs(5);
-    emu_QimSetNoOfPendingDtcs(0);
-    emu_QimSetNoOfPid1DCylinderBanks(4);
-    emu_QimSetObdNegRespCode(21);
+    emu_VehicleInit();
+    emu_VehicleSetNoOfEcus(EMU_MAX_ECUS);
+    emu_VehicleSetNoOfDtcs(5);
+    emu_VehicleSetNoOfPendingDtcs(0);
+    emu_VehicleSetNoOfPid1DCylinderBanks(4);
+    emu_VehicleSetObdNegRespCode(21);
     ASSERT_EQ(Set("ecu.2.vin", "\"1234567890ABCDEF\\u0000\""), "");
     ASSERT_EQ(Set("ecu.3.speed", "88"), "");
     ASSERT_EQ(Set("ecu.8.pid.4F", "01 02 03 04"), "");
@@ -361,7 +361,7 @@ TEST_F(VehicleFile, AMistakeNamesFileLineAndColumnAndChangesNothing) {
 }
 
 TEST_F(VehicleFile, SetChangesOneValueAndRefusesBadOnesWithoutChangingAnything) {
-  emu_QimSetNoOfEcus(EMU_MAX_ECUS);
+  emu_VehicleSetNoOfEcus(EMU_MAX_ECUS);
   const auto before = Transcript([] {}, false);
   ASSERT_EQ(Set("ecu.1.rpm", "2500"), "");
   EXPECT_EQ(Data(1, 0x0C, 0), "410C2710");
@@ -665,7 +665,7 @@ TEST_F(VehicleFile, SaveWritesValuesByNameOnlyTheEcusTheCarHasAndNamesWithoutPad
   EXPECT_EQ(Count(text, "[ecu."), 3u) << text;
   EXPECT_NE(text.find("[ecu.5]"), std::string::npos);
   ASSERT_EQ(Load(Save()), "");
-  emu_QimSetNoOfEcus(5);
+  emu_VehicleSetNoOfEcus(5);
   EXPECT_EQ(Data(1, 0x0C, 4), "410C0FA0");
 
   // A name is laid out as the handheld reads it where it fits; one that does not stays as given.
@@ -688,7 +688,7 @@ TEST_F(VehicleFile, EveryNamedValueLoadsBackToTheSameBytes) {
   for (const uint32_t raw : {0u, 1u, 2u, 3u, 0x7Fu, 0x80u, 0x81u, 0xAAu, 0xFEu, 0xFFu, 0x100u, 0x0C31u, 0x3039u,
                              0x7FFFu, 0x8001u, 0xFFFEu, 0xFFFFu}) {
     SCOPED_TRACE(raw);
-    emu_QimInitVehicle();
+    emu_VehicleInit();
     std::vector<std::pair<uint8_t, std::string>> given;
     for (int i = 0; i < count; ++i) {
       const EmuVehicleItem& item = items[i];
@@ -710,7 +710,7 @@ TEST_F(VehicleFile, BytesANameCannotHoldAreSavedRaw) {
   ASSERT_EQ(Load(Write("moving.toml", "[ecu.1]\npid.0C = \"0C 30\"\n"
                                       "rpm = { from = 800, to = 900.25, wave = \"ramp\", period = 10 }\n")),
             "");
-  emu_QimSetNoOfPid1DCylinderBanks(4);
+  emu_VehicleSetNoOfPid1DCylinderBanks(4);
   ASSERT_EQ(Set("ecu.1.pid.06", "80 7F"), "");
   ASSERT_EQ(Set("ecu.1.pid.07", "\"81\""), "");
   const std::string before = CarState(), trims = Data(1, 0x06, 0) + Data(1, 0x07, 0);
@@ -878,7 +878,7 @@ TEST_F(Timeline, EventsFireInTheirTimesOrderAndThoseDueTogetherInTheFilesOrder) 
 // Clearing acts as a scan tool's clear; an event that fails is told once on standard error and
 // the events after it fire.
 TEST_F(Timeline, ClearingCodesPutsTheLampOutAndAFailingEventIsToldOnceAndTheRestGoOn) {
-  emu_QimSetNoOfEcus(2);
+  emu_VehicleSetNoOfEcus(2);
   ASSERT_NE(Data(3, 0, 0), "4300") << "the default car has codes";
   const std::string path = Write("failing.toml",
                                  "[[events]]\nat = 0.02\nset = \"ecu.1.rpmm\"\nvalue = 800\n\n"
@@ -1132,7 +1132,7 @@ TEST_F(VehicleFile, FaultsLoadSetAndSaveBackOnlyWhereTheyDiffer) {
     EXPECT_NE(saved.find(line), std::string::npos) << line << " in\n" << saved;
   EXPECT_EQ(saved.find("drop_now"), std::string::npos);
   const std::string again = Save("again.toml");
-  emu_QimInitVehicle();
+  emu_VehicleInit();
   ASSERT_EQ(Load(again), "");
   EXPECT_EQ(Text(Save("third.toml")), saved) << "saved faults load back to the same car";
 

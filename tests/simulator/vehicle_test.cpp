@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "simulator/module.h"
-#include "simulator/vehicle.h"
+#include "module/module.h"
+#include "vehicle/vehicle.h"
 
 namespace {
 
@@ -16,12 +16,12 @@ class Vehicle : public ::testing::Test {
  protected:
   void SetUp() override {
     emu_QimInitState();
-    emu_QimInitVehicle();
+    emu_VehicleInit();
     emu_QimSetProtocol(6);
   }
   void TearDown() override {
     emu_QimInitState();
-    emu_QimInitVehicle();
+    emu_VehicleInit();
   }
 
   // One ECU's answer data, a hex string per line (per message on CAN).
@@ -101,41 +101,41 @@ TEST_F(Vehicle, EcuIndexFollowsTheAddressesOfTheProtocolSet) {
 
 TEST_F(Vehicle, DtcCountSettersKeepMilAndClearedFlagConsistent) {
   EmuEcu& ecu0 = vehicle.ecu[0];
-  emu_QimSetNoOfDtcs(40);
+  emu_VehicleSetNoOfDtcs(40);
   EXPECT_EQ(ecu0.noOfDtcs, 16);
-  emu_QimSetNoOfPendingDtcs(17);
+  emu_VehicleSetNoOfPendingDtcs(17);
   EXPECT_EQ(ecu0.noOfPendingDtcs, 16);
-  emu_QimSetNoOfPermanentDtcs(255);
+  emu_VehicleSetNoOfPermanentDtcs(255);
   EXPECT_EQ(ecu0.noOfPermanentDtcs, 16);
 
   // No confirmed codes: MIL off; cleared only once no pending code is left either.
-  emu_QimSetNoOfDtcs(0);
+  emu_VehicleSetNoOfDtcs(0);
   EXPECT_EQ(ecu0.milState, 0);
   EXPECT_EQ(ecu0.dtcsCleared, 0);
-  emu_QimSetNoOfPendingDtcs(0);
+  emu_VehicleSetNoOfPendingDtcs(0);
   EXPECT_EQ(ecu0.dtcsCleared, 1);
   EXPECT_EQ(One(1, 0x01, 0), "41010007FFFF");
 
-  emu_QimSetNoOfPendingDtcs(2);
+  emu_VehicleSetNoOfPendingDtcs(2);
   EXPECT_EQ(ecu0.dtcsCleared, 0);
-  emu_QimSetNoOfPendingDtcs(0);
+  emu_VehicleSetNoOfPendingDtcs(0);
   EXPECT_EQ(ecu0.dtcsCleared, 1);
 
   // Switching the MIL on needs a confirmed code; it also ends the cleared state.
-  emu_QimSetMilState(1);
+  emu_VehicleSetMilState(1);
   EXPECT_EQ(ecu0.noOfDtcs, 1);
   EXPECT_EQ(ecu0.dtcsCleared, 0);
   EXPECT_EQ(One(1, 0x01, 0), "41018107FFFF");
-  emu_QimSetNoOfDtcs(5);
-  emu_QimSetMilState(0);
+  emu_VehicleSetNoOfDtcs(5);
+  emu_VehicleSetMilState(0);
   EXPECT_EQ(One(1, 0x01, 0), "41010507FFFF");
-  emu_QimSetMilState(1);
+  emu_VehicleSetMilState(1);
   EXPECT_EQ(ecu0.noOfDtcs, 5);
 
-  emu_QimSetNoOfEcus(0);
-  emu_QimSetNoOfEcus(9);
+  emu_VehicleSetNoOfEcus(0);
+  emu_VehicleSetNoOfEcus(9);
   EXPECT_EQ(vehicle.maxEcu, 2);
-  emu_QimSetNoOfEcus(8);
+  emu_VehicleSetNoOfEcus(8);
   EXPECT_EQ(vehicle.maxEcu, 8);
 
   EXPECT_EQ(vehicle.ecu[1].noOfDtcs, 1);  // all of this acted on ECU 0 only
@@ -144,21 +144,21 @@ TEST_F(Vehicle, DtcCountSettersKeepMilAndClearedFlagConsistent) {
 
 TEST_F(Vehicle, SettersActOnTheFilteredEcu) {
   emu_QimSetEcuFilter(0xEA);
-  emu_QimSetNoOfDtcs(7);
-  emu_QimSetNoOfPermanentDtcs(3);
-  emu_QimSetMilState(0);
+  emu_VehicleSetNoOfDtcs(7);
+  emu_VehicleSetNoOfPermanentDtcs(3);
+  emu_VehicleSetMilState(0);
   EXPECT_EQ(vehicle.ecu[2].noOfDtcs, 7);
   EXPECT_EQ(vehicle.ecu[2].noOfPermanentDtcs, 3);
   EXPECT_EQ(vehicle.ecu[2].milState, 0);
   EXPECT_EQ(vehicle.ecu[0].noOfDtcs, 1);
 
   emu_QimSetEcuFilter(0x42);  // nobody's address: the first ECU
-  emu_QimSetNoOfPendingDtcs(4);
+  emu_VehicleSetNoOfPendingDtcs(4);
   EXPECT_EQ(vehicle.ecu[0].noOfPendingDtcs, 4);
 }
 
 TEST_F(Vehicle, NegativeResponseCodeTogglesOnTheEcusThatAnswer) {
-  emu_QimSetObdNegRespCode(22);
+  emu_VehicleSetObdNegRespCode(22);
   EXPECT_EQ(vehicle.ecu[0].negRespCode, 22);
   EXPECT_EQ(vehicle.ecu[1].negRespCode, 22);
   EXPECT_EQ(vehicle.ecu[2].negRespCode, 0);  // beyond the two ECUs that answer
@@ -166,30 +166,30 @@ TEST_F(Vehicle, NegativeResponseCodeTogglesOnTheEcusThatAnswer) {
   EXPECT_EQ(One(9, 0x06, 1, false), "7F0922");
   EXPECT_EQ(One(9, 0x04, 0), "490401" "4142433144454632474849334A4B4C34");  // other services answer
 
-  emu_QimSetObdNegRespCode(78);  // another code replaces it
+  emu_VehicleSetObdNegRespCode(78);  // another code replaces it
   EXPECT_EQ(One(4, 0, 1), "7F0478");
-  emu_QimSetObdNegRespCode(78);  // the same code again switches it off
+  emu_VehicleSetObdNegRespCode(78);  // the same code again switches it off
   EXPECT_EQ(vehicle.ecu[0].negRespCode, 0);
   EXPECT_EQ(One(4, 0, 0), "44");
 
-  for (uint8_t bad : {1, 9, 13, 20, 23, 79, 0x22, 255}) emu_QimSetObdNegRespCode(bad);
+  for (uint8_t bad : {1, 9, 13, 20, 23, 79, 0x22, 255}) emu_VehicleSetObdNegRespCode(bad);
   EXPECT_EQ(vehicle.ecu[0].negRespCode, 0);
 
   emu_QimSetEcuFilter(0xEB);
-  emu_QimSetObdNegRespCode(11);
+  emu_VehicleSetObdNegRespCode(11);
   EXPECT_EQ(vehicle.ecu[3].negRespCode, 11);
   EXPECT_EQ(vehicle.ecu[0].negRespCode, 0);
-  emu_QimSetObdNegRespCode(0);
+  emu_VehicleSetObdNegRespCode(0);
   EXPECT_EQ(vehicle.ecu[3].negRespCode, 0);
 }
 
 TEST_F(Vehicle, CommandLineCodesFillTheFirstEcu) {
   emu_QimSetEcuFilter(0xE9);  // the command line's codes belong to ECU 0 whatever is selected
-  emu_QimSetNoOfDtcs(0);
-  for (uint16_t i = 0; i < 17; ++i) emu_QimSetConfirmedDtc(static_cast<uint16_t>(0x4100 + i));
-  EXPECT_EQ(emu_QimGetNoOfConfirmedDtcs(), 16);
-  EXPECT_EQ(emu_QimGetConfirmedDtc(15), 0x410F);
-  EXPECT_EQ(emu_QimGetConfirmedDtc(16), 0);
+  emu_VehicleSetNoOfDtcs(0);
+  for (uint16_t i = 0; i < 17; ++i) emu_VehicleSetConfirmedDtc(static_cast<uint16_t>(0x4100 + i));
+  EXPECT_EQ(emu_VehicleGetNoOfConfirmedDtcs(), 16);
+  EXPECT_EQ(emu_VehicleGetConfirmedDtc(15), 0x410F);
+  EXPECT_EQ(emu_VehicleGetConfirmedDtc(16), 0);
   EXPECT_EQ(vehicle.ecu[0].noOfDtcs, 16);
   EXPECT_EQ(vehicle.ecu[0].confirmedDtc[0], 0x4100);
   EXPECT_EQ(vehicle.ecu[1].noOfDtcs, 0);
@@ -203,11 +203,11 @@ TEST_F(Vehicle, OxygenSensorBankConfigurations) {
     return marks;  // PIDs 11 .. 20
   };
   // ECU 1 supports none of 11-1F by default and 20: the untouched bits stay.
-  emu_QimSetNoOfPid13CylinderBanks(1);
+  emu_VehicleSetNoOfPid13CylinderBanks(1);
   EXPECT_EQ(sensors(0), "1111111000010111");  // 1D gone, 18-1B off, 1C 1E 1F 20 kept
   EXPECT_EQ(sensors(1), "0011111000000001");
   EXPECT_EQ(One(1, 0x13, 5), "41130F");
-  emu_QimSetNoOfPid13CylinderBanks(2);
+  emu_VehicleSetNoOfPid13CylinderBanks(2);
   EXPECT_EQ(sensors(0), "1111111111110111");
   EXPECT_EQ(One(1, 0x13, 5), "4113FF");
 
@@ -215,16 +215,16 @@ TEST_F(Vehicle, OxygenSensorBankConfigurations) {
                                 "1101111111111111"};
   const char* const locations[4] = {"03", "0F", "3F", "FF"};
   for (uint8_t banks = 1; banks <= 4; ++banks) {
-    emu_QimSetNoOfPid1DCylinderBanks(banks);
+    emu_VehicleSetNoOfPid1DCylinderBanks(banks);
     EXPECT_EQ(sensors(0), pid1D[banks - 1]) << int{banks};
     EXPECT_EQ(One(1, 0x1D, 7), std::string("411D") + locations[banks - 1]);
   }
   for (uint8_t ignored : {0, 5, 255}) {
-    emu_QimSetNoOfPid1DCylinderBanks(ignored);
+    emu_VehicleSetNoOfPid1DCylinderBanks(ignored);
     EXPECT_EQ(sensors(0), pid1D[3]) << int{ignored};
   }
   for (uint8_t ignored : {0, 3}) {
-    emu_QimSetNoOfPid13CylinderBanks(ignored);
+    emu_VehicleSetNoOfPid13CylinderBanks(ignored);
     EXPECT_EQ(sensors(0), pid1D[3]) << int{ignored};
   }
 }
@@ -232,9 +232,9 @@ TEST_F(Vehicle, OxygenSensorBankConfigurations) {
 TEST_F(Vehicle, MoreThanTwoBanksWidensPids06To09And55To58) {
   EXPECT_FALSE(emu_VehicleHasMoreThan2Banks());  // ECU 0 locates its sensors by PID 13
   EXPECT_EQ(One(1, 0x06, 0), "410601");
-  emu_QimSetNoOfPid1DCylinderBanks(2);  // banks 1 and 2 only
+  emu_VehicleSetNoOfPid1DCylinderBanks(2);  // banks 1 and 2 only
   EXPECT_FALSE(emu_VehicleHasMoreThan2Banks());
-  emu_QimSetNoOfPid1DCylinderBanks(3);
+  emu_VehicleSetNoOfPid1DCylinderBanks(3);
   EXPECT_TRUE(emu_VehicleHasMoreThan2Banks());
   EXPECT_EQ(One(1, 0x06, 0), "41060110");
   EXPECT_EQ(One(2, 0x58, 1, true, 3), "425803AA55");
@@ -270,13 +270,13 @@ TEST_F(Vehicle, SupportMapsChainAndFreezeFramesUseTheirRow) {
   EXPECT_FALSE(emu_VehicleSupportsPid(2, 0x09, 7, 1));  // row 0 again
 
   // PID 02 names the confirmed code that stored the frame, when there is one.
-  emu_QimSetNoOfDtcs(3);
+  emu_VehicleSetNoOfDtcs(3);
   EXPECT_EQ(One(2, 0x02, 0, true, 2), "4202020102");
   EXPECT_EQ(One(2, 0x02, 0, true, 3), "4202030000");
 }
 
 TEST_F(Vehicle, JitterReplacesLiveValuesWithARunningCounter) {
-  emu_QimToggleDataJitterEnabledState();
+  emu_VehicleToggleDataJitter();
   EXPECT_EQ(One(1, 0x0C, 0), "410C0000");
   EXPECT_EQ(One(1, 0x0C, 0), "410C0001");
   EXPECT_EQ(One(1, 0x0C, 0), "410C0002");
@@ -297,16 +297,16 @@ TEST_F(Vehicle, JitterReplacesLiveValuesWithARunningCounter) {
   vehicle.dataJitter = 0x12345;
   EXPECT_EQ(One(1, 0x0C, 0), "410C2345");
 
-  emu_QimToggleDataJitterEnabledState();
+  emu_VehicleToggleDataJitter();
   EXPECT_EQ(vehicle.dataJitter, 0u);
   EXPECT_EQ(One(1, 0x0C, 0), "410C0110");
-  emu_QimToggleDataJitterEnabledState();
+  emu_VehicleToggleDataJitter();
   EXPECT_EQ(One(1, 0x0C, 0), "410C0000");  // counts from zero again
 }
 
 TEST_F(Vehicle, IptJitterMovesOncePerRequestAndStays) {
   EXPECT_EQ(Data(9, 0x08, 0, false)[0], "49080101C91030");
-  emu_QimToggleDataJitterEnabledState();
+  emu_VehicleToggleDataJitter();
   EXPECT_EQ(Data(9, 0x08, 0, false), (Lines{"49080101CA1030", "490802033D01C9", "490803035B01C9",
                                             "490804040201C9", "490805023201C9", "4908060C6301C9",
                                             "49080700010000", "4908080001000D", "49080905E601C9",
@@ -314,7 +314,7 @@ TEST_F(Vehicle, IptJitterMovesOncePerRequestAndStays) {
   // On CAN only the answer's first counter; each ECU keeps its own count.
   EXPECT_EQ(One(9, 0x0B, 0).substr(0, 14), "490B1401CB1030");
   EXPECT_EQ(One(9, 0x08, 1).substr(0, 14), "4908100002000A");
-  emu_QimToggleDataJitterEnabledState();  // off: the offset stays
+  emu_VehicleToggleDataJitter();  // off: the offset stays
   EXPECT_EQ(One(9, 0x08, 0).substr(0, 14), "49081401CB1030");
   // A counter at its top wraps.
   EXPECT_EQ(One(9, 0x08, 1).substr(6, 4), "0002");
@@ -323,7 +323,7 @@ TEST_F(Vehicle, IptJitterMovesOncePerRequestAndStays) {
 }
 
 TEST_F(Vehicle, ClearingCodesOnCanKeepsThemAsPermanentCodes) {
-  emu_QimSetNoOfDtcs(3);
+  emu_VehicleSetNoOfDtcs(3);
   emu_VehicleClearCodes(0, true);
   const EmuEcu& ecu0 = vehicle.ecu[0];
   EXPECT_EQ(ecu0.milState, 0);

@@ -1,0 +1,533 @@
+// OBD requests in the ELM327 v1.5 personality: finding the car (automatic search, bus
+// initialisation), which ECUs a request reaches (functional or physical header, receive filter),
+// and their answers as the adapter prints them: CAN frames with or without identifiers, PCI
+// bytes and automatic formatting, J1850 / K-line messages with header and check bytes.
+// With real timing, the car's answer delay, the gap between ECUs, the time-out after the last
+// answer and the bus initialisations take the time they take on a real bus.
+#include <string.h>
+
+#include "elm327/elm327_internal.h"
+#include "elm327/elm327_port.h"
+#include "adapter/line_faults.h"
+#include "module/module.h"
+#include "module/obd_answer.h"
+#include "vehicle/vehicle.h"
+
+namespace {
+
+constexpr uint8_t CAN_FRAME_BYTES = 8;
+constexpr uint8_t CAN_FILL = 0x00;
+constexpr uint8_t MAX_REQUEST_BYTES = 8;
+constexpr uint8_t MAX_MULTI_PIDS = 6;  // service 01 on CAN: up to six PIDs in one request
+constexpr uint32_t CAN_11BIT_FUNCTIONAL = 0x7DF;
+constexpr uint8_t CAN_29BIT_FUNCTIONAL = 0xDB;   // 18 DB 33 F1
+constexpr uint8_t CAN_29BIT_PHYSICAL = 0xDA;     // 18 DA xx F1; answers from 18 DA F1 xx
+constexpr uint8_t FUNCTIONAL_TARGET = 0x33;      // ISO 15765-4, ISO 14230-4 and ISO 9141-2
+constexpr uint8_t J1850_FUNCTIONAL_TARGET = 0x6A;
+
+// How long the car and the bus take (real timing). answerMs: from the request to the first ECU's
+// answer; gapMs: between two ECUs' answers; initMs: the bus initialisation before the first
+// request (5-baud about 2.5 s, fast about 0.3 s); missMs: what a protocol the car does not use
+// costs a search (its initialisation failing, or the time-out of an unanswered 0100).
+struct ElmBusTiming {
+  uint16_t answerMs;
+  uint16_t gapMs;
+  uint16_t initMs;
+  uint16_t missMs;
+};
+// clang-format off
+constexpr ElmBusTiming BUS_TIMING[10] = {
+    {0,  0,  0,    0},     // none
+    {15, 5,  0,    250},   // SAE J1850 PWM
+    {15, 5,  0,    250},   // SAE J1850 VPWM
+    {30, 20, 2500, 2600},  // ISO 9141-2, 5-baud initialisation
+    {30, 20, 2500, 2600},  // ISO 14230-4, 5-baud initialisation
+    {30, 20, 300,  350},   // ISO 14230-4, fast initialisation
+    {10, 2,  0,    200},   // CAN 11/500
+    {10, 2,  0,    200},   // CAN 29/500
+    {12, 3,  0,    200},   // CAN 11/250
+    {12, 3,  0,    200},   // CAN 29/250
+};
+// clang-format on
+
+struct ElmRequest {
+  uint8_t bytes[MAX_REQUEST_BYTES];
+  uint8_t n;
+  uint8_t count;  // the trailing digit: return after this many answers; 0 none
+};
+
+int emu_ElmHexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Hex byte pairs, with an optional single digit behind them: the number of answers awaited.
+bool emu_ElmParseRequest(const char* hex, ElmRequest* r) {
+  size_t digits = strlen(hex);
+  for (size_t i = 0; i < digits; ++i)
+    if (emu_ElmHexDigit(hex[i]) < 0) return false;
+  r->count = 0;
+  if (digits % 2 == 1) {
+    if (digits < 3) return false;
+    r->count = static_cast<uint8_t>(emu_ElmHexDigit(hex[digits - 1]));
+    if (r->count == 0) return false;
+    --digits;
+  }
+  const size_t n = digits / 2;
+  const size_t limit = elm.s.longMessages != 0 ? MAX_REQUEST_BYTES : MAX_REQUEST_BYTES - 1;
+  if (n == 0 || n > limit) return false;
+  r->n = static_cast<uint8_t>(n);
+  for (size_t i = 0; i < n; ++i)
+    r->bytes[i] = static_cast<uint8_t>(emu_ElmHexDigit(hex[2 * i]) << 4 | emu_ElmHexDigit(hex[2 * i + 1]));
+  return true;
+}
+
+// The car talks this protocol: with its ignition off it talks none.
+bool emu_ElmCarTalks(uint8_t protocol) {
+  const uint8_t responding = respondingProtocol;
+  return (responding == 0 || responding == protocol) && emu_CarIgnitionOn();
+}
+
+// An error mark the faults put at the end of the answer's first line ("<DATA ERROR",
+// "<RX ERROR"); -1 none.
+int answerMark = -1;
+
+// The bit rate of a CAN protocol: 500 (6, 7) or 250 (8, 9) kbit/s.
+bool emu_ElmSameCanBitRate(uint8_t a, uint8_t b) { return (a <= 7) == (b <= 7); }
+
+void emu_ElmFail(const char* text) {
+  emu_ElmLine(text);
+  emu_ElmPrompt();
+}
+
+uint32_t emu_ElmTimeoutMs() { return elm.s.timeout * 4u; }
+
+// How long the adapter waits after the last answer for more: the time-out, shortened by adaptive
+// timing once it has seen how fast the car answers.
+uint32_t emu_ElmWaitAfterLastMs() {
+  const uint32_t timeout = emu_ElmTimeoutMs();
+  const uint32_t seen = elm.learnedDelayMs;
+  uint32_t adaptive = timeout;
+  if (seen != 0 && elm.s.adaptiveTiming == 1) adaptive = seen * 2 + 20;
+  if (seen != 0 && elm.s.adaptiveTiming == 2) adaptive = seen + 8;
+  return adaptive < timeout ? adaptive : timeout;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Finding the car
+
+// A protocol set by number: K-line protocols initialise the bus first and say so.
+bool emu_ElmInitialiseFixed(uint8_t p) {
+  if (emu_ElmIsKLine(p)) {
+    emu_ElmPut("BUS INIT: ");
+    if (emu_ElmWait(BUS_TIMING[p].initMs)) {
+      emu_ElmAnswerStopped();
+      return false;
+    }
+    if (!emu_ElmCarTalks(p)) {
+      emu_ElmFail("...ERROR");
+      return false;
+    }
+    emu_ElmLine("...OK");
+  }
+  elm.connected = p;
+  return true;
+}
+
+// The protocol tried first, then 1 to 9; the first one on which the car answers 0100 is kept.
+bool emu_ElmSearch() {
+  emu_ElmLine("SEARCHING...");
+  const uint8_t first = elm.s.tryFirst != 0 ? elm.s.tryFirst : elm.searchFirst;
+  uint8_t order[10] = {first};
+  uint8_t count = 1;
+  for (uint8_t p = 1; p <= 9; ++p)
+    if (p != first) order[count++] = p;
+  for (uint8_t i = 0; i < count; ++i) {
+    const uint8_t p = order[i];
+    const bool talks = emu_ElmCarTalks(p);
+    const uint32_t cost = talks ? BUS_TIMING[p].initMs + BUS_TIMING[p].answerMs : BUS_TIMING[p].missMs;
+    if (emu_ElmWait(cost)) {
+      emu_ElmAnswerStopped();
+      return false;
+    }
+    if (talks) {
+      elm.connected = p;
+      elm.searchFirst = p;
+      return true;
+    }
+  }
+  emu_ElmFail("UNABLE TO CONNECT");
+  return false;
+}
+
+bool emu_ElmConnect() {
+  if (elm.connected != 0) return true;
+  if (elm.s.automatic != 0) return emu_ElmSearch();
+  return emu_ElmInitialiseFixed(elm.s.protocol);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Addressing
+
+uint32_t emu_ElmCanAnswerId(uint8_t protocol, uint8_t ecuIdx) {
+  if (emu_ElmIs29Bit(protocol)) return 0x18DAF100u | emu_NonCanEcuAddr(ecuIdx);
+  return 0x700u | emu_CanEcuAddr(ecuIdx);
+}
+
+// ECUs the request reaches: all of them through the functional header (the default), one
+// through its physical address, none through any other.
+uint8_t emu_ElmAddressedEcus(uint8_t protocol, uint8_t ecus[EMU_MAX_ECUS]) {
+  const uint8_t maxEcu = vehicle.maxEcu;
+  uint8_t count = 0;
+  if (elm.s.headerSet == 0) {
+    for (uint8_t i = 0; i < maxEcu && i < EMU_MAX_ECUS; ++i) ecus[count++] = i;
+    return count;
+  }
+  const uint32_t h = elm.s.header;
+  const uint8_t kind = static_cast<uint8_t>(h >> 16), target = static_cast<uint8_t>(h >> 8);
+  for (uint8_t i = 0; i < maxEcu && i < EMU_MAX_ECUS; ++i) {
+    bool reached;
+    if (emu_ElmIs29Bit(protocol)) {
+      reached = (kind == CAN_29BIT_FUNCTIONAL && target == FUNCTIONAL_TARGET) ||
+                (kind == CAN_29BIT_PHYSICAL && target == emu_NonCanEcuAddr(i));
+    } else if (emu_ElmIsCan(protocol)) {
+      // An ECU is asked at its answer identifier less 8 (7E0 for 7E8).
+      const uint32_t id = h & 0x7FF;
+      reached = id == CAN_11BIT_FUNCTIONAL || id + 8 == emu_ElmCanAnswerId(protocol, i);
+    } else {
+      reached = target == FUNCTIONAL_TARGET || target == J1850_FUNCTIONAL_TARGET ||
+                target == emu_NonCanEcuAddr(i);
+    }
+    if (reached) ecus[count++] = i;
+  }
+  return count;
+}
+
+
+bool emu_ElmPassesFilter(uint8_t protocol, uint8_t ecuIdx) {
+  if (elm.s.filterSet == 0 || !emu_ElmIsCan(protocol)) return true;
+  const uint32_t id = emu_ElmCanAnswerId(protocol, ecuIdx);
+  return (id & elm.s.filterMask) == (elm.s.filterValue & elm.s.filterMask);
+}
+
+// ---------------------------------------------------------------------------------------------
+// One ECU's answer message(s)
+
+// Service 01 with several PIDs (CAN only): one message with each supported PID and its data.
+bool emu_ElmMultiPidAnswer(const ElmRequest& r, uint8_t idx, EmuEcuAnswer* out) {
+  out->Clear();
+  out->NewLine();
+  out->Put(0x41);
+  bool any = false;
+  for (uint8_t i = 1; i < r.n; ++i) {
+    const uint8_t pid = r.bytes[i];
+    if (!emu_RequestIsKnown(0x01, pid) || !emu_EcuAnswers(0x01, pid, 0, idx, true)) continue;
+    EmuEcuAnswer one;
+    emu_InitFrameData(0x01, pid, 0, idx, true, &one);
+    for (uint8_t b = 1; b < one.length; ++b) out->Put(one.data[b]);
+    any = true;
+  }
+  return any;
+}
+
+// The request forms the vehicle answers: 01 PID, 02 PID [frame], 03, 04, 06 MID, 07, 0A, 09 type.
+bool emu_ElmRequestFits(uint8_t service, uint8_t n) {
+  switch (service) {
+    case 0x01:
+    case 0x06:
+    case 0x09: return n == 2;
+    case 0x02: return n == 2 || n == 3;
+    case 0x03:
+    case 0x04:
+    case 0x07:
+    case 0x0A: return n == 1;
+    default: return false;
+  }
+}
+
+bool emu_ElmVehicleAnswer(const ElmRequest& r, uint8_t idx, bool can, EmuEcuAnswer* out) {
+  const uint8_t service = r.bytes[0];
+  if (service == 0x01 && r.n > 2 && r.n <= 1 + MAX_MULTI_PIDS) {
+    return can && emu_ElmMultiPidAnswer(r, idx, out);
+  }
+  if (!emu_ElmRequestFits(service, r.n)) return false;
+  const uint8_t pid = r.n > 1 ? r.bytes[1] : 0;
+  const uint8_t frame = service == 0x02 && r.n > 2 ? r.bytes[2] : 0;
+  if (!emu_RequestIsKnown(service, pid) || !emu_EcuAnswers(service, pid, frame, idx, can)) return false;
+  out->Clear();
+  emu_InitFrameData(service, pid, frame, idx, can, out);
+  // Codes are cleared only by an ECU that accepted the request.
+  if (service == 0x04 && out->length > 0 && out->data[0] == 0x44) emu_VehicleClearCodes(idx, can);
+  return out->length > 0;
+}
+
+// The vehicle's own answer, else the one its table gives, as the ECU's faults make it; none from
+// a silent ECU.
+bool emu_ElmEcuAnswer(const ElmRequest& r, uint8_t idx, bool can, EmuEcuAnswer* out) {
+  if (emu_CarEcuSilent(idx)) return false;
+  if (!emu_ElmVehicleAnswer(r, idx, can, out) && !emu_TableAnswer(r.bytes, r.n, idx, can, out)) return false;
+  emu_CarApplyEcuFaults(idx, r.bytes[0], out);
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Printing
+
+// The end of a line of the car's answer, the first one carrying the error mark the faults drew.
+void emu_ElmMessageLineEnd() {
+  if (answerMark >= 0) {
+    emu_ElmPut(EMU_FAULT_ERROR_TEXTS[answerMark]);
+    answerMark = -1;
+  }
+  emu_ElmLineEnd();
+}
+
+void emu_ElmPutCanId(uint8_t protocol, uint32_t id) {
+  if (emu_ElmIs29Bit(protocol)) {
+    for (int shift = 24; shift >= 0; shift -= 8) emu_ElmPutByte(static_cast<uint8_t>(id >> shift));
+  } else {
+    static constexpr char HEX[] = "0123456789ABCDEF";
+    emu_ElmPutChar(HEX[(id >> 8) & 0x7]);
+    emu_ElmPutChar(HEX[(id >> 4) & 0xF]);
+    emu_ElmPutChar(HEX[id & 0xF]);
+    if (elm.s.spaces != 0) emu_ElmPutChar(' ');
+  }
+  if (elm.s.showDlc != 0) {
+    emu_ElmPutChar('0' + CAN_FRAME_BYTES);
+    if (elm.s.spaces != 0) emu_ElmPutChar(' ');
+  }
+}
+
+// A frame as it came from the bus: identifier (with headers), the PCI byte and all 8 bytes.
+void emu_ElmPutRawFrame(uint8_t protocol, uint32_t id, const uint8_t frame[CAN_FRAME_BYTES]) {
+  if (elm.s.headers != 0) emu_ElmPutCanId(protocol, id);
+  for (uint8_t i = 0; i < CAN_FRAME_BYTES; ++i) emu_ElmPutByte(frame[i]);
+  emu_ElmMessageLineEnd();
+}
+
+// The ISO 15765-2 frames of one message: a single frame, or a first frame (length in 12 bits, 6
+// bytes) and consecutive frames of 7 (sequence 1, 2, ... F, 0, ...), the last one filled.
+// Without flow control the ECU stops after its first frame.
+uint8_t emu_ElmCanFrames(const uint8_t* message, uint8_t length, uint8_t frames[][CAN_FRAME_BYTES],
+                         uint8_t maxFrames) {
+  uint8_t count = 0;
+  auto put = [&](uint8_t pci, const uint8_t* data, uint8_t n, uint8_t skip) {
+    uint8_t* f = frames[count++];
+    memset(f, CAN_FILL, CAN_FRAME_BYTES);
+    f[0] = pci;
+    if (skip != 0) f[1] = static_cast<uint8_t>(length);
+    memcpy(f + 1 + skip, data, n);
+  };
+  if (length <= 7) {
+    put(length, message, length, 0);
+    return count;
+  }
+  put(static_cast<uint8_t>(0x10 | (length >> 8)), message, 6, 1);
+  if (elm.s.canFlowControl == 0) return count;
+  uint8_t sequence = 1;
+  for (unsigned at = 6; at < length && count < maxFrames; at += 7, ++sequence) {
+    const uint8_t n = static_cast<uint8_t>(length - at < 7 ? length - at : 7);
+    put(static_cast<uint8_t>(0x20 | (sequence & 0x0F)), message + at, n, 0);
+  }
+  return count;
+}
+
+void emu_ElmPutCanMessage(uint8_t protocol, uint8_t idx, const uint8_t* message, uint8_t length) {
+  constexpr uint8_t MAX_FRAMES = 1 + (EMU_ANSWER_MAX_BYTES - 6 + 6) / 7;
+  uint8_t frames[MAX_FRAMES][CAN_FRAME_BYTES];
+  const uint8_t count = emu_ElmCanFrames(message, length, frames, MAX_FRAMES);
+  const uint32_t id = emu_ElmCanAnswerId(protocol, idx);
+  if (elm.s.headers != 0 || elm.s.canAutoFormat == 0) {
+    for (uint8_t i = 0; i < count; ++i) emu_ElmPutRawFrame(protocol, id, frames[i]);
+    return;
+  }
+  if (length <= 7) {
+    for (uint8_t i = 0; i < length; ++i) emu_ElmPutByte(message[i]);
+    emu_ElmMessageLineEnd();
+    return;
+  }
+  // Automatic formatting: the length in three digits, then each frame's data after its number.
+  static constexpr char HEX[] = "0123456789ABCDEF";
+  emu_ElmPutChar(HEX[(length >> 8) & 0xF]);
+  emu_ElmPutChar(HEX[(length >> 4) & 0xF]);
+  emu_ElmPutChar(HEX[length & 0xF]);
+  if (elm.s.spaces != 0) emu_ElmPutChar(' ');
+  emu_ElmMessageLineEnd();
+  for (uint8_t i = 0; i < count; ++i) {
+    emu_ElmPutChar(HEX[i & 0xF]);
+    emu_ElmPutChar(':');
+    if (elm.s.spaces != 0) emu_ElmPutChar(' ');
+    for (uint8_t b = i == 0 ? 2 : 1; b < CAN_FRAME_BYTES; ++b) emu_ElmPutByte(frames[i][b]);
+    emu_ElmMessageLineEnd();
+  }
+}
+
+// SAE J1850 carries a CRC (polynomial 1D, preset and inverted); ISO 9141-2 and ISO 14230-4 the
+// sum of the bytes.
+uint8_t emu_ElmCheckByte(uint8_t protocol, const uint8_t* bytes, uint8_t n) {
+  if (protocol == 1 || protocol == 2) {
+    uint8_t crc = 0xFF;
+    for (uint8_t i = 0; i < n; ++i) {
+      crc ^= bytes[i];
+      for (int bit = 0; bit < 8; ++bit) crc = static_cast<uint8_t>((crc & 0x80) ? (crc << 1) ^ 0x1D : crc << 1);
+    }
+    return static_cast<uint8_t>(~crc);
+  }
+  uint8_t sum = 0;
+  for (uint8_t i = 0; i < n; ++i) sum = static_cast<uint8_t>(sum + bytes[i]);
+  return sum;
+}
+
+// One message of J1850 or the K-line: with headers the three header bytes and the check byte.
+void emu_ElmPutLineMessage(uint8_t protocol, uint8_t idx, const uint8_t* data, uint8_t n) {
+  if (n > EMU_KLINE_LINE_BYTES) n = EMU_KLINE_LINE_BYTES;  // never longer; kept to the buffer all the same
+  if (elm.s.headers != 0) {
+    uint8_t message[3 + EMU_KLINE_LINE_BYTES];
+    emu_KLineHeader(protocol, emu_NonCanEcuAddr(idx), n, message);
+    memcpy(message + 3, data, n);
+    const uint8_t total = static_cast<uint8_t>(3 + n);
+    for (uint8_t i = 0; i < total; ++i) emu_ElmPutByte(message[i]);
+    emu_ElmPutByte(emu_ElmCheckByte(protocol, message, total));
+  } else {
+    for (uint8_t i = 0; i < n; ++i) emu_ElmPutByte(data[i]);
+  }
+  emu_ElmMessageLineEnd();
+}
+
+// ---------------------------------------------------------------------------------------------
+// The answer
+
+// The one-shot answers the operator keys arm (y, z) stand in for the car's.
+bool emu_ElmOperatorAnswer(uint8_t protocol) {
+  if (emu_ElmIsCan(protocol) && sendCanError.exchange(0) != 0) {
+    emu_ElmFail("CAN ERROR");
+    return true;
+  }
+  if (sendNoData.exchange(0) != 0) {
+    emu_ElmFail("NO DATA");
+    return true;
+  }
+  return false;
+}
+
+// On a protocol the car does not use, nothing answers; a CAN bus at another bit rate (or with no
+// CAN node at all) reports errors instead.
+bool emu_ElmBusFault(uint8_t protocol) {
+  if (emu_ElmCarTalks(protocol)) return false;
+  if (emu_ElmWait(emu_ElmTimeoutMs())) {
+    emu_ElmAnswerStopped();
+    return true;
+  }
+  // A car with its ignition off is silent on any bus.
+  const uint8_t car = respondingProtocol;
+  const bool errors = emu_ElmIsCan(protocol) && !(emu_ElmIsCan(car) && emu_ElmSameCanBitRate(car, protocol)) &&
+                      emu_CarIgnitionOn();
+  emu_ElmFail(errors ? "CAN ERROR" : "NO DATA");
+  return true;
+}
+
+// Prints one ECU's answer: each line a CAN message (framed) or a J1850 / K-line message. Returns
+// the number of messages shown; `stopped` when the client interrupted the ECU's delay.
+uint8_t emu_ElmPutEcuAnswer(uint8_t protocol, uint8_t idx, const EmuEcuAnswer& a, uint8_t allowed, bool* stopped) {
+  uint8_t messages = 0;
+  for (uint8_t line = 0; line < a.noOfLines && messages < allowed; ++line) {
+    const uint8_t n = a.LineLength(line);
+    if (n == 0) continue;
+    // A response-pending answer is shown at once; the rest comes when the ECU is done.
+    if (line > 0 && line == a.delayedLine && a.delayMs != 0 &&
+        (emu_ElmPaceOutput() || emu_ElmWait(a.delayMs))) {
+      *stopped = true;
+      return messages;
+    }
+    if (emu_ElmIsCan(protocol)) {
+      emu_ElmPutCanMessage(protocol, idx, a.data + a.LineStart(line), n);
+    } else {
+      emu_ElmPutLineMessage(protocol, idx, a.data + a.LineStart(line), n);
+    }
+    ++messages;
+  }
+  return messages;
+}
+
+// A share of answers is replaced by one of the adapter's errors (faults.error_rate): alone on
+// its line, or as a mark after the answer's first line. True when the answer was replaced.
+bool emu_ElmFaultyAnswer() {
+  const int error = emu_LineFaultsDrawError();
+  if (error < 0) return false;
+  if (error == EMU_FAULT_DATA_ERROR_MARK || error == EMU_FAULT_RX_ERROR_MARK) {
+    answerMark = error;
+    return false;
+  }
+  // "NO DATA" comes after the time-out, as the car's own silence does.
+  if (error == EMU_FAULT_NO_DATA && emu_ElmWait(emu_ElmTimeoutMs())) {
+    emu_ElmAnswerStopped();
+    return true;
+  }
+  emu_ElmFail(EMU_FAULT_ERROR_TEXTS[error]);
+  return true;
+}
+
+void emu_ElmAnswerCar(const ElmRequest& r, uint8_t protocol) {
+  const ElmBusTiming& t = BUS_TIMING[protocol];
+  const bool can = emu_ElmIsCan(protocol);
+  uint8_t ecus[EMU_MAX_ECUS];
+  const uint8_t addressed = emu_ElmAddressedEcus(protocol, ecus);
+  // After a frame received with an error the adapter shows no more.
+  const uint8_t wanted = answerMark == EMU_FAULT_RX_ERROR_MARK ? 1 : r.count != 0 ? r.count : 0xFF;
+  uint8_t shown = 0;
+  bool waited = false;
+  for (uint8_t k = 0; k < addressed && shown < wanted; ++k) {
+    EmuEcuAnswer a;
+    if (!emu_ElmEcuAnswer(r, ecus[k], can, &a) || !emu_ElmPassesFilter(protocol, ecus[k])) continue;
+    // An ECU slower than the time-out is not waited for; after a 78 (response pending) it is.
+    const uint32_t busyMs = a.delayedLine == 0 ? a.delayMs : 0;
+    if (busyMs > emu_ElmTimeoutMs()) continue;
+    if (emu_ElmWait((waited ? t.gapMs : t.answerMs) + busyMs)) {
+      emu_ElmAnswerStopped();
+      return;
+    }
+    waited = true;
+    bool stopped = false;
+    shown = static_cast<uint8_t>(shown + emu_ElmPutEcuAnswer(protocol, ecus[k], a, static_cast<uint8_t>(wanted - shown),
+                                                             &stopped));
+    if (stopped || emu_ElmPaceOutput()) {
+      emu_ElmAnswerStopped();
+      return;
+    }
+  }
+  if (shown == 0) {
+    if (emu_ElmWait(emu_ElmTimeoutMs())) {
+      emu_ElmAnswerStopped();
+      return;
+    }
+    emu_ElmFail("NO DATA");
+    return;
+  }
+  elm.learnedDelayMs = static_cast<uint8_t>(t.answerMs);
+  if (shown < wanted && emu_ElmWait(emu_ElmWaitAfterLastMs())) {
+    emu_ElmAnswerStopped();
+    return;
+  }
+  emu_ElmPrompt();
+}
+
+}  // namespace
+
+void emu_ElmRequest(const char* hex) {
+  ElmRequest r;
+  if (!emu_ElmParseRequest(hex, &r)) {
+    emu_ElmFail("?");
+    return;
+  }
+  if (!emu_ElmConnect()) return;
+  const uint8_t protocol = elm.connected;
+  if (emu_ElmOperatorAnswer(protocol) || emu_ElmBusFault(protocol)) return;
+  if (elm.s.responses == 0) {
+    emu_ElmPrompt();
+    return;
+  }
+  if (emu_ElmFaultyAnswer()) return;
+  emu_ElmAnswerCar(r, protocol);
+  answerMark = -1;
+}

@@ -1,0 +1,215 @@
+// The ELM327 v1.5 personality's port side: the state block, the serial port and its real timing,
+// the input read from the port and not taken yet, the answer text waiting to be written, and the
+// busy time of an OBD request, which the client's next character interrupts with "STOPPED" and
+// the client's leaving ends without a word.
+#include "elm327/elm327_port.h"
+
+#include <string.h>
+#include <time.h>
+
+#include "adapter/line_faults.h"
+
+// Zeroed before any initialiser of the program runs: the line reader powers the adapter up from
+// one of its own.
+constinit EmuElm elm{};
+
+namespace {
+
+constexpr char CR = '\r';
+constexpr char LF = '\n';
+
+const EmuElmPort* port = nullptr;
+bool realTiming = false;
+uint32_t byteTimeUs = 1042;  // 10 bits a byte at 9600 baud
+
+// Input read from the port and not taken yet. During an OBD request, what arrives is only looked
+// at (does it interrupt?) and stays here.
+struct ElmInput {
+  uint8_t bytes[4096];
+  size_t head, tail;
+
+  size_t Waiting() const { return tail - head; }
+  void Compact() {
+    if (head == 0) return;
+    memmove(bytes, bytes + head, tail - head);
+    tail -= head;
+    head = 0;
+  }
+};
+ElmInput input;
+
+// Answer text waiting to be written, and how much of the written text is not paced yet.
+struct ElmOutput {
+  char text[8192];
+  size_t length;
+  size_t unpaced;
+};
+ElmOutput output;
+
+// The client whose line is being answered has left: nothing more is written until the next
+// client's first character is taken, and the request under way for the one that left ends.
+bool clientLeft = false;
+
+void emu_ElmDropClient() {
+  input.head = input.tail = 0;
+  output.length = output.unpaced = 0;
+  elm.length = 0;
+  elm.overflow = 0;
+  clientLeft = true;
+  emu_LineFaultsNewClient();
+}
+
+// The port's word that its client left (or another took its place). Everything read before it
+// was the last client's; the next client's input only comes after it.
+void emu_ElmTakeHangUp() {
+  if (port != nullptr && port->takeHangUp != nullptr && port->takeHangUp() != 0) emu_ElmDropClient();
+}
+
+// Reads what the port has into the input, as far as there is room. A client may leave before or
+// during the reads: what was read up to then is dropped with it.
+void emu_ElmFill() {
+  if (port == nullptr) return;
+  emu_ElmTakeHangUp();
+  input.Compact();
+  while (input.tail < sizeof input.bytes) {
+    const int n = port->read(input.bytes + input.tail, static_cast<int>(sizeof input.bytes - input.tail));
+    if (n <= 0) break;
+    input.tail += static_cast<size_t>(n);
+  }
+  emu_ElmTakeHangUp();
+}
+
+bool emu_ElmInputInterrupts() {
+  for (size_t i = input.head; i < input.tail; ++i)
+    if (!emu_ElmIgnored(input.bytes[i])) return true;
+  return false;
+}
+
+uint64_t emu_ElmNowUs() {
+  timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return static_cast<uint64_t>(t.tv_sec) * 1000000u + static_cast<uint64_t>(t.tv_nsec) / 1000u;
+}
+
+}  // namespace
+
+void emu_ElmSetPort(const EmuElmPort* p) { port = p; }
+
+void emu_ElmSetRealTiming(bool on, uint32_t baudrate) {
+  realTiming = on;
+  byteTimeUs = baudrate != 0 ? 10u * 1000000u / baudrate : 1042;
+}
+
+bool emu_ElmRealTiming() { return realTiming; }
+
+// ---------------------------------------------------------------------------------------------
+// Reading
+
+bool emu_ElmNextInput(uint8_t* c) {
+  if (input.head == input.tail) emu_ElmFill();
+  if (input.head == input.tail) return false;
+  *c = input.bytes[input.head++];
+  clientLeft = false;  // a client is there (again): its line is answered
+  return true;
+}
+
+void emu_ElmCountAsPaced() { output.unpaced = 0; }
+
+void emu_ElmForgetLine() {
+  elm.length = 0;
+  elm.line[0] = '\0';
+  elm.overflow = 0;
+}
+
+void emu_ElmDropTraffic() {
+  input.head = input.tail = 0;
+  output.length = output.unpaced = 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Writing
+
+void emu_ElmFlush() {
+  if (output.length == 0) return;
+  if (port != nullptr) emu_LineFaultsWrite(port->write, output.text, output.length);
+  output.length = 0;
+}
+
+void emu_ElmPutChar(char c) {
+  if (clientLeft) return;  // for nobody; the next client must not read it
+  if (output.length == sizeof output.text) {
+    // A full buffer is written at once; unpaced text it held counts as written.
+    emu_ElmFlush();
+  }
+  output.text[output.length++] = c;
+  ++output.unpaced;
+}
+
+void emu_ElmPut(const char* text) {
+  while (*text != '\0') emu_ElmPutChar(*text++);
+}
+
+void emu_ElmPutByte(uint8_t byte) {
+  static constexpr char HEX[] = "0123456789ABCDEF";
+  emu_ElmPutChar(HEX[byte >> 4]);
+  emu_ElmPutChar(HEX[byte & 0x0F]);
+  if (elm.s.spaces != 0) emu_ElmPutChar(' ');
+}
+
+void emu_ElmLineEnd() {
+  emu_ElmPutChar(CR);
+  if (elm.s.lineFeeds != 0) emu_ElmPutChar(LF);
+}
+
+void emu_ElmLine(const char* text) {
+  emu_ElmPut(text);
+  emu_ElmLineEnd();
+}
+
+void emu_ElmPrompt() {
+  emu_ElmLineEnd();
+  emu_ElmPutChar('>');
+}
+
+// ---------------------------------------------------------------------------------------------
+// Busy
+
+bool emu_ElmInterrupted() {
+  emu_ElmFill();
+  return clientLeft || emu_ElmInputInterrupts();
+}
+
+bool emu_ElmWait(uint32_t ms) {
+  if (!realTiming || ms == 0) return emu_ElmInterrupted();
+  emu_ElmFlush();
+  const uint64_t end = emu_ElmNowUs() + ms * 1000u;
+  for (;;) {
+    if (emu_ElmInterrupted()) return true;
+    const uint64_t now = emu_ElmNowUs();
+    if (now >= end) return false;
+    const int leftMs = static_cast<int>((end - now + 999) / 1000);
+    if (port != nullptr) {
+      (void)port->waitForInput(leftMs);
+    } else {
+      const timespec pause = {0, static_cast<long>(leftMs) * 1000000L};
+      nanosleep(&pause, nullptr);
+    }
+  }
+}
+
+bool emu_ElmPaceOutput() {
+  const uint64_t us = static_cast<uint64_t>(output.unpaced) * byteTimeUs;
+  output.unpaced = 0;
+  if (!realTiming) return emu_ElmInterrupted();
+  return emu_ElmWait(static_cast<uint32_t>((us + 999) / 1000));
+}
+
+void emu_ElmAnswerStopped() {
+  // A client that left is told nothing; what is in the input now is the next client's.
+  if (clientLeft) return;
+  // What the client sent while the request was under way is not executed.
+  input.head = input.tail = 0;
+  emu_ElmForgetLine();
+  emu_ElmLine("STOPPED");
+  emu_ElmPrompt();
+}

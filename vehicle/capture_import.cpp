@@ -1,0 +1,314 @@
+// Capture to table: the requests and answers of a session against a real adapter and car, taken
+// from a traffic log (log=FILE: "MS tester|module BYTES", <0D>-style escapes) or from a terminal
+// transcript (a line ">REQUEST" as the terminal shows the prompt and what was typed, then the
+// adapter's answer lines), into the running vehicle's request/answer tables.
+// With headers on (ATH1) each answer goes to the ECU that sent it: 11-bit CAN by its identifier
+// (7E8: the ECU whose CAN identifier that is), 29-bit CAN and J1850 / K-line by the sender's
+// address; CAN frames are put together again (single, first and consecutive frames). With headers
+// off every answer goes to ECU 1, and the lines of one answer are one message (as J1850 and the
+// K-line send long answers), or the frames of an automatically formatted CAN message ("014",
+// "0: ..."). A 7F xx 78 followed by more becomes a response-pending entry with its "then" answer.
+#include "vehicle/capture_import.h"
+
+#include <ctype.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "vehicle/file_reader.h"
+#include "module/module.h"
+#include "vehicle/vehicle.h"
+
+namespace {
+
+struct Exchange {
+  std::string request;
+  std::vector<std::string> lines;
+  uint32_t lineNo;  // where the request stands in the file
+};
+
+std::string emu_Compact(const std::string& text) {
+  std::string out;
+  for (char c : text)
+    if (c != ' ' && c != '\t') out += static_cast<char>(toupper(static_cast<unsigned char>(c)));
+  return out;
+}
+
+bool emu_AllHex(const std::string& s) {
+  for (char c : s)
+    if (!isxdigit(static_cast<unsigned char>(c))) return false;
+  return !s.empty();
+}
+
+int emu_Nibble(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+  return c >= 'A' && c <= 'F' ? c - 'A' + 10 : 0;
+}
+
+// Pairs of hex digits (checked by the caller) as bytes.
+std::vector<uint8_t> emu_Bytes(const std::string& hex) {
+  std::vector<uint8_t> out;
+  for (size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(static_cast<uint8_t>(emu_Nibble(hex[i]) << 4 | emu_Nibble(hex[i + 1])));
+  return out;
+}
+
+// "<0D>" back to its byte.
+std::string emu_Unescape(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '<' && i + 3 < text.size() && text[i + 3] == '>' && isxdigit(static_cast<unsigned char>(text[i + 1])) &&
+        isxdigit(static_cast<unsigned char>(text[i + 2]))) {
+      out += static_cast<char>(emu_Nibble(text[i + 1]) << 4 | emu_Nibble(text[i + 2]));
+      i += 3;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+void emu_SplitInto(const std::string& text, std::vector<std::string>* lines) {
+  std::string line;
+  for (char c : text) {
+    if (c == '\r' || c == '\n' || c == '>') {
+      if (!line.empty()) lines->push_back(line);
+      line.clear();
+    } else {
+      line += c;
+    }
+  }
+  if (!line.empty()) lines->push_back(line);
+}
+
+// A traffic log's entries, or a transcript's lines, as requests and their answer lines.
+std::vector<Exchange> emu_ReadExchanges(std::istream& in) {
+  std::vector<Exchange> out;
+  std::string line;
+  for (uint32_t lineNo = 1; std::getline(in, line); ++lineNo) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty() || line[0] == '#') continue;
+    char sender[8] = {0};
+    double ms = 0;
+    int at = 0;
+    if (sscanf(line.c_str(), " %lf %7s %n", &ms, sender, &at) == 2 && at > 0 &&
+        (strcmp(sender, "tester") == 0 || strcmp(sender, "module") == 0)) {
+      const std::string bytes = emu_Unescape(line.substr(static_cast<size_t>(at)));
+      if (sender[0] == 't') {
+        std::vector<std::string> parts;
+        emu_SplitInto(bytes, &parts);
+        for (const std::string& p : parts) out.push_back({p, {}, lineNo});
+      } else if (!out.empty()) {
+        emu_SplitInto(bytes, &out.back().lines);
+      }
+    } else if (line[0] == '>') {
+      out.push_back({line.substr(1), {}, lineNo});
+    } else if (!out.empty()) {
+      out.back().lines.push_back(line);
+    }
+  }
+  // The echo of the request, when echo was on, is no answer.
+  for (Exchange& e : out) {
+    if (!e.lines.empty() && emu_Compact(e.lines[0]) == emu_Compact(e.request)) e.lines.erase(e.lines.begin());
+  }
+  return out;
+}
+
+// Who sent a message: the bus kind and the sender's identifier or address.
+struct Source {
+  int kind;  // 0 headers off, 1 CAN 11-bit, 2 CAN 29-bit, 3 J1850 / K-line
+  uint8_t address;
+  bool operator<(const Source& o) const { return kind != o.kind ? kind < o.kind : address < o.address; }
+};
+
+struct Assembly {
+  std::vector<std::vector<uint8_t>> messages;
+  std::vector<uint8_t> partial;
+  size_t expected = 0;  // bytes of the CAN message being put together
+};
+
+// One CAN frame (PCI byte first) added to its sender's messages.
+void emu_AddCanFrame(Assembly& a, const std::vector<uint8_t>& frame) {
+  if (frame.empty()) return;
+  const uint8_t type = frame[0] >> 4;
+  if (type == 0) {
+    const size_t n = frame[0] & 0x0F;
+    if (n >= 1 && n < frame.size()) a.messages.emplace_back(frame.begin() + 1, frame.begin() + 1 + static_cast<long>(n));
+  } else if (type == 1 && frame.size() >= 2) {
+    a.expected = static_cast<size_t>((frame[0] & 0x0F) << 8 | frame[1]);
+    a.partial.assign(frame.begin() + 2, frame.end());
+  } else if (type == 2 && a.expected != 0) {
+    a.partial.insert(a.partial.end(), frame.begin() + 1, frame.end());
+  }
+  if (a.expected != 0 && a.partial.size() >= a.expected) {
+    a.partial.resize(a.expected);
+    a.messages.push_back(a.partial);
+    a.expected = 0;
+  }
+}
+
+// An answer's lines as messages per sender.
+// With the CAN frames' length digit shown (ATD1) it stands after the identifier: 7E8 8 06 ...
+std::map<Source, Assembly> emu_Messages(const std::vector<std::string>& lines, bool headers, bool dlc) {
+  std::map<Source, Assembly> out;
+  Assembly* offMulti = nullptr;  // headers off: an automatically formatted CAN message
+  for (const std::string& raw : lines) {
+    std::string s = emu_Compact(raw);
+    if (headers && dlc && (s.size() == 3 + 1 + 16 || s.size() == 8 + 1 + 16)) s.erase(s.size() - 17, 1);
+    const size_t colon = s.find(':');
+    if (!headers && colon != std::string::npos && colon > 0 && offMulti != nullptr) {
+      const std::string data = s.substr(colon + 1);
+      if (!emu_AllHex(s.substr(0, colon)) || !emu_AllHex(data) || data.size() % 2 != 0) continue;
+      const std::vector<uint8_t> piece = emu_Bytes(data);
+      offMulti->partial.insert(offMulti->partial.end(), piece.begin(), piece.end());
+      if (offMulti->partial.size() >= offMulti->expected) {
+        offMulti->partial.resize(offMulti->expected);
+        offMulti->messages.push_back(offMulti->partial);
+        offMulti->expected = 0;
+        offMulti = nullptr;
+      }
+      continue;
+    }
+    if (!emu_AllHex(s)) continue;  // SEARCHING..., NO DATA, OK and the like
+    if (!headers) {
+      Assembly& a = out[{0, 0}];
+      if (s.size() == 3) {  // the length line of a formatted CAN message
+        a.expected = std::stoul(s, nullptr, 16);
+        a.partial.clear();
+        offMulti = a.expected != 0 ? &a : nullptr;
+      } else if (s.size() % 2 == 0) {
+        a.messages.push_back(emu_Bytes(s));
+      }
+      continue;
+    }
+    if (s.size() % 2 == 1 && s.size() >= 5) {  // 7E8 and the frame
+      const unsigned id = static_cast<unsigned>(std::stoul(s.substr(0, 3), nullptr, 16));
+      emu_AddCanFrame(out[{1, static_cast<uint8_t>(id)}], emu_Bytes(s.substr(3)));
+    } else if (s.size() == 24 && s.compare(0, 4, "18DA") == 0) {
+      const std::vector<uint8_t> b = emu_Bytes(s);
+      emu_AddCanFrame(out[{2, b[3]}], std::vector<uint8_t>(b.begin() + 4, b.end()));
+    } else if (s.size() % 2 == 0 && s.size() >= 10) {  // header, data, check byte
+      const std::vector<uint8_t> b = emu_Bytes(s);
+      out[{3, b[2]}].messages.emplace_back(b.begin() + 3, b.end() - 1);
+    }
+  }
+  return out;
+}
+
+// The ECU that sends from this source; false when the vehicle has none there.
+bool emu_EcuOf(const EmuVehicle& v, const Source& s, uint8_t* idx) {
+  if (s.kind == 0) {
+    *idx = 0;
+    return true;
+  }
+  for (uint8_t i = 0; i < EMU_MAX_ECUS; ++i) {
+    if ((s.kind == 1 ? v.ecu[i].canAddress : v.ecu[i].address) == s.address) {
+      *idx = i;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool emu_IsNegative(const std::vector<uint8_t>& m) { return m.size() == 3 && m[0] == 0x7F && m[2] != 0; }
+
+std::string emu_SourceName(const Source& s) {
+  char text[16];
+  snprintf(text, sizeof text, s.kind == 1 ? "7%02X" : "%02X", s.address);
+  return text;
+}
+
+}  // namespace
+
+int emu_ImportCapture(const char* path, std::string* report) {
+  std::vector<Exchange> exchanges;
+  {
+    EmuFileText file;
+    if (emu_ReadWholeFile(path, EMU_CAPTURE_KIND, &file) != 0) {
+      *report = std::string(path) + ": cannot read the file: " + file.why;
+      return -1;
+    }
+    std::istringstream in(std::move(file.bytes));
+    exchanges = emu_ReadExchanges(in);
+  }
+  auto scratch = std::make_unique<EmuVehicle>();
+  emu_VehicleLock();
+  emu_VehicleAssign(*scratch, vehicle);
+  emu_VehicleUnlock();
+  bool headers = false, dlc = false;
+  int added = 0;
+  std::string skipped;
+  uint8_t highest = 0;
+  for (const Exchange& x : exchanges) {
+    std::string request = emu_Compact(x.request);
+    if (request.rfind("AT", 0) == 0) {
+      if (request == "ATH1" || request == "ATH0") headers = request == "ATH1";
+      if (request == "ATD1" || request == "ATD0") dlc = request == "ATD1";
+      if (request == "ATZ" || request == "ATWS" || request == "ATD") headers = dlc = false;
+      continue;
+    }
+    if (request.size() % 2 == 1 && request.size() >= 3) request.pop_back();  // the count of answers awaited
+    if (!emu_AllHex(request) || request.size() % 2 != 0 || request.size() / 2 > EMU_TABLE_MAX_REQUEST) continue;
+    EmuTableEntry e{};
+    const std::vector<uint8_t> req = emu_Bytes(request);
+    e.requestLength = static_cast<uint8_t>(req.size());
+    memcpy(e.request, req.data(), req.size());
+    for (auto& [source, assembly] : emu_Messages(x.lines, headers, dlc)) {
+      std::vector<std::vector<uint8_t>>& messages = assembly.messages;
+      if (messages.empty()) continue;
+      if (!emu_EcuOf(*scratch, source, &e.ecuIdx)) {
+        if (skipped.find(emu_SourceName(source)) == std::string::npos) skipped += " " + emu_SourceName(source);
+        continue;
+      }
+      EmuTableAnswerBytes answer{nullptr, 0, 0}, then{nullptr, 0, 0};
+      std::vector<uint8_t> joined;
+      size_t first = 0;
+      if (emu_IsNegative(messages[0]) && messages[0][2] == 0x78) {
+        while (first < messages.size() && emu_IsNegative(messages[first]) && messages[first][2] == 0x78) ++first;
+      }
+      // An answer too long for the table is refused as the vehicle file refuses it, never cut.
+      auto tooLong = [&](const std::vector<uint8_t>& m) {
+        if (m.size() <= EMU_TABLE_MAX_MESSAGE) return false;
+        *report = std::string(path) + ":" + std::to_string(x.lineNo) + ": the answer to " + request + " has " +
+                  std::to_string(m.size()) + " bytes, more than " + std::to_string(EMU_TABLE_MAX_MESSAGE);
+        return true;
+      };
+      if (first > 0 && first < messages.size()) {
+        if (tooLong(messages[first])) return -1;
+        answer.negative = 0x78;
+        then = {messages[first].data(), static_cast<uint8_t>(messages[first].size()), 0};
+      } else if (emu_IsNegative(messages[0])) {
+        answer.negative = messages[0][2];
+      } else {
+        // CAN messages stand alone; J1850 and K-line messages of one answer are one message split.
+        if (source.kind == 1 || source.kind == 2) {
+          joined = messages[0];
+        } else {
+          for (const auto& m : messages) joined.insert(joined.end(), m.begin(), m.end());
+        }
+        if (joined.empty()) continue;
+        if (tooLong(joined)) return -1;
+        answer = {joined.data(), static_cast<uint8_t>(joined.size()), 0};
+      }
+      const char* full = nullptr;
+      if (!emu_TableAdd(*scratch, e, answer, then, &full)) {
+        *report = std::string(path) + ": " + full;
+        return -1;
+      }
+      ++added;
+      highest = std::max(highest, e.ecuIdx);
+    }
+  }
+  if (scratch->maxEcu <= highest) scratch->maxEcu = static_cast<uint8_t>(highest + 1);
+  emu_VehicleLock();
+  emu_VehicleAssign(vehicle, *scratch);
+  emu_VehicleUnlock();
+  *report = std::string(path) + ": " + std::to_string(added) + (added == 1 ? " answer taken" : " answers taken");
+  if (!skipped.empty()) *report += "; no ECU sends from" + skipped + ", its answers left out";
+  return added;
+}

@@ -1,0 +1,274 @@
+// The operator's setters and the vehicle's state as a whole: a vehicle as at program start (loaded
+// before main() runs), one vehicle copied into another, the ECU a setter acts on, and the setters
+// of the command line and the operator's keys (trouble codes, MIL, oxygen sensor banks, negative
+// responses, data jitter).
+#include <string.h>
+
+#include "module/module.h"
+#include "vehicle/vehicle.h"
+
+namespace {
+
+// The ECUs' addresses off CAN, in this order: the second ECU has address 18.
+constexpr uint8_t DEFAULT_ADDRESS[EMU_MAX_ECUS] = {0x10, 0x18, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16};
+
+// The vehicle is loaded before main() runs, so the command line finds it ready for its codes.
+[[maybe_unused]] const bool vehicleLoaded = (emu_VehicleInit(), true);
+
+EmuEcu& emu_SelectedEcu() { return vehicle.ecu[emu_GetEcuIdx(ecuFilter)]; }
+
+void emu_MarkPid(EmuEcu& ecu, uint8_t pid, bool supported) {
+  std::atomic<uint8_t>& byte = ecu.supPids[emu_PidByte(pid)];
+  if (supported) {
+    byte.fetch_or(emu_PidMask(pid));
+  } else {
+    byte.fetch_and(static_cast<uint8_t>(~emu_PidMask(pid)));
+  }
+}
+
+void emu_SetNoOfDtcsOf(EmuEcu& ecu, uint8_t n) {
+  n = emu_AtMost16(n);
+  ecu.noOfDtcs = n;
+  if (n > 0) {
+    ecu.dtcsCleared = 0;
+    return;
+  }
+  ecu.milState = 0;
+  if (ecu.noOfPendingDtcs == 0) ecu.dtcsCleared = 1;
+}
+
+void emu_ToggleNegRespCode(EmuEcu& ecu, uint8_t code) {
+  ecu.negRespCode = ecu.negRespCode == code ? 0 : code;
+}
+
+}  // namespace
+
+void emu_VehicleSetDefaults(EmuVehicle& v) {
+  for (uint8_t i = 0; i < EMU_MAX_ECUS; ++i) {
+    EmuEcu& ecu = v.ecu[i];
+    const EmuEcuDefaults& d = EMU_ECU_DEFAULTS[i];
+    for (uint8_t b = 0; b < EMU_SUP_PID_BYTES; ++b) {
+      ecu.supPids[b] = b < sizeof d.supPids ? d.supPids[b] : 0;
+      ecu.supPidsSid02[b] = b < sizeof d.supPidsSid02 ? d.supPidsSid02[b] : 0;
+    }
+    ecu.milState = 1;
+    ecu.noOfDtcs = 1;
+    ecu.noOfPendingDtcs = 1;
+    ecu.noOfPermanentDtcs = 1;
+    ecu.dtcsCleared = 0;
+    ecu.negRespCode = 0;
+    ecu.dataPid13or1D = 0xFF;
+    memcpy(ecu.confirmedDtc, d.confirmedDtc, sizeof ecu.confirmedDtc);
+    memcpy(ecu.pendingDtc, d.pendingDtc, sizeof ecu.pendingDtc);
+    memcpy(ecu.permanentDtc, d.pendingDtc, sizeof ecu.permanentDtc);
+    memcpy(ecu.dataPid01, d.dataPid01, sizeof ecu.dataPid01);
+    memcpy(ecu.dataPid41, d.dataPid01, sizeof ecu.dataPid41);
+    memcpy(ecu.dataPid4F, d.dataPid4F, sizeof ecu.dataPid4F);
+    memcpy(ecu.dataPid50, d.dataPid50, sizeof ecu.dataPid50);
+    memcpy(ecu.dataPid70, d.dataPid70, sizeof ecu.dataPid70);
+    ecu.genericData1 = d.genericData1;
+    memcpy(ecu.genericData2, d.genericData2, sizeof ecu.genericData2);
+    memcpy(ecu.genericData4, d.genericData4, sizeof ecu.genericData4);
+    memcpy(ecu.supInfoTypes, d.supInfoTypes, sizeof ecu.supInfoTypes);
+    memset(ecu.vin, 0, EMU_VIN_FILL);
+    memcpy(ecu.vin + EMU_VIN_FILL, d.vin, EMU_VIN_BYTES - EMU_VIN_FILL);
+    ecu.noOfCalIds = d.noOfCalIds;
+    for (uint8_t c = 0; c < EMU_MAX_CAL_IDS; ++c) {
+      memcpy(ecu.calId[c], d.calId[c], EMU_CAL_ID_CHARS);  // shorter ids end in zero bytes
+    }
+    ecu.noOfCvns = d.noOfCvns;
+    memcpy(ecu.cvn, d.cvn, sizeof ecu.cvn);
+    ecu.noOfIptCounters = d.noOfIptCounters;
+    memcpy(ecu.iptCounter, d.iptCounter, sizeof ecu.iptCounter);
+    memcpy(ecu.ecuName, d.ecuName, EMU_ECU_NAME_BYTES);
+    ecu.iptJitter = 0;
+    memset(ecu.pidValue, 0, sizeof ecu.pidValue);
+    ecu.address = DEFAULT_ADDRESS[i];
+    ecu.canAddress = static_cast<uint8_t>(0xE8 + i);
+    memset(ecu.pidValueSet, 0, sizeof ecu.pidValueSet);
+    ecu.noOfMotions = 0;
+    emu_SetDefaultTestResults(ecu, i);
+  }
+  v.table.noOfEntries = 0;
+  v.table.poolUsed = 0;
+  v.maxEcu = 2;
+  v.batteryDeciVolts = 126;
+  v.dataJitterIsEnabled = 0;
+  v.dataJitter = 0;
+  v.noOfCmdLineDtcs = 0;
+  v.trace.noOfPoints = 0;
+  v.trace.loop = 1;
+  v.trace.durationMs = 0;
+  v.trace.startedMs = 0;
+  v.trace.path[0] = '\0';
+  emu_FaultsSetDefaults(v.faults);
+}
+
+void emu_VehicleInit() {
+  emu_VehicleLock();
+  emu_VehicleSetDefaults(vehicle);
+  emu_VehicleUnlock();
+}
+
+namespace {
+
+template <typename T, size_t N>
+void emu_CopyAtomics(std::atomic<T> (&to)[N], const std::atomic<T> (&from)[N]) {
+  for (size_t i = 0; i < N; ++i) to[i] = from[i].load();
+}
+
+}  // namespace
+
+void emu_VehicleAssign(EmuVehicle& to, const EmuVehicle& from) {
+  if (&to == &from) return;
+  for (uint8_t i = 0; i < EMU_MAX_ECUS; ++i) {
+    EmuEcu& t = to.ecu[i];
+    const EmuEcu& f = from.ecu[i];
+    emu_CopyAtomics(t.supPids, f.supPids);
+    memcpy(t.supPidsSid02, f.supPidsSid02, sizeof t.supPidsSid02);
+    t.milState = f.milState.load();
+    t.noOfDtcs = f.noOfDtcs.load();
+    t.noOfPendingDtcs = f.noOfPendingDtcs.load();
+    t.noOfPermanentDtcs = f.noOfPermanentDtcs.load();
+    t.dtcsCleared = f.dtcsCleared.load();
+    t.negRespCode = f.negRespCode.load();
+    t.dataPid13or1D = f.dataPid13or1D.load();
+    memcpy(t.confirmedDtc, f.confirmedDtc, sizeof t.confirmedDtc);
+    memcpy(t.pendingDtc, f.pendingDtc, sizeof t.pendingDtc);
+    memcpy(t.permanentDtc, f.permanentDtc, sizeof t.permanentDtc);
+    memcpy(t.dataPid01, f.dataPid01, sizeof t.dataPid01);
+    memcpy(t.dataPid41, f.dataPid41, sizeof t.dataPid41);
+    memcpy(t.dataPid4F, f.dataPid4F, sizeof t.dataPid4F);
+    memcpy(t.dataPid50, f.dataPid50, sizeof t.dataPid50);
+    memcpy(t.dataPid70, f.dataPid70, sizeof t.dataPid70);
+    t.genericData1 = f.genericData1;
+    memcpy(t.genericData2, f.genericData2, sizeof t.genericData2);
+    memcpy(t.genericData4, f.genericData4, sizeof t.genericData4);
+    memcpy(t.supInfoTypes, f.supInfoTypes, sizeof t.supInfoTypes);
+    memcpy(t.vin, f.vin, sizeof t.vin);
+    t.noOfCalIds = f.noOfCalIds;
+    memcpy(t.calId, f.calId, sizeof t.calId);
+    t.noOfCvns = f.noOfCvns;
+    memcpy(t.cvn, f.cvn, sizeof t.cvn);
+    t.noOfIptCounters = f.noOfIptCounters;
+    memcpy(t.iptCounter, f.iptCounter, sizeof t.iptCounter);
+    memcpy(t.ecuName, f.ecuName, sizeof t.ecuName);
+    t.iptJitter = f.iptJitter;
+    memcpy(t.pidValue, f.pidValue, sizeof t.pidValue);
+    t.address = f.address.load();
+    t.canAddress = f.canAddress.load();
+    memcpy(t.pidValueSet, f.pidValueSet, sizeof t.pidValueSet);
+    t.noOfMotions = f.noOfMotions;
+    memcpy(t.motion, f.motion, sizeof t.motion);
+    t.noOfTestResults = f.noOfTestResults;
+    memcpy(t.testResult, f.testResult, sizeof t.testResult);
+  }
+  to.table.noOfEntries = from.table.noOfEntries;
+  to.table.poolUsed = from.table.poolUsed;
+  memcpy(to.table.entry, from.table.entry, from.table.noOfEntries * sizeof from.table.entry[0]);
+  memcpy(to.table.pool, from.table.pool, from.table.poolUsed);
+  to.maxEcu = from.maxEcu.load();
+  to.batteryDeciVolts = from.batteryDeciVolts.load();
+  to.dataJitterIsEnabled = from.dataJitterIsEnabled.load();
+  to.dataJitter = from.dataJitter.load();
+  to.noOfCmdLineDtcs = from.noOfCmdLineDtcs;
+  to.trace.noOfPoints = from.trace.noOfPoints;
+  to.trace.loop = from.trace.loop;
+  to.trace.durationMs = from.trace.durationMs;
+  to.trace.startedMs = from.trace.startedMs;
+  memcpy(to.trace.path, from.trace.path, sizeof to.trace.path);
+  memcpy(to.trace.points, from.trace.points, from.trace.noOfPoints * sizeof from.trace.points[0]);
+  to.faults = from.faults;
+}
+
+uint8_t emu_GetEcuIdx(uint8_t addr) {
+  if (addr == 0) return 0;
+  for (uint8_t i = 0; i < EMU_QIM_NO_OF_ECU_ADDR; ++i) {
+    if (ecuAddr[i] == addr) return i;
+  }
+  return 0;
+}
+
+void emu_VehicleSetNoOfEcus(uint8_t n) {
+  if (n >= 1 && n <= EMU_MAX_ECUS) vehicle.maxEcu = n;
+}
+
+void emu_VehicleSetMilState(uint8_t on) {
+  EmuEcu& ecu = emu_SelectedEcu();
+  ecu.milState = on;
+  if (on == 0) return;
+  // A lit MIL needs a confirmed code to have lit it.
+  if (ecu.noOfDtcs == 0) ecu.noOfDtcs = 1;
+  ecu.dtcsCleared = 0;
+}
+
+void emu_VehicleSetNoOfDtcs(uint8_t n) { emu_SetNoOfDtcsOf(emu_SelectedEcu(), n); }
+
+void emu_VehicleSetNoOfPendingDtcs(uint8_t n) {
+  EmuEcu& ecu = emu_SelectedEcu();
+  n = emu_AtMost16(n);
+  ecu.noOfPendingDtcs = n;
+  if (n > 0) {
+    ecu.dtcsCleared = 0;
+  } else if (ecu.noOfDtcs == 0) {
+    ecu.dtcsCleared = 1;
+  }
+}
+
+void emu_VehicleSetNoOfPermanentDtcs(uint8_t n) { emu_SelectedEcu().noOfPermanentDtcs = emu_AtMost16(n); }
+
+// Called while the command line is read, before the module thread runs.
+void emu_VehicleSetConfirmedDtc(uint16_t dtc) {
+  const uint8_t k = vehicle.noOfCmdLineDtcs;
+  if (k >= EMU_MAX_CONFIRMED_DTCS) return;
+  vehicle.ecu[0].confirmedDtc[k] = dtc;
+  vehicle.noOfCmdLineDtcs = static_cast<uint8_t>(k + 1);
+  emu_SetNoOfDtcsOf(vehicle.ecu[0], static_cast<uint8_t>(k + 1));
+}
+
+uint8_t emu_VehicleGetNoOfConfirmedDtcs() { return vehicle.noOfCmdLineDtcs; }
+
+uint16_t emu_VehicleGetConfirmedDtc(uint8_t index) {
+  return index < vehicle.noOfCmdLineDtcs ? vehicle.ecu[0].confirmedDtc[index] : 0;
+}
+
+// One bank of four oxygen sensors (PIDs 14-17) or two banks (14-1B), located by PID 13.
+void emu_VehicleSetNoOfPid13CylinderBanks(uint8_t banks) {
+  if (banks != 1 && banks != 2) return;
+  for (EmuEcu& ecu : vehicle.ecu) {
+    ecu.dataPid13or1D = banks == 1 ? 0x0F : 0xFF;
+    emu_MarkPid(ecu, 0x1D, false);
+    for (uint8_t pid = 0x13; pid <= 0x1B; ++pid) emu_MarkPid(ecu, pid, banks == 2 || pid <= 0x17);
+  }
+}
+
+// One to four banks of two oxygen sensors, located by PID 1D: sensors 14, 15 (bank 1) up to
+// 14-1B (banks 1 to 4).
+void emu_VehicleSetNoOfPid1DCylinderBanks(uint8_t banks) {
+  if (banks < 1 || banks > 4) return;
+  constexpr uint8_t LOCATIONS[4] = {0x03, 0x0F, 0x3F, 0xFF};
+  const uint8_t lastSensorPid = static_cast<uint8_t>(0x13 + 2 * banks);
+  for (EmuEcu& ecu : vehicle.ecu) {
+    ecu.dataPid13or1D = LOCATIONS[banks - 1];
+    emu_MarkPid(ecu, 0x1D, true);
+    emu_MarkPid(ecu, 0x13, false);
+    for (uint8_t pid = 0x14; pid <= 0x1B; ++pid) emu_MarkPid(ecu, pid, pid <= lastSensorPid);
+  }
+}
+
+void emu_VehicleSetObdNegRespCode(uint8_t code) {
+  bool known = code == 0;
+  for (uint8_t c : EMU_NEG_RESP_CODES) known = known || c == code;
+  if (!known) return;
+  if (ecuFilter != 0) {
+    emu_ToggleNegRespCode(emu_SelectedEcu(), code);
+    return;
+  }
+  const uint8_t n = vehicle.maxEcu;
+  for (uint8_t i = 0; i < n && i < EMU_MAX_ECUS; ++i) emu_ToggleNegRespCode(vehicle.ecu[i], code);
+}
+
+void emu_VehicleToggleDataJitter() {
+  const uint8_t wasOn = vehicle.dataJitterIsEnabled.fetch_xor(1);
+  if (wasOn != 0) vehicle.dataJitter = 0;  // the next switch-on counts from 0 again
+}
