@@ -20,7 +20,7 @@
 #include "host/lcd_controller.h"
 #include "line/serial_port.h"
 #include "line/traffic_log.h"
-#include "host/operator_menu.h"
+#include "host/operator_commands.h"
 #include "host/vehicle_commands.h"
 #include "vehicle/vehicle_file.h"
 #include "elm327/elm327.h"

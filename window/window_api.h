@@ -56,6 +56,7 @@ struct EmuMenuEntry {
   int firstValue;                   // the value of the first choice, the next one more
   const char* const* choiceLabels;  // null: the values as numbers
   int current;                      // the value now; outside the choices when unknown
+  uint8_t separatorAfter;           // a line after it sets apart the entries that follow
 };
 // Fills up to `max` entries; returns how many.
 using EmuMenuDescribe = int (*)(EmuMenuEntry* entries, int max);
