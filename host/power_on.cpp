@@ -283,7 +283,7 @@ int emu_Main(int argc, char** argv) {
       ready = emu_LoadVehicleFile(settings.vehicleFile, &error) == 0;
       if (!ready) fprintf(stderr, "%s\n", error.c_str());
     }
-    emu_GtkSetHostCommand(emu_VehicleCommand);
+    emu_OfferVehicleCommands();
     emu_GtkSetOperatorMenu(emu_DescribeOperatorMenu, emu_ActivateOperatorMenu);
     if (ready && settings.device != nullptr) {
       ready = emu_InitCOM(settings.device, settings.baudrate) == 0;

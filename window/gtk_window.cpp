@@ -554,7 +554,7 @@ void emu_GtkSetContrast(int value) {
 void emu_GtkSetOrientation(int rotated) { displayIsRotated = static_cast<uint8_t>(rotated); }
 
 // The window has no command line: its menu does what the commands do.
-void emu_GtkSetHostCommand(EmuHostCommand) {}
+void emu_GtkSetHostVerbs(const EmuHostVerb*, size_t) {}
 bool emu_GtkCommandFailed() { return false; }
 
 void emu_GtkSetOperatorMenu(EmuMenuDescribe describe, EmuMenuActivate activate) {
