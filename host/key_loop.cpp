@@ -1,5 +1,6 @@
 // Key loop. A device key is held on the key port until the tick has sampled it four times, so
-// the firmware's debouncing sees exactly one press; other keys are operator commands.
+// the firmware's debouncing sees exactly one press; digits go into the number memory; other keys
+// are operator commands (operator_commands.cpp).
 #include "host/key_loop.h"
 
 #include <time.h>
@@ -7,9 +8,7 @@
 
 #include "controller/controller.h"
 #include "host/lcd_controller.h"
-#include "elm327/elm327.h"
-#include "module/module.h"
-#include "vehicle/vehicle.h"
+#include "host/operator_commands.h"
 #include "window/window_api.h"
 
 KeyLoopState keyLoop;
@@ -69,57 +68,6 @@ void emu_EnterDigit(int digit) {
   emu_GtkDrawNumberMem(keyLoop.numberMem, keyLoop.numberMemIsEnabled);
 }
 
-void emu_ToggleNumberMemDisplay() {
-  keyLoop.numberMemIsEnabled ^= 1;
-  emu_GtkDrawNumberMem(keyLoop.numberMem, keyLoop.numberMemIsEnabled);
-}
-
-void emu_SetMilOn(uint8_t) { emu_VehicleSetMilState(1); }
-void emu_ToggleJitter(uint8_t) { emu_VehicleToggleDataJitter(); }
-void emu_NextAnswerNoData(uint8_t) { sendNoData = 1; }
-// "CAN ERROR" only exists on CAN; on other protocols the key does nothing, now or later. The
-// ELM327 v1.5 personality has a protocol of its own.
-void emu_NextAnswerCanError(uint8_t) {
-  if (emu_QimIsCanProtocol() || (diagController == EMU_DIAG_ELM327_V15 && emu_ElmIsCanProtocolInUse()))
-    sendCanError = 1;
-}
-void emu_ShowNumberMem(uint8_t) { emu_ToggleNumberMemDisplay(); }
-
-// Operator commands: the letter, what it does with the number memory, and whether it ends a
-// number being typed. The setters ignore values outside their ranges.
-struct OperatorCommand {
-  int key;
-  void (*apply)(uint8_t numberMem);
-  bool endsNumber;
-};
-// clang-format off
-const OperatorCommand OPERATOR_COMMANDS[] = {
-    {'a', emu_VehicleSetNoOfPermanentDtcs,      true},
-    {'b', emu_VehicleSetNoOfPid13CylinderBanks, true},
-    {'c', emu_VehicleSetNoOfPid1DCylinderBanks, true},
-    {'d', emu_VehicleSetNoOfDtcs,               true},
-    {'e', emu_VehicleSetNoOfEcus,               true},
-    {'m', emu_SetMilOn,                     false},
-    {'n', emu_ShowNumberMem,                false},
-    {'p', emu_VehicleSetNoOfPendingDtcs,        true},
-    {'t', emu_QimSetRespondingProtocol,     true},
-    {'u', emu_QimSetDiagController,         true},
-    {'v', emu_ToggleJitter,                 false},
-    {'x', emu_VehicleSetObdNegRespCode,         true},
-    {'y', emu_NextAnswerNoData,             false},
-    {'z', emu_NextAnswerCanError,           false},
-};
-// clang-format on
-
-void emu_RunOperatorCommand(int key) {
-  for (const OperatorCommand& c : OPERATOR_COMMANDS) {
-    if (c.key != key) continue;
-    c.apply(static_cast<uint8_t>(keyLoop.numberMem));
-    if (c.endsNumber) keyLoop.lastKeyWasNumber = 0;
-    return;
-  }
-}
-
 uint64_t emu_NowMs() {
   timespec t;
   clock_gettime(CLOCK_MONOTONIC, &t);
@@ -166,6 +114,11 @@ int emu_BridgeKey() {
 
 void emu_ResetKeyLoop() { keyLoop = KeyLoopState{}; }
 
+void emu_ToggleNumberMemDisplay() {
+  keyLoop.numberMemIsEnabled ^= 1;
+  emu_GtkDrawNumberMem(keyLoop.numberMem, keyLoop.numberMemIsEnabled);
+}
+
 int emu_HandleKeyValue(int key) {
   if (uint8_t line = emu_DeviceKeyLine(key)) {
     emu_HoldDeviceKey(line);
@@ -175,8 +128,8 @@ int emu_HandleKeyValue(int key) {
   const int quit = key == EMU_KEY_QUIT ? 1 : 0;
   if (key >= '0' && key <= '9') {
     emu_EnterDigit(key - '0');
-  } else {
-    emu_RunOperatorCommand(key);
+  } else if (emu_RunOperatorKey(key, static_cast<uint8_t>(keyLoop.numberMem)) != 0) {
+    keyLoop.lastKeyWasNumber = 0;
   }
   if (key != 0) usleep(1000);
   return quit;

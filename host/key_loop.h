@@ -21,3 +21,5 @@ int emu_ProcessKeyLoop();  // 0: the firmware asked for a restart, 1: the user q
 // One key value from the window (0: none, the device keys are released); returns 1 when it ends
 // the loop (quit). Does not wait for the next key.
 int emu_HandleKeyValue(int key);
+// The number memory shown in the window, or hidden again (the operator's key `n`).
+void emu_ToggleNumberMemDisplay();

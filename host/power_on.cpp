@@ -20,7 +20,7 @@
 #include "host/lcd_controller.h"
 #include "line/serial_port.h"
 #include "line/traffic_log.h"
-#include "host/operator_menu.h"
+#include "host/operator_commands.h"
 #include "host/vehicle_commands.h"
 #include "vehicle/vehicle_file.h"
 #include "elm327/elm327.h"
@@ -283,7 +283,7 @@ int emu_Main(int argc, char** argv) {
       ready = emu_LoadVehicleFile(settings.vehicleFile, &error) == 0;
       if (!ready) fprintf(stderr, "%s\n", error.c_str());
     }
-    emu_GtkSetHostCommand(emu_VehicleCommand);
+    emu_OfferVehicleCommands();
     emu_GtkSetOperatorMenu(emu_DescribeOperatorMenu, emu_ActivateOperatorMenu);
     if (ready && settings.device != nullptr) {
       ready = emu_InitCOM(settings.device, settings.baudrate) == 0;

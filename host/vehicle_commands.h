@@ -4,7 +4,5 @@
 // A command has taken effect when it returns: the car the module answers from is the new one.
 #pragma once
 
-#include <stddef.h>
-
-// 0, or -1 with what went wrong in `why` (also written on standard error).
-int emu_VehicleCommand(const char* verb, const char* rest, char* why, size_t whySize);
+// Hands the commands to the window, which reads them among its own (window_api.h).
+void emu_OfferVehicleCommands();

@@ -263,21 +263,19 @@ void emu_GtkPopupOperatorMenu(GtkWidget* window, GdkEventButton* event) {
     gtk_menu_shell_append(GTK_MENU_SHELL(operatorMenu), item);
     if (e.noOfChoices == 0) {
       emu_GtkConnectChoice(item, window, i, 0, e.file);
-      // The file entries stand apart from the operator commands.
-      const bool lastFileEntry = e.file != EmuMenuFile::NoFile && (i + 1 == n || entries[i + 1].file == EmuMenuFile::NoFile);
-      if (lastFileEntry) gtk_menu_shell_append(GTK_MENU_SHELL(operatorMenu), gtk_separator_menu_item_new());
-      continue;
+    } else {
+      GtkWidget* submenu = gtk_menu_new();
+      GSList* group = nullptr;
+      for (int c = 0; c < e.noOfChoices; ++c) {
+        GtkWidget* choice = gtk_radio_menu_item_new_with_label(group, emu_GtkChoiceLabel(e, c).c_str());
+        group = gtk_radio_menu_item_get_group(GTK_RADIO_MENU_ITEM(choice));
+        gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(choice), known && c == current);
+        emu_GtkConnectChoice(choice, window, i, e.firstValue + c, EmuMenuFile::NoFile);
+        gtk_menu_shell_append(GTK_MENU_SHELL(submenu), choice);
+      }
+      gtk_menu_item_set_submenu(GTK_MENU_ITEM(item), submenu);
     }
-    GtkWidget* submenu = gtk_menu_new();
-    GSList* group = nullptr;
-    for (int c = 0; c < e.noOfChoices; ++c) {
-      GtkWidget* choice = gtk_radio_menu_item_new_with_label(group, emu_GtkChoiceLabel(e, c).c_str());
-      group = gtk_radio_menu_item_get_group(GTK_RADIO_MENU_ITEM(choice));
-      gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(choice), known && c == current);
-      emu_GtkConnectChoice(choice, window, i, e.firstValue + c, EmuMenuFile::NoFile);
-      gtk_menu_shell_append(GTK_MENU_SHELL(submenu), choice);
-    }
-    gtk_menu_item_set_submenu(GTK_MENU_ITEM(item), submenu);
+    if (e.separatorAfter != 0) gtk_menu_shell_append(GTK_MENU_SHELL(operatorMenu), gtk_separator_menu_item_new());
   }
   gtk_widget_show_all(operatorMenu);
   gtk_menu_popup_at_pointer(GTK_MENU(operatorMenu), reinterpret_cast<GdkEvent*>(event));
@@ -556,7 +554,7 @@ void emu_GtkSetContrast(int value) {
 void emu_GtkSetOrientation(int rotated) { displayIsRotated = static_cast<uint8_t>(rotated); }
 
 // The window has no command line: its menu does what the commands do.
-void emu_GtkSetHostCommand(EmuHostCommand) {}
+void emu_GtkSetHostVerbs(const EmuHostVerb*, size_t) {}
 bool emu_GtkCommandFailed() { return false; }
 
 void emu_GtkSetOperatorMenu(EmuMenuDescribe describe, EmuMenuActivate activate) {

@@ -151,7 +151,9 @@ int emu_WriteShot(const char* path) {
   return emu_RenderLcdPng(copy, path);
 }
 
-EmuHostCommand hostCommand = nullptr;
+// The host's commands (emu_GtkSetHostVerbs), known beside the front end's own.
+const EmuHostVerb* hostVerbs = nullptr;
+size_t noOfHostVerbs = 0;
 
 // Waits for the time of "wait" and "hold"; a close ends it early.
 void emu_SleepMs(long ms) {
@@ -165,30 +167,6 @@ void emu_SleepMs(long ms) {
   }
   pthread_mutex_unlock(&keyMutex);
 }
-
-// The verbs, what follows each (words the front end takes itself, or the rest of the line for
-// the host), as typed.
-enum class Takes : uint8_t { Nothing, Ms, Word, WordAndMs, Rest };
-struct CommandForm {
-  const char* name;
-  EmuVerb verb;
-  Takes takes;
-};
-// clang-format off
-const CommandForm COMMAND_FORMS[] = {
-    {"quit",   EmuVerb::Quit,   Takes::Nothing},
-    {"wait",   EmuVerb::Wait,   Takes::Ms},
-    {"key",    EmuVerb::Key,    Takes::Word},
-    {"hold",   EmuVerb::Hold,   Takes::WordAndMs},
-    {"shot",   EmuVerb::Shot,   Takes::Word},
-    {"text",   EmuVerb::Text,   Takes::Nothing},
-    {"load",   EmuVerb::Load,   Takes::Rest},
-    {"set",    EmuVerb::Set,    Takes::Rest},
-    {"save",   EmuVerb::Save,   Takes::Rest},
-    {"import", EmuVerb::Import, Takes::Rest},
-    {"sync",   EmuVerb::Sync,   Takes::Nothing},
-};
-// clang-format on
 
 bool emu_IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
 
@@ -213,12 +191,6 @@ long emu_MsOf(Word w) {
     ms = ms * 10 + (w.text[i] - '0');
   }
   return ms <= EMU_COMMAND_MAX_MS ? ms : -1;
-}
-
-const char* emu_VerbName(EmuVerb verb) {
-  for (const CommandForm& f : COMMAND_FORMS)
-    if (f.verb == verb) return f.name;
-  return "";
 }
 
 // Text as one line of the answers: control bytes (a zero byte, a newline in a message) as '?'.
@@ -262,59 +234,102 @@ void emu_Fail(const char* line, size_t length, const char* message) {
   emu_Answer(line, length, message);
 }
 
-// A command that sleeps, types or writes: the reader's own work, as the parsed command says, its
-// answer given once it took effect. Returns false when the run is to end.
-bool emu_RunCommand(const EmuCommand& c, const char* line, size_t length) {
-  char why[PATH_MAX + 64];
-  switch (c.verb) {
-    case EmuVerb::None: return true;
-    case EmuVerb::Quit: emu_Answer(line, length, nullptr); return false;
-    case EmuVerb::Wait: emu_SleepMs(c.ms); break;
-    case EmuVerb::Key: {
-      // Taken by the key loop: what the device does with it comes after.
-      if (!emu_TypeKeyInTurn(emu_KeyValueOf(c.word))) {
-        snprintf(why, sizeof why, "key: %s not taken within %ld ms", c.word, KEY_HANDOVER_WAIT_MS);
-        emu_Fail(line, length, why);
-      } else {
-        emu_Answer(line, length, nullptr);
-      }
-      // "q" ends the run as it closes the window: the run's end waits for this thread, which must
-      // not go back to wait for a command that may never come.
-      return emu_KeyValueOf(c.word) != EMU_KEY_QUIT;
-    }
-    case EmuVerb::Hold:
-      emu_SetButton(emu_KeyValueOf(c.word));
-      emu_SleepMs(c.ms);
-      emu_SetButton(0);
-      break;
-    case EmuVerb::Shot:
-      if (emu_WriteShot(c.word) != 0) {
-        snprintf(why, sizeof why, "shot: cannot write %s", c.word);
-        emu_Fail(line, length, why);
-        return true;
-      }
-      break;
-    case EmuVerb::Text: emu_PrintText(); break;
-    // Every command before it has answered, and so taken effect: the reader runs one at a time.
-    case EmuVerb::Sync: break;
-    default: {
-      const char* verb = emu_VerbName(c.verb);
-      if (hostCommand == nullptr) {
-        snprintf(why, sizeof why, "unknown command: %s", verb);
-        emu_Fail(line, length, why);
-        return true;
-      }
-      char message[1024];
-      message[0] = '\0';
-      if (hostCommand(verb, std::string(c.rest, c.restLength).c_str(), message, sizeof message) != 0) {
-        emu_Answer(line, length, message);  // the host has told standard error
-        return true;
-      }
-      break;
-    }
-  }
-  emu_Answer(line, length, nullptr);
+// What the commands do, each answering once it took effect; false when the run is to end.
+// `line` is the command as typed, for its answer.
+struct Typed {
+  const char* line;
+  size_t length;
+};
+
+bool emu_Ok(const Typed& t) {
+  emu_Answer(t.line, t.length, nullptr);
   return true;
+}
+
+bool emu_RunQuit(const EmuCommand&, const Typed& t) {
+  emu_Ok(t);
+  return false;
+}
+
+bool emu_RunWait(const EmuCommand& c, const Typed& t) {
+  emu_SleepMs(c.ms);
+  return emu_Ok(t);
+}
+
+// Taken by the key loop: what the device does with it comes after.
+bool emu_RunKey(const EmuCommand& c, const Typed& t) {
+  if (!emu_TypeKeyInTurn(emu_KeyValueOf(c.word))) {
+    char why[PATH_MAX + 64];
+    snprintf(why, sizeof why, "key: %s not taken within %ld ms", c.word, KEY_HANDOVER_WAIT_MS);
+    emu_Fail(t.line, t.length, why);
+  } else {
+    emu_Ok(t);
+  }
+  // "q" ends the run as it closes the window: the run's end waits for this thread, which must
+  // not go back to wait for a command that may never come.
+  return emu_KeyValueOf(c.word) != EMU_KEY_QUIT;
+}
+
+bool emu_RunHold(const EmuCommand& c, const Typed& t) {
+  emu_SetButton(emu_KeyValueOf(c.word));
+  emu_SleepMs(c.ms);
+  emu_SetButton(0);
+  return emu_Ok(t);
+}
+
+bool emu_RunShot(const EmuCommand& c, const Typed& t) {
+  if (emu_WriteShot(c.word) == 0) return emu_Ok(t);
+  char why[PATH_MAX + 64];
+  snprintf(why, sizeof why, "shot: cannot write %s", c.word);
+  emu_Fail(t.line, t.length, why);
+  return true;
+}
+
+bool emu_RunText(const EmuCommand&, const Typed& t) {
+  emu_PrintText();
+  return emu_Ok(t);
+}
+
+// Every command before it has answered, and so taken effect: the reader runs one at a time.
+bool emu_RunSync(const EmuCommand&, const Typed& t) { return emu_Ok(t); }
+
+bool emu_RunHostVerb(const EmuCommand& c, const Typed& t) {
+  char message[1024];
+  message[0] = '\0';
+  if (c.host->run(std::string(c.rest, c.restLength).c_str(), message, sizeof message) == 0) return emu_Ok(t);
+  emu_Answer(t.line, t.length, message);  // the host has told standard error
+  return true;
+}
+
+// The verbs: what follows each as typed (words the front end takes itself, or the rest of the
+// line for the host), and what the command does. A key is one the window delivers (KEY_NAMES,
+// or one character).
+enum class Takes : uint8_t { Nothing, Ms, Key, KeyAndMs, File, Rest };
+struct CommandForm {
+  const char* name;
+  EmuVerb verb;
+  Takes takes;
+  bool (*run)(const EmuCommand& c, const Typed& t);
+};
+// clang-format off
+const CommandForm COMMAND_FORMS[] = {
+    {"quit", EmuVerb::Quit, Takes::Nothing,  emu_RunQuit},
+    {"wait", EmuVerb::Wait, Takes::Ms,       emu_RunWait},
+    {"key",  EmuVerb::Key,  Takes::Key,      emu_RunKey},
+    {"hold", EmuVerb::Hold, Takes::KeyAndMs, emu_RunHold},
+    {"shot", EmuVerb::Shot, Takes::File,     emu_RunShot},
+    {"text", EmuVerb::Text, Takes::Nothing,  emu_RunText},
+    {"sync", EmuVerb::Sync, Takes::Nothing,  emu_RunSync},
+};
+// clang-format on
+// The host's verbs all take the rest of the line.
+constexpr CommandForm HOST_FORM = {"", EmuVerb::Host, Takes::Rest, emu_RunHostVerb};
+
+bool emu_RunCommand(const EmuCommand& c, const char* line, size_t length) {
+  if (c.verb == EmuVerb::Host) return HOST_FORM.run(c, {line, length});
+  for (const CommandForm& f : COMMAND_FORMS)
+    if (f.verb == c.verb) return f.run(c, {line, length});
+  return true;  // an empty line
 }
 
 bool emu_RunLine(void*, const char* text, size_t length) {
@@ -369,7 +384,10 @@ void* emu_ReaderThread(void*) {
 
 }  // namespace
 
-void emu_GtkSetHostCommand(EmuHostCommand handler) { hostCommand = handler; }
+void emu_GtkSetHostVerbs(const EmuHostVerb* verbs, size_t count) {
+  hostVerbs = verbs;
+  noOfHostVerbs = count;
+}
 bool emu_GtkCommandFailed() { return commandFailed.load(); }
 
 // Without a window there is no menu: scripts have the commands.
@@ -540,9 +558,15 @@ int emu_ParseCommand(const char* line, size_t length, EmuCommand* command, char*
   size_t at = 0;
   const Word verb = emu_NextWord(line, length, &at);
   if (verb.length == 0) return 0;
+  auto named = [&](const char* name) { return strlen(name) == verb.length && memcmp(name, verb.text, verb.length) == 0; };
   const CommandForm* form = nullptr;
   for (const CommandForm& f : COMMAND_FORMS)
-    if (strlen(f.name) == verb.length && memcmp(f.name, verb.text, verb.length) == 0) form = &f;
+    if (named(f.name)) form = &f;
+  for (size_t i = 0; form == nullptr && i < noOfHostVerbs; ++i) {
+    if (!named(hostVerbs[i].name)) continue;
+    form = &HOST_FORM;
+    command->host = &hostVerbs[i];
+  }
   if (form == nullptr) {
     const int shown = static_cast<int>(verb.length > EMU_COMMAND_VERB_MAX ? EMU_COMMAND_VERB_MAX : verb.length);
     snprintf(why, whySize, "unknown command: %.*s%s", shown, verb.text, verb.length > EMU_COMMAND_VERB_MAX ? "..." : "");
@@ -557,10 +581,11 @@ int emu_ParseCommand(const char* line, size_t length, EmuCommand* command, char*
     command->restLength = end - at;
     return 0;
   }
-  if (form->takes == Takes::Word || form->takes == Takes::WordAndMs) {
+  const bool takesKey = form->takes == Takes::Key || form->takes == Takes::KeyAndMs;
+  if (takesKey || form->takes == Takes::File) {
     const Word w = emu_NextWord(line, length, &at);
     if (w.length == 0) {
-      snprintf(why, whySize, "%s: no %s given", form->name, form->verb == EmuVerb::Shot ? "file" : "key");
+      snprintf(why, whySize, "%s: no %s given", form->name, takesKey ? "key" : "file");
       return -1;
     }
     if (w.length > EMU_COMMAND_WORD_MAX) {
@@ -569,12 +594,12 @@ int emu_ParseCommand(const char* line, size_t length, EmuCommand* command, char*
     }
     memcpy(command->word, w.text, w.length);
     command->word[w.length] = '\0';
-    if (form->verb != EmuVerb::Shot && emu_KeyValueOf(command->word) == 0) {
+    if (takesKey && emu_KeyValueOf(command->word) == 0) {
       snprintf(why, whySize, "%s: unknown key %.32s", form->name, command->word);
       return -1;
     }
   }
-  if (form->takes == Takes::Ms || form->takes == Takes::WordAndMs) {
+  if (form->takes == Takes::Ms || form->takes == Takes::KeyAndMs) {
     command->ms = emu_MsOf(emu_NextWord(line, length, &at));
     if (command->ms < 0) {
       snprintf(why, whySize, "%s: expected milliseconds, 0 to %ld", form->name, EMU_COMMAND_MAX_MS);

@@ -7,6 +7,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "window/window_api.h"
+
 void emu_HeadlessTypeKey(int keyValue);    // typed once, as a key press on the window
 void emu_HeadlessHoldKey(int keyValue);    // held as with the mouse; 0 releases
 // Copies the last display memory handed over (1056 bytes); returns the number of frames
@@ -52,12 +54,14 @@ class EmuCommandLines {
   bool overLong_ = false;  // the line now read is being dropped
 };
 
-enum class EmuVerb : uint8_t { None, Quit, Wait, Key, Hold, Shot, Text, Load, Set, Save, Import, Sync };
+// The front end's own verbs, and Host for those the host hands it (emu_GtkSetHostVerbs).
+enum class EmuVerb : uint8_t { None, Quit, Wait, Key, Hold, Shot, Text, Sync, Host };
 
 // One command line taken apart. `rest` (the host's commands: load, set, save, import) points into
 // the line given to emu_ParseCommand.
 struct EmuCommand {
   EmuVerb verb = EmuVerb::None;  // None: an empty line
+  const EmuHostVerb* host = nullptr;  // the host's command (verb Host)
   char word[EMU_COMMAND_WORD_MAX + 1] = {};  // key name or file
   long ms = 0;
   const char* rest = nullptr;  // the line after the verb, without the spaces round it
@@ -66,5 +70,5 @@ struct EmuCommand {
 
 // Takes a command line apart: 0, or -1 with the reason in `why` when the line is refused (an
 // unknown verb, a word too long, a missing or malformed value, words too many); a refused line
-// must not run at all.
+// must not run at all. The host's verbs are known once it has handed them over.
 int emu_ParseCommand(const char* line, size_t length, EmuCommand* command, char* why, size_t whySize);

@@ -38,10 +38,14 @@ void emu_GtkSetContrast(int value);
 void emu_GtkSetOrientation(int rotated);
 void emu_GtkDrawNumberMem(int value, int enabled);
 // Commands the window leaves to the host (padix-headless: "load FILE", "set NAME VALUE",
-// "save FILE"): the verb and the rest of the line. 0 once the command took effect, or -1 with
-// the reason in `why` (its message is already on standard error). Set once before emu_GtkInit.
-using EmuHostCommand = int (*)(const char* verb, const char* rest, char* why, size_t whySize);
-void emu_GtkSetHostCommand(EmuHostCommand handler);
+// "save FILE", "import LOG"): each its verb and what carries it out with the rest of the line,
+// 0 once the command took effect, or -1 with the reason in `why` (its message is already on
+// standard error). Set once before emu_GtkInit; the verbs live as long as the program.
+struct EmuHostVerb {
+  const char* name;
+  int (*run)(const char* rest, char* why, size_t whySize);
+};
+void emu_GtkSetHostVerbs(const EmuHostVerb* verbs, size_t count);
 // Whether a command typed to the window failed during the run: the program then ends with 1.
 bool emu_GtkCommandFailed();
 
@@ -56,6 +60,7 @@ struct EmuMenuEntry {
   int firstValue;                   // the value of the first choice, the next one more
   const char* const* choiceLabels;  // null: the values as numbers
   int current;                      // the value now; outside the choices when unknown
+  uint8_t separatorAfter;           // a line after it sets apart the entries that follow
 };
 // Fills up to `max` entries; returns how many.
 using EmuMenuDescribe = int (*)(EmuMenuEntry* entries, int max);

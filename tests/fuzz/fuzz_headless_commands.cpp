@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "host/vehicle_commands.h"
 #include "window/headless_window.h"
 
 namespace {
@@ -65,6 +66,8 @@ void Check(const std::string& line) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
+  static const bool hostVerbsKnown = (emu_OfferVehicleCommands(), true);  // as padix-headless reads
+  (void)hostVerbsKnown;
   const size_t piece = static_cast<size_t>(data[0]) + 1;
   const int times = data[1] % 64 + 1;
   const char* bytes = reinterpret_cast<const char*>(data + 2);

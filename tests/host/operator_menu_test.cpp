@@ -1,7 +1,7 @@
 // The window's operator menu as the host describes and carries it out: current values shown,
 // choices applied through the same setters as the keys (including the negative response code,
 // whose setter toggles), and files loaded with their errors handed back for the window to show.
-#include "host/operator_menu.h"
+#include "host/operator_commands.h"
 
 #include <gtest/gtest.h>
 #include <stdio.h>
@@ -10,7 +10,10 @@
 #include <string>
 
 #include "adapter/line_faults.h"
+#include "controller/controller.h"
+#include "host/key_loop.h"
 #include "module/module.h"
+#include "tests/simulator/elm_adapter.h"
 #include "vehicle/vehicle.h"
 
 namespace {
@@ -148,6 +151,57 @@ TEST_F(OperatorMenu, LoadsAndSavesVehicleFilesAndHandsBackWhatWentWrong) {
   unlink(good.c_str());
   unlink(bad.c_str());
   rmdir(dir);
+}
+
+// The ELM327 v1.5 serves its client on a protocol of its own, found or set there, whatever the
+// handheld's module was set to: the next answer's "CAN ERROR" is armed while either is on CAN,
+// the same whether the operator types `z` or chooses it in the menu, and the client then gets it.
+class OperatorCommandsOnTheElm : public elm_test::ElmAdapter {
+ protected:
+  void SetUp() override {
+    ElmAdapter::SetUp();
+    pthread_mutex_init(&keyMutex, nullptr);
+    emu_ResetKeyLoop();
+    sendCanError = 0;
+    sendNoData = 0;
+  }
+  void TearDown() override {
+    sendCanError = 0;
+    pthread_mutex_destroy(&keyMutex);
+    ElmAdapter::TearDown();
+  }
+  static void ByMenu() {
+    EmuMenuEntry entries[32];
+    const int n = emu_DescribeOperatorMenu(entries, 32);
+    for (int i = 0; i < n; ++i) {
+      if (std::string(entries[i].label) != "Next answer: CAN ERROR") continue;
+      char message[512];
+      emu_ActivateOperatorMenu(i, 0, "", message, sizeof message);
+      return;
+    }
+    ADD_FAILURE() << "no CAN ERROR in the menu";
+  }
+  static void ByKey() { EXPECT_EQ(emu_HandleKeyValue('z'), 0); }
+};
+
+TEST_F(OperatorCommandsOnTheElm, CanErrorIsArmedByKeyAndMenuAlikeWhileTheClientIsOnCan) {
+  Quiet();
+  emu_QimSetDiagController(EMU_DIAG_ELM327_V15);
+  emu_QimSetProtocol(3);  // the handheld's module on the K-line
+  const std::string rpm = elm_test::Lines({"41 0C 01 10 "});
+  for (auto way : {ByKey, ByMenu}) {
+    ExpectOk("ATSP3");
+    Ask("010C");  // connects
+    ASSERT_EQ(emu_ElmConnectedProtocol(), 3);
+    way();
+    EXPECT_EQ(sendCanError.load(), 0) << "nobody on CAN";
+    ExpectOk("ATSP6");
+    ASSERT_EQ(Ask("010C"), rpm);
+    way();
+    EXPECT_EQ(sendCanError.load(), 1) << "the client on CAN";
+    EXPECT_EQ(Ask("010C"), elm_test::Lines({"CAN ERROR"}));
+    EXPECT_EQ(Ask("010C"), rpm) << "once only";
+  }
 }
 
 }  // namespace
