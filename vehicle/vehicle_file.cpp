@@ -16,7 +16,6 @@
 #include <time.h>
 
 #include <algorithm>
-#include <iterator>
 #include <memory>
 #include <sstream>
 #include <vector>
