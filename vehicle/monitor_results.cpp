@@ -83,7 +83,7 @@ void emu_PutNonCanResult(const EmuTestResult& r, bool maximum, EmuEcuAnswer* out
 
 }  // namespace
 
-void emu_SetDefaultTestResults(EmuEcu& ecu, uint8_t ecuIdx) {
+void emu_SetDefaultTestResults(EmuEcuData& ecu, uint8_t ecuIdx) {
   ecu.noOfTestResults = 0;
   if (ecuIdx != 0) return;
   for (const EmuTestResult& r : DEFAULT_RESULTS) ecu.testResult[ecu.noOfTestResults++] = r;

@@ -93,20 +93,11 @@ struct EmuAnswerTable {
   uint8_t pool[EMU_TABLE_POOL_BYTES];
 };
 
-// One ECU. The fields marked "shared" are written by the operator's key thread while the module
-// thread answers: each is a byte of its own, stored atomically. The rest change at program start
-// (command line), on the module thread (clearing codes) or, under the vehicle's lock
-// (emu_VehicleLock), when a vehicle file is loaded or a value set.
-struct EmuEcu {
-  std::atomic<uint8_t> supPids[EMU_SUP_PID_BYTES];  // service 01 (shared: bank configurations)
-  uint8_t supPidsSid02[EMU_SUP_PID_BYTES];          // service 02 row; used by (frame + ECU) mod 8
-  std::atomic<uint8_t> milState;                    // shared
-  std::atomic<uint8_t> noOfDtcs;                    // shared, 0..16
-  std::atomic<uint8_t> noOfPendingDtcs;             // shared, 0..16
-  std::atomic<uint8_t> noOfPermanentDtcs;           // shared, 0..16
-  std::atomic<uint8_t> dtcsCleared;                 // shared: pending codes go out as 0000
-  std::atomic<uint8_t> negRespCode;                 // shared: service 04 and 09/06, 0 = none
-  std::atomic<uint8_t> dataPid13or1D;               // shared: O2 sensor locations
+// One ECU, in two parts. Its plain data changes at program start (command line), on the module
+// thread (clearing codes) or, under the vehicle's lock (emu_VehicleLock), when a vehicle file is
+// loaded or a value set; it is copied as a whole.
+struct EmuEcuData {
+  uint8_t supPidsSid02[EMU_SUP_PID_BYTES];  // service 02 row; used by (frame + ECU) mod 8
   uint16_t confirmedDtc[EMU_MAX_DTCS];
   uint16_t pendingDtc[EMU_MAX_DTCS];
   uint16_t permanentDtc[EMU_MAX_DTCS];
@@ -131,15 +122,34 @@ struct EmuEcu {
   // Service 01/02 values of the one-, two- and four-byte PIDs that were given one of their own
   // (bytes as sent); the others send genericData1/2/4.
   uint8_t pidValue[256][4];
-  // Its address on J1850, the K-line and 29-bit CAN (10, 18, 11, ...), and the low byte of its
-  // 11-bit CAN identifier (E8 for 7E8). Read by the module without the lock.
-  std::atomic<uint8_t> address;
-  std::atomic<uint8_t> canAddress;
   uint8_t pidValueSet[32];  // bit (pid mod 8) of byte pid / 8
   uint8_t noOfMotions;
   EmuMotion motion[EMU_MAX_MOTIONS];
   uint8_t noOfTestResults;
   EmuTestResult testResult[EMU_MAX_TEST_RESULTS];  // in the order given
+};
+
+// Its shared bytes: written by the operator's key thread while the module thread answers (or read
+// by the module without the lock), each a byte of its own, stored atomically. Copied one by one
+// (emu_VehicleAssign's table).
+struct EmuEcuShared {
+  std::atomic<uint8_t> supPids[EMU_SUP_PID_BYTES];  // service 01 (bank configurations)
+  std::atomic<uint8_t> milState;
+  std::atomic<uint8_t> noOfDtcs;           // 0..16
+  std::atomic<uint8_t> noOfPendingDtcs;    // 0..16
+  std::atomic<uint8_t> noOfPermanentDtcs;  // 0..16
+  std::atomic<uint8_t> dtcsCleared;        // pending codes go out as 0000
+  std::atomic<uint8_t> negRespCode;        // service 04 and 09/06, 0 = none
+  std::atomic<uint8_t> dataPid13or1D;      // O2 sensor locations
+  // Its address on J1850, the K-line and 29-bit CAN (10, 18, 11, ...), and the low byte of its
+  // 11-bit CAN identifier (E8 for 7E8).
+  std::atomic<uint8_t> address;
+  std::atomic<uint8_t> canAddress;
+};
+
+struct EmuEcu : EmuEcuData, EmuEcuShared {
+  EmuEcuData& Data() { return *this; }
+  const EmuEcuData& Data() const { return *this; }
 };
 
 // A recorded drive replayed by the vehicle: service 01 values of several ECUs over time.
@@ -177,9 +187,9 @@ void emu_VehicleSetDefaults(EmuVehicle& v);
 bool emu_MovingValue(uint8_t ecuIdx, uint8_t pid, uint8_t bytes, uint8_t* out);
 void emu_VehicleAssign(EmuVehicle& to, const EmuVehicle& from);
 
-// Service 06 results of one ECU as at program start (test_results.cpp): the engine ECU has
+// Service 06 results of one ECU as at program start (monitor_results.cpp): the engine ECU has
 // oxygen sensor, catalyst, EGR and misfire monitors; the others none.
-void emu_SetDefaultTestResults(EmuEcu& ecu, uint8_t ecuIdx);
+void emu_SetDefaultTestResults(EmuEcuData& ecu, uint8_t ecuIdx);
 
 // Default tables of one ECU, as the vehicle is at program start (vehicle_tables.cpp).
 struct EmuEcuDefaults {
@@ -205,6 +215,10 @@ struct EmuEcuDefaults {
   char ecuName[EMU_ECU_NAME_BYTES + 1];
 };
 extern const EmuEcuDefaults EMU_ECU_DEFAULTS[EMU_MAX_ECUS];
+// An ECU's plain data as at program start: its row of EMU_ECU_DEFAULTS laid out (the permanent
+// codes and PID 41 start as copies of the pending codes and PID 01), its test results, no values
+// of its own, no motions.
+void emu_EcuDefaultData(uint8_t ecuIdx, EmuEcuData* data);
 
 // What a service 01/02 PID reports, and from which table.
 enum class EmuPidClass : uint8_t {

@@ -1,11 +1,10 @@
 // Vehicle files in TOML. The document's keys are the names users type:
 //   ecus, protocol, jitter, battery, trace, trace_loop, ignition, resting_battery, [faults]
 //   (vehicle_file_faults.h), events (timeline_file.h),
-//   ecu.N.name, .address, .can_address, .lamp, .dtc.confirmed / .pending / .permanent, .negative_response, .vin,
-//   .cal_ids, .cvns, .ipt, .monitors, .supported, .freeze_supported, .info_types, .o2_sensors,
-//   .tests and .answers (vehicle_file_answers.h), .silent, .answer_delay, .response_pending,
-//   .pid.XX (raw data bytes of any PID), and the named items (vehicle_items.h) as physical values,
-//   constant or moving ({ from, to, wave = "ramp" | "sine" | "walk", period } in seconds).
+//   ecu.N. and an ECU's keys (vehicle_file_keys.h: name, address, lamp, dtc.confirmed, vin,
+//   pid.XX, tests, answers ...), its faults (silent, answer_delay, response_pending), and the named
+//   items (vehicle_items.h) as physical values, constant or moving ({ from, to, wave = "ramp" |
+//   "sine" | "walk", period } in seconds).
 // A trace is a CSV file of "time,ecu,item,value" rows (seconds, 1..8, a name or pid.XX, the value
 // as in the vehicle file), replayed in a loop or once and then held.
 #include "vehicle/vehicle_file.h"
@@ -17,7 +16,6 @@
 #include <time.h>
 
 #include <algorithm>
-#include <iterator>
 #include <memory>
 #include <sstream>
 #include <vector>
@@ -32,11 +30,11 @@
 #include "vehicle/vehicle.h"
 #include "vehicle/vehicle_file_answers.h"
 #include "vehicle/vehicle_file_faults.h"
+#include "vehicle/vehicle_file_keys.h"
 #include "vehicle/vehicle_items.h"
 
 namespace {
 
-constexpr uint8_t NEGATIVE_RESPONSES[] = {0, 10, 11, 12, 21, 22, 78};
 constexpr double MAX_BATTERY_VOLTS = 25.5;
 
 struct Where {
@@ -113,14 +111,13 @@ class VehicleReader {
   bool Fail(const toml::node& n, const std::string& what) { return FailAt(At(n), what); }
   bool Fail(const toml::key& k, const std::string& what) { return FailAt(At(k), what); }
 
+  bool Fail(const EmuFileFault& fault) {
+    return fault.key != nullptr ? Fail(*fault.key, fault.what) : Fail(*fault.node, fault.what);
+  }
+
   bool Integer(const toml::node& n, int64_t low, int64_t high, int64_t* out) {
-    const auto value = n.value_exact<int64_t>();
-    if (!value) return Fail(n, "expected a whole number from " + std::to_string(low) + " to " + std::to_string(high));
-    if (*value < low || *value > high)
-      return Fail(n, "value out of range: " + std::to_string(*value) + " (" + std::to_string(low) + " to " +
-                         std::to_string(high) + ")");
-    *out = *value;
-    return true;
+    EmuFileFault fault;
+    return emu_ReadWhole(n, low, high, out, &fault) || Fail(fault);
   }
   bool Number(const toml::node& n, double low, double high, double* out) {
     const auto value = n.value<double>();
@@ -130,34 +127,8 @@ class VehicleReader {
     return true;
   }
   bool Boolean(const toml::node& n, bool* out) {
-    const auto value = n.value_exact<bool>();
-    if (!value) return Fail(n, "expected true or false");
-    *out = *value;
-    return true;
-  }
-
-  // "1A F8", "1AF8": at most `max` bytes (exactly `exact` when not 0).
-  bool HexBytes(const toml::node& n, size_t exact, size_t max, std::vector<uint8_t>* out) {
-    if (!n.is_string()) return Fail(n, "expected hex bytes in quotes, such as \"1A F8\"");
-    std::string digits;
-    for (char c : n.as_string()->get()) {
-      if (c == ' ') continue;
-      if (!isxdigit(static_cast<unsigned char>(c))) return Fail(n, "not a hex byte: '" + std::string(1, c) + "'");
-      digits += c;
-    }
-    if (digits.size() % 2 != 0) return Fail(n, "an odd number of hex digits");
-    out->clear();
-    for (size_t i = 0; i < digits.size(); i += 2) out->push_back(static_cast<uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
-    if (exact != 0 && out->size() != exact) return Fail(n, "expected " + std::to_string(exact) + " bytes");
-    if (out->size() > max || out->empty()) return Fail(n, "expected 1 to " + std::to_string(max) + " bytes");
-    return true;
-  }
-
-  bool Text(const toml::node& n, size_t max, std::string* out) {
-    if (!n.is_string()) return Fail(n, "expected a text in quotes");
-    *out = n.as_string()->get();
-    if (out->size() > max) return Fail(n, "longer than " + std::to_string(max) + " characters");
-    return true;
+    EmuFileFault fault;
+    return emu_ReadFlag(n, out, &fault) || Fail(fault);
   }
 
   bool Ecus(const toml::node& node) {
@@ -175,71 +146,6 @@ class VehicleReader {
     return true;
   }
 
-  // Codes as a list (["P0301", "P0420"]), or as people type them after "set": one code, codes
-  // separated by commas with or without spaces, brackets and quotes, and "" or "none" for none.
-  bool Dtcs(const toml::node& node, uint16_t* list, std::atomic<uint8_t>* count) {
-    const toml::array* codes = node.as_array();
-    if (codes == nullptr && !node.is_string())
-      return Fail(node, "expected codes such as \"P0301\" or [\"P0301\", \"P0420\"]");
-    uint8_t n = 0;
-    auto take = [&](const toml::node& item) {
-      const std::string text = item.is_string() ? item.as_string()->get() : "";
-      std::vector<std::string> texts = CodeTexts(text);
-      // "" and "none" stand for no codes only as the whole value, not as one of a list.
-      if (texts.empty() && codes != nullptr) texts.push_back(Trim(text, " \t"));
-      for (const std::string& code : texts) {
-        if (n == EMU_MAX_DTCS) return Fail(node, "more than 16 codes");
-        if (!Dtc(code, item, &list[n])) return false;
-        ++n;
-      }
-      return true;
-    };
-    if (codes == nullptr) {
-      if (!take(node)) return false;
-    } else {
-      for (const toml::node& c : *codes)
-        if (!take(c)) return false;
-    }
-    *count = n;
-    return true;
-  }
-
-  // The codes in one text: brackets around it, and spaces and quotes around each code, dropped;
-  // none in "" and "none" (either case).
-  static std::vector<std::string> CodeTexts(const std::string& value) {
-    std::string all = Trim(value, " \t");
-    if (!all.empty() && all.front() == '[') all.erase(0, 1);
-    if (!all.empty() && all.back() == ']') all.pop_back();
-    all = Trim(all, " \t");
-    std::string lower = all;
-    for (char& c : lower) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-    std::vector<std::string> texts;
-    if (lower.empty() || lower == "none") return texts;
-    std::stringstream items(all);
-    for (std::string item; std::getline(items, item, ',');) {
-      item = Trim(item, " \t\"'");
-      if (!item.empty()) texts.push_back(item);
-    }
-    if (texts.empty()) texts.push_back(all);  // commas alone: a bad code, not none
-    return texts;
-  }
-
-  static std::string Trim(const std::string& text, const char* drop) {
-    const size_t first = text.find_first_not_of(drop);
-    return first == std::string::npos ? std::string() : text.substr(first, text.find_last_not_of(drop) - first + 1);
-  }
-
-  // P0123, C0123, B0123, U0123: the letter gives the top two bits, the first digit (0-3) two more.
-  bool Dtc(const std::string& text, const toml::node& n, uint16_t* code) {
-    static constexpr char LETTERS[] = "PCBU";
-    const char* letter = text.size() == 5 ? strchr(LETTERS, toupper(static_cast<unsigned char>(text[0]))) : nullptr;
-    bool digits = letter != nullptr && text[0] != '\0' && text[1] >= '0' && text[1] <= '3';
-    for (size_t i = 2; digits && i < 5; ++i) digits = isxdigit(static_cast<unsigned char>(text[i])) != 0;
-    if (!digits) return Fail(n, "bad code '" + text + "' (a letter P, C, B or U, a digit 0-3, three hex digits)");
-    *code = static_cast<uint16_t>((letter - LETTERS) << 14 | std::stoul(text.substr(1), nullptr, 16));
-    return true;
-  }
-
   // The support maps come first: a value given for a PID then marks that PID supported, wherever
   // the keys stand (a table's keys come in the order of their names).
   bool Ecu(uint8_t idx, const toml::table& t) {
@@ -252,191 +158,29 @@ class VehicleReader {
     return true;
   }
 
-  bool EcuValue(uint8_t idx, const toml::key& key, const toml::node& node) {
-    EmuEcu& ecu = v_.ecu[idx];
-    std::vector<uint8_t> bytes;
-    std::string text;
-    {
-      const std::string k(key.str());
-      if (k == "name") {
-        if (!Text(node, EMU_ECU_NAME_BYTES, &text)) return false;
-        emu_EcuNameFromText(text, ecu.ecuName, sizeof ecu.ecuName);
-      } else if (k == "lamp") {
-        bool on = false;
-        if (!Boolean(node, &on)) return false;
-        ecu.milState = on ? 1 : 0;
-      } else if (k == "dtc") {
-        if (!DtcLists(ecu, node)) return false;
-      } else if (k == "negative_response") {
-        int64_t code;
-        if (!Integer(node, 0, 99, &code)) return false;
-        if (std::find(std::begin(NEGATIVE_RESPONSES), std::end(NEGATIVE_RESPONSES), code) == std::end(NEGATIVE_RESPONSES))
-          return Fail(node, "value out of range: " + std::to_string(code) + " (0, 10, 11, 12, 21, 22 or 78)");
-        ecu.negRespCode = static_cast<uint8_t>(code);
-      } else if (k == "vin") {
-        if (!Text(node, EMU_VIN_BYTES - EMU_VIN_FILL, &text)) return false;
-        if (text.size() != EMU_VIN_BYTES - EMU_VIN_FILL) return Fail(node, "a VIN has 17 characters");
-        memcpy(ecu.vin + EMU_VIN_FILL, text.data(), text.size());
-      } else if (k == "cal_ids") {
-        if (!CalIds(ecu, node)) return false;
-      } else if (k == "cvns") {
-        if (!Cvns(ecu, node)) return false;
-      } else if (k == "ipt") {
-        if (!Ipt(ecu, node)) return false;
-      } else if (k == "monitors") {
-        if (!HexBytes(node, 3, 3, &bytes)) return false;
-        memcpy(ecu.dataPid01 + 1, bytes.data(), 3);
-      } else if (k == "supported") {
-        if (!HexBytes(node, 0, EMU_SUP_PID_BYTES, &bytes)) return false;
-        for (uint8_t i = 0; i < EMU_SUP_PID_BYTES; ++i) ecu.supPids[i] = i < bytes.size() ? bytes[i] : 0;
-      } else if (k == "freeze_supported") {
-        if (!HexBytes(node, 0, EMU_SUP_PID_BYTES, &bytes)) return false;
-        for (uint8_t i = 0; i < EMU_SUP_PID_BYTES; ++i) ecu.supPidsSid02[i] = i < bytes.size() ? bytes[i] : 0;
-      } else if (k == "info_types") {
-        if (!HexBytes(node, 4, 4, &bytes)) return false;
-        memcpy(ecu.supInfoTypes, bytes.data(), 4);
-      } else if (k == "address" || k == "can_address") {
-        if (!HexBytes(node, 1, 1, &bytes)) return false;
-        if (bytes[0] == 0) return Fail(node, "address 00 belongs to no ECU");
-        (k == "address" ? ecu.address : ecu.canAddress) = bytes[0];
-        (k == "address" ? addressAt_ : canAddressAt_)[idx] = At(node);
-      } else if (k == "o2_sensors") {
-        if (!HexBytes(node, 1, 1, &bytes)) return false;
-        ecu.dataPid13or1D = bytes[0];
-      } else if (k == "pid") {
-        if (!RawPids(idx, node)) return false;
-      } else if (k == "tests" || k == "answers") {
-        EmuFileFault fault;
-        const bool read = k == "tests" ? emu_ReadTestResults(node, ecu, &fault) : emu_ReadAnswers(node, v_, idx, &fault);
-        if (!read) return Fail(*fault.node, fault.what);
-      } else if (emu_IsEcuFaultKey(k)) {
-        EmuFileFault fault;
-        if (!emu_ReadEcuFaultKey(k, node, v_.faults.ecu[idx], &fault)) return Fail(*fault.node, fault.what);
-      } else if (const EmuVehicleItem* item = emu_FindVehicleItem(k.c_str())) {
-        if (!Item(idx, *item, node)) return false;
-      } else {
-        return Fail(key, "unknown key '" + k + "'");
-      }
+  // One key of the ECU (`group` before it: "dtc." inside dtc = { ... }).
+  bool EcuValue(uint8_t idx, const toml::key& key, const toml::node& node, const std::string& group = "") {
+    const std::string k = group + std::string(key.str());
+    EmuFileFault fault;
+    if (const EmuEcuKey* row = emu_FindEcuKey(k)) {
+      if (!emu_ReadEcuKey(*row, node, v_, idx, &fault)) return Fail(fault);
+      if (row->kind == EmuKeyKind::Address) (k == "address" ? addressAt_ : canAddressAt_)[idx] = At(node);
+      return true;
     }
-    return true;
-  }
-
-  bool DtcLists(EmuEcu& ecu, const toml::node& node) {
-    const toml::table* lists = node.as_table();
-    if (lists == nullptr) return Fail(node, "expected dtc.confirmed, dtc.pending or dtc.permanent");
-    for (auto&& [key, list] : *lists) {
-      const std::string k(key.str());
-      if (k == "confirmed") {
-        if (!Dtcs(list, ecu.confirmedDtc, &ecu.noOfDtcs)) return false;
-      } else if (k == "pending") {
-        if (!Dtcs(list, ecu.pendingDtc, &ecu.noOfPendingDtcs)) return false;
-      } else if (k == "permanent") {
-        if (!Dtcs(list, ecu.permanentDtc, &ecu.noOfPermanentDtcs)) return false;
-      } else {
-        return Fail(key, "unknown key 'dtc." + k + "'");
-      }
+    if (emu_IsEcuKeyGroup(k)) {
+      const toml::table* keys = node.as_table();
+      if (keys == nullptr) return Fail(node, emu_EcuKeyGroupExpected(k));
+      for (auto&& [subkey, value] : *keys)
+        if (!EcuValue(idx, subkey, value, k + ".")) return false;
+      return true;
     }
-    // Codes set means they have not been cleared since; none at all, that they have.
-    ecu.dtcsCleared = (ecu.noOfDtcs == 0 && ecu.noOfPendingDtcs == 0) ? 1 : 0;
-    return true;
-  }
-
-  bool CalIds(EmuEcu& ecu, const toml::node& node) {
-    const toml::array* ids = node.as_array();
-    if (ids == nullptr || ids->size() > EMU_MAX_CAL_IDS) return Fail(node, "expected a list of up to 3 calibration IDs");
-    memset(ecu.calId, 0, sizeof ecu.calId);
-    ecu.noOfCalIds = 0;
-    for (const toml::node& id : *ids) {
-      std::string text;
-      if (!Text(id, EMU_CAL_ID_CHARS, &text)) return false;
-      memcpy(ecu.calId[ecu.noOfCalIds++], text.data(), text.size());
+    if (group.empty() && emu_IsEcuFaultKey(k)) {
+      if (!emu_ReadEcuFaultKey(k, node, v_.faults.ecu[idx], &fault)) return Fail(fault);
+      return true;
     }
-    return true;
-  }
-
-  bool Cvns(EmuEcu& ecu, const toml::node& node) {
-    const toml::array* cvns = node.as_array();
-    if (cvns == nullptr || cvns->size() > EMU_MAX_CVNS) return Fail(node, "expected a list of up to 3 verification numbers");
-    ecu.noOfCvns = 0;
-    for (const toml::node& cvn : *cvns) {
-      std::vector<uint8_t> bytes;
-      if (!HexBytes(cvn, EMU_CVN_BYTES, EMU_CVN_BYTES, &bytes)) return false;
-      memcpy(ecu.cvn[ecu.noOfCvns++], bytes.data(), EMU_CVN_BYTES);
-    }
-    return true;
-  }
-
-  bool Ipt(EmuEcu& ecu, const toml::node& node) {
-    const toml::array* counters = node.as_array();
-    if (counters == nullptr || counters->size() > EMU_MAX_IPT_COUNTERS)
-      return Fail(node, "expected a list of up to 20 counters");
-    ecu.noOfIptCounters = 0;
-    for (const toml::node& c : *counters) {
-      int64_t value;
-      if (!Integer(c, 0, 65535, &value)) return false;
-      ecu.iptCounter[ecu.noOfIptCounters++] = static_cast<uint16_t>(value);
-    }
-    return true;
-  }
-
-  // The bytes a PID's class sends, and where they are kept; 0 when raw values cannot be given.
-  static uint8_t RawBytesOf(uint8_t pid) {
-    switch (emu_GetPidClass(pid)) {
-      case EmuPidClass::Generic1: return 1;
-      case EmuPidClass::Generic2:
-      case EmuPidClass::Banks: return 2;
-      case EmuPidClass::Generic4:
-      case EmuPidClass::Pid41:
-      case EmuPidClass::Pid4F:
-      case EmuPidClass::Pid50: return 4;
-      case EmuPidClass::Pid13or1D: return 1;
-      case EmuPidClass::Pid70: return EMU_PID70_BYTES;
-      default: return 0;
-    }
-  }
-
-  bool RawPids(uint8_t idx, const toml::node& node) {
-    const toml::table* pids = node.as_table();
-    if (pids == nullptr) return Fail(node, "expected pid.XX = \"hex bytes\"");
-    for (auto&& [key, value] : *pids) {
-      const std::string k(key.str());
-      char* end = nullptr;
-      const unsigned long pid = strtoul(k.c_str(), &end, 16);
-      const uint8_t bytes = (k.size() == 2 && *end == '\0') ? RawBytesOf(static_cast<uint8_t>(pid)) : 0;
-      if (bytes == 0) return Fail(key, "not a PID whose bytes can be given: '" + k + "'");
-      std::vector<uint8_t> data;
-      // A PID of banks sends one byte, or two with more than two banks.
-      if (!HexBytes(value, emu_GetPidClass(static_cast<uint8_t>(pid)) == EmuPidClass::Banks ? 0 : bytes, bytes, &data))
-        return false;
-      SetRaw(idx, static_cast<uint8_t>(pid), data);
-    }
-    return true;
-  }
-
-  void SetRaw(uint8_t idx, uint8_t pid, const std::vector<uint8_t>& data) {
-    EmuEcu& ecu = v_.ecu[idx];
-    switch (emu_GetPidClass(pid)) {
-      case EmuPidClass::Pid41: memcpy(ecu.dataPid41, data.data(), 4); break;
-      case EmuPidClass::Pid4F: memcpy(ecu.dataPid4F, data.data(), 4); break;
-      case EmuPidClass::Pid50: memcpy(ecu.dataPid50, data.data(), 4); break;
-      case EmuPidClass::Pid13or1D: ecu.dataPid13or1D = data[0]; break;
-      case EmuPidClass::Pid70: memcpy(ecu.dataPid70, data.data(), EMU_PID70_BYTES); break;
-      default:
-        memset(ecu.pidValue[pid], 0, 4);
-        memcpy(ecu.pidValue[pid], data.data(), data.size());
-        ecu.pidValueSet[pid >> 3] = static_cast<uint8_t>(ecu.pidValueSet[pid >> 3] | (1u << (pid & 7)));
-        break;
-    }
-    MarkSupported(ecu, pid);
-  }
-
-  // A PID given a value is one the ECU supports, with the ranges that lead to it.
-  static void MarkSupported(EmuEcu& ecu, uint8_t pid) {
-    if (pid == 0) return;
-    ecu.supPids[(pid - 1) / 8].fetch_or(static_cast<uint8_t>(0x80 >> ((pid - 1) % 8)));
-    for (uint8_t range = 0x20; range < pid; range = static_cast<uint8_t>(range + 0x20)) {
-      ecu.supPids[(range - 1) / 8].fetch_or(0x01);
-    }
+    if (const EmuVehicleItem* item = group.empty() ? emu_FindVehicleItem(k.c_str()) : nullptr)
+      return Item(idx, *item, node);
+    return Fail(key, "unknown key '" + k + "'");
   }
 
   bool Item(uint8_t idx, const EmuVehicleItem& item, const toml::node& node) {
@@ -454,7 +198,7 @@ class VehicleReader {
       ecu.motion[i] = ecu.motion[--ecu.noOfMotions];
       break;
     }
-    SetRaw(idx, item.pid, data);
+    emu_SetPidBytes(ecu, item.pid, data.data(), data.size());
     return true;
   }
 
@@ -496,7 +240,7 @@ class VehicleReader {
     if (slot == EMU_MAX_MOTIONS) return Fail(node, "more than 16 moving values in one ECU");
     ecu.motion[slot] = m;
     if (slot == ecu.noOfMotions) ++ecu.noOfMotions;
-    MarkSupported(ecu, item.pid);
+    emu_MarkPidSupported(ecu, item.pid);
     return true;
   }
 
@@ -531,7 +275,7 @@ class VehicleReader {
     });
     for (uint32_t i = 0; i < trace.noOfPoints; ++i) {
       const EmuTracePoint& p = trace.points[i];
-      MarkSupported(v_.ecu[p.ecuIdx], p.pid);
+      emu_MarkPidSupported(v_.ecu[p.ecuIdx], p.pid);
     }
     return true;
   }
@@ -574,7 +318,7 @@ class VehicleReader {
       const EmuPidClass cls = *end == '\0' ? emu_GetPidClass(static_cast<uint8_t>(pid)) : EmuPidClass::None;
       const bool replayed = cls == EmuPidClass::Generic1 || cls == EmuPidClass::Generic2 ||
                             cls == EmuPidClass::Generic4 || cls == EmuPidClass::Banks;
-      const uint8_t bytes = replayed ? RawBytesOf(static_cast<uint8_t>(pid)) : 0;
+      const uint8_t bytes = replayed ? emu_PidRawBytes(static_cast<uint8_t>(pid)) : 0;
       std::string digits;
       for (char c : fields[3]) if (c != ' ') digits += c;
       const size_t n = digits.size() / 2;

@@ -15,9 +15,10 @@
 
 #include "vehicle/vehicle.h"
 
-// What is wrong with a value, and where.
+// What is wrong with a value, and where: at its key when one is given, else at the value.
 struct EmuFileFault {
   const toml::node* node = nullptr;
+  const toml::key* key = nullptr;
   std::string what;
 };
 

@@ -41,53 +41,31 @@ void emu_ToggleNegRespCode(EmuEcu& ecu, uint8_t code) {
   ecu.negRespCode = ecu.negRespCode == code ? 0 : code;
 }
 
+// An ECU's shared bytes but its service 01 map, copied one by one, and what each holds at program
+// start (the addresses: DEFAULT_ADDRESS and E8 on).
+struct SharedByte {
+  std::atomic<uint8_t> EmuEcuShared::*byte;
+  uint8_t initially;
+};
+constexpr SharedByte SHARED_BYTES[] = {
+    {&EmuEcuShared::milState, 1},    {&EmuEcuShared::noOfDtcs, 1},      {&EmuEcuShared::noOfPendingDtcs, 1},
+    {&EmuEcuShared::noOfPermanentDtcs, 1}, {&EmuEcuShared::dtcsCleared, 0}, {&EmuEcuShared::negRespCode, 0},
+    {&EmuEcuShared::dataPid13or1D, 0xFF}, {&EmuEcuShared::address, 0},  {&EmuEcuShared::canAddress, 0},
+};
+// Every shared byte is in the table: a new one added to EmuEcuShared must be given its row.
+static_assert(sizeof(EmuEcuShared) == EMU_SUP_PID_BYTES + sizeof SHARED_BYTES / sizeof SHARED_BYTES[0]);
+
 }  // namespace
 
 void emu_VehicleSetDefaults(EmuVehicle& v) {
   for (uint8_t i = 0; i < EMU_MAX_ECUS; ++i) {
     EmuEcu& ecu = v.ecu[i];
+    emu_EcuDefaultData(i, &ecu.Data());
     const EmuEcuDefaults& d = EMU_ECU_DEFAULTS[i];
-    for (uint8_t b = 0; b < EMU_SUP_PID_BYTES; ++b) {
-      ecu.supPids[b] = b < sizeof d.supPids ? d.supPids[b] : 0;
-      ecu.supPidsSid02[b] = b < sizeof d.supPidsSid02 ? d.supPidsSid02[b] : 0;
-    }
-    ecu.milState = 1;
-    ecu.noOfDtcs = 1;
-    ecu.noOfPendingDtcs = 1;
-    ecu.noOfPermanentDtcs = 1;
-    ecu.dtcsCleared = 0;
-    ecu.negRespCode = 0;
-    ecu.dataPid13or1D = 0xFF;
-    memcpy(ecu.confirmedDtc, d.confirmedDtc, sizeof ecu.confirmedDtc);
-    memcpy(ecu.pendingDtc, d.pendingDtc, sizeof ecu.pendingDtc);
-    memcpy(ecu.permanentDtc, d.pendingDtc, sizeof ecu.permanentDtc);
-    memcpy(ecu.dataPid01, d.dataPid01, sizeof ecu.dataPid01);
-    memcpy(ecu.dataPid41, d.dataPid01, sizeof ecu.dataPid41);
-    memcpy(ecu.dataPid4F, d.dataPid4F, sizeof ecu.dataPid4F);
-    memcpy(ecu.dataPid50, d.dataPid50, sizeof ecu.dataPid50);
-    memcpy(ecu.dataPid70, d.dataPid70, sizeof ecu.dataPid70);
-    ecu.genericData1 = d.genericData1;
-    memcpy(ecu.genericData2, d.genericData2, sizeof ecu.genericData2);
-    memcpy(ecu.genericData4, d.genericData4, sizeof ecu.genericData4);
-    memcpy(ecu.supInfoTypes, d.supInfoTypes, sizeof ecu.supInfoTypes);
-    memset(ecu.vin, 0, EMU_VIN_FILL);
-    memcpy(ecu.vin + EMU_VIN_FILL, d.vin, EMU_VIN_BYTES - EMU_VIN_FILL);
-    ecu.noOfCalIds = d.noOfCalIds;
-    for (uint8_t c = 0; c < EMU_MAX_CAL_IDS; ++c) {
-      memcpy(ecu.calId[c], d.calId[c], EMU_CAL_ID_CHARS);  // shorter ids end in zero bytes
-    }
-    ecu.noOfCvns = d.noOfCvns;
-    memcpy(ecu.cvn, d.cvn, sizeof ecu.cvn);
-    ecu.noOfIptCounters = d.noOfIptCounters;
-    memcpy(ecu.iptCounter, d.iptCounter, sizeof ecu.iptCounter);
-    memcpy(ecu.ecuName, d.ecuName, EMU_ECU_NAME_BYTES);
-    ecu.iptJitter = 0;
-    memset(ecu.pidValue, 0, sizeof ecu.pidValue);
+    for (uint8_t b = 0; b < EMU_SUP_PID_BYTES; ++b) ecu.supPids[b] = b < sizeof d.supPids ? d.supPids[b] : 0;
+    for (const SharedByte& s : SHARED_BYTES) ecu.*s.byte = s.initially;
     ecu.address = DEFAULT_ADDRESS[i];
     ecu.canAddress = static_cast<uint8_t>(0xE8 + i);
-    memset(ecu.pidValueSet, 0, sizeof ecu.pidValueSet);
-    ecu.noOfMotions = 0;
-    emu_SetDefaultTestResults(ecu, i);
   }
   v.table.noOfEntries = 0;
   v.table.poolUsed = 0;
@@ -110,58 +88,14 @@ void emu_VehicleInit() {
   emu_VehicleUnlock();
 }
 
-namespace {
-
-template <typename T, size_t N>
-void emu_CopyAtomics(std::atomic<T> (&to)[N], const std::atomic<T> (&from)[N]) {
-  for (size_t i = 0; i < N; ++i) to[i] = from[i].load();
-}
-
-}  // namespace
-
 void emu_VehicleAssign(EmuVehicle& to, const EmuVehicle& from) {
   if (&to == &from) return;
   for (uint8_t i = 0; i < EMU_MAX_ECUS; ++i) {
     EmuEcu& t = to.ecu[i];
     const EmuEcu& f = from.ecu[i];
-    emu_CopyAtomics(t.supPids, f.supPids);
-    memcpy(t.supPidsSid02, f.supPidsSid02, sizeof t.supPidsSid02);
-    t.milState = f.milState.load();
-    t.noOfDtcs = f.noOfDtcs.load();
-    t.noOfPendingDtcs = f.noOfPendingDtcs.load();
-    t.noOfPermanentDtcs = f.noOfPermanentDtcs.load();
-    t.dtcsCleared = f.dtcsCleared.load();
-    t.negRespCode = f.negRespCode.load();
-    t.dataPid13or1D = f.dataPid13or1D.load();
-    memcpy(t.confirmedDtc, f.confirmedDtc, sizeof t.confirmedDtc);
-    memcpy(t.pendingDtc, f.pendingDtc, sizeof t.pendingDtc);
-    memcpy(t.permanentDtc, f.permanentDtc, sizeof t.permanentDtc);
-    memcpy(t.dataPid01, f.dataPid01, sizeof t.dataPid01);
-    memcpy(t.dataPid41, f.dataPid41, sizeof t.dataPid41);
-    memcpy(t.dataPid4F, f.dataPid4F, sizeof t.dataPid4F);
-    memcpy(t.dataPid50, f.dataPid50, sizeof t.dataPid50);
-    memcpy(t.dataPid70, f.dataPid70, sizeof t.dataPid70);
-    t.genericData1 = f.genericData1;
-    memcpy(t.genericData2, f.genericData2, sizeof t.genericData2);
-    memcpy(t.genericData4, f.genericData4, sizeof t.genericData4);
-    memcpy(t.supInfoTypes, f.supInfoTypes, sizeof t.supInfoTypes);
-    memcpy(t.vin, f.vin, sizeof t.vin);
-    t.noOfCalIds = f.noOfCalIds;
-    memcpy(t.calId, f.calId, sizeof t.calId);
-    t.noOfCvns = f.noOfCvns;
-    memcpy(t.cvn, f.cvn, sizeof t.cvn);
-    t.noOfIptCounters = f.noOfIptCounters;
-    memcpy(t.iptCounter, f.iptCounter, sizeof t.iptCounter);
-    memcpy(t.ecuName, f.ecuName, sizeof t.ecuName);
-    t.iptJitter = f.iptJitter;
-    memcpy(t.pidValue, f.pidValue, sizeof t.pidValue);
-    t.address = f.address.load();
-    t.canAddress = f.canAddress.load();
-    memcpy(t.pidValueSet, f.pidValueSet, sizeof t.pidValueSet);
-    t.noOfMotions = f.noOfMotions;
-    memcpy(t.motion, f.motion, sizeof t.motion);
-    t.noOfTestResults = f.noOfTestResults;
-    memcpy(t.testResult, f.testResult, sizeof t.testResult);
+    t.Data() = f.Data();
+    for (uint8_t b = 0; b < EMU_SUP_PID_BYTES; ++b) t.supPids[b] = f.supPids[b].load();
+    for (const SharedByte& s : SHARED_BYTES) t.*s.byte = (f.*s.byte).load();
   }
   to.table.noOfEntries = from.table.noOfEntries;
   to.table.poolUsed = from.table.poolUsed;

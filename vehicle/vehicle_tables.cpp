@@ -1,5 +1,7 @@
 // The simulated vehicle's tables: each ECU's data as it is at program start, and the class of
 // every service 01/02 PID (how many data bytes it has and where they come from).
+#include <string.h>
+
 #include "vehicle/vehicle.h"
 
 // clang-format off
@@ -158,6 +160,36 @@ extern constexpr EmuEcuDefaults EMU_ECU_DEFAULTS[EMU_MAX_ECUS] = {
     },
 };
 // clang-format on
+
+void emu_EcuDefaultData(uint8_t ecuIdx, EmuEcuData* data) {
+  const EmuEcuDefaults& d = EMU_ECU_DEFAULTS[ecuIdx];
+  EmuEcuData& e = *data;
+  e = EmuEcuData{};
+  memcpy(e.supPidsSid02, d.supPidsSid02, sizeof d.supPidsSid02);  // the rest 00
+  memcpy(e.confirmedDtc, d.confirmedDtc, sizeof e.confirmedDtc);
+  memcpy(e.pendingDtc, d.pendingDtc, sizeof e.pendingDtc);
+  memcpy(e.permanentDtc, d.pendingDtc, sizeof e.permanentDtc);
+  memcpy(e.dataPid01, d.dataPid01, sizeof e.dataPid01);
+  memcpy(e.dataPid41, d.dataPid01, sizeof e.dataPid41);
+  memcpy(e.dataPid4F, d.dataPid4F, sizeof e.dataPid4F);
+  memcpy(e.dataPid50, d.dataPid50, sizeof e.dataPid50);
+  memcpy(e.dataPid70, d.dataPid70, sizeof e.dataPid70);
+  e.genericData1 = d.genericData1;
+  memcpy(e.genericData2, d.genericData2, sizeof e.genericData2);
+  memcpy(e.genericData4, d.genericData4, sizeof e.genericData4);
+  memcpy(e.supInfoTypes, d.supInfoTypes, sizeof e.supInfoTypes);
+  memcpy(e.vin + EMU_VIN_FILL, d.vin, EMU_VIN_BYTES - EMU_VIN_FILL);  // after three zero bytes
+  e.noOfCalIds = d.noOfCalIds;
+  for (uint8_t c = 0; c < EMU_MAX_CAL_IDS; ++c) {
+    memcpy(e.calId[c], d.calId[c], EMU_CAL_ID_CHARS);  // shorter ids end in zero bytes
+  }
+  e.noOfCvns = d.noOfCvns;
+  memcpy(e.cvn, d.cvn, sizeof e.cvn);
+  e.noOfIptCounters = d.noOfIptCounters;
+  memcpy(e.iptCounter, d.iptCounter, sizeof e.iptCounter);
+  memcpy(e.ecuName, d.ecuName, EMU_ECU_NAME_BYTES);
+  emu_SetDefaultTestResults(e, ecuIdx);
+}
 
 namespace {
 

@@ -1169,3 +1169,122 @@ TEST_F(VehicleFile, FaultsLoadSetAndSaveBackOnlyWhereTheyDiffer) {
 }
 
 }  // namespace
+
+namespace {
+
+// The text of one ECU's table in a vehicle file, from its header to the next table's.
+std::string EcuSection(const std::string& text, int number) {
+  const std::string header = "[ecu." + std::to_string(number) + "]\n";
+  const size_t at = text.find(header);
+  if (at == std::string::npos) return "";
+  const size_t next = text.find("\n[", at + header.size());
+  return text.substr(at, next == std::string::npos ? std::string::npos : next + 1 - at);
+}
+
+// Every key an ECU has, each away from the built-in value, written as a save writes it: loaded and
+// saved, the ECU's table comes back line for line (the keys in their order, each in its form).
+TEST_F(VehicleFile, EveryEcuKeyLoadsAndSavesBackAsWritten) {
+  const std::string ecu =
+      "[ecu.2]\n"
+      "name = \"PCM-PowertrainCtrl\"\n"
+      "lamp = false\n"
+      "dtc.confirmed = [\"P0301\", \"C0123\", \"B3FFF\", \"U0100\"]\n"
+      "dtc.pending = []\n"
+      "dtc.permanent = [\"P0420\"]\n"
+      "negative_response = 22\n"
+      "vin = \"WVWZZZ1JZXW00000\\u0000\"\n"
+      "cal_ids = [\"CAL-1\", \"SIXTEEN-CHARS-ID\"]\n"
+      "cvns = [\"DE AD BE EF\", \"01 02 03 04\", \"A5 5A 00 FF\"]\n"
+      "ipt = [0, 1, 65535]\n"
+      "monitors = \"01 02 03\"\n"
+      "supported = \"FF FF FF FF FF FF FF FF FF FF FF FF FF FF 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\"\n"
+      "freeze_supported = \"80 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 "
+      "00 01\"\n"
+      "info_types = \"55 40 00 00\"\n"
+      "address = \"28\"\n"
+      "can_address = \"F1\"\n"
+      "o2_sensors = \"03\"\n"
+      "pid.41 = \"00 01 02 03\"\n"
+      "pid.4F = \"10 20 30 40\"\n"
+      "pid.50 = \"05 00 00 00\"\n"
+      "pid.70 = \"01 02 03 04 05 06 07 08 09 0A\"\n"
+      "pid.03 = \"02 00\"\n"
+      "rpm = 1234.5\n"
+      "pid.1C = \"06\"\n"
+      "speed = { from = 10, to = 90, wave = \"walk\", period = 12.5 }\n"
+      "tests = [\n"
+      "  \"01 01 0A 0E66 0CCD 1000\",\n"
+      "]\n"
+      "answers = [\n"
+      "  { request = \"22 F1 90\", answer = \"62 F1 90 01\" },\n"
+      "]\n"
+      "answer_delay = 5\n";
+  ASSERT_EQ(Load(Write("every_key.toml", "ecus = 2\n\n[ecu.1]\n\n" + ecu)), "");
+  EXPECT_EQ(FirstDifference(ecu, EcuSection(Text(Save()), 2)), "");
+  // The ECU left alone is the built-in one.
+  ASSERT_EQ(Load(Write("defaults.toml", "ecus = 2\n")), "");
+  const std::string builtIn = EcuSection(Text(Save()), 1);
+  ASSERT_EQ(Load(Write("every_key.toml", "ecus = 2\n\n" + ecu)), "");
+  EXPECT_EQ(FirstDifference(builtIn, EcuSection(Text(Save()), 1)), "");
+}
+
+// Each kind of value an ECU key takes refuses what does not fit, in the key's own words, at the
+// value (or the key) that is wrong, loaded and set alike.
+TEST_F(VehicleFile, EcuKeysRefuseWhatDoesNotFitInTheirOwnWords) {
+  const std::string twentyOne = "[0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0]";
+  const std::string thirtyThree = "\"" + [] {
+    std::string bytes;
+    for (int i = 0; i < 33; ++i) bytes += "00";
+    return bytes;
+  }() + "\"";
+  const struct {
+    std::string line;  // in [ecu.1], on line 2
+    const char* error;
+  } cases[] = {
+      {"name = 5", "2:8: expected a text in quotes"},
+      {"name = \"ABCDEFGHIJKLMNOPQRSTU\"", "2:8: longer than 20 characters"},
+      {"lamp = 1", "2:8: expected true or false"},
+      {"dtc = \"P0301\"", "2:7: expected dtc.confirmed, dtc.pending or dtc.permanent"},
+      {"dtc.stored = []", "2:5: unknown key 'dtc.stored'"},
+      {"dtc.pending = 3", "2:15: expected codes such as \"P0301\" or [\"P0301\", \"P0420\"]"},
+      {"dtc = { pending = [\"P0301\"], lamp = true }", "2:30: unknown key 'dtc.lamp'"},
+      {"negative_response = 1.5", "2:21: expected a whole number from 0 to 99"},
+      {"negative_response = 100", "2:21: value out of range: 100 (0 to 99)"},
+      {"negative_response = 13", "2:21: value out of range: 13 (0, 10, 11, 12, 21, 22 or 78)"},
+      {"vin = \"1234567890123456789\"", "2:7: longer than 17 characters"},
+      {"cal_ids = \"ABC\"", "2:11: expected a list of up to 3 calibration IDs"},
+      {"cal_ids = [\"A\", \"B\", \"C\", \"D\"]", "2:11: expected a list of up to 3 calibration IDs"},
+      {"cal_ids = [\"A\", \"12345678901234567\"]", "2:17: longer than 16 characters"},
+      {"cvns = [\"01 02 03\"]", "2:9: expected 4 bytes"},
+      {"cvns = [1]", "2:9: expected hex bytes in quotes, such as \"1A F8\""},
+      {"cvns = \"01 02 03 04\"", "2:8: expected a list of up to 3 verification numbers"},
+      {"ipt = [1, 65536]", "2:11: value out of range: 65536 (0 to 65535)"},
+      {"ipt = " + twentyOne, "2:7: expected a list of up to 20 counters"},
+      {"monitors = \"07 FF\"", "2:12: expected 3 bytes"},
+      {"monitors = \"07 FF FG\"", "2:12: not a hex byte: 'G'"},
+      {"supported = \"\"", "2:13: expected 1 to 32 bytes"},
+      {"supported = " + thirtyThree, "2:13: expected 1 to 32 bytes"},
+      {"freeze_supported = \"FFF\"", "2:20: an odd number of hex digits"},
+      {"info_types = \"FF\"", "2:14: expected 4 bytes"},
+      {"address = \"00\"", "2:11: address 00 belongs to no ECU"},
+      {"can_address = \"E8 E9\"", "2:15: expected 1 bytes"},
+      {"o2_sensors = 3", "2:14: expected hex bytes in quotes, such as \"1A F8\""},
+      {"pid = 5", "2:7: expected pid.XX = \"hex bytes\""},
+      {"pid.41 = \"00 07\"", "2:10: expected 4 bytes"},
+      {"pid.06 = \"80 80 80\"", "2:10: expected 1 to 2 bytes"},
+      {"pid.G1 = \"00\"", "2:5: not a PID whose bytes can be given: 'G1'"},
+      {"pid.01 = \"00\"", "2:5: not a PID whose bytes can be given: '01'"},
+  };
+  for (const auto& c : cases) {
+    const std::string path = Write("bad.toml", "[ecu.1]\n" + c.line + "\n");
+    EXPECT_EQ(Load(path), path + ":" + c.error) << c.line;
+  }
+  // "set" says the same without the place.
+  EXPECT_EQ(Set("ecu.1.dtc.stored", "P0301"), "set ecu.1.dtc.stored: unknown key 'dtc.stored'");
+  EXPECT_EQ(Set("ecu.1.address", "00"), "set ecu.1.address: address 00 belongs to no ECU");
+  EXPECT_EQ(Set("ecu.1.cal_ids", "A,B,C,D"), "set ecu.1.cal_ids: expected a list of up to 3 calibration IDs");
+  EXPECT_EQ(Set("ecu.1.pid.41", "00 07"), "set ecu.1.pid.41: expected 4 bytes");
+  EXPECT_EQ(Data(1, 0x41, 0), "41410007FFFF") << "a refused value changed the car";
+}
+
+}  // namespace
