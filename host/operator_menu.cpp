@@ -6,8 +6,11 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <array>
 #include <string>
 
+#include "bus/negative_codes.h"
+#include "bus/protocols.h"
 #include "module/module.h"
 #include "vehicle/vehicle.h"
 #include "vehicle/vehicle_file.h"
@@ -15,35 +18,46 @@
 namespace {
 
 const char* const OFF_ON[] = {"Off", "On"};
-const char* const PROTOCOLS[] = {"Any",
-                                 "1 SAE J1850 PWM",
-                                 "2 SAE J1850 VPWM",
-                                 "3 ISO 9141-2",
-                                 "4 ISO 14230-4 KWP (5-baud init)",
-                                 "5 ISO 14230-4 KWP (fast init)",
-                                 "6 ISO 15765-4 CAN (11 bit, 500 kbit/s)",
-                                 "7 ISO 15765-4 CAN (29 bit, 500 kbit/s)",
-                                 "8 ISO 15765-4 CAN (11 bit, 250 kbit/s)",
-                                 "9 ISO 15765-4 CAN (29 bit, 250 kbit/s)"};
+// The car's protocol by the table's menu names, automatic ("Any") first.
+const std::array<const char*, EMU_PROTOCOL_ROWS> PROTOCOLS = [] {
+  std::array<const char*, EMU_PROTOCOL_ROWS> names{};
+  for (uint8_t p = 0; p < EMU_PROTOCOL_ROWS; ++p) names[p] = emu_Protocol(p).menuName;
+  return names;
+}();
 const char* const PERSONALITIES[] = {"QIM", "ELM327 v1.1", "ELM327 v1.3a", "ELM327 v1.5"};
-const char* const NEGATIVE_RESPONSES[] = {"None", "10 general reject", "11 service not supported",
-                                          "12 sub-function not supported", "21 busy, repeat request",
-                                          "22 conditions not correct", "78 response pending"};
-constexpr uint8_t NEGATIVE_RESPONSE_CODES[] = {0, 10, 11, 12, 21, 22, 78};
+
+// "None", then each code the car can be made to answer with: "10 general reject", ...
+constexpr int NEGATIVE_CHOICES = 1 + static_cast<int>(EMU_NEGATIVE_CODE_COUNT);
+struct NegativeChoices {
+  char text[NEGATIVE_CHOICES][48];
+  std::array<const char*, NEGATIVE_CHOICES> labels;
+  uint8_t digits[NEGATIVE_CHOICES];  // as the vehicle keeps them; 0 none
+};
+const NegativeChoices NEGATIVE_RESPONSES = [] {
+  NegativeChoices c{};
+  snprintf(c.text[0], sizeof c.text[0], "None");
+  for (size_t i = 0; i < EMU_NEGATIVE_CODE_COUNT; ++i) {
+    const EmuNegativeCode& code = EMU_NEGATIVE_CODES[i];
+    snprintf(c.text[i + 1], sizeof c.text[i + 1], "%02X %s", code.code, code.name);
+    c.digits[i + 1] = emu_NegativeCodeDigits(code.code);
+  }
+  for (int i = 0; i < NEGATIVE_CHOICES; ++i) c.labels[static_cast<size_t>(i)] = c.text[i];
+  return c;
+}();
 
 const EmuEcu& emu_SelectedEcu() { return vehicle.ecu[emu_GetEcuIdx(ecuFilter)]; }
 
 int emu_NegativeResponseChoice() {
   const uint8_t code = emu_SelectedEcu().negRespCode;
-  for (int i = 0; i < 7; ++i)
-    if (NEGATIVE_RESPONSE_CODES[i] == code) return i;
+  for (int i = 0; i < NEGATIVE_CHOICES; ++i)
+    if (NEGATIVE_RESPONSES.digits[i] == code) return i;
   return -1;
 }
 
 // The setter toggles a code per ECU: choosing one that is set already keeps it.
 void emu_ChooseNegativeResponse(int choice) {
   const uint8_t now = emu_SelectedEcu().negRespCode;
-  const uint8_t code = NEGATIVE_RESPONSE_CODES[choice];
+  const uint8_t code = NEGATIVE_RESPONSES.digits[choice];
   if (code == now) return;
   if (now != 0) emu_VehicleSetObdNegRespCode(now);  // off first
   if (code != 0) emu_VehicleSetObdNegRespCode(code);
@@ -137,9 +151,9 @@ const MenuRow MENU[] = {
     {"Pending trouble codes",  EmuMenuFile::NoFile, 17, 0, nullptr,            [] { return int{emu_SelectedEcu().noOfPendingDtcs}; }, [](int v) { emu_VehicleSetNoOfPendingDtcs(static_cast<uint8_t>(v)); }},
     {"Permanent trouble codes", EmuMenuFile::NoFile, 17, 0, nullptr,           [] { return int{emu_SelectedEcu().noOfPermanentDtcs}; }, [](int v) { emu_VehicleSetNoOfPermanentDtcs(static_cast<uint8_t>(v)); }},
     {"Malfunction lamp",       EmuMenuFile::NoFile, 2,  0, OFF_ON,             [] { return emu_SelectedEcu().milState != 0 ? 1 : 0; }, [](int v) { emu_VehicleSetMilState(static_cast<uint8_t>(v)); }},
-    {"Protocol of the car",    EmuMenuFile::NoFile, 10, 0, PROTOCOLS,          [] { return int{respondingProtocol}; },             [](int v) { emu_QimSetRespondingProtocol(static_cast<uint8_t>(v)); }},
+    {"Protocol of the car",    EmuMenuFile::NoFile, EMU_PROTOCOL_ROWS, 0, PROTOCOLS.data(),          [] { return int{respondingProtocol}; },             [](int v) { emu_QimSetRespondingProtocol(static_cast<uint8_t>(v)); }},
     {"Module personality",     EmuMenuFile::NoFile, 4,  0, PERSONALITIES,      [] { return int{diagController}; },                 [](int v) { emu_QimSetDiagController(static_cast<uint8_t>(v)); }},
-    {"Negative response",      EmuMenuFile::NoFile, 7,  0, NEGATIVE_RESPONSES, emu_NegativeResponseChoice,                        emu_ChooseNegativeResponse},
+    {"Negative response",      EmuMenuFile::NoFile, NEGATIVE_CHOICES, 0, NEGATIVE_RESPONSES.labels.data(), emu_NegativeResponseChoice,                        emu_ChooseNegativeResponse},
     {"Data jitter",            EmuMenuFile::NoFile, 2,  0, OFF_ON,             [] { return vehicle.dataJitterIsEnabled != 0 ? 1 : 0; }, emu_SetJitter},
     {"Oxygen sensor banks (PID 13)", EmuMenuFile::NoFile, 2, 1, nullptr,       emu_Unknown,                                        [](int v) { emu_VehicleSetNoOfPid13CylinderBanks(static_cast<uint8_t>(v)); }},
     {"Oxygen sensor banks (PID 1D)", EmuMenuFile::NoFile, 4, 1, nullptr,       emu_Unknown,                                        [](int v) { emu_VehicleSetNoOfPid1DCylinderBanks(static_cast<uint8_t>(v)); }},

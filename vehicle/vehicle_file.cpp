@@ -24,8 +24,10 @@
 
 #include <toml++/toml.h>
 
-#include "vehicle/file_reader.h"
 #include "adapter/line_faults.h"
+#include "bus/hex.h"
+#include "bus/negative_codes.h"
+#include "vehicle/file_reader.h"
 #include "module/module.h"
 #include "vehicle/timeline_file.h"
 #include "vehicle/toml_guard.h"
@@ -36,7 +38,13 @@
 
 namespace {
 
-constexpr uint8_t NEGATIVE_RESPONSES[] = {0, 10, 11, 12, 21, 22, 78};
+// The codes a negative_response may name, as the message lists them: "0, 10, ... or 78".
+std::string emu_NegativeResponseChoices() {
+  std::string text = "0";
+  for (size_t i = 0; i < EMU_NEGATIVE_CODE_COUNT; ++i)
+    text += (i + 1 < EMU_NEGATIVE_CODE_COUNT ? ", " : " or ") + std::to_string(emu_NegativeCodeDigits(EMU_NEGATIVE_CODES[i].code));
+  return text;
+}
 constexpr double MAX_BATTERY_VOLTS = 25.5;
 
 struct Where {
@@ -139,15 +147,12 @@ class VehicleReader {
   // "1A F8", "1AF8": at most `max` bytes (exactly `exact` when not 0).
   bool HexBytes(const toml::node& n, size_t exact, size_t max, std::vector<uint8_t>* out) {
     if (!n.is_string()) return Fail(n, "expected hex bytes in quotes, such as \"1A F8\"");
-    std::string digits;
-    for (char c : n.as_string()->get()) {
-      if (c == ' ') continue;
-      if (!isxdigit(static_cast<unsigned char>(c))) return Fail(n, "not a hex byte: '" + std::string(1, c) + "'");
-      digits += c;
-    }
-    if (digits.size() % 2 != 0) return Fail(n, "an odd number of hex digits");
-    out->clear();
-    for (size_t i = 0; i < digits.size(); i += 2) out->push_back(static_cast<uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
+    const std::string& text = n.as_string()->get();
+    out->assign(text.size() / 2 + 1, 0);  // room for every byte the text can hold
+    const EmuHexRead read = emu_ReadHexBytes(text.data(), text.size(), {" ", true}, out->data(), out->size());
+    if (read.error == EmuHexError::NotHex) return Fail(n, "not a hex byte: '" + std::string(1, text[read.at]) + "'");
+    if (read.error != EmuHexError::None) return Fail(n, "an odd number of hex digits");
+    out->resize(read.n);
     if (exact != 0 && out->size() != exact) return Fail(n, "expected " + std::to_string(exact) + " bytes");
     if (out->size() > max || out->empty()) return Fail(n, "expected 1 to " + std::to_string(max) + " bytes");
     return true;
@@ -270,8 +275,8 @@ class VehicleReader {
       } else if (k == "negative_response") {
         int64_t code;
         if (!Integer(node, 0, 99, &code)) return false;
-        if (std::find(std::begin(NEGATIVE_RESPONSES), std::end(NEGATIVE_RESPONSES), code) == std::end(NEGATIVE_RESPONSES))
-          return Fail(node, "value out of range: " + std::to_string(code) + " (0, 10, 11, 12, 21, 22 or 78)");
+        if (code != 0 && !emu_NegativeCodeKnown(static_cast<uint8_t>(code)))
+          return Fail(node, "value out of range: " + std::to_string(code) + " (" + emu_NegativeResponseChoices() + ")");
         ecu.negRespCode = static_cast<uint8_t>(code);
       } else if (k == "vin") {
         if (!Text(node, EMU_VIN_BYTES - EMU_VIN_FILL, &text)) return false;
@@ -575,16 +580,14 @@ class VehicleReader {
       const bool replayed = cls == EmuPidClass::Generic1 || cls == EmuPidClass::Generic2 ||
                             cls == EmuPidClass::Generic4 || cls == EmuPidClass::Banks;
       const uint8_t bytes = replayed ? RawBytesOf(static_cast<uint8_t>(pid)) : 0;
-      std::string digits;
-      for (char c : fields[3]) if (c != ' ') digits += c;
-      const size_t n = digits.size() / 2;
-      bool hex = digits.size() % 2 == 0 && (n == bytes || (cls == EmuPidClass::Banks && n == 1));
-      for (char c : digits) hex = hex && isxdigit(static_cast<unsigned char>(c));
+      uint8_t value[sizeof p->value];
+      const EmuHexRead read = emu_ReadHexBytes(fields[3].data(), fields[3].size(), {" ", true}, value, sizeof value);
+      const bool hex = read.error == EmuHexError::None && (read.n == bytes || (cls == EmuPidClass::Banks && read.n == 1));
       if (bytes == 0) return fail(2, "not a PID a trace can replay: '" + fields[2] + "'");
       if (!hex) return fail(3, "bad bytes '" + fields[3] + "' for " + fields[2]);
       p->pid = static_cast<uint8_t>(pid);
-      p->bytes = static_cast<uint8_t>(digits.size() / 2);
-      for (uint8_t i = 0; i < p->bytes; ++i) p->value[i] = static_cast<uint8_t>(std::stoul(digits.substr(2 * i, 2), nullptr, 16));
+      p->bytes = static_cast<uint8_t>(read.n);
+      memcpy(p->value, value, read.n);
       return true;
     }
     return fail(2, "unknown item '" + fields[2] + "'");

@@ -19,6 +19,7 @@
 #include <sstream>
 #include <string>
 
+#include "bus/hex.h"
 #include "module/module.h"
 #include "vehicle/timeline_file.h"
 #include "vehicle/vehicle.h"
@@ -50,15 +51,7 @@ std::string emu_Quoted(const uint8_t* bytes, size_t n, bool padded = true) {
   return out + "\"";
 }
 
-std::string emu_Hex(const uint8_t* bytes, size_t n) {
-  std::string out = "\"";
-  char b[4];
-  for (size_t i = 0; i < n; ++i) {
-    snprintf(b, sizeof b, i == 0 ? "%02X" : " %02X", bytes[i]);
-    out += b;
-  }
-  return out + "\"";
-}
+std::string emu_Hex(const uint8_t* bytes, size_t n) { return "\"" + emu_HexText(bytes, n) + "\""; }
 
 std::string emu_Codes(const uint16_t* codes, uint8_t n) {
   static constexpr char LETTERS[] = "PCBU";
