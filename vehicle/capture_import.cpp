@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "bus/hex.h"
+#include "bus/iso_tp.h"
 #include "bus/negative_codes.h"
 #include "module/module.h"
 #include "vehicle/file_reader.h"
@@ -125,28 +126,18 @@ struct Source {
 
 struct Assembly {
   std::vector<std::vector<uint8_t>> messages;
+  // Headers off: the automatically formatted CAN message being put together.
   std::vector<uint8_t> partial;
-  size_t expected = 0;  // bytes of the CAN message being put together
+  size_t expected = 0;
+  // Headers on: the sender's CAN frames.
+  EmuIsoTpReceiver frames;
 };
 
-// One CAN frame (PCI byte first) added to its sender's messages.
+// One CAN frame (PCI byte first) added to its sender's messages. A message whose frames came out
+// of turn (one lost in the capture) is left out rather than taken with a hole in it.
 void emu_AddCanFrame(Assembly& a, const std::vector<uint8_t>& frame) {
-  if (frame.empty()) return;
-  const uint8_t type = frame[0] >> 4;
-  if (type == 0) {
-    const size_t n = frame[0] & 0x0F;
-    if (n >= 1 && n < frame.size()) a.messages.emplace_back(frame.begin() + 1, frame.begin() + 1 + static_cast<long>(n));
-  } else if (type == 1 && frame.size() >= 2) {
-    a.expected = static_cast<size_t>((frame[0] & 0x0F) << 8 | frame[1]);
-    a.partial.assign(frame.begin() + 2, frame.end());
-  } else if (type == 2 && a.expected != 0) {
-    a.partial.insert(a.partial.end(), frame.begin() + 1, frame.end());
-  }
-  if (a.expected != 0 && a.partial.size() >= a.expected) {
-    a.partial.resize(a.expected);
-    a.messages.push_back(a.partial);
-    a.expected = 0;
-  }
+  if (emu_IsoTpReceive(&a.frames, frame.data(), frame.size()) == EmuIsoTpResult::Complete)
+    a.messages.emplace_back(a.frames.message, a.frames.message + a.frames.length);
 }
 
 // An answer's lines as messages per sender.
