@@ -27,6 +27,7 @@
 #include "adapter/line_faults.h"
 #include "bus/hex.h"
 #include "bus/negative_codes.h"
+#include "bus/protocols.h"
 #include "vehicle/file_reader.h"
 #include "module/module.h"
 #include "vehicle/timeline_file.h"
@@ -67,7 +68,7 @@ class VehicleReader {
         v_.maxEcu = static_cast<uint8_t>(n);
       } else if (k == "protocol") {
         int64_t p;
-        if (!Integer(node, 0, 9, &p)) return false;
+        if (!Integer(node, EMU_PROTOCOL_AUTOMATIC, EMU_PROTOCOL_LAST, &p)) return false;
         protocol = static_cast<int>(p);
       } else if (k == "jitter") {
         bool on = false;
