@@ -5,6 +5,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "bus/hex.h"
+#include "bus/protocols.h"
 #include "elm327/elm327_internal.h"
 #include "elm327/elm327_port.h"
 #include "vehicle/vehicle.h"
@@ -14,38 +16,19 @@ namespace {
 const char* const IDENTITY = "ELM327 v1.5";
 const char* const DEVICE_DESCRIPTION = "OBDII to RS232 Interpreter";
 
-const char* const PROTOCOL_NAMES[10] = {
-    "AUTO",
-    "SAE J1850 PWM",
-    "SAE J1850 VPWM",
-    "ISO 9141-2",
-    "ISO 14230-4 (KWP 5BAUD)",
-    "ISO 14230-4 (KWP FAST)",
-    "ISO 15765-4 (CAN 11/500)",
-    "ISO 15765-4 (CAN 29/500)",
-    "ISO 15765-4 (CAN 11/250)",
-    "ISO 15765-4 (CAN 29/250)",
-};
-
 constexpr uint8_t DEFAULT_TIMEOUT = 0x32;  // x 4 ms = 200 ms
 constexpr uint8_t DEFAULT_CAN_PRIORITY = 0x18;
 
-int emu_ElmHex(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
+// The line reader hands commands over in upper case: a hex digit is 0-9 or A-F.
 bool emu_ElmAllHex(const char* text, size_t n) {
-  if (strlen(text) != n) return false;
-  for (size_t i = 0; i < n; ++i)
-    if (emu_ElmHex(text[i]) < 0) return false;
-  return true;
+  uint32_t value;
+  return strlen(text) == n && emu_ReadHexNumber(text, n, &value) == n;
 }
 
+// An argument checked to be all hex (at most eight digits).
 uint32_t emu_ElmHexValue(const char* text) {
   uint32_t v = 0;
-  for (; *text != '\0'; ++text) v = v * 16 + static_cast<uint32_t>(emu_ElmHex(*text));
+  (void)emu_ReadHexNumber(text, strlen(text), &v);
   return v;
 }
 
@@ -69,12 +52,12 @@ bool emu_ElmArgFits(Arg kind, const char* a) {
     case Arg::Bit: return n == 1 && (a[0] == '0' || a[0] == '1');
     case Arg::Level: return n == 1 && a[0] >= '0' && a[0] <= '2';
     case Arg::Hex2: return emu_ElmAllHex(a, 2);
-    case Arg::Protocol: return (n == 1 && emu_ElmHex(a[0]) >= 0) || (n == 2 && a[0] == 'A' && emu_ElmHex(a[1]) >= 0);
+    case Arg::Protocol: return (n == 1 && emu_HexDigit(a[0]) >= 0) || (n == 2 && a[0] == 'A' && emu_HexDigit(a[1]) >= 0);
     case Arg::Header: return emu_ElmAllHex(a, 3) || emu_ElmAllHex(a, 6);
     case Arg::Filter:
       if (n != 0 && n != 3 && n != 8) return false;
       for (size_t i = 0; i < n; ++i)
-        if (emu_ElmHex(a[i]) < 0 && a[i] != 'X') return false;
+        if (emu_HexDigit(a[i]) < 0 && a[i] != 'X') return false;
       return true;
     case Arg::IsoBaud: return strcmp(a, "10") == 0 || strcmp(a, "96") == 0;
     case Arg::Any: return true;
@@ -155,7 +138,7 @@ bool emu_ElmSetReceiveFilter(const char* a) {
     elm.s.filterValue <<= 4;
     elm.s.filterMask <<= 4;
     if (*p != 'X') {
-      elm.s.filterValue |= static_cast<uint32_t>(emu_ElmHex(*p));
+      elm.s.filterValue |= static_cast<uint32_t>(emu_HexDigit(*p));
       elm.s.filterMask |= 0x0F;
     }
   }
@@ -167,8 +150,8 @@ bool emu_ElmSetReceiveFilter(const char* a) {
 // closes the protocol in use. ATSP is what ATZ returns to; ATTP only tries.
 bool emu_ElmChooseProtocol(const char* a, bool save) {
   const bool automatic = a[1] != '\0';  // "Ah"; a lone "A" is protocol 10, which does not exist
-  const int h = emu_ElmHex(automatic ? a[1] : a[0]);
-  if (h < 0 || h > 9) return false;
+  const int h = emu_HexDigit(automatic ? a[1] : a[0]);
+  if (h < 0 || h > EMU_PROTOCOL_LAST) return false;
   elm.s.protocol = static_cast<uint8_t>(h);
   elm.s.automatic = (automatic || h == 0) ? 1 : 0;
   elm.s.tryFirst = 0;
@@ -205,12 +188,13 @@ uint8_t emu_ElmShownProtocol() {
 bool emu_ElmDescribeProtocol(const char*) {
   const uint8_t p = emu_ElmShownProtocol();
   char text[48];
+  const char* name = emu_Protocol(p).elmName;
   if (elm.s.automatic == 0) {
-    snprintf(text, sizeof text, "%s", PROTOCOL_NAMES[p]);
-  } else if (p == 0) {
-    snprintf(text, sizeof text, "AUTO");
+    snprintf(text, sizeof text, "%s", name);
+  } else if (p == EMU_PROTOCOL_AUTOMATIC) {
+    snprintf(text, sizeof text, "%s", name);  // "AUTO"
   } else {
-    snprintf(text, sizeof text, "AUTO, %s", PROTOCOL_NAMES[p]);
+    snprintf(text, sizeof text, "AUTO, %s", name);
   }
   emu_ElmAnswer(text);
   return true;
@@ -342,5 +326,3 @@ bool emu_ElmCommand(const char* command) {
   }
   return false;
 }
-
-const char* emu_ElmProtocolName(uint8_t protocol) { return PROTOCOL_NAMES[protocol <= 9 ? protocol : 0]; }

@@ -1,5 +1,5 @@
 // Inside the ELM327 v1.5 personality: what its line reader hands a line to (the command table, the
-// OBD answers), the settings' defaults, and the protocol numbers. The state block, the writer and
+// OBD answers) and the settings' defaults. The protocols are the bus table's (bus/protocols.h). The state block, the writer and
 // the waits that all of them use are the port side's (elm327_port.h).
 #pragma once
 
@@ -14,10 +14,3 @@ void emu_ElmDefaults();  // ATZ / ATWS / ATD
 bool emu_ElmCommand(const char* command);
 // Hex digits of an OBD request, upper case, no spaces: sends the whole answer.
 void emu_ElmRequest(const char* hex);
-
-// Protocol names of ATDP, by number (1..9).
-const char* emu_ElmProtocolName(uint8_t protocol);
-
-constexpr bool emu_ElmIsCan(uint8_t protocol) { return protocol >= 6 && protocol <= 9; }
-constexpr bool emu_ElmIsKLine(uint8_t protocol) { return protocol >= 3 && protocol <= 5; }
-constexpr bool emu_ElmIs29Bit(uint8_t protocol) { return protocol == 7 || protocol == 9; }

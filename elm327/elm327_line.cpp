@@ -7,6 +7,7 @@
 #include "elm327/elm327_internal.h"
 #include "elm327/elm327_port.h"
 #include "adapter/line_faults.h"
+#include "bus/protocols.h"
 
 namespace {
 
@@ -109,4 +110,4 @@ void emu_ElmHangUpClient() {
 }
 
 uint8_t emu_ElmConnectedProtocol() { return elm.connected.load(); }
-uint8_t emu_ElmIsCanProtocolInUse() { return emu_ElmIsCan(elm.connected.load()) ? 1 : 0; }
+uint8_t emu_ElmIsCanProtocolInUse() { return emu_ProtocolIsCan(elm.connected.load()) ? 1 : 0; }

@@ -6,16 +6,19 @@
 // answer and the bus initialisations take the time they take on a real bus.
 #include <string.h>
 
+#include "adapter/line_faults.h"
+#include "bus/hex.h"
+#include "bus/iso_tp.h"
+#include "bus/protocols.h"
 #include "elm327/elm327_internal.h"
 #include "elm327/elm327_port.h"
-#include "adapter/line_faults.h"
 #include "module/module.h"
 #include "module/obd_answer.h"
 #include "vehicle/vehicle.h"
 
 namespace {
 
-constexpr uint8_t CAN_FRAME_BYTES = 8;
+constexpr uint8_t CAN_FRAME_BYTES = EMU_ISOTP_FRAME_BYTES;
 constexpr uint8_t CAN_FILL = 0x00;
 constexpr uint8_t MAX_REQUEST_BYTES = 8;
 constexpr uint8_t MAX_MULTI_PIDS = 6;  // service 01 on CAN: up to six PIDs in one request
@@ -25,61 +28,28 @@ constexpr uint8_t CAN_29BIT_PHYSICAL = 0xDA;     // 18 DA xx F1; answers from 18
 constexpr uint8_t FUNCTIONAL_TARGET = 0x33;      // ISO 15765-4, ISO 14230-4 and ISO 9141-2
 constexpr uint8_t J1850_FUNCTIONAL_TARGET = 0x6A;
 
-// How long the car and the bus take (real timing). answerMs: from the request to the first ECU's
-// answer; gapMs: between two ECUs' answers; initMs: the bus initialisation before the first
-// request (5-baud about 2.5 s, fast about 0.3 s); missMs: what a protocol the car does not use
-// costs a search (its initialisation failing, or the time-out of an unanswered 0100).
-struct ElmBusTiming {
-  uint16_t answerMs;
-  uint16_t gapMs;
-  uint16_t initMs;
-  uint16_t missMs;
-};
-// clang-format off
-constexpr ElmBusTiming BUS_TIMING[10] = {
-    {0,  0,  0,    0},     // none
-    {15, 5,  0,    250},   // SAE J1850 PWM
-    {15, 5,  0,    250},   // SAE J1850 VPWM
-    {30, 20, 2500, 2600},  // ISO 9141-2, 5-baud initialisation
-    {30, 20, 2500, 2600},  // ISO 14230-4, 5-baud initialisation
-    {30, 20, 300,  350},   // ISO 14230-4, fast initialisation
-    {10, 2,  0,    200},   // CAN 11/500
-    {10, 2,  0,    200},   // CAN 29/500
-    {12, 3,  0,    200},   // CAN 11/250
-    {12, 3,  0,    200},   // CAN 29/250
-};
-// clang-format on
-
 struct ElmRequest {
   uint8_t bytes[MAX_REQUEST_BYTES];
   uint8_t n;
   uint8_t count;  // the trailing digit: return after this many answers; 0 none
 };
 
-int emu_ElmHexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// Hex byte pairs, with an optional single digit behind them: the number of answers awaited.
+// Hex byte pairs (the line comes in upper case, without spaces), with an optional single digit
+// behind them: the number of answers awaited.
 bool emu_ElmParseRequest(const char* hex, ElmRequest* r) {
   size_t digits = strlen(hex);
-  for (size_t i = 0; i < digits; ++i)
-    if (emu_ElmHexDigit(hex[i]) < 0) return false;
   r->count = 0;
   if (digits % 2 == 1) {
     if (digits < 3) return false;
-    r->count = static_cast<uint8_t>(emu_ElmHexDigit(hex[digits - 1]));
-    if (r->count == 0) return false;
+    const int count = emu_HexDigit(hex[digits - 1]);
+    if (count <= 0) return false;
+    r->count = static_cast<uint8_t>(count);
     --digits;
   }
-  const size_t n = digits / 2;
   const size_t limit = elm.s.longMessages != 0 ? MAX_REQUEST_BYTES : MAX_REQUEST_BYTES - 1;
-  if (n == 0 || n > limit) return false;
-  r->n = static_cast<uint8_t>(n);
-  for (size_t i = 0; i < n; ++i)
-    r->bytes[i] = static_cast<uint8_t>(emu_ElmHexDigit(hex[2 * i]) << 4 | emu_ElmHexDigit(hex[2 * i + 1]));
+  const EmuHexRead read = emu_ReadHexBytes(hex, digits, {"", false}, r->bytes, limit);
+  if (read.error != EmuHexError::None || read.n == 0) return false;
+  r->n = static_cast<uint8_t>(read.n);
   return true;
 }
 
@@ -93,8 +63,8 @@ bool emu_ElmCarTalks(uint8_t protocol) {
 // "<RX ERROR"); -1 none.
 int answerMark = -1;
 
-// The bit rate of a CAN protocol: 500 (6, 7) or 250 (8, 9) kbit/s.
-bool emu_ElmSameCanBitRate(uint8_t a, uint8_t b) { return (a <= 7) == (b <= 7); }
+// A CAN node at another bit rate hears only errors on the bus.
+bool emu_ElmSameBitRate(uint8_t a, uint8_t b) { return emu_Protocol(a).bitRate == emu_Protocol(b).bitRate; }
 
 void emu_ElmFail(const char* text) {
   emu_ElmLine(text);
@@ -119,9 +89,9 @@ uint32_t emu_ElmWaitAfterLastMs() {
 
 // A protocol set by number: K-line protocols initialise the bus first and say so.
 bool emu_ElmInitialiseFixed(uint8_t p) {
-  if (emu_ElmIsKLine(p)) {
+  if (emu_ProtocolIsKLine(p)) {
     emu_ElmPut("BUS INIT: ");
-    if (emu_ElmWait(BUS_TIMING[p].initMs)) {
+    if (emu_ElmWait(emu_Protocol(p).timing.initMs)) {
       emu_ElmAnswerStopped();
       return false;
     }
@@ -139,14 +109,15 @@ bool emu_ElmInitialiseFixed(uint8_t p) {
 bool emu_ElmSearch() {
   emu_ElmLine("SEARCHING...");
   const uint8_t first = elm.s.tryFirst != 0 ? elm.s.tryFirst : elm.searchFirst;
-  uint8_t order[10] = {first};
+  uint8_t order[EMU_PROTOCOL_ROWS] = {first};
   uint8_t count = 1;
-  for (uint8_t p = 1; p <= 9; ++p)
+  for (uint8_t p = 1; p <= EMU_PROTOCOL_LAST; ++p)
     if (p != first) order[count++] = p;
   for (uint8_t i = 0; i < count; ++i) {
     const uint8_t p = order[i];
     const bool talks = emu_ElmCarTalks(p);
-    const uint32_t cost = talks ? BUS_TIMING[p].initMs + BUS_TIMING[p].answerMs : BUS_TIMING[p].missMs;
+    const EmuBusTiming& t = emu_Protocol(p).timing;
+    const uint32_t cost = talks ? t.initMs + t.answerMs : t.missMs;
     if (emu_ElmWait(cost)) {
       emu_ElmAnswerStopped();
       return false;
@@ -171,7 +142,7 @@ bool emu_ElmConnect() {
 // Addressing
 
 uint32_t emu_ElmCanAnswerId(uint8_t protocol, uint8_t ecuIdx) {
-  if (emu_ElmIs29Bit(protocol)) return 0x18DAF100u | emu_NonCanEcuAddr(ecuIdx);
+  if (emu_ProtocolIs29Bit(protocol)) return 0x18DAF100u | emu_NonCanEcuAddr(ecuIdx);
   return 0x700u | emu_CanEcuAddr(ecuIdx);
 }
 
@@ -188,10 +159,10 @@ uint8_t emu_ElmAddressedEcus(uint8_t protocol, uint8_t ecus[EMU_MAX_ECUS]) {
   const uint8_t kind = static_cast<uint8_t>(h >> 16), target = static_cast<uint8_t>(h >> 8);
   for (uint8_t i = 0; i < maxEcu && i < EMU_MAX_ECUS; ++i) {
     bool reached;
-    if (emu_ElmIs29Bit(protocol)) {
+    if (emu_ProtocolIs29Bit(protocol)) {
       reached = (kind == CAN_29BIT_FUNCTIONAL && target == FUNCTIONAL_TARGET) ||
                 (kind == CAN_29BIT_PHYSICAL && target == emu_NonCanEcuAddr(i));
-    } else if (emu_ElmIsCan(protocol)) {
+    } else if (emu_ProtocolIsCan(protocol)) {
       // An ECU is asked at its answer identifier less 8 (7E0 for 7E8).
       const uint32_t id = h & 0x7FF;
       reached = id == CAN_11BIT_FUNCTIONAL || id + 8 == emu_ElmCanAnswerId(protocol, i);
@@ -206,7 +177,7 @@ uint8_t emu_ElmAddressedEcus(uint8_t protocol, uint8_t ecus[EMU_MAX_ECUS]) {
 
 
 bool emu_ElmPassesFilter(uint8_t protocol, uint8_t ecuIdx) {
-  if (elm.s.filterSet == 0 || !emu_ElmIsCan(protocol)) return true;
+  if (elm.s.filterSet == 0 || !emu_ProtocolIsCan(protocol)) return true;
   const uint32_t id = emu_ElmCanAnswerId(protocol, ecuIdx);
   return (id & elm.s.filterMask) == (elm.s.filterValue & elm.s.filterMask);
 }
@@ -284,13 +255,12 @@ void emu_ElmMessageLineEnd() {
 }
 
 void emu_ElmPutCanId(uint8_t protocol, uint32_t id) {
-  if (emu_ElmIs29Bit(protocol)) {
+  if (emu_ProtocolIs29Bit(protocol)) {
     for (int shift = 24; shift >= 0; shift -= 8) emu_ElmPutByte(static_cast<uint8_t>(id >> shift));
   } else {
-    static constexpr char HEX[] = "0123456789ABCDEF";
-    emu_ElmPutChar(HEX[(id >> 8) & 0x7]);
-    emu_ElmPutChar(HEX[(id >> 4) & 0xF]);
-    emu_ElmPutChar(HEX[id & 0xF]);
+    emu_ElmPutChar(emu_GetLowNibble(static_cast<uint8_t>((id >> 8) & 0x7)));
+    emu_ElmPutChar(emu_GetHighNibble(static_cast<uint8_t>(id)));
+    emu_ElmPutChar(emu_GetLowNibble(static_cast<uint8_t>(id)));
     if (elm.s.spaces != 0) emu_ElmPutChar(' ');
   }
   if (elm.s.showDlc != 0) {
@@ -306,56 +276,42 @@ void emu_ElmPutRawFrame(uint8_t protocol, uint32_t id, const uint8_t frame[CAN_F
   emu_ElmMessageLineEnd();
 }
 
-// The ISO 15765-2 frames of one message: a single frame, or a first frame (length in 12 bits, 6
-// bytes) and consecutive frames of 7 (sequence 1, 2, ... F, 0, ...), the last one filled.
-// Without flow control the ECU stops after its first frame.
-uint8_t emu_ElmCanFrames(const uint8_t* message, uint8_t length, uint8_t frames[][CAN_FRAME_BYTES],
-                         uint8_t maxFrames) {
-  uint8_t count = 0;
-  auto put = [&](uint8_t pci, const uint8_t* data, uint8_t n, uint8_t skip) {
-    uint8_t* f = frames[count++];
-    memset(f, CAN_FILL, CAN_FRAME_BYTES);
-    f[0] = pci;
-    if (skip != 0) f[1] = static_cast<uint8_t>(length);
-    memcpy(f + 1 + skip, data, n);
-  };
-  if (length <= 7) {
-    put(length, message, length, 0);
-    return count;
-  }
-  put(static_cast<uint8_t>(0x10 | (length >> 8)), message, 6, 1);
-  if (elm.s.canFlowControl == 0) return count;
-  uint8_t sequence = 1;
-  for (unsigned at = 6; at < length && count < maxFrames; at += 7, ++sequence) {
-    const uint8_t n = static_cast<uint8_t>(length - at < 7 ? length - at : 7);
-    put(static_cast<uint8_t>(0x20 | (sequence & 0x0F)), message + at, n, 0);
+// The ISO 15765-2 frames of one message, each filled to 8 bytes. Without flow control the ECU
+// stops after its first frame.
+uint16_t emu_ElmCanFrames(const uint8_t* message, uint8_t length, uint8_t frames[][CAN_FRAME_BYTES],
+                          uint16_t maxFrames) {
+  uint16_t count = emu_IsoTpFrameCount(length);
+  if (count > 1 && elm.s.canFlowControl == 0) count = 1;
+  if (count > maxFrames) count = maxFrames;
+  for (uint16_t i = 0; i < count; ++i) {
+    memset(frames[i], CAN_FILL, CAN_FRAME_BYTES);
+    (void)emu_IsoTpFrame(message, length, i, frames[i]);
   }
   return count;
 }
 
 void emu_ElmPutCanMessage(uint8_t protocol, uint8_t idx, const uint8_t* message, uint8_t length) {
-  constexpr uint8_t MAX_FRAMES = 1 + (EMU_ANSWER_MAX_BYTES - 6 + 6) / 7;
+  constexpr uint16_t MAX_FRAMES = emu_IsoTpFrameCount(EMU_ANSWER_MAX_BYTES);
   uint8_t frames[MAX_FRAMES][CAN_FRAME_BYTES];
-  const uint8_t count = emu_ElmCanFrames(message, length, frames, MAX_FRAMES);
+  const uint16_t count = emu_ElmCanFrames(message, length, frames, MAX_FRAMES);
   const uint32_t id = emu_ElmCanAnswerId(protocol, idx);
   if (elm.s.headers != 0 || elm.s.canAutoFormat == 0) {
-    for (uint8_t i = 0; i < count; ++i) emu_ElmPutRawFrame(protocol, id, frames[i]);
+    for (uint16_t i = 0; i < count; ++i) emu_ElmPutRawFrame(protocol, id, frames[i]);
     return;
   }
-  if (length <= 7) {
+  if (length <= EMU_ISOTP_SINGLE_MAX) {
     for (uint8_t i = 0; i < length; ++i) emu_ElmPutByte(message[i]);
     emu_ElmMessageLineEnd();
     return;
   }
   // Automatic formatting: the length in three digits, then each frame's data after its number.
-  static constexpr char HEX[] = "0123456789ABCDEF";
-  emu_ElmPutChar(HEX[(length >> 8) & 0xF]);
-  emu_ElmPutChar(HEX[(length >> 4) & 0xF]);
-  emu_ElmPutChar(HEX[length & 0xF]);
+  emu_ElmPutChar(emu_GetLowNibble(static_cast<uint8_t>(length >> 8)));
+  emu_ElmPutChar(emu_GetHighNibble(length));
+  emu_ElmPutChar(emu_GetLowNibble(length));
   if (elm.s.spaces != 0) emu_ElmPutChar(' ');
   emu_ElmMessageLineEnd();
-  for (uint8_t i = 0; i < count; ++i) {
-    emu_ElmPutChar(HEX[i & 0xF]);
+  for (uint16_t i = 0; i < count; ++i) {
+    emu_ElmPutChar(emu_GetLowNibble(static_cast<uint8_t>(i)));
     emu_ElmPutChar(':');
     if (elm.s.spaces != 0) emu_ElmPutChar(' ');
     for (uint8_t b = i == 0 ? 2 : 1; b < CAN_FRAME_BYTES; ++b) emu_ElmPutByte(frames[i][b]);
@@ -363,32 +319,16 @@ void emu_ElmPutCanMessage(uint8_t protocol, uint8_t idx, const uint8_t* message,
   }
 }
 
-// SAE J1850 carries a CRC (polynomial 1D, preset and inverted); ISO 9141-2 and ISO 14230-4 the
-// sum of the bytes.
-uint8_t emu_ElmCheckByte(uint8_t protocol, const uint8_t* bytes, uint8_t n) {
-  if (protocol == 1 || protocol == 2) {
-    uint8_t crc = 0xFF;
-    for (uint8_t i = 0; i < n; ++i) {
-      crc ^= bytes[i];
-      for (int bit = 0; bit < 8; ++bit) crc = static_cast<uint8_t>((crc & 0x80) ? (crc << 1) ^ 0x1D : crc << 1);
-    }
-    return static_cast<uint8_t>(~crc);
-  }
-  uint8_t sum = 0;
-  for (uint8_t i = 0; i < n; ++i) sum = static_cast<uint8_t>(sum + bytes[i]);
-  return sum;
-}
-
 // One message of J1850 or the K-line: with headers the three header bytes and the check byte.
 void emu_ElmPutLineMessage(uint8_t protocol, uint8_t idx, const uint8_t* data, uint8_t n) {
   if (n > EMU_KLINE_LINE_BYTES) n = EMU_KLINE_LINE_BYTES;  // never longer; kept to the buffer all the same
   if (elm.s.headers != 0) {
     uint8_t message[3 + EMU_KLINE_LINE_BYTES];
-    emu_KLineHeader(protocol, emu_NonCanEcuAddr(idx), n, message);
+    emu_ProtocolAnswerHeader(protocol, emu_NonCanEcuAddr(idx), n, message);
     memcpy(message + 3, data, n);
     const uint8_t total = static_cast<uint8_t>(3 + n);
     for (uint8_t i = 0; i < total; ++i) emu_ElmPutByte(message[i]);
-    emu_ElmPutByte(emu_ElmCheckByte(protocol, message, total));
+    emu_ElmPutByte(emu_ProtocolCheckByte(protocol, message, total));
   } else {
     for (uint8_t i = 0; i < n; ++i) emu_ElmPutByte(data[i]);
   }
@@ -400,7 +340,7 @@ void emu_ElmPutLineMessage(uint8_t protocol, uint8_t idx, const uint8_t* data, u
 
 // The one-shot answers the operator keys arm (y, z) stand in for the car's.
 bool emu_ElmOperatorAnswer(uint8_t protocol) {
-  if (emu_ElmIsCan(protocol) && sendCanError.exchange(0) != 0) {
+  if (emu_ProtocolIsCan(protocol) && sendCanError.exchange(0) != 0) {
     emu_ElmFail("CAN ERROR");
     return true;
   }
@@ -421,7 +361,7 @@ bool emu_ElmBusFault(uint8_t protocol) {
   }
   // A car with its ignition off is silent on any bus.
   const uint8_t car = respondingProtocol;
-  const bool errors = emu_ElmIsCan(protocol) && !(emu_ElmIsCan(car) && emu_ElmSameCanBitRate(car, protocol)) &&
+  const bool errors = emu_ProtocolIsCan(protocol) && !(emu_ProtocolIsCan(car) && emu_ElmSameBitRate(car, protocol)) &&
                       emu_CarIgnitionOn();
   emu_ElmFail(errors ? "CAN ERROR" : "NO DATA");
   return true;
@@ -440,7 +380,7 @@ uint8_t emu_ElmPutEcuAnswer(uint8_t protocol, uint8_t idx, const EmuEcuAnswer& a
       *stopped = true;
       return messages;
     }
-    if (emu_ElmIsCan(protocol)) {
+    if (emu_ProtocolIsCan(protocol)) {
       emu_ElmPutCanMessage(protocol, idx, a.data + a.LineStart(line), n);
     } else {
       emu_ElmPutLineMessage(protocol, idx, a.data + a.LineStart(line), n);
@@ -469,8 +409,8 @@ bool emu_ElmFaultyAnswer() {
 }
 
 void emu_ElmAnswerCar(const ElmRequest& r, uint8_t protocol) {
-  const ElmBusTiming& t = BUS_TIMING[protocol];
-  const bool can = emu_ElmIsCan(protocol);
+  const EmuBusTiming& t = emu_Protocol(protocol).timing;
+  const bool can = emu_ProtocolIsCan(protocol);
   uint8_t ecus[EMU_MAX_ECUS];
   const uint8_t addressed = emu_ElmAddressedEcus(protocol, ecus);
   // After a frame received with an error the adapter shows no more.

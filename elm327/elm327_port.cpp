@@ -8,6 +8,7 @@
 #include <time.h>
 
 #include "adapter/line_faults.h"
+#include "bus/hex.h"
 
 // Zeroed before any initialiser of the program runs: the line reader powers the adapter up from
 // one of its own.
@@ -150,9 +151,8 @@ void emu_ElmPut(const char* text) {
 }
 
 void emu_ElmPutByte(uint8_t byte) {
-  static constexpr char HEX[] = "0123456789ABCDEF";
-  emu_ElmPutChar(HEX[byte >> 4]);
-  emu_ElmPutChar(HEX[byte & 0x0F]);
+  emu_ElmPutChar(emu_GetHighNibble(byte));
+  emu_ElmPutChar(emu_GetLowNibble(byte));
   if (elm.s.spaces != 0) emu_ElmPutChar(' ');
 }
 

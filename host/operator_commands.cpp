@@ -8,8 +8,11 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <array>
 #include <string>
 
+#include "bus/negative_codes.h"
+#include "bus/protocols.h"
 #include "elm327/elm327.h"
 #include "host/key_loop.h"
 #include "module/module.h"
@@ -19,35 +22,46 @@
 namespace {
 
 const char* const OFF_ON[] = {"Off", "On"};
-const char* const PROTOCOLS[] = {"Any",
-                                 "1 SAE J1850 PWM",
-                                 "2 SAE J1850 VPWM",
-                                 "3 ISO 9141-2",
-                                 "4 ISO 14230-4 KWP (5-baud init)",
-                                 "5 ISO 14230-4 KWP (fast init)",
-                                 "6 ISO 15765-4 CAN (11 bit, 500 kbit/s)",
-                                 "7 ISO 15765-4 CAN (29 bit, 500 kbit/s)",
-                                 "8 ISO 15765-4 CAN (11 bit, 250 kbit/s)",
-                                 "9 ISO 15765-4 CAN (29 bit, 250 kbit/s)"};
+// The car's protocol by the table's menu names, automatic ("Any") first.
+const std::array<const char*, EMU_PROTOCOL_ROWS> PROTOCOLS = [] {
+  std::array<const char*, EMU_PROTOCOL_ROWS> names{};
+  for (uint8_t p = 0; p < EMU_PROTOCOL_ROWS; ++p) names[p] = emu_Protocol(p).menuName;
+  return names;
+}();
 const char* const PERSONALITIES[] = {"QIM", "ELM327 v1.1", "ELM327 v1.3a", "ELM327 v1.5"};
-const char* const NEGATIVE_RESPONSES[] = {"None", "10 general reject", "11 service not supported",
-                                          "12 sub-function not supported", "21 busy, repeat request",
-                                          "22 conditions not correct", "78 response pending"};
-constexpr uint8_t NEGATIVE_RESPONSE_CODES[] = {0, 10, 11, 12, 21, 22, 78};
+
+// "None", then each code the car can be made to answer with: "10 general reject", ...
+constexpr int NEGATIVE_CHOICES = 1 + static_cast<int>(EMU_NEGATIVE_CODE_COUNT);
+struct NegativeChoices {
+  char text[NEGATIVE_CHOICES][48];
+  std::array<const char*, NEGATIVE_CHOICES> labels;
+  uint8_t digits[NEGATIVE_CHOICES];  // as the vehicle keeps them; 0 none
+};
+const NegativeChoices NEGATIVE_RESPONSES = [] {
+  NegativeChoices c{};
+  snprintf(c.text[0], sizeof c.text[0], "None");
+  for (size_t i = 0; i < EMU_NEGATIVE_CODE_COUNT; ++i) {
+    const EmuNegativeCode& code = EMU_NEGATIVE_CODES[i];
+    snprintf(c.text[i + 1], sizeof c.text[i + 1], "%02X %s", code.code, code.name);
+    c.digits[i + 1] = emu_NegativeCodeDigits(code.code);
+  }
+  for (int i = 0; i < NEGATIVE_CHOICES; ++i) c.labels[static_cast<size_t>(i)] = c.text[i];
+  return c;
+}();
 
 const EmuEcu& emu_SelectedEcu() { return vehicle.ecu[emu_GetEcuIdx(ecuFilter)]; }
 
 int emu_NegativeResponseChoice() {
   const uint8_t code = emu_SelectedEcu().negRespCode;
-  for (int i = 0; i < 7; ++i)
-    if (NEGATIVE_RESPONSE_CODES[i] == code) return i;
+  for (int i = 0; i < NEGATIVE_CHOICES; ++i)
+    if (NEGATIVE_RESPONSES.digits[i] == code) return i;
   return -1;
 }
 
 // The setter toggles a code per ECU: choosing one that is set already keeps it.
 void emu_ChooseNegativeResponse(uint8_t choice) {
   const uint8_t now = emu_SelectedEcu().negRespCode;
-  const uint8_t code = NEGATIVE_RESPONSE_CODES[choice];
+  const uint8_t code = NEGATIVE_RESPONSES.digits[choice];
   if (code == now) return;
   if (now != 0) emu_VehicleSetObdNegRespCode(now);  // off first
   if (code != 0) emu_VehicleSetObdNegRespCode(code);
@@ -178,13 +192,13 @@ constexpr OperatorCommand OPERATOR_COMMANDS[] = {
      .current = [] { return int{emu_SelectedEcu().noOfPermanentDtcs}; }, .set = emu_VehicleSetNoOfPermanentDtcs},
     {.key = 'm', .typed = emu_MilOn, .label = "Malfunction lamp", .noOfChoices = 2, .choiceLabels = OFF_ON,
      .current = [] { return emu_OnOff(emu_SelectedEcu().milState != 0); }, .set = emu_VehicleSetMilState},
-    {.key = 't', .takesNumber = true, .label = "Protocol of the car", .noOfChoices = 10, .choiceLabels = PROTOCOLS,
+    {.key = 't', .takesNumber = true, .label = "Protocol of the car", .noOfChoices = EMU_PROTOCOL_ROWS, .choiceLabels = PROTOCOLS.data(),
      .current = [] { return int{respondingProtocol}; }, .set = emu_QimSetRespondingProtocol},
     {.key = 'u', .takesNumber = true, .label = "Module personality", .noOfChoices = 4, .choiceLabels = PERSONALITIES,
      .current = [] { return int{diagController}; }, .set = emu_QimSetDiagController},
     // The key arms the code it is given; the menu chooses among them.
     {.key = 'x', .takesNumber = true, .typed = emu_VehicleSetObdNegRespCode, .label = "Negative response",
-     .noOfChoices = 7, .choiceLabels = NEGATIVE_RESPONSES, .current = emu_NegativeResponseChoice,
+     .noOfChoices = NEGATIVE_CHOICES, .choiceLabels = NEGATIVE_RESPONSES.labels.data(), .current = emu_NegativeResponseChoice,
      .set = emu_ChooseNegativeResponse},
     {.key = 'v', .typed = emu_ToggleJitter, .label = "Data jitter", .noOfChoices = 2, .choiceLabels = OFF_ON,
      .current = [] { return emu_OnOff(vehicle.dataJitterIsEnabled != 0); }, .set = emu_SetJitter},

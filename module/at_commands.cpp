@@ -8,6 +8,8 @@
 #include <strings.h>
 #include <time.h>
 
+#include "bus/hex.h"
+#include "bus/protocols.h"
 #include "controller/controller.h"
 #include "module/module.h"
 #include "module/obd_answer.h"
@@ -16,21 +18,8 @@ namespace {
 
 constexpr int EMU_MODE_SIMULATOR = 2;
 
-// Protocol texts of "ATP" and "ATDP". Entry 0 serves both: "ATP" shows its first four
-// characters, "ATDP" the rest; the others lose "n = " in "ATDP".
-constexpr uint8_t PROTOCOL_NUMBER_CHARS = 4;
-const char* const PROTOCOL_TEXT[10] = {
-    "AUTONOT CONNECTED",
-    "1 = SAE J1850 / PWM",
-    "2 = SAE J1850 / VPWM",
-    "3 = ISO 9141-2",
-    "4 = ISO 14230-4, KWP2000 (5 Baud Init)",
-    "5 = ISO 14230-4, KWP2000 (Fast Init)",
-    "6 = ISO 15765-4, CAN (11/500)",
-    "7 = ISO 15765-4, CAN (29/500)",
-    "8 = ISO 15765-4, CAN (11/250)",
-    "9 = ISO 15765-4, CAN (29/250)",
-};
+// "ATP" with automatic set: no protocol name yet ("ATDP" says "NOT CONNECTED").
+const char* const AUTOMATIC_TEXT = "AUTO";
 
 // Identification after "ATZ", by personality.
 const char* const IDENTIFICATION[3] = {"Korvan QIM1 v1.7 Sim", "ELM327 v1.1 Sim", "ELM327 v1.3a Sim"};
@@ -64,25 +53,9 @@ uint8_t emu_Personality() {
 
 bool emu_IsElm327() { return emu_Personality() != EMU_DIAG_QIM; }
 
-int emu_HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
-// Reads up to maxDigits hexadecimal digits; returns how many were read (0: no value).
-int emu_ReadHex(const char* text, int maxDigits, unsigned* value) {
-  int digits = 0;
-  *value = 0;
-  while (digits < maxDigits && emu_HexValue(text[digits]) >= 0) {
-    *value = *value * 16 + static_cast<unsigned>(emu_HexValue(text[digits]));
-    ++digits;
-  }
-  return digits;
-}
-
-bool emu_IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+// White space the module skips between the bytes of a request.
+constexpr char SPACES[] = " \t\n\v\f\r";
+bool emu_IsSpace(char c) { return c != '\0' && strchr(SPACES, c) != nullptr; }
 
 char emu_ToUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 char emu_ToLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -99,8 +72,8 @@ void emu_SendText(const char* text) {
 // letters were written in mixed case, which makes a numeric argument count as missing.
 
 void emu_AtSetBaudRate(const char* arg) {
-  unsigned digit;
-  if (arg != nullptr && emu_ReadHex(arg, 1, &digit) == 1 && digit <= 6) {
+  uint32_t digit;
+  if (arg != nullptr && emu_ReadHexNumber(arg, 1, &digit) == 1 && digit <= 6) {
     char answer[32];
     snprintf(answer, sizeof answer, "%s\rOK", BAUD_RATE_TEXT[digit]);
     emu_SendText(answer);
@@ -152,26 +125,22 @@ void emu_AtVoltage(const char*) { emu_QimSendResponseVoltage(); }
 void emu_AtProtocolNumber(const char*) { emu_QimSendResponseProtocol(); }
 
 void emu_AtKeyBytes(const char*) {
-  switch (atpProtocol) {
-    case 3: emu_SendText("94 94"); break;
-    case 4: emu_SendText("8F 6B"); break;
-    case 5: emu_SendText("8F E9"); break;
-    default: emu_SendText("00 00"); break;
-  }
+  const EmuProtocol& p = emu_Protocol(atpProtocol);
+  emu_SendText(emu_HexText(p.keyBytes, sizeof p.keyBytes).c_str());
 }
 
 void emu_AtSetEcuFilter(const char* arg) {
-  unsigned addr;
-  if (arg != nullptr && emu_ReadHex(arg, 2, &addr) > 0) emu_QimSetEcuFilter(static_cast<uint8_t>(addr));
+  uint32_t addr;
+  if (arg != nullptr && emu_ReadHexNumber(arg, 2, &addr) > 0) emu_QimSetEcuFilter(static_cast<uint8_t>(addr));
   emu_QimSendResponseOk();
 }
 
 // "ATP" sets and shows the protocol; protocol numbers A to F do not exist and are refused.
 void emu_AtProtocol(const char* arg) {
-  unsigned digit;
-  if (arg == nullptr || emu_ReadHex(arg, 1, &digit) == 0) {
+  uint32_t digit;
+  if (arg == nullptr || emu_ReadHexNumber(arg, 1, &digit) == 0) {
     emu_QimSendResponseProtocolText(atpProtocol, 0);
-  } else if (digit > 9) {
+  } else if (digit > EMU_PROTOCOL_LAST) {
     emu_QimSendResponseError();
   } else {
     emu_QimSetProtocol(static_cast<uint8_t>(digit));
@@ -201,8 +170,8 @@ void emu_StIdentify(const char*) { emu_SendText("ELM327 v1.3a"); }
 
 // ELM327 protocol selection: a bare prompt as its answer, and nothing at all without a number.
 void emu_AtSetProtocol(const char* arg) {
-  unsigned digit;
-  if (arg == nullptr || emu_ReadHex(arg, 1, &digit) == 0) return;
+  uint32_t digit;
+  if (arg == nullptr || emu_ReadHexNumber(arg, 1, &digit) == 0) return;
   if (digit != 0) emu_QimSetProtocol(static_cast<uint8_t>(digit));
   emu_QimSendResponsePrompt();
 }
@@ -315,21 +284,11 @@ void emu_SendResponse(const char* line) {
     emu_QimSendATCmdResponse(line);
     return;
   }
-  // The whole line as request bytes, for the ECUs' tables: hex pairs, white space allowed.
+  // The whole line as request bytes, for the ECUs' tables: hex pairs, white space allowed
+  // between them.
   uint8_t request[EMU_TABLE_MAX_REQUEST];
-  uint8_t n = 0;
-  bool whole = true;
-  for (const char* p = line; whole && *p != '\0';) {
-    if (emu_IsSpace(*p)) {
-      ++p;
-      continue;
-    }
-    unsigned v;
-    whole = emu_ReadHex(p, 2, &v) == 2 && n < EMU_TABLE_MAX_REQUEST;
-    if (whole) request[n++] = static_cast<uint8_t>(v);
-    p += 2;
-  }
-  if (!whole) n = 0;
+  const EmuHexRead read = emu_ReadHexBytes(line, strlen(line), {SPACES, false}, request, sizeof request);
+  const uint8_t n = read.error == EmuHexError::None ? static_cast<uint8_t>(read.n) : 0;
   if (line[0] != '0' && (n == 0 || !emu_TableKnows(request, n))) {
     emu_QimSendResponseError();
     return;
@@ -339,8 +298,8 @@ void emu_SendResponse(const char* line) {
   const char* p = line;
   for (uint8_t& value : values) {
     while (emu_IsSpace(*p)) ++p;
-    unsigned v;
-    const int digits = emu_ReadHex(p, 2, &v);
+    uint32_t v;
+    const size_t digits = emu_ReadHexNumber(p, 2, &v);
     if (digits == 0) break;
     value = static_cast<uint8_t>(v);
     p += digits;
@@ -369,18 +328,18 @@ void emu_QimSendResponseProtocol() {
 }
 
 void emu_QimSendResponseProtocolText(uint8_t protocol, uint8_t withoutNumber) {
-  if (protocol > 9) {
+  if (protocol > EMU_PROTOCOL_LAST) {
     emu_QimSendResponseError();
     return;
   }
-  const char* text = PROTOCOL_TEXT[protocol];
+  const char* name = emu_Protocol(protocol).moduleName;
   if (withoutNumber != 0) {
-    emu_SendText(text + PROTOCOL_NUMBER_CHARS);
-  } else if (protocol == 0) {
-    char automatic[PROTOCOL_NUMBER_CHARS + 1];
-    snprintf(automatic, sizeof automatic, "%s", text);
-    emu_SendText(automatic);
+    emu_SendText(name);
+  } else if (protocol == EMU_PROTOCOL_AUTOMATIC) {
+    emu_SendText(AUTOMATIC_TEXT);
   } else {
+    char text[48];  // the longest name and "n = "; emu_SendText's answer holds it and the prompt
+    snprintf(text, sizeof text, "%u = %s", unsigned{protocol}, name);
     emu_SendText(text);
   }
 }

@@ -7,15 +7,17 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "controller/controller.h"
 #include "adapter/line_faults.h"
+#include "bus/hex.h"
+#include "bus/iso_tp.h"
+#include "bus/protocols.h"
+#include "controller/controller.h"
 #include "module/module.h"
 
 namespace {
 
 constexpr int EMU_MODE_SIMULATOR = 2;
-constexpr uint8_t CAN_FRAME_DATA_BYTES = 7;
-constexpr uint8_t CAN_FIRST_FRAME_BYTES = 6;  // after the length byte
+constexpr uint8_t CAN_FRAME_DATA_BYTES = 7;  // after the frame control byte, filled with 00
 constexpr char CR = '\r';
 
 // Writes text into a fixed buffer and never past it: what does not fit is dropped, the text
@@ -60,8 +62,8 @@ struct Framing {
 Framing emu_CurrentFraming() {
   Framing f;
   f.protocol = atpProtocol;
-  f.can = f.protocol >= 6 && f.protocol <= 9;
-  f.id29 = f.protocol == 7 || f.protocol == 9;
+  f.can = emu_ProtocolIsCan(f.protocol);
+  f.id29 = emu_ProtocolIs29Bit(f.protocol);
   f.of1 = atof1Enabled != 0;
   f.spaced = ath1Enabled != 0;
   f.headers = f.of1 || f.spaced;
@@ -77,8 +79,8 @@ struct Totals {
 // CAN: the message is cut into frames; each line is the identifier and frame control byte (with
 // headers) and 7 data bytes.
 
-void emu_PutCanLine(TextWriter& w, const Framing& f, uint8_t addr, uint8_t frameControl,
-                    const uint8_t* data, uint8_t n, Totals& totals) {
+void emu_PutCanLine(TextWriter& w, const Framing& f, uint8_t addr, const uint8_t* frame, uint8_t n,
+                    Totals& totals) {
   uint8_t headerBytes = 0;
   if (f.headers) {
     if (f.id29) {
@@ -87,10 +89,10 @@ void emu_PutCanLine(TextWriter& w, const Framing& f, uint8_t addr, uint8_t frame
       w.PutText(f.of1 ? "000007" : "7");  // 000007xx, or 7xx
     }
     w.PutHex(addr);
-    w.PutHex(frameControl);
+    w.PutHex(frame[0]);
     headerBytes = f.id29 || f.of1 ? 5 : 2;  // "7E8" and the frame control byte count as 2
   }
-  for (uint8_t i = 0; i < CAN_FRAME_DATA_BYTES; ++i) w.PutHex(i < n ? data[i] : 0x00);
+  for (uint8_t i = 1; i <= CAN_FRAME_DATA_BYTES; ++i) w.PutHex(i < n ? frame[i] : 0x00);
   w.Put(CR);
   ++totals.lines;
   totals.bytes += headerBytes + CAN_FRAME_DATA_BYTES;
@@ -98,23 +100,11 @@ void emu_PutCanLine(TextWriter& w, const Framing& f, uint8_t addr, uint8_t frame
 
 void emu_PutCanMessage(TextWriter& w, const Framing& f, uint8_t addr, const uint8_t* message, uint8_t length,
                        Totals& totals) {
-  if (length == 0) return;
-  if (length <= CAN_FRAME_DATA_BYTES) {
-    emu_PutCanLine(w, f, addr, length, message, length, totals);  // single frame
-    return;
-  }
-  // First frame: type 1 with the length's bits 11-8, the length's low byte, 6 message bytes.
-  uint8_t first[CAN_FRAME_DATA_BYTES];
-  first[0] = static_cast<uint8_t>(length & 0xFF);
-  memcpy(first + 1, message, CAN_FIRST_FRAME_BYTES);
-  emu_PutCanLine(w, f, addr, static_cast<uint8_t>(0x10 | ((length >> 8) & 0x0F)), first,
-                 CAN_FRAME_DATA_BYTES, totals);
-  // Consecutive frames: type 2 with the sequence number, 7 message bytes each.
-  uint8_t sequence = 1;
-  for (unsigned at = CAN_FIRST_FRAME_BYTES; at < length; at += CAN_FRAME_DATA_BYTES) {
-    const uint8_t n = static_cast<uint8_t>(length - at < CAN_FRAME_DATA_BYTES ? length - at : CAN_FRAME_DATA_BYTES);
-    emu_PutCanLine(w, f, addr, static_cast<uint8_t>(0x20 | (sequence & 0x0F)), message + at, n, totals);
-    ++sequence;
+  const uint16_t frames = emu_IsoTpFrameCount(length);
+  for (uint16_t i = 0; i < frames; ++i) {
+    uint8_t frame[EMU_ISOTP_FRAME_BYTES];
+    const uint8_t n = emu_IsoTpFrame(message, length, i, frame);
+    emu_PutCanLine(w, f, addr, frame, n, totals);
   }
 }
 
@@ -130,30 +120,6 @@ void emu_PutCanLines(TextWriter& w, const Framing& f, uint8_t addr, const EmuEcu
 // Other protocols: one message a line; with headers three header bytes before it and the byte
 // sum after it.
 
-}  // namespace
-
-void emu_KLineHeader(uint8_t protocol, uint8_t addr, uint8_t dataBytes, uint8_t header[3]) {
-  switch (protocol) {
-    case 1:  // J1850 PWM
-      header[0] = 0x41, header[1] = 0x6B;
-      break;
-    case 2:  // J1850 VPWM
-    case 3:  // ISO 9141-2
-      header[0] = 0x48, header[1] = 0x6B;
-      break;
-    case 4:  // ISO 14230-4: format byte with the data length, tester address
-    case 5:
-      header[0] = static_cast<uint8_t>(0x80 | (dataBytes & 0x3F)), header[1] = 0xF1;
-      break;
-    default:  // not connected yet
-      header[0] = 0x00, header[1] = 0x00;
-      break;
-  }
-  header[2] = addr;
-}
-
-namespace {
-
 void emu_PutKLineLines(TextWriter& w, const Framing& f, uint8_t addr, const EmuEcuAnswer& answer,
                        Totals& totals) {
   for (uint8_t line = 0; line < answer.noOfLines; ++line) {
@@ -163,7 +129,7 @@ void emu_PutKLineLines(TextWriter& w, const Framing& f, uint8_t addr, const EmuE
     uint8_t sum = 0;
     if (f.headers) {
       uint8_t header[3];
-      emu_KLineHeader(f.protocol, addr, n, header);
+      emu_ProtocolAnswerHeader(f.protocol, addr, n, header);
       for (uint8_t b : header) {
         w.PutHex(b);
         sum = static_cast<uint8_t>(sum + b);

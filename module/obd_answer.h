@@ -6,6 +6,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "bus/iso_tp.h"
 #include "vehicle/vehicle.h"
 
 // Longest line in bytes: a CAN frame with a 4-byte identifier, frame control byte and 7 data
@@ -13,11 +14,10 @@
 constexpr size_t EMU_OBD_MAX_LINE_BYTES = 4 + 1 + 7;
 static_assert(3 + EMU_KLINE_LINE_BYTES + 1 <= EMU_OBD_MAX_LINE_BYTES);
 
-// Most lines of one ECU: non-CAN messages, or CAN frames of the longest message (a first frame
-// with 6 bytes, then 7 a frame).
-constexpr size_t EMU_OBD_MAX_CAN_FRAMES = 1 + (EMU_CAN_MAX_MESSAGE - 6 + 7 - 1) / 7;
+// Most lines of one ECU: non-CAN messages, or CAN frames of the longest message.
+constexpr size_t EMU_OBD_MAX_CAN_FRAMES = emu_IsoTpFrameCount(EMU_CAN_MAX_MESSAGE);
 // A table entry's 78 and its longest "then" answer: one frame and a long message.
-static_assert(1 + 1 + (EMU_TABLE_MAX_MESSAGE - 6 + 7 - 1) / 7 <= EMU_OBD_MAX_CAN_FRAMES);
+static_assert(1 + emu_IsoTpFrameCount(EMU_TABLE_MAX_MESSAGE) <= EMU_OBD_MAX_CAN_FRAMES);
 constexpr size_t EMU_OBD_MAX_ECU_LINES =
     EMU_ANSWER_MAX_LINES > EMU_OBD_MAX_CAN_FRAMES ? EMU_ANSWER_MAX_LINES : EMU_OBD_MAX_CAN_FRAMES;
 
@@ -56,6 +56,3 @@ size_t emu_BuildObdAnswer(uint8_t service, uint8_t pid, uint8_t frame, char (&ou
 bool emu_EcuAnswers(uint8_t service, uint8_t pid, uint8_t frame, uint8_t ecuIdx, bool can);
 // Services 01, 02 (PIDs the vehicle has), 03, 04, 06, 07, 09 (info types 00-0B) and 0A.
 bool emu_RequestIsKnown(uint8_t service, uint8_t pid);
-// The three header bytes of an answer message on J1850 and the K-line (protocols 1-5; 0 before a
-// protocol is set): priority/format byte, target, and the ECU's address as source.
-void emu_KLineHeader(uint8_t protocol, uint8_t addr, uint8_t dataBytes, uint8_t header[3]);

@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "bus/negative_codes.h"
 #include "vehicle/vehicle.h"
 
 namespace {
@@ -30,7 +31,7 @@ void emu_PutMessage(const EmuAnswerTable& t, const EmuTableMessage& m, uint8_t s
                     EmuEcuAnswer* out) {
   out->NewLine();
   if (m.negative != 0) {
-    out->Put(0x7F);
+    out->Put(EMU_NEGATIVE_RESPONSE);
     out->Put(service);
     out->Put(m.negative);
     return;

@@ -20,8 +20,11 @@
 #include <string>
 #include <vector>
 
-#include "vehicle/file_reader.h"
+#include "bus/hex.h"
+#include "bus/iso_tp.h"
+#include "bus/negative_codes.h"
 #include "module/module.h"
+#include "vehicle/file_reader.h"
 #include "vehicle/vehicle.h"
 
 namespace {
@@ -41,20 +44,14 @@ std::string emu_Compact(const std::string& text) {
 
 bool emu_AllHex(const std::string& s) {
   for (char c : s)
-    if (!isxdigit(static_cast<unsigned char>(c))) return false;
+    if (emu_HexDigit(c) < 0) return false;
   return !s.empty();
-}
-
-int emu_Nibble(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-  return c >= 'A' && c <= 'F' ? c - 'A' + 10 : 0;
 }
 
 // Pairs of hex digits (checked by the caller) as bytes.
 std::vector<uint8_t> emu_Bytes(const std::string& hex) {
-  std::vector<uint8_t> out;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(static_cast<uint8_t>(emu_Nibble(hex[i]) << 4 | emu_Nibble(hex[i + 1])));
+  std::vector<uint8_t> out(hex.size() / 2);
+  out.resize(emu_ReadHexBytes(hex.data(), hex.size() / 2 * 2, {"", false}, out.data(), out.size()).n);
   return out;
 }
 
@@ -62,9 +59,10 @@ std::vector<uint8_t> emu_Bytes(const std::string& hex) {
 std::string emu_Unescape(const std::string& text) {
   std::string out;
   for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '<' && i + 3 < text.size() && text[i + 3] == '>' && isxdigit(static_cast<unsigned char>(text[i + 1])) &&
-        isxdigit(static_cast<unsigned char>(text[i + 2]))) {
-      out += static_cast<char>(emu_Nibble(text[i + 1]) << 4 | emu_Nibble(text[i + 2]));
+    uint8_t byte;
+    if (text[i] == '<' && i + 3 < text.size() && text[i + 3] == '>' &&
+        emu_ReadHexBytes(text.data() + i + 1, 2, {"", false}, &byte, 1).error == EmuHexError::None) {
+      out += static_cast<char>(byte);
       i += 3;
     } else {
       out += text[i];
@@ -128,28 +126,18 @@ struct Source {
 
 struct Assembly {
   std::vector<std::vector<uint8_t>> messages;
+  // Headers off: the automatically formatted CAN message being put together.
   std::vector<uint8_t> partial;
-  size_t expected = 0;  // bytes of the CAN message being put together
+  size_t expected = 0;
+  // Headers on: the sender's CAN frames.
+  EmuIsoTpReceiver frames;
 };
 
-// One CAN frame (PCI byte first) added to its sender's messages.
+// One CAN frame (PCI byte first) added to its sender's messages. A message whose frames came out
+// of turn (one lost in the capture) is left out rather than taken with a hole in it.
 void emu_AddCanFrame(Assembly& a, const std::vector<uint8_t>& frame) {
-  if (frame.empty()) return;
-  const uint8_t type = frame[0] >> 4;
-  if (type == 0) {
-    const size_t n = frame[0] & 0x0F;
-    if (n >= 1 && n < frame.size()) a.messages.emplace_back(frame.begin() + 1, frame.begin() + 1 + static_cast<long>(n));
-  } else if (type == 1 && frame.size() >= 2) {
-    a.expected = static_cast<size_t>((frame[0] & 0x0F) << 8 | frame[1]);
-    a.partial.assign(frame.begin() + 2, frame.end());
-  } else if (type == 2 && a.expected != 0) {
-    a.partial.insert(a.partial.end(), frame.begin() + 1, frame.end());
-  }
-  if (a.expected != 0 && a.partial.size() >= a.expected) {
-    a.partial.resize(a.expected);
-    a.messages.push_back(a.partial);
-    a.expected = 0;
-  }
+  if (emu_IsoTpReceive(&a.frames, frame.data(), frame.size()) == EmuIsoTpResult::Complete)
+    a.messages.emplace_back(a.frames.message, a.frames.message + a.frames.length);
 }
 
 // An answer's lines as messages per sender.
@@ -178,7 +166,9 @@ std::map<Source, Assembly> emu_Messages(const std::vector<std::string>& lines, b
     if (!headers) {
       Assembly& a = out[{0, 0}];
       if (s.size() == 3) {  // the length line of a formatted CAN message
-        a.expected = std::stoul(s, nullptr, 16);
+        uint32_t length;
+        (void)emu_ReadHexNumber(s.c_str(), 3, &length);
+        a.expected = length;
         a.partial.clear();
         offMulti = a.expected != 0 ? &a : nullptr;
       } else if (s.size() % 2 == 0) {
@@ -187,7 +177,8 @@ std::map<Source, Assembly> emu_Messages(const std::vector<std::string>& lines, b
       continue;
     }
     if (s.size() % 2 == 1 && s.size() >= 5) {  // 7E8 and the frame
-      const unsigned id = static_cast<unsigned>(std::stoul(s.substr(0, 3), nullptr, 16));
+      uint32_t id;
+      (void)emu_ReadHexNumber(s.c_str(), 3, &id);
       emu_AddCanFrame(out[{1, static_cast<uint8_t>(id)}], emu_Bytes(s.substr(3)));
     } else if (s.size() == 24 && s.compare(0, 4, "18DA") == 0) {
       const std::vector<uint8_t> b = emu_Bytes(s);
@@ -215,13 +206,9 @@ bool emu_EcuOf(const EmuVehicle& v, const Source& s, uint8_t* idx) {
   return false;
 }
 
-bool emu_IsNegative(const std::vector<uint8_t>& m) { return m.size() == 3 && m[0] == 0x7F && m[2] != 0; }
+bool emu_IsNegative(const std::vector<uint8_t>& m) { return m.size() == 3 && m[0] == EMU_NEGATIVE_RESPONSE && m[2] != 0; }
 
-std::string emu_SourceName(const Source& s) {
-  char text[16];
-  snprintf(text, sizeof text, s.kind == 1 ? "7%02X" : "%02X", s.address);
-  return text;
-}
+std::string emu_SourceName(const Source& s) { return (s.kind == 1 ? "7" : "") + emu_HexText(&s.address, 1); }
 
 }  // namespace
 
@@ -268,8 +255,8 @@ int emu_ImportCapture(const char* path, std::string* report) {
       EmuTableAnswerBytes answer{nullptr, 0, 0}, then{nullptr, 0, 0};
       std::vector<uint8_t> joined;
       size_t first = 0;
-      if (emu_IsNegative(messages[0]) && messages[0][2] == 0x78) {
-        while (first < messages.size() && emu_IsNegative(messages[first]) && messages[first][2] == 0x78) ++first;
+      if (emu_IsNegative(messages[0]) && messages[0][2] == EMU_RESPONSE_PENDING) {
+        while (first < messages.size() && emu_IsNegative(messages[first]) && messages[first][2] == EMU_RESPONSE_PENDING) ++first;
       }
       // An answer too long for the table is refused as the vehicle file refuses it, never cut.
       auto tooLong = [&](const std::vector<uint8_t>& m) {
@@ -280,7 +267,7 @@ int emu_ImportCapture(const char* path, std::string* report) {
       };
       if (first > 0 && first < messages.size()) {
         if (tooLong(messages[first])) return -1;
-        answer.negative = 0x78;
+        answer.negative = EMU_RESPONSE_PENDING;
         then = {messages[first].data(), static_cast<uint8_t>(messages[first].size()), 0};
       } else if (emu_IsNegative(messages[0])) {
         answer.negative = messages[0][2];

@@ -2,6 +2,7 @@
 // say "response pending" first. Read on the thread that answers, with the vehicle's lock.
 #include <string.h>
 
+#include "bus/negative_codes.h"
 #include "vehicle/vehicle.h"
 #include "vehicle/vehicle_faults.h"
 
@@ -50,9 +51,9 @@ void emu_CarApplyEcuFaults(uint8_t ecuIdx, uint8_t service, EmuEcuAnswer* answer
     // The 78 goes first, as a table entry's does; the answer's lines follow it.
     EmuEcuAnswer pending;
     pending.Clear();
-    pending.Put(0x7F);
+    pending.Put(EMU_NEGATIVE_RESPONSE);
     pending.Put(service);
-    pending.Put(0x78);
+    pending.Put(EMU_RESPONSE_PENDING);
     for (uint8_t line = 0; line < answer->noOfLines; ++line) {
       pending.NewLine();
       const uint8_t start = answer->LineStart(line);

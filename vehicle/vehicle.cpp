@@ -8,6 +8,8 @@
 #include <pthread.h>
 #include <string.h>
 
+#include "bus/negative_codes.h"
+
 // Zeroed before any initialiser of the program runs: the setters load the defaults from one of
 // their own.
 constinit EmuVehicle vehicle{};
@@ -22,9 +24,6 @@ bool emu_PidMarked(const std::atomic<uint8_t>* map, uint8_t pid) {
 bool emu_PidMarked(const uint8_t* map, uint8_t pid) {
   return pid != 0 && (map[emu_PidByte(pid)] & emu_PidMask(pid)) != 0;
 }
-
-// The two decimal digits of a negative response code, as the byte that shows them in hex.
-uint8_t emu_NegRespByte(uint8_t code) { return static_cast<uint8_t>((code / 10) << 4 | code % 10); }
 
 uint32_t emu_NextJitter() { return vehicle.dataJitter.fetch_add(1); }
 
@@ -290,9 +289,9 @@ void emu_InitSid09(uint8_t infoType, uint8_t ecuIdx, bool can, EmuEcuAnswer* out
     case 0x06:
       if (ecu.negRespCode != 0) {
         out->NewLine();
-        out->Put(0x7F);
+        out->Put(EMU_NEGATIVE_RESPONSE);
         out->Put(0x09);
-        out->Put(emu_NegRespByte(ecu.negRespCode));
+        out->Put(emu_NegativeCodeByte(ecu.negRespCode));
         return;
       }
       emu_PutInfoItems(0x06, ecu.noOfCvns, &ecu.cvn[0][0], static_cast<uint8_t>(ecu.noOfCvns * EMU_CVN_BYTES),
@@ -406,9 +405,9 @@ void emu_InitFrameDataLocked(uint8_t service, uint8_t pid, uint8_t frame, uint8_
     case 0x04:
       out->NewLine();
       if (ecu.negRespCode != 0) {
-        out->Put(0x7F);
+        out->Put(EMU_NEGATIVE_RESPONSE);
         out->Put(0x04);
-        out->Put(emu_NegRespByte(ecu.negRespCode));
+        out->Put(emu_NegativeCodeByte(ecu.negRespCode));
       } else {
         out->Put(0x44);
       }

@@ -26,9 +26,6 @@ constexpr uint8_t EMU_CVN_BYTES = 4;
 constexpr uint8_t EMU_MAX_IPT_COUNTERS = 20;
 constexpr uint8_t EMU_ECU_NAME_BYTES = 20;
 
-// Negative response codes the operator can arm, stored and sent as these two decimal digits.
-constexpr uint8_t EMU_NEG_RESP_CODES[] = {10, 11, 12, 21, 22, 78};
-
 // A service 01 value that moves by itself (vehicle files): a waveform between two raw values, or
 // a recorded trace (EmuTracePoint).
 enum class EmuWave : uint8_t { Ramp, Sine, Walk };
@@ -266,7 +263,9 @@ uint8_t emu_VehicleGetNoOfConfirmedDtcs();          // codes given so far on the
 uint16_t emu_VehicleGetConfirmedDtc(uint8_t index); // one of them, 0 beyond those given
 void emu_VehicleSetNoOfPid13CylinderBanks(uint8_t banks);  // 1 or 2, others ignored
 void emu_VehicleSetNoOfPid1DCylinderBanks(uint8_t banks);  // 1..4, others ignored
-void emu_VehicleSetObdNegRespCode(uint8_t code);  // 0 or one of EMU_NEG_RESP_CODES; toggles per ECU
+// 0, or a code of EMU_NEGATIVE_CODES (bus/negative_codes.h) given by its digits (78 for 78);
+// toggles per ECU. The ECU keeps the digits.
+void emu_VehicleSetObdNegRespCode(uint8_t code);
 void emu_VehicleToggleDataJitter();
 
 // ---------------------------------------------------------------------------------------------
@@ -373,10 +372,3 @@ bool emu_TableAdd(EmuVehicle& v, const EmuTableEntry& entry, const EmuTableAnswe
 // The table's entries, but those of ECU droppedEcu (-1: none), kept in their order with their
 // answer bytes packed together.
 void emu_TablePack(EmuVehicle& v, int droppedEcu);
-
-// Upper-case hexadecimal digit of the low or high four bits.
-constexpr char emu_GetLowNibble(uint8_t v) {
-  const uint8_t n = v & 0x0F;
-  return static_cast<char>(n < 10 ? '0' + n : 'A' + n - 10);
-}
-constexpr char emu_GetHighNibble(uint8_t v) { return emu_GetLowNibble(static_cast<uint8_t>(v >> 4)); }

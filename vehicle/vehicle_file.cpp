@@ -22,6 +22,8 @@
 
 #include <toml++/toml.h>
 
+#include "bus/hex.h"
+#include "bus/protocols.h"
 #include "vehicle/file_reader.h"
 #include "adapter/line_faults.h"
 #include "module/module.h"
@@ -57,7 +59,7 @@ class VehicleReader {
         v_.maxEcu = static_cast<uint8_t>(n);
       } else if (k == "protocol") {
         int64_t p;
-        if (!Integer(node, 0, 9, &p)) return false;
+        if (!Integer(node, EMU_PROTOCOL_AUTOMATIC, EMU_PROTOCOL_LAST, &p)) return false;
         protocol = static_cast<int>(p);
       } else if (k == "jitter") {
         bool on = false;
@@ -319,16 +321,14 @@ class VehicleReader {
       const bool replayed = cls == EmuPidClass::Generic1 || cls == EmuPidClass::Generic2 ||
                             cls == EmuPidClass::Generic4 || cls == EmuPidClass::Banks;
       const uint8_t bytes = replayed ? emu_PidRawBytes(static_cast<uint8_t>(pid)) : 0;
-      std::string digits;
-      for (char c : fields[3]) if (c != ' ') digits += c;
-      const size_t n = digits.size() / 2;
-      bool hex = digits.size() % 2 == 0 && (n == bytes || (cls == EmuPidClass::Banks && n == 1));
-      for (char c : digits) hex = hex && isxdigit(static_cast<unsigned char>(c));
+      uint8_t value[sizeof p->value];
+      const EmuHexRead read = emu_ReadHexBytes(fields[3].data(), fields[3].size(), {" ", true}, value, sizeof value);
+      const bool hex = read.error == EmuHexError::None && (read.n == bytes || (cls == EmuPidClass::Banks && read.n == 1));
       if (bytes == 0) return fail(2, "not a PID a trace can replay: '" + fields[2] + "'");
       if (!hex) return fail(3, "bad bytes '" + fields[3] + "' for " + fields[2]);
       p->pid = static_cast<uint8_t>(pid);
-      p->bytes = static_cast<uint8_t>(digits.size() / 2);
-      for (uint8_t i = 0; i < p->bytes; ++i) p->value[i] = static_cast<uint8_t>(std::stoul(digits.substr(2 * i, 2), nullptr, 16));
+      p->bytes = static_cast<uint8_t>(read.n);
+      memcpy(p->value, value, read.n);
       return true;
     }
     return fail(2, "unknown item '" + fields[2] + "'");

@@ -1,9 +1,11 @@
 // Service 06 results and the request/answer table in vehicle files.
 #include "vehicle/vehicle_file_answers.h"
 
-#include <ctype.h>
 #include <stdio.h>
 #include <string.h>
+
+#include "bus/hex.h"
+#include "bus/negative_codes.h"
 
 namespace {
 
@@ -22,16 +24,6 @@ bool emu_HexOf(const toml::node& node, const char* what, size_t max, bool wildca
   if (!emu_ParseHexRequest(node.as_string()->get(), wildcardAllowed, bytes, max, n, wildcard, &problem))
     return emu_Fail(fault, node, problem);
   return true;
-}
-
-std::string emu_HexText(const uint8_t* bytes, size_t n) {
-  std::string out;
-  char b[4];
-  for (size_t i = 0; i < n; ++i) {
-    snprintf(b, sizeof b, i == 0 ? "%02X" : " %02X", bytes[i]);
-    out += b;
-  }
-  return out;
 }
 
 bool emu_ReadAnswer(const toml::table& t, const toml::node& node, EmuVehicle& v, uint8_t ecuIdx, EmuFileFault* fault) {
@@ -73,7 +65,7 @@ bool emu_ReadAnswer(const toml::table& t, const toml::node& node, EmuVehicle& v,
   }
   if (!haveRequest) return emu_Fail(fault, node, "an answer needs its request");
   if (haveAnswer == (a.negative != 0)) return emu_Fail(fault, node, "give either answer or negative");
-  if (haveThen && a.negative != 0x78) return emu_Fail(fault, node, "then follows only negative = \"78\" (response pending)");
+  if (haveThen && a.negative != EMU_RESPONSE_PENDING) return emu_Fail(fault, node, "then follows only negative = \"78\" (response pending)");
   if (a.negative != 0) a.length = 0;
   const char* full = nullptr;
   if (!emu_TableAdd(v, e, a, th, &full)) return emu_Fail(fault, node, full);
@@ -84,37 +76,31 @@ bool emu_ReadAnswer(const toml::table& t, const toml::node& node, EmuVehicle& v,
 
 bool emu_ParseHexRequest(const std::string& text, bool wildcardAllowed, uint8_t* bytes, size_t max, size_t* n,
                          bool* wildcard, std::string* what) {
-  *n = 0;
+  const char* const BLANKS = " \t";
+  const EmuHexRead read = emu_ReadHexBytes(text.data(), text.size(), {BLANKS, true}, bytes, max);
+  *n = read.n;
   *wildcard = false;
-  int high = -1;
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == ' ' || c == '\t') continue;
-    if (c == '*' && wildcardAllowed && high < 0 && text.find_first_not_of(" \t", i + 1) == std::string::npos) {
-      *wildcard = true;
-      break;
-    }
-    if (!isxdigit(static_cast<unsigned char>(c))) {
+  switch (read.error) {
+    case EmuHexError::None:
+      return true;
+    case EmuHexError::NotHex: {
+      const char c = text[read.at];
+      // A '*' after whole bytes, with nothing but blanks behind it.
+      if (c == '*' && wildcardAllowed && !read.loneDigit && text.find_first_not_of(BLANKS, read.at + 1) == std::string::npos) {
+        *wildcard = true;
+        return true;
+      }
       *what = "not a hex byte: '" + std::string(1, c) + "'" + (wildcardAllowed ? " ('*' only at the end)" : "");
       return false;
     }
-    const int digit = isdigit(static_cast<unsigned char>(c)) ? c - '0' : toupper(static_cast<unsigned char>(c)) - 'A' + 10;
-    if (high < 0) {
-      high = digit;
-      continue;
-    }
-    if (*n == max) {
+    case EmuHexError::TooMany:
       *what = "more than " + std::to_string(max) + " bytes";
       return false;
-    }
-    bytes[(*n)++] = static_cast<uint8_t>(high << 4 | digit);
-    high = -1;
+    case EmuHexError::OddDigits:
+      break;
   }
-  if (high >= 0) {
-    *what = "an odd number of hex digits";
-    return false;
-  }
-  return true;
+  *what = "an odd number of hex digits";
+  return false;
 }
 
 bool emu_ReadTestResults(const toml::node& node, EmuEcu& ecu, EmuFileFault* fault) {

@@ -10,8 +10,11 @@
 #include <sstream>
 #include <type_traits>
 #include <utility>
+#include <array>
 #include <vector>
 
+#include "bus/hex.h"
+#include "bus/negative_codes.h"
 #include "vehicle/vehicle_items.h"
 
 namespace {
@@ -100,17 +103,12 @@ bool emu_Fail(EmuFileFault* fault, const toml::node& node, const std::string& wh
 // "1A F8", "1AF8": at most `max` bytes (exactly `exact` when not 0).
 bool emu_ReadHex(const toml::node& n, size_t exact, size_t max, std::vector<uint8_t>* out, EmuFileFault* fault) {
   if (!n.is_string()) return emu_Fail(fault, n, "expected hex bytes in quotes, such as \"1A F8\"");
-  std::string digits;
-  for (char c : n.as_string()->get()) {
-    if (c == ' ') continue;
-    if (!isxdigit(static_cast<unsigned char>(c)))
-      return emu_Fail(fault, n, "not a hex byte: '" + std::string(1, c) + "'");
-    digits += c;
-  }
-  if (digits.size() % 2 != 0) return emu_Fail(fault, n, "an odd number of hex digits");
-  out->clear();
-  for (size_t i = 0; i < digits.size(); i += 2)
-    out->push_back(static_cast<uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
+  const std::string& text = n.as_string()->get();
+  out->assign(text.size() / 2 + 1, 0);  // room for every byte the text can hold
+  const EmuHexRead read = emu_ReadHexBytes(text.data(), text.size(), {" ", true}, out->data(), out->size());
+  if (read.error == EmuHexError::NotHex) return emu_Fail(fault, n, "not a hex byte: '" + std::string(1, text[read.at]) + "'");
+  if (read.error != EmuHexError::None) return emu_Fail(fault, n, "an odd number of hex digits");
+  out->resize(read.n);
   if (exact != 0 && out->size() != exact) return emu_Fail(fault, n, "expected " + std::to_string(exact) + " bytes");
   if (out->size() > max || out->empty()) return emu_Fail(fault, n, "expected 1 to " + std::to_string(max) + " bytes");
   return true;
@@ -265,15 +263,7 @@ bool emu_ReadList(const EmuEcuKey& key, const toml::node& node, EmuEcu& ecu, Emu
 // ---------------------------------------------------------------------------------------------
 // Writing values.
 
-std::string emu_Hex(const uint8_t* bytes, size_t n) {
-  std::string out = "\"";
-  char b[4];
-  for (size_t i = 0; i < n; ++i) {
-    snprintf(b, sizeof b, i == 0 ? "%02X" : " %02X", bytes[i]);
-    out += b;
-  }
-  return out + "\"";
-}
+std::string emu_Hex(const uint8_t* bytes, size_t n) { return "\"" + emu_HexText(bytes, n) + "\""; }
 
 std::string emu_ValueText(const EmuEcuKey& key, const uint8_t* bytes) {
   const uint8_t width = key.place.width;
@@ -404,8 +394,12 @@ void emu_WriteAnswersOf(std::ostream& out, const EmuVehicle& v, const EmuEcu&, u
   emu_WriteAnswers(out, v, ecuIdx);
 }
 
-constexpr uint8_t NEGATIVE_RESPONSES[] = {0, 10, 11, 12, 21, 22, 78};
-static_assert(sizeof NEGATIVE_RESPONSES == 1 + sizeof EMU_NEG_RESP_CODES);
+// 0 for none, then the digits of every code the car can be made to answer with.
+constexpr auto NEGATIVE_RESPONSES = [] {
+  std::array<uint8_t, 1 + EMU_NEGATIVE_CODE_COUNT> digits{};
+  for (size_t i = 0; i < EMU_NEGATIVE_CODE_COUNT; ++i) digits[i + 1] = emu_NegativeCodeDigits(EMU_NEGATIVE_CODES[i].code);
+  return digits;
+}();
 
 using K = EmuKeyKind;
 using E = EmuEcu;
@@ -417,7 +411,7 @@ constexpr EmuEcuKey ECU_KEYS[] = {
     {.name = "dtc.pending",   .kind = K::Codes,   .place = emu_List<&E::pendingDtc, &E::noOfPendingDtcs>()},
     {.name = "dtc.permanent", .kind = K::Codes,   .place = emu_List<&E::permanentDtc, &E::noOfPermanentDtcs>()},
     {.name = "negative_response", .kind = K::Whole, .place = emu_Value<&E::negRespCode>(), .low = 0, .high = 99,
-     .choices = NEGATIVE_RESPONSES, .noOfChoices = sizeof NEGATIVE_RESPONSES},
+     .choices = NEGATIVE_RESPONSES.data(), .noOfChoices = NEGATIVE_RESPONSES.size()},
     {.name = "vin",           .kind = K::Text,    .place = emu_Value<&E::vin, EMU_VIN_FILL>(),
      .wrongSize = "a VIN has 17 characters"},
     {.name = "cal_ids",       .kind = K::Text,    .place = emu_List<&E::calId, &E::noOfCalIds>(), .shorter = true,

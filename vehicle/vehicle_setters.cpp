@@ -4,6 +4,7 @@
 // responses, data jitter).
 #include <string.h>
 
+#include "bus/negative_codes.h"
 #include "module/module.h"
 #include "vehicle/vehicle.h"
 
@@ -191,9 +192,7 @@ void emu_VehicleSetNoOfPid1DCylinderBanks(uint8_t banks) {
 }
 
 void emu_VehicleSetObdNegRespCode(uint8_t code) {
-  bool known = code == 0;
-  for (uint8_t c : EMU_NEG_RESP_CODES) known = known || c == code;
-  if (!known) return;
+  if (code != 0 && !emu_NegativeCodeKnown(code)) return;
   if (ecuFilter != 0) {
     emu_ToggleNegRespCode(emu_SelectedEcu(), code);
     return;

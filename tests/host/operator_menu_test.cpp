@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "adapter/line_faults.h"
 #include "controller/controller.h"
@@ -88,6 +89,29 @@ TEST_F(OperatorMenu, ShowsTheValuesNowAndAppliesChoices) {
 
   Choose("Next answer: NO DATA", 0);
   EXPECT_EQ(sendNoData, 1);
+}
+
+// The protocol and negative response choices are labelled from the bus tables, with the texts
+// the window has always shown, one label a choice and the current one found among them.
+TEST_F(OperatorMenu, ProtocolAndNegativeResponseChoicesKeepTheirLabels) {
+  auto labels = [&](const std::string& row) {
+    const EmuMenuEntry& e = entries_[Entry(row)];
+    std::vector<std::string> out;
+    for (int i = 0; i < e.noOfChoices; ++i) out.push_back(e.choiceLabels[i]);
+    return out;
+  };
+  EXPECT_EQ(labels("Protocol of the car"),
+            (std::vector<std::string>{"Any", "1 SAE J1850 PWM", "2 SAE J1850 VPWM", "3 ISO 9141-2",
+                                      "4 ISO 14230-4 KWP (5-baud init)", "5 ISO 14230-4 KWP (fast init)",
+                                      "6 ISO 15765-4 CAN (11 bit, 500 kbit/s)", "7 ISO 15765-4 CAN (29 bit, 500 kbit/s)",
+                                      "8 ISO 15765-4 CAN (11 bit, 250 kbit/s)", "9 ISO 15765-4 CAN (29 bit, 250 kbit/s)"}));
+  EXPECT_EQ(labels("Negative response"),
+            (std::vector<std::string>{"None", "10 general reject", "11 service not supported",
+                                      "12 sub-function not supported", "21 busy, repeat request",
+                                      "22 conditions not correct", "78 response pending"}));
+  Choose("Negative response", 6);
+  EXPECT_EQ(vehicle.ecu[0].negRespCode, 78);
+  EXPECT_EQ(Current("Negative response"), 6);
 }
 
 // The faults on cue are set through their names, as "set" does, and shown as they are now.

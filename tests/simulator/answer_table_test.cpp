@@ -383,6 +383,34 @@ BUS INIT: ...OK
   EXPECT_EQ(emu_ImportCapture((dir_ / "missing.log").c_str(), &error), -1);
 }
 
+// A CAN answer whose frames came out of turn in the capture (one lost, one twice) is left out
+// rather than taken with a hole in it; the answers around it are taken.
+TEST_F(Tables, ACaptureWithAFrameOutOfTurnLeavesThatAnswerOut) {
+  const std::string transcript = Write("gaps.txt", R"(>ATH1
+OK
+>22F18C
+7E8 10 0A 62 F1 8C 31 32 33
+7E8 22 34 35 36 37 00 00 00
+
+>22F190
+7E8 10 14 62 F1 90 50 44 58
+7E8 21 4D 46 52 52 45 51 30
+7E8 21 4D 46 52 52 45 51 30
+7E8 22 30 30 30 30 31 39 30
+
+>2101
+7E8 10 09 61 01 0A 0B 0C 0D
+7E8 21 0E 0F 00 00 00 00 00
+
+)");
+  std::string report;
+  ASSERT_EQ(emu_ImportCapture(transcript.c_str(), &report), 1) << report;
+  ExpectOk("ATSP6");
+  EXPECT_EQ(Ask("2101"), Lines({"009 ", "0: 61 01 0A 0B 0C 0D ", "1: 0E 0F 00 00 00 00 00 "}));
+  EXPECT_EQ(Ask("22F18C"), NO_DATA);
+  EXPECT_EQ(Ask("22F190"), NO_DATA);
+}
+
 // A capture is read as a vehicle file is: a reason from the system when it cannot be (a folder
 // read as empty and took nothing), and only a regular file within its limit.
 TEST_F(Tables, ACaptureThatCannotBeReadSaysWhy) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "bus/hex.h"
 #include "module/module.h"
 #include "vehicle/vehicle.h"
 
