@@ -412,14 +412,14 @@ bool tcpLine = false;
 
 // Serving (simulator mode), Padix is the module and the other side the tester; otherwise
 // Padix's handheld is the tester.
-EmuSender emu_OtherSide() { return emu_GetPadixMode() == 2 ? EmuSender::Tester : EmuSender::Module; }
-EmuSender emu_OwnSide() { return emu_GetPadixMode() == 2 ? EmuSender::Module : EmuSender::Tester; }
+EmuSender emu_OtherSide() { return emu_GetPadixMode() == EmuMode::Simulator ? EmuSender::Tester : EmuSender::Module; }
+EmuSender emu_OwnSide() { return emu_GetPadixMode() == EmuMode::Simulator ? EmuSender::Module : EmuSender::Tester; }
 
 }  // namespace
 
 int emu_InitCOM(const char* device, uint32_t baudrate) {
   tcpLine = emu_IsTcpDevice(device);
-  if (tcpLine) return emu_TcpOpen(device, emu_GetPadixMode() == 2);
+  if (tcpLine) return emu_TcpOpen(device, emu_GetPadixMode() == EmuMode::Simulator);
   return emu_TtyInit(device, baudrate);
 }
 

@@ -14,8 +14,6 @@
 
 namespace {
 
-constexpr int EMU_MODE_SIMULATOR = 2;
-
 // Protocol texts of "ATP" and "ATDP". Entry 0 serves both: "ATP" shows its first four
 // characters, "ATDP" the rest; the others lose "n = " in "ATDP".
 constexpr uint8_t PROTOCOL_NUMBER_CHARS = 4;
@@ -145,7 +143,7 @@ void emu_AtOk(const char*) { emu_QimSendResponseOk(); }
 void emu_AtFirmwareDate(const char*) { emu_SendText("V08-01-2017"); }
 
 void emu_AtHostVersion(const char*) {
-  emu_SendText(emu_GetPadixMode() == EMU_MODE_SIMULATOR ? "PaSim V2.81" : "Padix V2.81");
+  emu_SendText(emu_GetPadixMode() == EmuMode::Simulator ? "PaSim V2.81" : "Padix V2.81");
 }
 
 void emu_AtVoltage(const char*) { emu_QimSendResponseVoltage(); }
