@@ -27,7 +27,7 @@ constexpr double LINE_MS = 9 * 10 * 1000.0 / 19200.0;
 // What tarnic_main does before it resets the module: USART at 9600 baud, module held in reset.
 void FirmwarePowerOn() {
   pthread_mutex_init(&qimMutex, nullptr);
-  padixMode = 0;
+  padixMode = EmuMode::Emulator;
   emu_QimInitState();
   emu_InitTarnicVars();
   PORTE = 0x13;

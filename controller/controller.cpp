@@ -22,7 +22,7 @@ std::atomic<uint8_t> syncWithQimIsDone{0};
 int keyServiceCallsCounter = 0;
 bool tickStopped = false;
 BeepThreadArg beepThreadArg;
-int padixMode = 0;
+EmuMode padixMode = EmuMode::Emulator;
 std::atomic<void (*)()> emu_watchdogResetNotice{nullptr};
 std::atomic<uint8_t> padixServe{0};
 
@@ -30,7 +30,7 @@ namespace {
 bool eepromMarkerCleared = false;
 }
 
-int emu_GetPadixMode() { return padixMode; }
+EmuMode emu_GetPadixMode() { return padixMode; }
 
 void emu_UnlockMutexCleanupHandler(void* mutex) {
   if (mutex != nullptr) pthread_mutex_unlock(static_cast<pthread_mutex_t*>(mutex));
@@ -61,7 +61,7 @@ uint8_t emu_BaudrateToUBRR0(uint32_t baud) {
 }
 
 uint8_t emu_FirmwareStoppedForGood() {
-  return padixMode == 2 && syncWithQimIsDone.load() != 0 && tarnicThreadWasCreated.load() == 0 ? 1 : 0;
+  return padixMode == EmuMode::Simulator && syncWithQimIsDone.load() != 0 && tarnicThreadWasCreated.load() == 0 ? 1 : 0;
 }
 
 void* emu_CounterThread(void*) {
@@ -118,7 +118,7 @@ void emu_GiveByteToFirmware(uint8_t byte) {
   pthread_mutex_unlock(&qimMutex);
   emu_WakeFirmware();
   // In emulator mode the handheld's line to its simulated module is the one that is logged.
-  if (padixMode == 0) emu_LogTraffic(EmuSender::Module, &byte, 1);
+  if (padixMode == EmuMode::Emulator) emu_LogTraffic(EmuSender::Module, &byte, 1);
 }
 
 uint8_t emu_FirmwareHasQueuedBytes() {
@@ -134,6 +134,6 @@ uint8_t emu_TakeByteFromFirmware() {
   uint8_t byte = UDR0;
   pthread_mutex_unlock(&qimMutex);
   // A byte taken as the firmware switched its "bytes to send" signal off is stale.
-  if (padixMode == 0 && (UCSR0B & 0x20) != 0) emu_LogTraffic(EmuSender::Tester, &byte, 1);
+  if (padixMode == EmuMode::Emulator && (UCSR0B & 0x20) != 0) emu_LogTraffic(EmuSender::Tester, &byte, 1);
   return byte;
 }

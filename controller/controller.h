@@ -33,9 +33,12 @@ extern BeepThreadArg beepThreadArg;
 constexpr uint32_t EEPROM_SIZE = 65535;
 extern uint8_t eepaddr[EEPROM_SIZE];
 
-// Mode of the run: 0 emulator, 1 OBD2 software, 2 simulator. Set once by the command line.
-extern int padixMode;
-int emu_GetPadixMode();
+// Mode of the run, set once by the command line. Emulator: the handheld with its simulated module,
+// no line. OBD2 software: the handheld as the tester of a module (or another emulator, or an
+// adapter) on the line. Simulator: Padix is the module, serving a tester on the line.
+enum class EmuMode : uint8_t { Emulator, Obd2Software, Simulator };
+extern EmuMode padixMode;
+EmuMode emu_GetPadixMode();
 // Simulator mode serving from start: the serial client is answered as soon as the firmware has
 // set its module up, and the handheld enters its Bluetooth bridge by itself. Set once by the
 // command line.

@@ -247,7 +247,7 @@ void emu_PrintUsage(FILE* out) {
 
 int emu_ProcessCmdLine(int argc, char** argv, EmuSettings* settings) {
   *settings = EmuSettings{};
-  padixMode = 0;
+  padixMode = EmuMode::Emulator;
   bool deviceOptionGiven = false;
 
   for (int i = 1; i < argc; ++i) {
@@ -278,10 +278,10 @@ int emu_ProcessCmdLine(int argc, char** argv, EmuSettings* settings) {
         return -1;
       }
     } else if (emu_IsOption(arg, "sim")) {
-      padixMode = 2;
+      padixMode = EmuMode::Simulator;
       needsDevice = true;
     } else if (emu_IsOption(arg, "serve")) {
-      padixMode = 2;
+      padixMode = EmuMode::Simulator;
       settings->serve = 1;
       needsDevice = true;
     } else if (emu_IsOption(arg, "timing=real")) {
@@ -307,7 +307,7 @@ int emu_ProcessCmdLine(int argc, char** argv, EmuSettings* settings) {
       needsDevice = true;
     } else if (emu_WordCanBeDevice(arg)) {
       settings->device = arg;
-      if (padixMode != 2) padixMode = 1;
+      if (padixMode != EmuMode::Simulator) padixMode = EmuMode::Obd2Software;
     } else {
       emu_PrintUsage(stdout);
       return -1;

@@ -134,7 +134,7 @@ const char* const TBX_INIT_COMMANDS[] = {"ATE0\r", "ATL0\r", "ATOF1\r", "ATOHS0\
 
 // Mode-specific preparation of the serial line before the window opens.
 int emu_PrepareSerialLine(const EmuSettings& settings) {
-  if (padixMode == 2) {
+  if (padixMode == EmuMode::Simulator) {
     // Serving from start, a client may open the line at once and write: its request is kept for
     // the module, which answers about a second after start, and no prompt of ours comes before
     // that answer (the client would take it for the answer).
@@ -268,7 +268,7 @@ int emu_Main(int argc, char** argv) {
     bool serialOpen = false;
     std::string linkTarget;  // the terminal linked to by link=PATH, once the link is made
     // A run that serves a line is not its script's: the end of its commands does not end it.
-    settings.window.outlivesInput = padixMode == 2 ? 1 : 0;
+    settings.window.outlivesInput = padixMode == EmuMode::Simulator ? 1 : 0;
     bool ready = true;
     if (settings.ptyLink != nullptr &&
         (settings.device == nullptr || strcmp(settings.device, "/dev/ptmx") != 0)) {

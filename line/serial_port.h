@@ -1,7 +1,7 @@
 // The line to a real module, a second emulator or an OBD program: a serial device (raw 8N1, no
 // flow control, reads that never wait), a pseudo-terminal of Padix's own ("/dev/ptmx"), or TCP
-// ("tcp:[HOST:]PORT", tcp_line.h). One line per run, used by one thread at a time; every byte
-// that crosses it goes to the traffic log (traffic_log.h).
+// ("tcp:[HOST:]PORT"), each a row of line_kind.h. One line per run, used by one thread at a
+// time; every byte that crosses it goes to the traffic log (traffic_log.h).
 #pragma once
 
 #include <stddef.h>

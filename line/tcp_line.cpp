@@ -1,11 +1,16 @@
-// TCP lines. Serving, the listening socket stays open for the run and one accepted client at a
-// time is the line; a client that leaves (or a new one taking its place) starts a clean line:
-// its socket, with whatever was unread in either direction, is gone. A client that shuts its
-// sending side only (half-close) is answered all it sent, then let go; one that vanished without
-// a word is found out by the kernel's probes. Connected as the tester, a connection that breaks
-// leaves a silent line, as a module that stops answering does.
-#include "line/tcp_line.h"
-#include "line/serial_port.h"
+// TCP lines, given as "tcp:[HOST:]PORT" wherever a serial device is accepted. In simulator mode
+// Padix listens there (127.0.0.1 unless another address is named) and serves one client at a
+// time, as a Wi-Fi adapter does: a second connection is closed at once. In OBD2 software mode it
+// connects to the adapter (or another Padix) there.
+//
+// Serving, the listening socket stays open for the run and one accepted client at a time is the
+// line; a client that leaves (or a new one taking its place) starts a clean line: its socket,
+// with whatever was unread in either direction, is gone. A client that shuts its sending side
+// only (half-close) is answered all it sent, then let go; one that vanished without a word is
+// found out by the kernel's probes. Connected as the tester, a connection that breaks leaves a
+// silent line, as a module that stops answering does. What is written is queued: the queue goes
+// out at a prompt (serving) or at a carriage return (connected as the tester), when it is full,
+// and before any wait for input.
 
 #include <arpa/inet.h>
 #include <errno.h>
@@ -21,6 +26,9 @@
 #include <unistd.h>
 
 #include <atomic>
+
+#include "line/line_kind.h"
+#include "line/serial_port.h"
 
 namespace {
 
@@ -250,11 +258,10 @@ int emu_TcpConnect(const char* host, const char* port) {
   return 0;
 }
 
-}  // namespace
+bool emu_TcpNames(const char* device) { return strncmp(device, "tcp:", 4) == 0; }
 
-bool emu_IsTcpDevice(const char* device) { return strncmp(device, "tcp:", 4) == 0; }
-
-int emu_TcpOpen(const char* device, bool serve) {
+// Listens (serve = true) or connects.
+int emu_TcpOpen(const char* device, uint32_t, bool serve) {
   char host[256], port[8];
   if (!emu_TcpParse(device, host, sizeof host, port, sizeof port)) {
     fprintf(stderr, "open() serial device failed: %s is not tcp:[HOST:]PORT\n", device);
@@ -268,6 +275,24 @@ int emu_TcpOpen(const char* device, bool serve) {
   return serve ? emu_TcpListen(host, port) : emu_TcpConnect(host, port);
 }
 
+void emu_TcpSendQueued() {
+  size_t at = 0;
+  while (peerFd >= 0 && at < queued) {
+    const ssize_t n = send(peerFd, output + at, queued - at, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      at += static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+      emu_TcpPeerLeft();
+      break;
+    }
+    pollfd p = {peerFd, POLLOUT, 0};
+    if (poll(&p, 1, SEND_WAIT_MS) <= 0) break;  // a reader that takes nothing loses the rest
+  }
+  queued = 0;
+}
+
 void emu_TcpClose() {
   emu_TcpSendQueued();
   emu_TcpForgetPeer();
@@ -275,8 +300,6 @@ void emu_TcpClose() {
   listenFd = -1;
   listenName[0] = '\0';
 }
-
-const char* emu_TcpListenName() { return listenName; }
 
 int emu_TcpRead(uint8_t* bytes, int max) {
   if (inputHead == inputTail) {
@@ -299,24 +322,6 @@ int emu_TcpRead(uint8_t* bytes, int max) {
   return static_cast<int>(n);
 }
 
-void emu_TcpSendQueued() {
-  size_t at = 0;
-  while (peerFd >= 0 && at < queued) {
-    const ssize_t n = send(peerFd, output + at, queued - at, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n > 0) {
-      at += static_cast<size_t>(n);
-      continue;
-    }
-    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-      emu_TcpPeerLeft();
-      break;
-    }
-    pollfd p = {peerFd, POLLOUT, 0};
-    if (poll(&p, 1, SEND_WAIT_MS) <= 0) break;  // a reader that takes nothing loses the rest
-  }
-  queued = 0;
-}
-
 void emu_TcpQueue(const char* bytes, size_t n) {
   if (peerFd < 0) return;
   const char end = serving ? PROMPT : CR;
@@ -328,8 +333,7 @@ void emu_TcpQueue(const char* bytes, size_t n) {
   }
 }
 
-bool emu_TcpNothingQueued() { return queued == 0; }
-
+// Unread input is thrown away: what the client sent and the line has not read yet.
 void emu_TcpDiscardInput() {
   inputHead = inputTail = 0;
   uint8_t scratch[4096];
@@ -341,6 +345,9 @@ void emu_TcpDiscardInput() {
   }
 }
 
+// Waits up to timeoutMs for input, taking in (or turning away) clients meanwhile; 1 when input
+// is there. Between requests (not midAnswer) a client that has shut its sending side has had all
+// its answers, and its connection is closed first.
 int emu_TcpWait(int timeoutMs, bool midAnswer) {
   emu_TcpSendQueued();
   if (inputHead != inputTail) return 1;
@@ -367,15 +374,66 @@ int emu_TcpWait(int timeoutMs, bool midAnswer) {
   return readable && peerFd >= 0 ? 1 : 0;
 }
 
+int emu_TcpWaitBetweenRequests(int timeoutMs) { return emu_TcpWait(timeoutMs, false); }
+int emu_TcpWaitMidAnswer(int timeoutMs) { return emu_TcpWait(timeoutMs, true); }
+
+int emu_TcpReadByte(uint8_t* byte) { return emu_TcpRead(byte, 1); }
+
+// Unread input is discarded before an answer (or a line) begins: bytes already queued were
+// written after that.
+int emu_TcpWriteByte(uint8_t byte) {
+  if (queued == 0) emu_TcpDiscardInput();
+  emu_TcpQueue(reinterpret_cast<const char*>(&byte), 1);
+  return 1;
+}
+
+void emu_TcpWrite(const char* bytes, size_t n) {
+  emu_TcpQueue(bytes, n);
+  emu_TcpSendQueued();
+}
+
+// 1 once after the client left or a new one came: what the last one half sent is void.
 int emu_TcpTakeHangUp() {
   const bool hungUp = hangUpToReport;
   hangUpToReport = false;
   return hungUp ? 1 : 0;
 }
 
-int emu_TcpConnected() { return peerFd >= 0 ? 1 : 0; }
+// Where clients connect while Padix listens, the port actually bound ("127.0.0.1:PORT" for
+// tcp:0).
+bool emu_TcpClientPlace(const char** kind, const char** where) {
+  *kind = "tcp";
+  *where = listenName;
+  return listenName[0] != '\0';
+}
 
+// Serving: the client's connection is shut down; the line then finds it gone. Any thread.
 void emu_TcpDropPeer() {
   const int fd = peerFd.load();
   if (serving && fd >= 0) (void)shutdown(fd, SHUT_RDWR);
 }
+
+int emu_TcpConnected() { return peerFd >= 0 ? 1 : 0; }
+
+// The line stays open for the run, whether or not anybody is on it.
+int emu_TcpIsOpen() { return 1; }
+
+}  // namespace
+
+const EmuLineKind emu_tcpLine = {
+    .names = emu_TcpNames,
+    .open = emu_TcpOpen,
+    .close = emu_TcpClose,
+    .isOpen = emu_TcpIsOpen,
+    .readByte = emu_TcpReadByte,
+    .read = emu_TcpRead,
+    .writeByte = emu_TcpWriteByte,
+    .write = emu_TcpWrite,
+    .flush = emu_TcpDiscardInput,
+    .wait = emu_TcpWaitBetweenRequests,
+    .waitMidAnswer = emu_TcpWaitMidAnswer,
+    .takeHangUp = emu_TcpTakeHangUp,
+    .clientPlace = emu_TcpClientPlace,
+    .dropClient = emu_TcpDropPeer,
+    .connected = emu_TcpConnected,
+};

@@ -16,8 +16,6 @@
 
 namespace {
 
-constexpr int EMU_MODE_SIMULATOR = 2;
-
 // "ATP" with automatic set: no protocol name yet ("ATDP" says "NOT CONNECTED").
 const char* const AUTOMATIC_TEXT = "AUTO";
 
@@ -118,7 +116,7 @@ void emu_AtOk(const char*) { emu_QimSendResponseOk(); }
 void emu_AtFirmwareDate(const char*) { emu_SendText("V08-01-2017"); }
 
 void emu_AtHostVersion(const char*) {
-  emu_SendText(emu_GetPadixMode() == EMU_MODE_SIMULATOR ? "PaSim V2.81" : "Padix V2.81");
+  emu_SendText(emu_GetPadixMode() == EmuMode::Simulator ? "PaSim V2.81" : "Padix V2.81");
 }
 
 void emu_AtVoltage(const char*) { emu_QimSendResponseVoltage(); }

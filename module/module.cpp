@@ -31,8 +31,6 @@ std::atomic<uint8_t> ecuAddr[EMU_QIM_NO_OF_ECU_ADDR];
 namespace {
 
 constexpr uint8_t UCSR0B_UDRIE = 0x20;  // data-register-empty interrupt: bytes wait to be sent
-constexpr int EMU_MODE_OBD2_SOFTWARE = 1;
-constexpr int EMU_MODE_SIMULATOR = 2;
 
 constexpr useconds_t RESET_POLL_US = 100000;
 constexpr useconds_t FIRST_HANDSHAKE_POLL_US = 500000;
@@ -110,7 +108,7 @@ uint64_t emu_NowUs() {
 // waits for the firmware's power-up too: that adapter keeps settings of its own, and without real
 // timing an answer takes microseconds, which the firmware's polls do not notice.
 bool emu_QimServesClientDuringPowerUp() {
-  return emu_GetPadixMode() == EMU_MODE_SIMULATOR && padixServe.load() != 0 &&
+  return emu_GetPadixMode() == EmuMode::Simulator && padixServe.load() != 0 &&
          diagController == EMU_DIAG_ELM327_V15 && !emu_ElmRealTiming() && emu_IsCOMOpen() != 0;
 }
 
@@ -191,9 +189,9 @@ void emu_QimRelayAnswer() {
   }
 }
 
-void emu_QimTakeRunningByte(QimLine& line, uint8_t c, int mode) {
+void emu_QimTakeRunningByte(QimLine& line, uint8_t c, EmuMode mode) {
   if (c == static_cast<uint8_t>(emu_GetCarriageReturn())) {
-    if (mode == EMU_MODE_OBD2_SOFTWARE) {
+    if (mode == EmuMode::Obd2Software) {
       emu_WriteSerialByte(c);
       emu_QimRelayAnswer();
     } else {
@@ -202,19 +200,19 @@ void emu_QimTakeRunningByte(QimLine& line, uint8_t c, int mode) {
     line.Clear();
     return;
   }
-  if (mode == EMU_MODE_OBD2_SOFTWARE && line.length == 0) emu_FlushCOM();
-  if (line.Append(c) && mode == EMU_MODE_OBD2_SOFTWARE) emu_WriteSerialByte(c);
+  if (mode == EmuMode::Obd2Software && line.length == 0) emu_FlushCOM();
+  if (line.Append(c) && mode == EmuMode::Obd2Software) emu_WriteSerialByte(c);
 }
 
 // Phase 3: serve the firmware until, in simulator mode, it switches its USART off (one of its
 // bridge menus was entered).
 void emu_QimRun(QimLine& line) {
-  const int mode = emu_GetPadixMode();
+  const EmuMode mode = emu_GetPadixMode();
   line.Clear();
   for (;;) {
     emu_WaitForFirmwareTx(USART_NO_TIME_OUT);
     const uint8_t control = UCSR0B;
-    if (control == 0 && mode == EMU_MODE_SIMULATOR) return;
+    if (control == 0 && mode == EmuMode::Simulator) return;
     if ((control & UCSR0B_UDRIE) == 0) continue;
     uint8_t c;
     while (emu_FirmwareHasBytesToSend() && emu_TakeFirmwareByte(&c)) {
@@ -272,7 +270,7 @@ void emu_QimServeClientInput(QimLine& line) {
 // firmware goes on to its bridge menu. The firmware keeps being served too, should it send; once
 // it has switched its USART off it is stopped after the same two seconds as in phase 4.
 [[noreturn]] void emu_QimServeFromStart(QimLine& line) {
-  const int mode = emu_GetPadixMode();
+  const EmuMode mode = emu_GetPadixMode();
   QimLine clientLine;
   clientLine.Clear();
   line.Clear();
@@ -321,7 +319,7 @@ void* emu_QimThread(void*) {
   QimLine line;
   emu_QimPowerUp();
   emu_QimStartUpDialogue(line);
-  if (emu_GetPadixMode() == EMU_MODE_SIMULATOR && padixServe.load() != 0) emu_QimServeFromStart(line);
+  if (emu_GetPadixMode() == EmuMode::Simulator && padixServe.load() != 0) emu_QimServeFromStart(line);
   emu_QimRun(line);
   emu_QimServeSerialClient(line);
 }
@@ -344,7 +342,7 @@ void emu_SendDataBuf(const char* text) {
       emu_GiveByteToFirmware(static_cast<uint8_t>(*p));
       if (static_cast<uint8_t>(*p) == prompt) break;
     }
-  } else if (emu_GetPadixMode() == EMU_MODE_SIMULATOR) {
+  } else if (emu_GetPadixMode() == EmuMode::Simulator) {
     emu_FlushCOM();
     for (const char* p = text; *p != '\0'; ++p) {
       emu_WriteSerialByte(static_cast<uint8_t>(*p));
@@ -367,7 +365,7 @@ void emu_QimSetProtocol(uint8_t protocol) {
   } else {
     // "Automatic" settles on the vehicle's protocol; a simulator-mode vehicle without one
     // talks CAN 11/500.
-    if (emu_GetPadixMode() == EMU_MODE_SIMULATOR && respondingProtocol == 0) respondingProtocol = 6;
+    if (emu_GetPadixMode() == EmuMode::Simulator && respondingProtocol == 0) respondingProtocol = 6;
     atpProtocol = respondingProtocol.load();
   }
   emu_QimRefreshEcuAddresses();

@@ -16,7 +16,6 @@
 
 namespace {
 
-constexpr int EMU_MODE_SIMULATOR = 2;
 constexpr uint8_t CAN_FRAME_DATA_BYTES = 7;  // after the frame control byte, filled with 00
 constexpr char CR = '\r';
 
@@ -342,7 +341,7 @@ void emu_QimSendObdResponse(uint8_t service, uint8_t pid, uint8_t frame, const u
     emu_QimSendResponseNoData();  // the vehicle does not talk this protocol
     return;
   }
-  if (responding == 0 && atpProtocol == 0 && emu_GetPadixMode() == EMU_MODE_SIMULATOR) {
+  if (responding == 0 && atpProtocol == 0 && emu_GetPadixMode() == EmuMode::Simulator) {
     respondingProtocol = 4;
     emu_QimSetProtocol(4);
   }

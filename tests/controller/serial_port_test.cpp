@@ -13,6 +13,7 @@
 
 #include <string>
 
+#include "controller/controller.h"
 #include "tests/support/wait_for.h"
 
 namespace {
@@ -187,6 +188,67 @@ TEST_F(SerialPort, AClientThatLeavesAsTheNextOneOpensIsNoticedAndTheNextKeepsIts
   EXPECT_EQ(ioctl(client, FIONREAD, &waiting), 0);
   EXPECT_EQ(waiting, 0) << "bytes written for the client before were kept for this one";
   close(client);
+}
+
+// The kind of line comes from the device's name alone: "tcp:" a network line, "/dev/ptmx" a
+// terminal of Padix's own that clients come to, any other name (one that only looks alike
+// among them) a serial device whose other end is wired. A closed line is none of them: it
+// reads, writes and waits for nothing.
+TEST_F(SerialPort, TheDeviceNameChoosesTheKindOfLineAndAClosedLineDoesNothing) {
+  const auto ExpectClosed = [](const char* after) {
+    uint8_t byte = 0;
+    const char* kind = nullptr;
+    const char* where = nullptr;
+    EXPECT_EQ(emu_IsCOMOpen(), 0) << after;
+    EXPECT_EQ(emu_ReadByteCOM(&byte), 0) << after;
+    EXPECT_EQ(emu_WriteByteCOM('>'), 0) << after;
+    EXPECT_EQ(emu_WaitForCOMInput(0), 0) << after;
+    EXPECT_EQ(emu_TakeCOMHangUp(), 0) << after;
+    EXPECT_FALSE(emu_COMClientPlace(&kind, &where)) << after;
+    emu_DropCOMClient();
+  };
+  const auto Place = [] {
+    const char* kind = nullptr;
+    const char* where = nullptr;
+    return emu_COMClientPlace(&kind, &where) ? std::string(kind) + " " + where : std::string("none");
+  };
+  ExpectClosed("before any line was opened");
+
+  ASSERT_EQ(emu_InitCOM(name_, 9600), 0);
+  EXPECT_EQ(emu_IsCOMOpen(), 1);
+  EXPECT_EQ(Place(), "none") << "a serial device";
+  EXPECT_EQ(emu_CloseCOM(), 0);
+  ExpectClosed("a serial device closed");
+
+  EXPECT_EQ(OpenOwnTerminal().rfind("/dev/pts/", 0), 0u);
+  EXPECT_EQ(Place().rfind("pty /dev/pts/", 0), 0u) << Place();
+  EXPECT_EQ(emu_CloseCOM(), 0);
+  ExpectClosed("a terminal of Padix's own closed");
+
+  padixMode = EmuMode::Simulator;  // served: listened on
+  testing::internal::CaptureStderr();
+  const int listening = emu_InitCOM("tcp:0", 9600);
+  const std::string said = testing::internal::GetCapturedStderr();
+  padixMode = EmuMode::Emulator;
+  ASSERT_EQ(listening, 0) << said;
+  EXPECT_EQ(emu_IsCOMOpen(), 1);
+  EXPECT_EQ(Place().rfind("tcp 127.0.0.1:", 0), 0u) << Place();
+  EXPECT_EQ(emu_CloseCOM(), 0);
+  ExpectClosed("a TCP line closed");
+
+  const struct {
+    const char* device;
+    const char* said;
+  } refused[] = {{"tcp:port", "open() serial device failed: tcp:port is not tcp:[HOST:]PORT\n"},
+                 {"tcp", "open() serial device failed: No such file or directory\n"},
+                 {"/dev/ptmx0", "open() serial device failed: No such file or directory\n"}};
+  for (const auto& c : refused) {
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(emu_InitCOM(c.device, 9600), -1) << c.device;
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), c.said) << c.device;
+    EXPECT_EQ(emu_CloseCOM(), 0);
+    ExpectClosed(c.device);
+  }
 }
 
 }  // namespace

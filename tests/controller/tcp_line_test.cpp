@@ -36,10 +36,10 @@ int OpenDescriptors() {
 
 class TcpLine : public testing::Test {
  protected:
-  void SetUp() override { padixMode = 2; }
+  void SetUp() override { padixMode = EmuMode::Simulator; }
   void TearDown() override {
     emu_CloseCOM();
-    padixMode = 0;
+    padixMode = EmuMode::Emulator;
   }
 
   // Listens on a port of the system's choice; the port from the start-up line.
@@ -258,7 +258,7 @@ TEST_F(TcpLine, PortInUseAndNothingListeningFailWithAMessage) {
   emu_CloseCOM();
 
   // The port is free again now: as a tester, nothing answers there.
-  padixMode = 1;
+  padixMode = EmuMode::Obd2Software;
   testing::internal::CaptureStderr();
   EXPECT_EQ(emu_InitCOM(("tcp:127.0.0.1:" + std::to_string(port_)).c_str(), 9600), -1);
   EXPECT_NE(testing::internal::GetCapturedStderr().find("connect() to 127.0.0.1:" + std::to_string(port_) +

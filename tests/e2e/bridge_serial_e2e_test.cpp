@@ -41,11 +41,11 @@ class BridgeMenu : public testing::TestWithParam<Bridge> {
     char name[128];
     ASSERT_EQ(openpty(&client_, &port_, name, nullptr, nullptr), 0);
     ASSERT_EQ(emu_InitCOM(name, 9600), 0);
-    padixMode = 2;
+    padixMode = EmuMode::Simulator;
   }
   void TearDown() override {
     emu_CloseCOM();
-    padixMode = 0;
+    padixMode = EmuMode::Emulator;
     close(client_);
     close(port_);
   }

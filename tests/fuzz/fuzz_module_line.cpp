@@ -86,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   tarnic_InitVars();
   UCSR0B = 0x98;  // the firmware's USART is on: answers go into its receive ring
   UBRR0 = 51;     // at 19200 baud, as after its start-up ("ATZ" waits for that)
-  padixMode = 0;
+  padixMode = EmuMode::Emulator;
   emu_QimSetDiagController(data[0] % 4);
   ath1Enabled = (data[0] >> 2) & 1;
   atof1Enabled = (data[0] >> 3) & 1;

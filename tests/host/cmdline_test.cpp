@@ -18,7 +18,7 @@ struct Parsed {
   EmuSettings settings;  // settings.device is cleared: the arguments are gone after parsing
   std::string device;    // the device argument, "-" when none was given
   std::string log;       // the traffic log's path, "" when none was given
-  int mode;
+  EmuMode mode;
   std::string out;
   std::string err;  // the line naming a refused word, before the usage
 };
@@ -202,12 +202,12 @@ TEST(CmdLineUsage, DeviceOnlyOptionsWithoutDeviceShowUsage) {
 }
 
 TEST(CmdLineModes, ModeAndDeviceDoNotDependOnOrder) {
-  EXPECT_EQ(Parse({}).mode, 0);
-  EXPECT_EQ(Parse({"/dev/ttyS0", "sim"}).mode, 2);
-  EXPECT_EQ(Parse({"sim", "/dev/ttyS0"}).mode, 2);
-  EXPECT_EQ(Parse({"-sim", "/dev/ttyS0"}).mode, 2);
+  EXPECT_EQ(Parse({}).mode, EmuMode::Emulator);
+  EXPECT_EQ(Parse({"/dev/ttyS0", "sim"}).mode, EmuMode::Simulator);
+  EXPECT_EQ(Parse({"sim", "/dev/ttyS0"}).mode, EmuMode::Simulator);
+  EXPECT_EQ(Parse({"-sim", "/dev/ttyS0"}).mode, EmuMode::Simulator);
   Parsed p = Parse({"/dev/ttyS0", "/dev/ttyUSB0"});
-  EXPECT_EQ(p.mode, 1);
+  EXPECT_EQ(p.mode, EmuMode::Obd2Software);
   EXPECT_EQ(p.device, "/dev/ttyUSB0");
   EXPECT_EQ(p.result, 0);
   EXPECT_EQ(p.out, "");
@@ -218,7 +218,7 @@ TEST(CmdLineModes, ModeAndDeviceDoNotDependOnOrder) {
 TEST(CmdLineModes, ServeElmAndRealTiming) {
   Parsed p = Parse({"/dev/ptmx", "-serve", "elm", "timing=real", "38400"});
   EXPECT_EQ(p.result, 0);
-  EXPECT_EQ(p.mode, 2);
+  EXPECT_EQ(p.mode, EmuMode::Simulator);
   EXPECT_EQ(p.settings.serve, 1);
   EXPECT_EQ(p.settings.realTiming, 1);
   EXPECT_EQ(p.settings.baudrate, 38400u);
@@ -233,7 +233,7 @@ TEST(CmdLineModes, ServeElmAndRealTiming) {
   EXPECT_EQ(p.settings.realTiming, 0);
   p = Parse({"elm"});
   EXPECT_EQ(p.result, 0);
-  EXPECT_EQ(p.mode, 0);
+  EXPECT_EQ(p.mode, EmuMode::Emulator);
   EXPECT_EQ(diagController, EMU_DIAG_ELM327_V15);
   emu_QimSetDiagController(EMU_DIAG_QIM);
 }
@@ -266,7 +266,7 @@ TEST(CmdLineModes, WindowFlags) {
   EXPECT_EQ(p.settings.window.maximize, 1);
   EXPECT_EQ(p.settings.window.fullscreen, 1);
   EXPECT_EQ(p.settings.window.hideCursor, 1);
-  EXPECT_EQ(p.mode, 0);
+  EXPECT_EQ(p.mode, EmuMode::Emulator);
   EXPECT_EQ(Parse({"-nocursor"}).settings.window.hideCursor, 1);
   EXPECT_EQ(Parse({"fullscreen"}).settings.window.fullscreen, 1);
 }
@@ -335,7 +335,7 @@ TEST(CmdLineDtc, LettersLimitsAndTheSixteenCodeStore) {
   for (const Case& c : cases) {
     Parsed p = Parse({c.arg});
     EXPECT_EQ(p.result, c.stored ? 0 : -1) << c.arg;
-    EXPECT_EQ(p.mode, 0) << c.arg << " must not be taken as a device";
+    EXPECT_EQ(p.mode, EmuMode::Emulator) << c.arg << " must not be taken as a device";
     if (c.stored) {
       EXPECT_EQ(p.err, "") << c.arg;
       ASSERT_EQ(emu_VehicleGetNoOfConfirmedDtcs(), count + 1) << c.arg;
@@ -364,7 +364,7 @@ TEST(CmdLineBadInput, OddArgumentsNeverCrash) {
   Parsed p = Parse({longArg, "", binary});
   EXPECT_EQ(p.result, 0);
   EXPECT_EQ(p.device, binary);
-  EXPECT_EQ(p.mode, 1);
+  EXPECT_EQ(p.mode, EmuMode::Obd2Software);
 }
 
 }  // namespace

@@ -13,11 +13,11 @@ class AtInterpreter : public ::testing::Test {
  protected:
   void SetUp() override {
     UsartSideInit();
-    padixMode = 0;
+    padixMode = EmuMode::Emulator;
     emu_QimInitState();
   }
   void TearDown() override {
-    padixMode = 0;
+    padixMode = EmuMode::Emulator;
     emu_QimInitState();
     UsartSideExit();
   }
@@ -194,7 +194,7 @@ TEST_F(AtInterpreter, StatusBlockShowsFlagsAndProtocolFamily) {
 
 TEST_F(AtInterpreter, VersionAndVoltageAnswers) {
   EXPECT_EQ(Ask("AT!01"), "Padix V2.81\r>");
-  padixMode = 2;
+  padixMode = EmuMode::Simulator;
   EXPECT_EQ(Ask("at!01"), "PaSim V2.81\r>");
   EXPECT_PRED1(IsVoltageAnswer, Ask("AT!10"));
   emu_QimSetDiagController(EMU_DIAG_ELM327_V11);
@@ -260,13 +260,13 @@ TEST(ModuleSettings, ProtocolAndSetterLimits) {
   EXPECT_EQ(ecuAddr[1], 0x18);
 
   // A simulator-mode vehicle left on "automatic" answers on CAN 11/500.
-  padixMode = 2;
+  padixMode = EmuMode::Simulator;
   emu_QimSetRespondingProtocol(0);
   emu_QimSetProtocol(0);
   EXPECT_EQ(respondingProtocol, 6);
   EXPECT_EQ(emu_QimGetProtocol(), 6);
   EXPECT_EQ(ecuAddr[7], 0xEF);
-  padixMode = 0;
+  padixMode = EmuMode::Emulator;
 
   emu_QimSetEcuFilter(0xFF);
   EXPECT_EQ(ecuFilter, 0xFF);

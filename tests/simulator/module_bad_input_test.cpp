@@ -60,7 +60,7 @@ class ModuleBadInput : public ModuleThread {
 
   // Simulator mode: the firmware has entered a bridge menu, the module serves the port.
   void ServeSerialClient() {
-    OpenSerialPort(2);
+    OpenSerialPort(EmuMode::Simulator);
     ServeFirmware();
     UCSR0B = 0;
   }

@@ -24,7 +24,7 @@ class ModuleThread : public ::testing::Test {
     emu_SetTimerUpdate(0);
     syncWithQimIsDone = 0;
     tarnicThreadWasCreated = 0;
-    padixMode = 0;
+    padixMode = EmuMode::Emulator;
     emu_QimInitState();
   }
 
@@ -36,14 +36,14 @@ class ModuleThread : public ::testing::Test {
     emu_CloseCOM();
     if (master_ >= 0) close(master_);
     if (slave_ >= 0) close(slave_);
-    padixMode = 0;
+    padixMode = EmuMode::Emulator;
     syncWithQimIsDone = 0;
     emu_QimInitState();
     UsartSideExit();
   }
 
   // A serial port in the given mode whose far end (the master side) the test plays.
-  void OpenSerialPort(int mode) {
+  void OpenSerialPort(EmuMode mode) {
     char name[128];
     ASSERT_EQ(openpty(&master_, &slave_, name, nullptr, nullptr), 0);
     ASSERT_EQ(emu_InitCOM(name, 19200), 0);

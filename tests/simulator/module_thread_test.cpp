@@ -40,7 +40,7 @@ TEST_F(ModuleThread, StartUpDialogueAsTheFirmwareConductsIt) {
 }
 
 TEST_F(ModuleThread, SimulatorModeServesTheSerialClientOnceTheFirmwareUsartIsOff) {
-  OpenSerialPort(2);
+  OpenSerialPort(EmuMode::Simulator);
   Start();
   ReleaseReset();
   EXPECT_EQ(FirmwareAsks("ATH1"), "OK\r>");
@@ -70,7 +70,7 @@ TEST_F(ModuleThread, SimulatorModeServesTheSerialClientOnceTheFirmwareUsartIsOff
 }
 
 TEST_F(ModuleThread, Obd2SoftwareModeRelaysLinesToTheModuleOnThePort) {
-  OpenSerialPort(1);
+  OpenSerialPort(EmuMode::Obd2Software);
   Start();
   ReleaseReset();
   EXPECT_EQ(FirmwareAsks("ATOF1"), "OK\r>");  // answered by the module thread itself
@@ -89,7 +89,7 @@ TEST_F(ModuleThread, Obd2SoftwareModeRelaysLinesToTheModuleOnThePort) {
 }
 
 TEST_F(ModuleThread, Obd2SoftwareModeGivesUpAnAnswerTheModuleNeverEndsOnceTheFirmwareSendsAgain) {
-  OpenSerialPort(1);
+  OpenSerialPort(EmuMode::Obd2Software);
   Start();
   ReleaseReset();
   EXPECT_EQ(FirmwareAsks("ATOF1"), "OK\r>");

@@ -41,12 +41,12 @@ class ObdAnswer : public ::testing::Test {
  protected:
   void SetUp() override {
     UsartSideInit();
-    padixMode = 0;
+    padixMode = EmuMode::Emulator;
     emu_QimInitState();
     emu_VehicleInit();
   }
   void TearDown() override {
-    padixMode = 0;
+    padixMode = EmuMode::Emulator;
     emu_QimInitState();
     emu_VehicleInit();
     UsartSideExit();
@@ -453,7 +453,7 @@ TEST_F(ObdAnswer, RejectedAndUnansweredRequests) {
 }
 
 TEST_F(ObdAnswer, SimulatorModeVehicleSettlesOnIso14230) {
-  padixMode = 2;
+  padixMode = EmuMode::Simulator;
   EXPECT_EQ(Ask("0161"), "?\r>");  // a rejected request settles nothing
   EXPECT_EQ(atpProtocol, 0);
   EXPECT_EQ(Ask("010D"), "410D01\r\r>");
