@@ -102,7 +102,7 @@ const OperatorCommand OPERATOR_COMMANDS[] = {
     {'m', emu_SetMilOn,                     false},
     {'n', emu_ShowNumberMem,                false},
     {'p', emu_VehicleSetNoOfPendingDtcs,        true},
-    {'t', emu_QimSetRespondingProtocol,     true},
+    {'t', emu_VehicleSetProtocol,           true},
     {'u', emu_QimSetDiagController,         true},
     {'v', emu_ToggleJitter,                 false},
     {'x', emu_VehicleSetObdNegRespCode,         true},

@@ -31,7 +31,7 @@ const char* const NEGATIVE_RESPONSES[] = {"None", "10 general reject", "11 servi
                                           "22 conditions not correct", "78 response pending"};
 constexpr uint8_t NEGATIVE_RESPONSE_CODES[] = {0, 10, 11, 12, 21, 22, 78};
 
-const EmuEcu& emu_SelectedEcu() { return vehicle.ecu[emu_GetEcuIdx(ecuFilter)]; }
+const EmuEcu& emu_SelectedEcu() { return vehicle.ecu[emu_VehicleSelectedEcu()]; }
 
 int emu_NegativeResponseChoice() {
   const uint8_t code = emu_SelectedEcu().negRespCode;
@@ -57,7 +57,7 @@ void emu_SetFault(const std::string& name, const std::string& value) {
 }
 
 std::string emu_SelectedEcuKey(const char* key) {
-  return "ecu." + std::to_string(emu_GetEcuIdx(ecuFilter) + 1) + "." + key;
+  return "ecu." + std::to_string(emu_VehicleSelectedEcu() + 1) + "." + key;
 }
 
 template <size_t N>
@@ -110,7 +110,7 @@ void emu_ChooseNoise(int v) {
   emu_SetFault("faults.garbage_inside", v == 2 ? "8" : "0");
 }
 
-const EmuEcuFaults& emu_SelectedEcuFaults(const EmuFaults& f) { return f.ecu[emu_GetEcuIdx(ecuFilter)]; }
+const EmuEcuFaults& emu_SelectedEcuFaults(const EmuFaults& f) { return f.ecu[emu_VehicleSelectedEcu()]; }
 
 void emu_SetJitter(int on) {
   if ((vehicle.dataJitterIsEnabled != 0) != (on != 0)) emu_VehicleToggleDataJitter();
@@ -137,7 +137,7 @@ const MenuRow MENU[] = {
     {"Pending trouble codes",  EmuMenuFile::NoFile, 17, 0, nullptr,            [] { return int{emu_SelectedEcu().noOfPendingDtcs}; }, [](int v) { emu_VehicleSetNoOfPendingDtcs(static_cast<uint8_t>(v)); }},
     {"Permanent trouble codes", EmuMenuFile::NoFile, 17, 0, nullptr,           [] { return int{emu_SelectedEcu().noOfPermanentDtcs}; }, [](int v) { emu_VehicleSetNoOfPermanentDtcs(static_cast<uint8_t>(v)); }},
     {"Malfunction lamp",       EmuMenuFile::NoFile, 2,  0, OFF_ON,             [] { return emu_SelectedEcu().milState != 0 ? 1 : 0; }, [](int v) { emu_VehicleSetMilState(static_cast<uint8_t>(v)); }},
-    {"Protocol of the car",    EmuMenuFile::NoFile, 10, 0, PROTOCOLS,          [] { return int{respondingProtocol}; },             [](int v) { emu_QimSetRespondingProtocol(static_cast<uint8_t>(v)); }},
+    {"Protocol of the car",    EmuMenuFile::NoFile, 10, 0, PROTOCOLS,          [] { return int{vehicleProtocol}; },             [](int v) { emu_VehicleSetProtocol(static_cast<uint8_t>(v)); }},
     {"Module personality",     EmuMenuFile::NoFile, 4,  0, PERSONALITIES,      [] { return int{diagController}; },                 [](int v) { emu_QimSetDiagController(static_cast<uint8_t>(v)); }},
     {"Negative response",      EmuMenuFile::NoFile, 7,  0, NEGATIVE_RESPONSES, emu_NegativeResponseChoice,                        emu_ChooseNegativeResponse},
     {"Data jitter",            EmuMenuFile::NoFile, 2,  0, OFF_ON,             [] { return vehicle.dataJitterIsEnabled != 0 ? 1 : 0; }, emu_SetJitter},

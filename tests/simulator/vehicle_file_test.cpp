@@ -249,7 +249,7 @@ TEST_F(VehicleFile, ExamplesLoadAndSaveBackUnchanged) {
 
 TEST_F(VehicleFile, ThePetrolExampleSendsWhatItsFileSays) {
   ASSERT_EQ(Load(Example("petrol_can.toml")), "");
-  EXPECT_EQ(respondingProtocol, 6);
+  EXPECT_EQ(vehicleProtocol, 6);
   EXPECT_EQ(vehicle.maxEcu, 2);
   EXPECT_EQ(vehicle.batteryDeciVolts, 142);
   // The engine idles: each value as its PID's bytes (value = raw x scale + offset).
@@ -281,7 +281,7 @@ TEST_F(VehicleFile, ThePetrolExampleSendsWhatItsFileSays) {
 
 TEST_F(VehicleFile, TheDieselExampleHasItsCodesInFreezeFramesAndTheRefusingEcuSaysNo) {
   ASSERT_EQ(Load(Example("diesel_kwp.toml")), "");
-  EXPECT_EQ(respondingProtocol, 5);
+  EXPECT_EQ(vehicleProtocol, 5);
   const bool can = false;
   EXPECT_EQ(Data(1, 0x01, 0, can), "4101820F6B40");  // lamp on, two codes
   EXPECT_EQ(Data(3, 0, 0, can), "430401200200" "00");
@@ -357,7 +357,7 @@ TEST_F(VehicleFile, AMistakeNamesFileLineAndColumnAndChangesNothing) {
   EXPECT_EQ(Load(dir_.string()), dir_.string() + ": cannot read the file: Is a directory");
 
   ExpectSameAnswers(before, Transcript([] {}, false), "after the failed loads");
-  EXPECT_EQ(respondingProtocol, 3);
+  EXPECT_EQ(vehicleProtocol, 3);
 }
 
 TEST_F(VehicleFile, SetChangesOneValueAndRefusesBadOnesWithoutChangingAnything) {
@@ -472,13 +472,13 @@ TEST_F(VehicleFile, EcusAnswerFromTheAddressesTheFileGives) {
   };
   EXPECT_EQ(ask(3), "48 6B 28 41 0D 01 2A\r\r>");
   EXPECT_EQ(ask(6), "7F0 03 41 0D 01 00 00 00 00\r\r>");
-  EXPECT_EQ(emu_GetEcuIdx(0xF0), 0);
+  EXPECT_EQ(emu_QimGetEcuIdx(0xF0), 0);
   const std::string saved = Save();
   EXPECT_NE(Text(saved).find("address = \"28\"\ncan_address = \"F0\""), std::string::npos);
 
   const std::string twice = Write("twice.toml", "[ecu.1]\ncan_address = \"F0\"\n[ecu.2]\ncan_address = \"F0\"\n");
   EXPECT_EQ(Load(twice), twice + ":4:15: ECUs 1 and 2 have the same address");
-  EXPECT_EQ(emu_CanEcuAddr(0), 0xF0) << "the car stays as it was";
+  EXPECT_EQ(emu_VehicleEcuAddress(0, EmuEcuAddressing::Can11), 0xF0) << "the car stays as it was";
   EXPECT_NE(Load(Write("zero.toml", "[ecu.3]\naddress = \"00\"\n")), "");
 }
 

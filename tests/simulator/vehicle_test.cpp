@@ -88,15 +88,15 @@ TEST_F(Vehicle, DefaultsThatAnswersShowAsListed) {
 }
 
 TEST_F(Vehicle, EcuIndexFollowsTheAddressesOfTheProtocolSet) {
-  EXPECT_EQ(emu_GetEcuIdx(0xE9), 1);
-  EXPECT_EQ(emu_GetEcuIdx(0xEF), 7);
-  EXPECT_EQ(emu_GetEcuIdx(0x18), 0);  // a non-CAN address while on CAN
-  EXPECT_EQ(emu_GetEcuIdx(0x00), 0);
+  EXPECT_EQ(emu_QimGetEcuIdx(0xE9), 1);
+  EXPECT_EQ(emu_QimGetEcuIdx(0xEF), 7);
+  EXPECT_EQ(emu_QimGetEcuIdx(0x18), 0);  // a non-CAN address while on CAN
+  EXPECT_EQ(emu_QimGetEcuIdx(0x00), 0);
   emu_QimSetProtocol(3);
-  EXPECT_EQ(emu_GetEcuIdx(0x18), 1);
-  EXPECT_EQ(emu_GetEcuIdx(0x11), 2);
-  EXPECT_EQ(emu_GetEcuIdx(0x16), 7);
-  EXPECT_EQ(emu_GetEcuIdx(0xE9), 0);
+  EXPECT_EQ(emu_QimGetEcuIdx(0x18), 1);
+  EXPECT_EQ(emu_QimGetEcuIdx(0x11), 2);
+  EXPECT_EQ(emu_QimGetEcuIdx(0x16), 7);
+  EXPECT_EQ(emu_QimGetEcuIdx(0xE9), 0);
 }
 
 TEST_F(Vehicle, DtcCountSettersKeepMilAndClearedFlagConsistent) {
