@@ -7,13 +7,21 @@
 
 #include <atomic>
 
+#include "line/serial_port.h"
+#include "vehicle/timeline.h"
 #include "vehicle/vehicle_faults.h"
+#include "vehicle/vehicle_file.h"
 
 namespace {
 
 constexpr char PROMPT = '>';
 
 std::atomic<void (*)()> dropLine{nullptr};
+
+// The line and the car meet here, above both, from the start of the run: the line tells the
+// timeline of its clients (timeline or not), and the car's "faults.drop_now" drops the client.
+[[maybe_unused]] const bool lineAndCarJoined =
+    (emu_lineClientNotice.store(&emu_TimelineClientNotice), emu_vehicleDropNotice.store(&emu_LineFaultsDrop), true);
 
 // splitmix64: small, fast, and the same sequence from the same seed on every machine.
 struct Generator {
@@ -106,8 +114,6 @@ void emu_PutNoise(void (*write)(const char*, size_t), uint16_t count) {
 }  // namespace
 
 void emu_LineFaultsSetDrop(void (*drop)()) { dropLine = drop; }
-
-void emu_LineFaultsDropNow() { emu_LineFaultsDrop(); }
 
 void emu_LineFaultsDrop() {
   void (*drop)() = dropLine.load();

@@ -4,7 +4,7 @@
 // dropped after so many lines, so long after it came, or at once. Draws (errors, noise, where
 // the noise goes) come from one generator started from faults.seed, so that the same seed and
 // the same requests give the same bytes. Used by the line's owner, one thread (the module's);
-// emu_LineFaultsDropNow from any.
+// the drop from any ("faults.drop_now" of a load or a set drops through it).
 #pragma once
 
 #include <stddef.h>
@@ -12,8 +12,6 @@
 
 // How the line drops its client; callable from any thread. None set: a drop does nothing.
 void emu_LineFaultsSetDrop(void (*drop)());
-// "faults.drop_now": the client is dropped at once.
-void emu_LineFaultsDropNow();
 
 // Back to the start: the generator from its seed, no client counted (the adapter's power-up).
 void emu_LineFaultsRestart();

@@ -62,7 +62,7 @@ void Press(int key) {
 std::future<int> PowerOnWithCan11Vehicle() {
   emu_QimInitState();
   emu_VehicleInit();
-  emu_QimSetRespondingProtocol(6);
+  emu_VehicleSetProtocol(6);
   tarnic_InitVars();
   syncWithQimIsDone = 0;
   for (uint8_t i = 0; i < EEP_SETTINGS_SIZE; ++i) eepaddr[i] = EEP_INIT_DATA[i];

@@ -12,7 +12,7 @@
 #include "bus/protocols.h"
 #include "elm327/elm327_internal.h"
 #include "elm327/elm327_port.h"
-#include "module/module.h"
+#include "module/module_port.h"
 #include "module/obd_answer.h"
 #include "vehicle/vehicle.h"
 
@@ -55,7 +55,7 @@ bool emu_ElmParseRequest(const char* hex, ElmRequest* r) {
 
 // The car talks this protocol: with its ignition off it talks none.
 bool emu_ElmCarTalks(uint8_t protocol) {
-  const uint8_t responding = respondingProtocol;
+  const uint8_t responding = vehicleProtocol;
   return (responding == 0 || responding == protocol) && emu_CarIgnitionOn();
 }
 
@@ -142,8 +142,8 @@ bool emu_ElmConnect() {
 // Addressing
 
 uint32_t emu_ElmCanAnswerId(uint8_t protocol, uint8_t ecuIdx) {
-  if (emu_ProtocolIs29Bit(protocol)) return 0x18DAF100u | emu_NonCanEcuAddr(ecuIdx);
-  return 0x700u | emu_CanEcuAddr(ecuIdx);
+  if (emu_ProtocolIs29Bit(protocol)) return 0x18DAF100u | emu_VehicleEcuAddress(ecuIdx, EmuEcuAddressing::Header);
+  return 0x700u | emu_VehicleEcuAddress(ecuIdx, EmuEcuAddressing::Can11);
 }
 
 // ECUs the request reaches: all of them through the functional header (the default), one
@@ -161,14 +161,14 @@ uint8_t emu_ElmAddressedEcus(uint8_t protocol, uint8_t ecus[EMU_MAX_ECUS]) {
     bool reached;
     if (emu_ProtocolIs29Bit(protocol)) {
       reached = (kind == CAN_29BIT_FUNCTIONAL && target == FUNCTIONAL_TARGET) ||
-                (kind == CAN_29BIT_PHYSICAL && target == emu_NonCanEcuAddr(i));
+                (kind == CAN_29BIT_PHYSICAL && target == emu_VehicleEcuAddress(i, EmuEcuAddressing::Header));
     } else if (emu_ProtocolIsCan(protocol)) {
       // An ECU is asked at its answer identifier less 8 (7E0 for 7E8).
       const uint32_t id = h & 0x7FF;
       reached = id == CAN_11BIT_FUNCTIONAL || id + 8 == emu_ElmCanAnswerId(protocol, i);
     } else {
       reached = target == FUNCTIONAL_TARGET || target == J1850_FUNCTIONAL_TARGET ||
-                target == emu_NonCanEcuAddr(i);
+                target == emu_VehicleEcuAddress(i, EmuEcuAddressing::Header);
     }
     if (reached) ecus[count++] = i;
   }
@@ -324,7 +324,7 @@ void emu_ElmPutLineMessage(uint8_t protocol, uint8_t idx, const uint8_t* data, u
   if (n > EMU_KLINE_LINE_BYTES) n = EMU_KLINE_LINE_BYTES;  // never longer; kept to the buffer all the same
   if (elm.s.headers != 0) {
     uint8_t message[3 + EMU_KLINE_LINE_BYTES];
-    emu_ProtocolAnswerHeader(protocol, emu_NonCanEcuAddr(idx), n, message);
+    emu_ProtocolAnswerHeader(protocol, emu_VehicleEcuAddress(idx, EmuEcuAddressing::Header), n, message);
     memcpy(message + 3, data, n);
     const uint8_t total = static_cast<uint8_t>(3 + n);
     for (uint8_t i = 0; i < total; ++i) emu_ElmPutByte(message[i]);
@@ -360,7 +360,7 @@ bool emu_ElmBusFault(uint8_t protocol) {
     return true;
   }
   // A car with its ignition off is silent on any bus.
-  const uint8_t car = respondingProtocol;
+  const uint8_t car = vehicleProtocol;
   const bool errors = emu_ProtocolIsCan(protocol) && !(emu_ProtocolIsCan(car) && emu_ElmSameBitRate(car, protocol)) &&
                       emu_CarIgnitionOn();
   emu_ElmFail(errors ? "CAN ERROR" : "NO DATA");

@@ -49,7 +49,7 @@ const NegativeChoices NEGATIVE_RESPONSES = [] {
   return c;
 }();
 
-const EmuEcu& emu_SelectedEcu() { return vehicle.ecu[emu_GetEcuIdx(ecuFilter)]; }
+const EmuEcu& emu_SelectedEcu() { return vehicle.ecu[emu_VehicleSelectedEcu()]; }
 
 int emu_NegativeResponseChoice() {
   const uint8_t code = emu_SelectedEcu().negRespCode;
@@ -75,7 +75,7 @@ void emu_SetFault(const std::string& name, const std::string& value) {
 }
 
 std::string emu_SelectedEcuKey(const char* key) {
-  return "ecu." + std::to_string(emu_GetEcuIdx(ecuFilter) + 1) + "." + key;
+  return "ecu." + std::to_string(emu_VehicleSelectedEcu() + 1) + "." + key;
 }
 
 template <size_t N>
@@ -128,7 +128,7 @@ void emu_ChooseNoise(uint8_t v) {
   emu_SetFault("faults.garbage_inside", v == 2 ? "8" : "0");
 }
 
-const EmuEcuFaults& emu_SelectedEcuFaults(const EmuFaults& f) { return f.ecu[emu_GetEcuIdx(ecuFilter)]; }
+const EmuEcuFaults& emu_SelectedEcuFaults(const EmuFaults& f) { return f.ecu[emu_VehicleSelectedEcu()]; }
 
 void emu_SetJitter(uint8_t on) {
   if ((vehicle.dataJitterIsEnabled != 0) != (on != 0)) emu_VehicleToggleDataJitter();
@@ -193,7 +193,7 @@ constexpr OperatorCommand OPERATOR_COMMANDS[] = {
     {.key = 'm', .typed = emu_MilOn, .label = "Malfunction lamp", .noOfChoices = 2, .choiceLabels = OFF_ON,
      .current = [] { return emu_OnOff(emu_SelectedEcu().milState != 0); }, .set = emu_VehicleSetMilState},
     {.key = 't', .takesNumber = true, .label = "Protocol of the car", .noOfChoices = EMU_PROTOCOL_ROWS, .choiceLabels = PROTOCOLS.data(),
-     .current = [] { return int{respondingProtocol}; }, .set = emu_QimSetRespondingProtocol},
+     .current = [] { return int{vehicleProtocol}; }, .set = emu_VehicleSetProtocol},
     {.key = 'u', .takesNumber = true, .label = "Module personality", .noOfChoices = 4, .choiceLabels = PERSONALITIES,
      .current = [] { return int{diagController}; }, .set = emu_QimSetDiagController},
     // The key arms the code it is given; the menu chooses among them.

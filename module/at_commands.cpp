@@ -58,13 +58,6 @@ bool emu_IsSpace(char c) { return c != '\0' && strchr(SPACES, c) != nullptr; }
 char emu_ToUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 char emu_ToLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
-// Sends text, CR, prompt.
-void emu_SendText(const char* text) {
-  char answer[64];
-  snprintf(answer, sizeof answer, "%s\r%c", text, emu_GetPrompt());
-  emu_SendDataBuf(answer);
-}
-
 // ---------------------------------------------------------------------------------------------
 // Answers. `arg` points at the characters after the command letters; it is null when those
 // letters were written in mixed case, which makes a numeric argument count as missing.
@@ -74,7 +67,7 @@ void emu_AtSetBaudRate(const char* arg) {
   if (arg != nullptr && emu_ReadHexNumber(arg, 1, &digit) == 1 && digit <= 6) {
     char answer[32];
     snprintf(answer, sizeof answer, "%s\rOK", BAUD_RATE_TEXT[digit]);
-    emu_SendText(answer);
+    emu_QimSendText(answer);
   } else {
     emu_QimSendResponseOk();
   }
@@ -92,7 +85,7 @@ void emu_AtReset(const char*) {
     pthread_testcancel();
     sched_yield();
   }
-  emu_SendText(IDENTIFICATION[emu_Personality()]);
+  emu_QimSendText(IDENTIFICATION[emu_Personality()]);
 }
 
 void emu_AtOf1(const char*) {
@@ -113,10 +106,10 @@ void emu_AtL0(const char*) {
 }
 void emu_AtOk(const char*) { emu_QimSendResponseOk(); }
 
-void emu_AtFirmwareDate(const char*) { emu_SendText("V08-01-2017"); }
+void emu_AtFirmwareDate(const char*) { emu_QimSendText("V08-01-2017"); }
 
 void emu_AtHostVersion(const char*) {
-  emu_SendText(emu_GetPadixMode() == EmuMode::Simulator ? "PaSim V2.81" : "Padix V2.81");
+  emu_QimSendText(emu_GetPadixMode() == EmuMode::Simulator ? "PaSim V2.81" : "Padix V2.81");
 }
 
 void emu_AtVoltage(const char*) { emu_QimSendResponseVoltage(); }
@@ -124,7 +117,7 @@ void emu_AtProtocolNumber(const char*) { emu_QimSendResponseProtocol(); }
 
 void emu_AtKeyBytes(const char*) {
   const EmuProtocol& p = emu_Protocol(atpProtocol);
-  emu_SendText(emu_HexText(p.keyBytes, sizeof p.keyBytes).c_str());
+  emu_QimSendText(emu_HexText(p.keyBytes, sizeof p.keyBytes).c_str());
 }
 
 void emu_AtSetEcuFilter(const char* arg) {
@@ -163,8 +156,8 @@ void emu_AtStatus(const char*) {
   emu_SendDataBuf(block);
 }
 
-void emu_AtElmIdentify(const char*) { emu_SendText("ELM327 v1.1"); }
-void emu_StIdentify(const char*) { emu_SendText("ELM327 v1.3a"); }
+void emu_AtElmIdentify(const char*) { emu_QimSendText("ELM327 v1.1"); }
+void emu_StIdentify(const char*) { emu_QimSendText("ELM327 v1.3a"); }
 
 // ELM327 protocol selection: a bare prompt as its answer, and nothing at all without a number.
 void emu_AtSetProtocol(const char* arg) {
@@ -177,10 +170,10 @@ void emu_AtSetProtocol(const char* arg) {
 void emu_AtDeviceDescription(const char*) {
   atof1Enabled = 0;
   ath1Enabled = 0;
-  emu_SendText("PADIXSIM.NET");
+  emu_QimSendText("PADIXSIM.NET");
 }
 
-void emu_AtOwnIdentify(const char*) { emu_SendText("Korvan QIM1 v1.7"); }
+void emu_AtOwnIdentify(const char*) { emu_QimSendText("Korvan QIM1 v1.7"); }
 
 // ---------------------------------------------------------------------------------------------
 // Command table: a line is compared with the rows in this order, without regard to case; the
@@ -314,7 +307,7 @@ void emu_QimSendResponseVoltage() {
   } else {
     snprintf(answer, sizeof answer, "13.%uV", static_cast<unsigned>(time(nullptr) % 8));
   }
-  emu_SendText(answer);
+  emu_QimSendText(answer);
 }
 
 // "A0" (ELM327, automatic), "06" (ELM327), "F6" (the module's own personality).
@@ -322,7 +315,7 @@ void emu_QimSendResponseProtocol() {
   const uint8_t protocol = atpProtocol;
   const char kind = emu_IsElm327() ? (protocol == 0 ? 'A' : '0') : 'F';
   const char answer[3] = {kind, static_cast<char>('0' + protocol), '\0'};
-  emu_SendText(answer);
+  emu_QimSendText(answer);
 }
 
 void emu_QimSendResponseProtocolText(uint8_t protocol, uint8_t withoutNumber) {
@@ -332,12 +325,12 @@ void emu_QimSendResponseProtocolText(uint8_t protocol, uint8_t withoutNumber) {
   }
   const char* name = emu_Protocol(protocol).moduleName;
   if (withoutNumber != 0) {
-    emu_SendText(name);
+    emu_QimSendText(name);
   } else if (protocol == EMU_PROTOCOL_AUTOMATIC) {
-    emu_SendText(AUTOMATIC_TEXT);
+    emu_QimSendText(AUTOMATIC_TEXT);
   } else {
-    char text[48];  // the longest name and "n = "; emu_SendText's answer holds it and the prompt
+    char text[48];  // the longest name and "n = "; emu_QimSendText's answer holds it and the prompt
     snprintf(text, sizeof text, "%u = %s", unsigned{protocol}, name);
-    emu_SendText(text);
+    emu_QimSendText(text);
   }
 }

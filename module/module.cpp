@@ -1,7 +1,8 @@
-// Module thread and byte transport. The thread waits for the firmware to release the module
+// Module thread and the bytes it takes in. The thread waits for the firmware to release the module
 // from reset, answers its start-up dialogue, then serves it (or relays it to a real module in
 // OBD2 software mode), and in simulator mode finally serves a client on the serial port.
-// The AT command interpreter itself is in at_commands.cpp.
+// The AT command interpreter is in at_commands.cpp; the answer writer, with the module's state
+// and settings, in module_port.cpp.
 #include "module/module.h"
 
 #include <pthread.h>
@@ -13,20 +14,6 @@
 #include "line/serial_port.h"
 #include "elm327/elm327.h"
 #include "adapter/line_faults.h"
-#include "vehicle/vehicle.h"
-
-std::atomic<uint8_t> ate1Enabled{1};
-std::atomic<uint8_t> atl1Enabled{1};
-std::atomic<uint8_t> ath1Enabled{0};
-std::atomic<uint8_t> atof1Enabled{0};
-std::atomic<uint8_t> atpProtocol{0};
-std::atomic<uint8_t> respondingProtocol{0};
-std::atomic<uint8_t> ecuFilter{0};
-std::atomic<uint8_t> diagController{EMU_DIAG_QIM};
-std::atomic<uint8_t> lastAtCmdIsAtsb{0};
-std::atomic<uint8_t> sendNoData{0};
-std::atomic<uint8_t> sendCanError{0};
-std::atomic<uint8_t> ecuAddr[EMU_QIM_NO_OF_ECU_ADDR];
 
 namespace {
 
@@ -67,10 +54,6 @@ struct QimLine {
   }
 };
 
-// While set, answers go to the serial client even though the firmware's USART is still on
-// (serving from start, before the firmware has entered its bridge).
-bool answeringSerialClient = false;
-
 // The ELM327 v1.5 personality reads and writes the serial line itself; its waits are those of an
 // answer under way, and it hears of a client that left in the middle of one.
 const EmuElmPort SERIAL_LINE = {emu_ReadCOM, emu_WriteCOM, emu_WaitForCOMInputMidAnswer, emu_TakeCOMHangUp};
@@ -90,10 +73,6 @@ void emu_WaitForSerialData(int timeoutMs) {
     emu_WaitForCOMInput(timeoutMs);
   else
     usleep(USART_POLL_US);
-}
-
-void emu_WriteSerialByte(uint8_t byte) {
-  while (emu_WriteByteCOM(byte) != 1) usleep(USART_POLL_US);  // cancellation point per try
 }
 
 void emu_QimServeClientInput(QimLine& line);
@@ -192,7 +171,7 @@ void emu_QimRelayAnswer() {
 void emu_QimTakeRunningByte(QimLine& line, uint8_t c, EmuMode mode) {
   if (c == static_cast<uint8_t>(emu_GetCarriageReturn())) {
     if (mode == EmuMode::Obd2Software) {
-      emu_WriteSerialByte(c);
+      emu_QimWriteSerialByte(c);
       emu_QimRelayAnswer();
     } else {
       emu_SendResponse(line.text);
@@ -201,7 +180,7 @@ void emu_QimTakeRunningByte(QimLine& line, uint8_t c, EmuMode mode) {
     return;
   }
   if (mode == EmuMode::Obd2Software && line.length == 0) emu_FlushCOM();
-  if (line.Append(c) && mode == EmuMode::Obd2Software) emu_WriteSerialByte(c);
+  if (line.Append(c) && mode == EmuMode::Obd2Software) emu_QimWriteSerialByte(c);
 }
 
 // Phase 3: serve the firmware until, in simulator mode, it switches its USART off (one of its
@@ -237,7 +216,7 @@ void emu_QimServeClientInput(QimLine& line) {
     emu_ElmServeInput();
     return;
   }
-  answeringSerialClient = true;
+  emu_QimAnswerSerialClient(true);
   uint8_t c;
   while (emu_ReadByteCOM(&c) == 1) {
     if (emu_TakeCOMHangUp() != 0) line.Clear();
@@ -248,7 +227,7 @@ void emu_QimServeClientInput(QimLine& line) {
     emu_SendResponse(line.text);
     line.Clear();
   }
-  answeringSerialClient = false;
+  emu_QimAnswerSerialClient(false);
 }
 
 // Phase 4: the handheld now only passes the serial lines through, so the firmware is stopped
@@ -298,23 +277,8 @@ void emu_QimServeClientInput(QimLine& line) {
 
 }  // namespace
 
-void emu_QimInitState() {
-  ate1Enabled = 1;
-  atl1Enabled = 1;
-  ath1Enabled = 0;
-  atof1Enabled = 0;
-  atpProtocol = 0;
-  respondingProtocol = 0;
-  ecuFilter = 0;
-  diagController = EMU_DIAG_QIM;
-  lastAtCmdIsAtsb = 0;
-  sendNoData = 0;
-  sendCanError = 0;
-  for (auto& addr : ecuAddr) addr = 0;
-}
-
 void* emu_QimThread(void*) {
-  answeringSerialClient = false;  // a thread cancelled while answering its client left it set
+  emu_QimAnswerSerialClient(false);  // a thread cancelled while answering its client left it set
   emu_LineFaultsSetDrop(emu_DropCOMClient);
   QimLine line;
   emu_QimPowerUp();
@@ -325,75 +289,3 @@ void* emu_QimThread(void*) {
 }
 
 uint8_t emu_SendDataByteToQim() { return emu_TakeByteFromFirmware(); }
-
-void emu_SendDataBuf(const char* text) {
-  const bool usartOn = UCSR0B != 0 && !answeringSerialClient;
-  // "OK" is never replaced, so set-up commands still succeed while a failure is armed.
-  if (usartOn && text[0] != 'O') {
-    if (sendCanError.exchange(0) != 0) {
-      text = "CAN ERROR>";
-    } else if (sendNoData.exchange(0) != 0) {
-      text = "NO DATA>";
-    }
-  }
-  const uint8_t prompt = static_cast<uint8_t>(emu_GetPrompt());
-  if (usartOn) {
-    for (const char* p = text; *p != '\0'; ++p) {
-      emu_GiveByteToFirmware(static_cast<uint8_t>(*p));
-      if (static_cast<uint8_t>(*p) == prompt) break;
-    }
-  } else if (emu_GetPadixMode() == EmuMode::Simulator) {
-    emu_FlushCOM();
-    for (const char* p = text; *p != '\0'; ++p) {
-      emu_WriteSerialByte(static_cast<uint8_t>(*p));
-      if (static_cast<uint8_t>(*p) == prompt) break;
-    }
-  }
-}
-
-void emu_QimSendResponsePrompt() { emu_SendDataBuf(">"); }
-void emu_QimSendResponseOk() { emu_SendDataBuf("OK\r>"); }
-void emu_QimSendResponseError() { emu_SendDataBuf("?\r>"); }
-void emu_QimSendResponseNoData() { emu_SendDataBuf("NO DATA\r>"); }
-
-uint8_t emu_QimGetProtocol() { return atpProtocol; }
-
-void emu_QimSetProtocol(uint8_t protocol) {
-  if (protocol > 9) return;
-  if (protocol != 0) {
-    atpProtocol = protocol;
-  } else {
-    // "Automatic" settles on the vehicle's protocol; a simulator-mode vehicle without one
-    // talks CAN 11/500.
-    if (emu_GetPadixMode() == EmuMode::Simulator && respondingProtocol == 0) respondingProtocol = 6;
-    atpProtocol = respondingProtocol.load();
-  }
-  emu_QimRefreshEcuAddresses();
-}
-
-// On CAN the low byte of the response identifiers (7E8..7EF by default, or the source address in
-// 18DAF1xx); on the other protocols the header's source address (10, 18, 11, ... by default).
-void emu_QimRefreshEcuAddresses() {
-  const bool can = emu_QimIsCanProtocol() != 0;
-  for (uint8_t i = 0; i < EMU_QIM_NO_OF_ECU_ADDR; ++i) {
-    ecuAddr[i] = can ? vehicle.ecu[i].canAddress.load() : vehicle.ecu[i].address.load();
-  }
-}
-
-uint8_t emu_QimIsCanProtocol() {
-  const uint8_t p = atpProtocol;
-  return (p >= 6 && p <= 9) ? 1 : 0;
-}
-
-void emu_QimSetEcuFilter(uint8_t addr) { ecuFilter = addr; }
-
-void emu_QimSetRespondingProtocol(uint8_t protocol) {
-  if (protocol < 10) respondingProtocol = protocol;
-}
-
-void emu_QimSetDiagController(uint8_t personality) {
-  if (personality <= EMU_DIAG_ELM327_V15) diagController = personality;
-}
-
-uint8_t emu_NonCanEcuAddr(uint8_t ecuIdx) { return vehicle.ecu[ecuIdx % EMU_MAX_ECUS].address; }
-uint8_t emu_CanEcuAddr(uint8_t ecuIdx) { return vehicle.ecu[ecuIdx % EMU_MAX_ECUS].canAddress; }

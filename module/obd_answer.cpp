@@ -12,7 +12,7 @@
 #include "bus/iso_tp.h"
 #include "bus/protocols.h"
 #include "controller/controller.h"
-#include "module/module.h"
+#include "module/module_port.h"
 
 namespace {
 
@@ -262,7 +262,7 @@ size_t emu_BuildObdAnswer(uint8_t service, uint8_t pid, uint8_t frame, char (&ou
   uint8_t order[EMU_MAX_ECUS];
   uint8_t count = 0;
   if (ecuFilter != 0) {
-    order[count++] = emu_GetEcuIdx(ecuFilter);
+    order[count++] = emu_QimGetEcuIdx(ecuFilter);
   } else {
     const uint8_t maxEcu = vehicle.maxEcu;
     while (count < maxEcu && count < EMU_MAX_ECUS) {
@@ -336,13 +336,13 @@ void emu_QimSendObdResponse(uint8_t service, uint8_t pid, uint8_t frame, const u
     emu_QimSendResponseError();
     return;
   }
-  const uint8_t responding = respondingProtocol;
+  const uint8_t responding = vehicleProtocol;
   if (responding != 0 && responding != atpProtocol) {
     emu_QimSendResponseNoData();  // the vehicle does not talk this protocol
     return;
   }
   if (responding == 0 && atpProtocol == 0 && emu_GetPadixMode() == EmuMode::Simulator) {
-    respondingProtocol = 4;
+    emu_VehicleSetProtocol(4);
     emu_QimSetProtocol(4);
   }
   emu_SendObdResponse(service, pid, frame, request, n);

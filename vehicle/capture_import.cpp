@@ -23,7 +23,6 @@
 #include "bus/hex.h"
 #include "bus/iso_tp.h"
 #include "bus/negative_codes.h"
-#include "module/module.h"
 #include "vehicle/file_reader.h"
 #include "vehicle/vehicle.h"
 
@@ -197,13 +196,10 @@ bool emu_EcuOf(const EmuVehicle& v, const Source& s, uint8_t* idx) {
     *idx = 0;
     return true;
   }
-  for (uint8_t i = 0; i < EMU_MAX_ECUS; ++i) {
-    if ((s.kind == 1 ? v.ecu[i].canAddress : v.ecu[i].address) == s.address) {
-      *idx = i;
-      return true;
-    }
-  }
-  return false;
+  const int i = emu_VehicleEcuIndex(v, s.address, s.kind == 1 ? EmuEcuAddressing::Can11 : EmuEcuAddressing::Header);
+  if (i < 0) return false;
+  *idx = static_cast<uint8_t>(i);
+  return true;
 }
 
 bool emu_IsNegative(const std::vector<uint8_t>& m) { return m.size() == 3 && m[0] == EMU_NEGATIVE_RESPONSE && m[2] != 0; }

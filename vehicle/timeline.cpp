@@ -11,8 +11,6 @@
 #include <thread>
 #include <utility>
 
-#include "line/serial_port.h"
-#include "module/module.h"
 #include "vehicle/vehicle.h"
 
 std::atomic<void (*)(size_t, uint64_t, uint64_t)> emu_timelineFiredNotice{nullptr};
@@ -50,9 +48,6 @@ struct Schedule {
 // waiter blocks the exit).
 Schedule& schedule = *new Schedule;
 thread_local bool onTimelineThread = false;
-
-// The line tells the timeline of its clients from the start of the run, timeline or not.
-[[maybe_unused]] const bool toldOfClients = (emu_lineClientNotice.store(&emu_TimelineClientNotice), true);
 
 // The next event to fire (the earliest; of those due together the first in the file) and when,
 // or NOT_YET when none will without a new client.
@@ -113,9 +108,9 @@ bool emu_Fire(const EmuTimelineEvent& e, std::string* error) {
     case EmuEventKind::Dtc:
       return emu_AddConfirmedCode(static_cast<uint8_t>(e.ecu - 1), e.value, error);
     case EmuEventKind::ClearDtcs:
-      // As a scan tool's clear does it, on the protocol the car answers in.
+      // As a scan tool's clear does it, on the protocol the tester talks.
       for (uint8_t i = 0; i < EMU_MAX_ECUS; ++i)
-        if (e.ecu == 0 || e.ecu == i + 1) emu_VehicleClearCodes(i, emu_QimIsCanProtocol() != 0);
+        if (e.ecu == 0 || e.ecu == i + 1) emu_VehicleClearCodes(i, emu_VehicleTesterOnCan());
       return true;
   }
   return true;

@@ -62,7 +62,8 @@ class EmuTimelineHold {
 using EmuValueSetter = int (*)(const char* name, const char* value, std::string* error);
 void emu_TimelineSetValueSetter(EmuValueSetter setter);
 
-// The line's client came (true) or left (false); called by the line.
+// The line's client came (true) or left (false); the line calls it through its client notice,
+// where the testers that own the line put it.
 void emu_TimelineClientNotice(bool here);
 
 // Told after each event has fired, on the timeline's thread: the event's place in the file's

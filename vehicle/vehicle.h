@@ -139,7 +139,7 @@ struct EmuEcuShared {
   std::atomic<uint8_t> negRespCode;        // service 04 and 09/06, 0 = none
   std::atomic<uint8_t> dataPid13or1D;      // O2 sensor locations
   // Its address on J1850, the K-line and 29-bit CAN (10, 18, 11, ...), and the low byte of its
-  // 11-bit CAN identifier (E8 for 7E8).
+  // 11-bit CAN identifier (E8 for 7E8) (emu_VehicleEcuAddress). Read by testers without the lock.
   std::atomic<uint8_t> address;
   std::atomic<uint8_t> canAddress;
 };
@@ -242,14 +242,37 @@ constexpr uint8_t emu_PidMask(uint8_t pid) { return static_cast<uint8_t>(0x80 >>
 constexpr uint8_t emu_AtMost16(uint8_t n) { return n > EMU_MAX_DTCS ? EMU_MAX_DTCS : n; }
 
 // ---------------------------------------------------------------------------------------------
-// State and setters (vehicle_setters.cpp). Setters acting on "the selected ECU" use emu_GetEcuIdx
-// (ecuFilter): ECU 0 when no filter is set.
+// State and setters (vehicle_setters.cpp). Setters acting on "the selected ECU" act on the ECU
+// the tester's filter picks (emu_VehicleSelectEcu): ECU 0 when no filter is set.
 
 // Back to the defaults (program start; tests). A restart of the handheld keeps the vehicle.
 void emu_VehicleInit();
 
-// Index of the first ECU with this address; 0 when none has it (and for address 0).
-uint8_t emu_GetEcuIdx(uint8_t addr);
+// The protocol the car answers on: 1..9, or 0 when it answers on whichever the tester sets. It is
+// not one of the car's tables, so emu_VehicleInit keeps it: a vehicle file sets it (0 when the
+// file names none), a set value only when it is the protocol, and a tester's automatic search
+// may settle a car left on 0.
+extern std::atomic<uint8_t> vehicleProtocol;
+void emu_VehicleSetProtocol(uint8_t protocol);  // above 9 ignored
+
+// How a tester tells the ECUs apart: by the source byte of J1850 and K-line headers and of
+// 29-bit CAN identifiers (10, 18, 11, ... 16 by default), or by the low byte of the 11-bit CAN
+// identifier (E8..EF by default). A vehicle file may name others; no two ECUs share one.
+enum class EmuEcuAddressing : uint8_t { Header, Can11 };
+uint8_t emu_VehicleEcuAddress(uint8_t ecuIdx, EmuEcuAddressing by);  // ecuIdx taken modulo 8
+// The first ECU of vehicle v with this address; -1 when none has it.
+int emu_VehicleEcuIndex(const EmuVehicle& v, uint8_t addr, EmuEcuAddressing by);
+
+// The ECU the operator's one-ECU setters act on, as the tester's filter picks it; the tester
+// hands it down whenever its filter or the addresses change. `alone`: the filter names one ECU,
+// and a negative response is armed on it only (otherwise on every ECU that answers).
+void emu_VehicleSelectEcu(uint8_t ecuIdx, bool alone);
+uint8_t emu_VehicleSelectedEcu();
+
+// Whether the tester talks to the car on CAN now, as the tester that registers the question
+// answers it (none registered: no). A clear of codes on CAN makes the confirmed codes permanent.
+extern std::atomic<bool (*)()> emu_vehicleTesterOnCan;
+bool emu_VehicleTesterOnCan();
 
 void emu_VehicleSetNoOfEcus(uint8_t n);  // 1..8, others ignored
 void emu_VehicleSetMilState(uint8_t on);

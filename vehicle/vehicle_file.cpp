@@ -25,8 +25,6 @@
 #include "bus/hex.h"
 #include "bus/protocols.h"
 #include "vehicle/file_reader.h"
-#include "adapter/line_faults.h"
-#include "module/module.h"
 #include "vehicle/timeline_file.h"
 #include "vehicle/toml_guard.h"
 #include "vehicle/vehicle.h"
@@ -34,6 +32,9 @@
 #include "vehicle/vehicle_file_faults.h"
 #include "vehicle/vehicle_file_keys.h"
 #include "vehicle/vehicle_items.h"
+
+std::atomic<void (*)()> emu_vehicleSwappedNotice{nullptr};
+std::atomic<void (*)()> emu_vehicleDropNotice{nullptr};
 
 namespace {
 
@@ -366,18 +367,17 @@ uint64_t emu_NowMs() {
   return static_cast<uint64_t>(t.tv_sec) * 1000u + static_cast<uint64_t>(t.tv_nsec) / 1000000u;
 }
 
-// The document's protocol (set apart: it is the module's setting) and the swap into the running
-// vehicle, under its lock.
-// A whole file gives the car its protocol (the default, any, when it names none); a set value
-// only when it is the protocol.
+// The swap into the running vehicle, under its lock, and the document's protocol (set apart: it
+// is none of the car's tables). A whole file gives the car its protocol (the default, any, when
+// it names none); a set value only when it is the protocol. The testers hear of it after.
 void emu_CommitVehicle(const EmuVehicle& scratch, const VehicleReader& reader, bool wholeFile) {
   emu_VehicleLock();
   emu_VehicleAssign(vehicle, scratch);
   if (!reader.tracePath.empty()) vehicle.trace.startedMs = emu_NowMs();
   emu_VehicleUnlock();
-  if (reader.protocol >= 0 || wholeFile) emu_QimSetRespondingProtocol(static_cast<uint8_t>(std::max(reader.protocol, 0)));
-  emu_QimRefreshEcuAddresses();
-  if (reader.acts.dropNow) emu_LineFaultsDropNow();
+  if (reader.protocol >= 0 || wholeFile) emu_VehicleSetProtocol(static_cast<uint8_t>(std::max(reader.protocol, 0)));
+  if (void (*swapped)() = emu_vehicleSwappedNotice.load()) swapped();
+  if (void (*drop)() = emu_vehicleDropNotice.load(); drop != nullptr && reader.acts.dropNow) drop();
 }
 
 std::string emu_DirOf(const char* path) {

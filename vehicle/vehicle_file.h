@@ -5,6 +5,7 @@
 // runs ("set ecu.1.rpm 2500"), and the running car can be written back as a file.
 #pragma once
 
+#include <atomic>
 #include <string>
 
 // Loads FILE: the built-in default car with the file's values. 0, or -1 with `error` set
@@ -17,3 +18,9 @@ int emu_SetVehicleValue(const char* name, const char* value, std::string* error)
 // Writes the running car (operator keys included) as a vehicle file that loads back to the same
 // car. 0, or -1 with `error` set.
 int emu_SaveVehicleFile(const char* path, std::string* error);
+
+// What the testers above the vehicle hear of a load or a set, each through the notice it puts here
+// at start-up (none put: nobody is told). Swapped: the car was put in whole, its ECUs' addresses
+// may be others. Drop: "faults.drop_now" asks for the line's client to be dropped at once.
+extern std::atomic<void (*)()> emu_vehicleSwappedNotice;
+extern std::atomic<void (*)()> emu_vehicleDropNotice;

@@ -18,7 +18,6 @@
 #include <sstream>
 #include <string>
 
-#include "module/module.h"
 #include "vehicle/timeline_file.h"
 #include "vehicle/vehicle.h"
 #include "vehicle/vehicle_file.h"
@@ -135,7 +134,7 @@ int emu_SaveVehicleFile(const char* path, std::string* error) {
   std::ostringstream out;
   out << "# A Padix vehicle: load it with vehicle=FILE or the command \"load FILE\".\n";
   out << "ecus = " << static_cast<int>(copy->maxEcu) << "\n";
-  out << "protocol = " << static_cast<int>(respondingProtocol.load()) << "\n";
+  out << "protocol = " << static_cast<int>(vehicleProtocol.load()) << "\n";
   out << "jitter = " << (copy->dataJitterIsEnabled != 0 ? "true" : "false") << "\n";
   const unsigned deciVolts = copy->batteryDeciVolts;
   out << "battery = " << deciVolts / 10 << "." << deciVolts % 10 << "\n";

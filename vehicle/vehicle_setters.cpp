@@ -1,12 +1,16 @@
 // The operator's setters and the vehicle's state as a whole: a vehicle as at program start (loaded
 // before main() runs), one vehicle copied into another, the ECU a setter acts on, and the setters
 // of the command line and the operator's keys (trouble codes, MIL, oxygen sensor banks, negative
-// responses, data jitter).
+// responses, data jitter), and what the car is to its tester: the protocol it answers on and its
+// ECUs' addresses.
 #include <string.h>
 
 #include "bus/negative_codes.h"
-#include "module/module.h"
+#include "bus/protocols.h"
 #include "vehicle/vehicle.h"
+
+std::atomic<uint8_t> vehicleProtocol{0};
+std::atomic<bool (*)()> emu_vehicleTesterOnCan{nullptr};
 
 namespace {
 
@@ -16,7 +20,11 @@ constexpr uint8_t DEFAULT_ADDRESS[EMU_MAX_ECUS] = {0x10, 0x18, 0x11, 0x12, 0x13,
 // The vehicle is loaded before main() runs, so the command line finds it ready for its codes.
 [[maybe_unused]] const bool vehicleLoaded = (emu_VehicleInit(), true);
 
-EmuEcu& emu_SelectedEcu() { return vehicle.ecu[emu_GetEcuIdx(ecuFilter)]; }
+// What the tester's filter picks (emu_VehicleSelectEcu).
+std::atomic<uint8_t> selectedEcu{0};
+std::atomic<uint8_t> selectedAlone{0};
+
+EmuEcu& emu_SelectedEcu() { return vehicle.ecu[selectedEcu.load() % EMU_MAX_ECUS]; }
 
 void emu_MarkPid(EmuEcu& ecu, uint8_t pid, bool supported) {
   std::atomic<uint8_t>& byte = ecu.supPids[emu_PidByte(pid)];
@@ -116,12 +124,38 @@ void emu_VehicleAssign(EmuVehicle& to, const EmuVehicle& from) {
   to.faults = from.faults;
 }
 
-uint8_t emu_GetEcuIdx(uint8_t addr) {
-  if (addr == 0) return 0;
-  for (uint8_t i = 0; i < EMU_QIM_NO_OF_ECU_ADDR; ++i) {
-    if (ecuAddr[i] == addr) return i;
-  }
-  return 0;
+void emu_VehicleSetProtocol(uint8_t protocol) {
+  if (protocol <= EMU_PROTOCOL_LAST) vehicleProtocol = protocol;
+}
+
+namespace {
+
+const std::atomic<uint8_t>& emu_AddressOf(const EmuEcu& ecu, EmuEcuAddressing by) {
+  return by == EmuEcuAddressing::Can11 ? ecu.canAddress : ecu.address;
+}
+
+}  // namespace
+
+uint8_t emu_VehicleEcuAddress(uint8_t ecuIdx, EmuEcuAddressing by) {
+  return emu_AddressOf(vehicle.ecu[ecuIdx % EMU_MAX_ECUS], by);
+}
+
+int emu_VehicleEcuIndex(const EmuVehicle& v, uint8_t addr, EmuEcuAddressing by) {
+  for (uint8_t i = 0; i < EMU_MAX_ECUS; ++i)
+    if (emu_AddressOf(v.ecu[i], by) == addr) return i;
+  return -1;
+}
+
+void emu_VehicleSelectEcu(uint8_t ecuIdx, bool alone) {
+  selectedEcu = ecuIdx;
+  selectedAlone = alone ? 1 : 0;
+}
+
+uint8_t emu_VehicleSelectedEcu() { return selectedEcu.load() % EMU_MAX_ECUS; }
+
+bool emu_VehicleTesterOnCan() {
+  bool (*onCan)() = emu_vehicleTesterOnCan.load();
+  return onCan != nullptr && onCan();
 }
 
 void emu_VehicleSetNoOfEcus(uint8_t n) {
@@ -193,7 +227,7 @@ void emu_VehicleSetNoOfPid1DCylinderBanks(uint8_t banks) {
 
 void emu_VehicleSetObdNegRespCode(uint8_t code) {
   if (code != 0 && !emu_NegativeCodeKnown(code)) return;
-  if (ecuFilter != 0) {
+  if (selectedAlone != 0) {
     emu_ToggleNegRespCode(emu_SelectedEcu(), code);
     return;
   }

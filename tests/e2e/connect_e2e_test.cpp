@@ -169,7 +169,7 @@ class ConnectE2e : public ::testing::Test {
 };
 
 TEST_F(ConnectE2e, AutomaticScanConnectsToACan11VehicleAndShowsTheDiagnosticsMenu) {
-  emu_QimSetRespondingProtocol(6);
+  emu_VehicleSetProtocol(6);
   const Screen diagnostics = TitleProtocol("DIAGNOSTICS MENU", 6);
   const auto t0 = std::chrono::steady_clock::now();
   StartScanOnFirstListEntry();
@@ -200,7 +200,7 @@ TEST_F(ConnectE2e, EveryFixedProtocolConnectsToAVehicleOnThatProtocol) {
   for (uint8_t p = 1; p <= 9; ++p) {
     SCOPED_TRACE(testing::Message() << "protocol " << int(p));
     SetUp();
-    emu_QimSetRespondingProtocol(p);
+    emu_VehicleSetProtocol(p);
     const Screen diagnostics = TitleProtocol("DIAGNOSTICS MENU", p);
     StartScanOnFirstListEntry(p);
     const bool connected = WaitForTitle(diagnostics, 15000);
@@ -211,13 +211,13 @@ TEST_F(ConnectE2e, EveryFixedProtocolConnectsToAVehicleOnThatProtocol) {
 }
 
 TEST_F(ConnectE2e, VehicleOnAnotherProtocolGivesNoProtocolFound) {
-  emu_QimSetRespondingProtocol(6);
+  emu_VehicleSetProtocol(6);
   StartScanOnFirstListEntry(7);  // CAN 29 bit, 500 kbps: three tries, 1 s apart
   ExpectErrorBoxAndEscapeToMainMenu(15000, "ERROR 02", "No protocol found");
 }
 
 TEST_F(ConnectE2e, VehicleFallingSilentAfterConnectingGivesNoDataReceived) {
-  emu_QimSetRespondingProtocol(6);
+  emu_VehicleSetProtocol(6);
   const Screen reading = TitleProtocol("READING DATA", 6);
   StartScanOnFirstListEntry(6);
   ASSERT_TRUE(WaitForTitle(reading)) << Shown();
@@ -228,7 +228,7 @@ TEST_F(ConnectE2e, VehicleFallingSilentAfterConnectingGivesNoDataReceived) {
 }
 
 TEST_F(ConnectE2e, KwpFastInitVehicleShowsItsKeyBytes) {
-  emu_QimSetRespondingProtocol(5);
+  emu_VehicleSetProtocol(5);
   const Screen diagnostics = TitleProtocol("DIAGNOSTICS MENU", 5);
   const Screen protocolInfo = Render([] { GUI_DrawTitleEcu("Protocol Information", 0x10); });
   const Screen supPids = Render([] { GUI_DrawTitleEcu("SUPPORTED PIDS 01", 0x10); });

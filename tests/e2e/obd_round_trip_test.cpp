@@ -309,8 +309,8 @@ TEST_F(ObdRoundTrip, EveryAnswerOfTheVehicleDecodesToWhatItHolds) {
       }
       for (uint8_t f = 0; f < qim.qimNoOfFrames; ++f) {
         const uint8_t addr = QIM_GetEcuAddr(f);
-        EXPECT_EQ(OBD_GetEcuIdx(addr), emu_GetEcuIdx(addr));
-        EXPECT_EQ(OBD_GetEcuAddr(emu_GetEcuIdx(addr)), addr);
+        EXPECT_EQ(OBD_GetEcuIdx(addr), emu_QimGetEcuIdx(addr));
+        EXPECT_EQ(OBD_GetEcuAddr(emu_QimGetEcuIdx(addr)), addr);
       }
 
       for (uint8_t ecu = 0; ecu < ECUS; ++ecu) {

@@ -89,7 +89,7 @@ class ScreensE2e : public ::testing::Test {
   // Power-on, and through "Start Diagnostics" to the diagnostics menu of a vehicle answering
   // on `protocol`, which is stored as used last so that it heads the protocol list.
   void Connect(uint8_t protocol) {
-    emu_QimSetRespondingProtocol(protocol);
+    emu_VehicleSetProtocol(protocol);
     device_ = std::make_unique<EmulatorSession>();
     ASSERT_TRUE(WaitFor([] { return syncWithQimIsDone.load() != 0; }, 10000));
     eepaddr[EEP_LAST_PROTOCOL] = protocol;  // the first power-on of a run wrote the defaults

@@ -132,7 +132,7 @@ class Connect : public testing::Test {
   }
 
   void ConnectAndRead(uint8_t vehicleProtocol, uint8_t chosen) {
-    emu_QimSetRespondingProtocol(vehicleProtocol);
+    emu_VehicleSetProtocol(vehicleProtocol);
     ChooseProtocol(chosen);
     Run(MENU_DIAGNOSTICS);
     ASSERT_EQ(menu.menMenuId, MENU_DIAGNOSTICS);
@@ -208,7 +208,7 @@ TEST_F(Connect, SelectionListPutsTheLastProtocolFirstAndSavesOnlyAChange) {
 // --- Protocol scan -----------------------------------------------------------------------------
 
 TEST_F(Connect, AutomaticScanFindsACan11Vehicle) {
-  emu_QimSetRespondingProtocol(6);
+  emu_VehicleSetProtocol(6);
   ChooseProtocol(0);
   Run(MENU_READING_DATA);
   const std::vector<std::string> expected = {"ATP1", "0100", "ATP2",  "0100", "ATP5", "0100",
@@ -226,7 +226,7 @@ TEST_F(Connect, AutomaticScanFindsACan11Vehicle) {
 }
 
 TEST_F(Connect, ConnectSoundAndTheScanScreen) {
-  emu_QimSetRespondingProtocol(8);
+  emu_VehicleSetProtocol(8);
   ChooseProtocol(8);
   // Seen while the module is asked for its protocol: connected, bar full for the first try.
   bool checked = false;
@@ -244,7 +244,7 @@ TEST_F(Connect, ConnectSoundAndTheScanScreen) {
 }
 
 TEST_F(Connect, KLineConnectionsReadTheKeyBytes) {
-  emu_QimSetRespondingProtocol(5);
+  emu_VehicleSetProtocol(5);
   ChooseProtocol(5);
   Run(MENU_READING_DATA);
   EXPECT_EQ(Lines(), (std::vector<std::string>{"ATP5", "0100", "ATN", "ATK"}));
@@ -254,7 +254,7 @@ TEST_F(Connect, KLineConnectionsReadTheKeyBytes) {
 
   // ISO 9141-2 is initialised with "ATKW1" first.
   log_.clear();
-  emu_QimSetRespondingProtocol(3);
+  emu_VehicleSetProtocol(3);
   ChooseProtocol(3);
   Run(MENU_READING_DATA);
   EXPECT_EQ(Lines(), (std::vector<std::string>{"ATKW1", "ATP3", "0100", "ATN", "ATK"}));
@@ -262,7 +262,7 @@ TEST_F(Connect, KLineConnectionsReadTheKeyBytes) {
 }
 
 TEST_F(Connect, SingleProtocolTriesThreeTimesThenGivesUp) {
-  emu_QimSetRespondingProtocol(6);
+  emu_VehicleSetProtocol(6);
   ChooseProtocol(7);
   Run(MENU_READING_DATA);
   EXPECT_EQ(Lines(), (std::vector<std::string>{"ATP7", "0100", "ATP7", "0100", "ATP7", "0100"}));
@@ -301,7 +301,7 @@ TEST_F(Connect, KLineInitRefusedEndsASingleScanButNotTheAutomaticOne) {
 // --- Reading data ------------------------------------------------------------------------------
 
 TEST_F(Connect, ReadingPlanOnCanSkipsWhatNoEcuSupports) {
-  emu_QimSetRespondingProtocol(6);
+  emu_VehicleSetProtocol(6);
   ChooseProtocol(6);
   Run(MENU_READING_DATA);
   const size_t start = log_.size();
@@ -380,7 +380,7 @@ TEST_F(Connect, EcuChoiceEngineFirstThenMostDataItems) {
 }
 
 TEST_F(Connect, NoDataAndTooManyEcusStopTheReading) {
-  emu_QimSetRespondingProtocol(6);
+  emu_VehicleSetProtocol(6);
   ChooseProtocol(6);
   Run(MENU_READING_DATA);
   sendNoData = 1;  // "OK" to ATSF00 is never replaced: 0100 gets "NO DATA"

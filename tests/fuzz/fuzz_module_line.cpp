@@ -90,7 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   emu_QimSetDiagController(data[0] % 4);
   ath1Enabled = (data[0] >> 2) & 1;
   atof1Enabled = (data[0] >> 3) & 1;
-  emu_QimSetRespondingProtocol(static_cast<uint8_t>((data[0] >> 4) % 10));
+  emu_VehicleSetProtocol(static_cast<uint8_t>((data[0] >> 4) % 10));
   emu_QimSetProtocol(data[1] % 10);
   if ((data[1] & 0x08) != 0) {
     emu_VehicleLock();

@@ -66,7 +66,7 @@ TEST_F(OperatorMenu, ShowsTheValuesNowAndAppliesChoices) {
   EXPECT_EQ(Current("Confirmed trouble codes"), 1);
 
   Choose("Protocol of the car", 7);
-  EXPECT_EQ(respondingProtocol, 7);
+  EXPECT_EQ(vehicleProtocol, 7);
   Choose("Module personality", EMU_DIAG_ELM327_V15);
   EXPECT_EQ(diagController, EMU_DIAG_ELM327_V15);
 

@@ -6,6 +6,7 @@
 
 #include "module/module.h"
 #include "tests/simulator/usart_side.h"
+#include "vehicle/vehicle.h"
 
 namespace {
 
@@ -252,18 +253,18 @@ TEST(ModuleSettings, ProtocolAndSetterLimits) {
     EXPECT_EQ(emu_QimIsCanProtocol(), p >= 6) << int{p};
   }
 
-  emu_QimSetRespondingProtocol(10);
-  EXPECT_EQ(respondingProtocol, 0);
-  emu_QimSetRespondingProtocol(3);
+  emu_VehicleSetProtocol(10);
+  EXPECT_EQ(vehicleProtocol, 0);
+  emu_VehicleSetProtocol(3);
   emu_QimSetProtocol(0);
   EXPECT_EQ(emu_QimGetProtocol(), 3);
   EXPECT_EQ(ecuAddr[1], 0x18);
 
   // A simulator-mode vehicle left on "automatic" answers on CAN 11/500.
   padixMode = EmuMode::Simulator;
-  emu_QimSetRespondingProtocol(0);
+  emu_VehicleSetProtocol(0);
   emu_QimSetProtocol(0);
-  EXPECT_EQ(respondingProtocol, 6);
+  EXPECT_EQ(vehicleProtocol, 6);
   EXPECT_EQ(emu_QimGetProtocol(), 6);
   EXPECT_EQ(ecuAddr[7], 0xEF);
   padixMode = EmuMode::Emulator;

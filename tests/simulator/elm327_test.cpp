@@ -263,7 +263,7 @@ TEST_F(ElmSearch, SearchFindsTheProtocolTheCarTalks) {
   // A car on one protocol is found on it, wherever it comes in the order: every protocol is
   // tried, so the search never ends unable to connect.
   for (uint8_t p = 1; p <= 9; ++p) {
-    emu_QimSetRespondingProtocol(p);
+    emu_VehicleSetProtocol(p);
     ExpectOk("ATPC");
     EXPECT_EQ(Ask("010C"), "SEARCHING...\r" + Lines({ECU0_RPM})) << int{p};
     EXPECT_EQ(Ask("ATDPN"), Lines({"A" + std::to_string(p)}));
@@ -282,7 +282,7 @@ TEST_F(ElmSearch, ProtocolSetByNumber) {
     EXPECT_EQ(Ask("010C"), "BUS INIT: ...OK\r" + Lines({ECU0_RPM}));
   }
   // A car on CAN does not answer the K-line initialisation, however often it is tried.
-  emu_QimSetRespondingProtocol(6);
+  emu_VehicleSetProtocol(6);
   ExpectOk("ATSP4");
   EXPECT_EQ(Ask("010C"), "BUS INIT: ...ERROR\r\r>");
   EXPECT_EQ(Ask("010C"), "BUS INIT: ...ERROR\r\r>");
@@ -300,11 +300,11 @@ TEST_F(ElmSearch, ProtocolSetByNumber) {
   for (const Case& c : {Case{6, "ATSP7", "NO DATA"}, Case{8, "ATSP9", "NO DATA"}, Case{6, "ATSP8", "CAN ERROR"},
                         Case{9, "ATSP7", "CAN ERROR"}, Case{3, "ATSP6", "CAN ERROR"}, Case{6, "ATSP1", "NO DATA"},
                         Case{6, "ATSP2", "NO DATA"}}) {
-    emu_QimSetRespondingProtocol(c.car);
+    emu_VehicleSetProtocol(c.car);
     ExpectOk(c.set);
     EXPECT_EQ(Ask("010C"), Lines({c.answer})) << c.set << " with the car on " << int{c.car};
   }
-  emu_QimSetRespondingProtocol(9);
+  emu_VehicleSetProtocol(9);
   ExpectOk("ATSP9");
   EXPECT_EQ(Ask("010C"), Lines({ECU0_RPM}));
 }

@@ -438,7 +438,7 @@ TEST_F(ObdAnswer, RejectedAndUnansweredRequests) {
   EXPECT_EQ(Ask("03FFFF"), "43010100000000\r43010200000000\r\r>");
 
   // A vehicle on another protocol does not answer, however good the request.
-  emu_QimSetRespondingProtocol(6);
+  emu_VehicleSetProtocol(6);
   emu_QimSetProtocol(3);
   EXPECT_EQ(Ask("0100"), "NO DATA\r>");
   EXPECT_EQ(Ask("03"), "NO DATA\r>");
@@ -458,7 +458,7 @@ TEST_F(ObdAnswer, SimulatorModeVehicleSettlesOnIso14230) {
   EXPECT_EQ(atpProtocol, 0);
   EXPECT_EQ(Ask("010D"), "410D01\r\r>");
   EXPECT_EQ(atpProtocol, 4);
-  EXPECT_EQ(respondingProtocol, 4);
+  EXPECT_EQ(vehicleProtocol, 4);
   EXPECT_EQ(ecuAddr[1], 0x18);
   atof1Enabled = 1;
   EXPECT_EQ(Ask("010D"), ":0701\r83F110410D01D3\r\r>");
@@ -551,7 +551,7 @@ TEST_F(ObdAnswer, FirmwareParserReadsEveryAnswer) {
       for (uint8_t f = 0; f < kept; ++f) {
         const uint8_t addr = QIM_GetEcuAddr(f);
         EXPECT_EQ(addr, std::stoul(lines[f + 1].substr(can ? 6 : 4, 2), nullptr, 16)) << lines[f + 1];
-        const int ecu = emu_GetEcuIdx(addr);
+        const int ecu = emu_QimGetEcuIdx(addr);
         EXPECT_EQ(ecuAddr[ecu], addr);
         EXPECT_GE(ecu, lastEcu);
         lastEcu = ecu;

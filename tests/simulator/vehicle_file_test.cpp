@@ -249,7 +249,7 @@ TEST_F(VehicleFile, ExamplesLoadAndSaveBackUnchanged) {
 
 TEST_F(VehicleFile, ThePetrolExampleSendsWhatItsFileSays) {
   ASSERT_EQ(Load(Example("petrol_can.toml")), "");
-  EXPECT_EQ(respondingProtocol, 6);
+  EXPECT_EQ(vehicleProtocol, 6);
   EXPECT_EQ(vehicle.maxEcu, 2);
   EXPECT_EQ(vehicle.batteryDeciVolts, 142);
   // The engine idles: each value as its PID's bytes (value = raw x scale + offset).
@@ -281,7 +281,7 @@ TEST_F(VehicleFile, ThePetrolExampleSendsWhatItsFileSays) {
 
 TEST_F(VehicleFile, TheDieselExampleHasItsCodesInFreezeFramesAndTheRefusingEcuSaysNo) {
   ASSERT_EQ(Load(Example("diesel_kwp.toml")), "");
-  EXPECT_EQ(respondingProtocol, 5);
+  EXPECT_EQ(vehicleProtocol, 5);
   const bool can = false;
   EXPECT_EQ(Data(1, 0x01, 0, can), "4101820F6B40");  // lamp on, two codes
   EXPECT_EQ(Data(3, 0, 0, can), "430401200200" "00");
@@ -357,7 +357,7 @@ TEST_F(VehicleFile, AMistakeNamesFileLineAndColumnAndChangesNothing) {
   EXPECT_EQ(Load(dir_.string()), dir_.string() + ": cannot read the file: Is a directory");
 
   ExpectSameAnswers(before, Transcript([] {}, false), "after the failed loads");
-  EXPECT_EQ(respondingProtocol, 3);
+  EXPECT_EQ(vehicleProtocol, 3);
 }
 
 TEST_F(VehicleFile, SetChangesOneValueAndRefusesBadOnesWithoutChangingAnything) {
@@ -472,14 +472,34 @@ TEST_F(VehicleFile, EcusAnswerFromTheAddressesTheFileGives) {
   };
   EXPECT_EQ(ask(3), "48 6B 28 41 0D 01 2A\r\r>");
   EXPECT_EQ(ask(6), "7F0 03 41 0D 01 00 00 00 00\r\r>");
-  EXPECT_EQ(emu_GetEcuIdx(0xF0), 0);
+  EXPECT_EQ(emu_QimGetEcuIdx(0xF0), 0);
   const std::string saved = Save();
   EXPECT_NE(Text(saved).find("address = \"28\"\ncan_address = \"F0\""), std::string::npos);
 
   const std::string twice = Write("twice.toml", "[ecu.1]\ncan_address = \"F0\"\n[ecu.2]\ncan_address = \"F0\"\n");
   EXPECT_EQ(Load(twice), twice + ":4:15: ECUs 1 and 2 have the same address");
-  EXPECT_EQ(emu_CanEcuAddr(0), 0xF0) << "the car stays as it was";
+  EXPECT_EQ(emu_VehicleEcuAddress(0, EmuEcuAddressing::Can11), 0xF0) << "the car stays as it was";
   EXPECT_NE(Load(Write("zero.toml", "[ecu.3]\naddress = \"00\"\n")), "");
+}
+
+// A car put in whole while the module is connected is answered from its addresses at once, and
+// the module's filter picks the ECU that now has the filtered address for the operator's setters.
+TEST_F(VehicleFile, TheModuleFollowsTheAddressesOfACarPutInWhile) {
+  emu_QimSetEcuFilter(0xF0);
+  emu_VehicleSetNoOfDtcs(3);
+  EXPECT_EQ(vehicle.ecu[0].noOfDtcs, 3) << "no ECU has F0 yet: the setters act on ECU 1";
+  ASSERT_EQ(Load(Write("moved.toml", "[ecu.2]\ncan_address = \"F0\"\ndtc.confirmed = []\n")), "");
+  ath1Enabled = 1;
+  char answer[EMU_OBD_ANSWER_BUF_SIZE];
+  emu_BuildObdAnswer(1, 0x00, 0, answer);
+  EXPECT_EQ(std::string(answer), "7F0 06 41 00 B7 80 00 01 00\r\r>") << "the filter asks ECU 2 at its new address";
+  emu_VehicleSetNoOfDtcs(5);
+  EXPECT_EQ(vehicle.ecu[1].noOfDtcs, 5);
+  EXPECT_EQ(vehicle.ecu[0].noOfDtcs, 1) << "the loaded car's ECU 1 keeps its code";
+  ASSERT_EQ(Set("ecu.2.can_address", "\"E9\""), "");
+  emu_VehicleSetNoOfDtcs(7);
+  EXPECT_EQ(vehicle.ecu[0].noOfDtcs, 7) << "F0 is gone with the set: the setters act on ECU 1 again";
+  EXPECT_EQ(vehicle.ecu[1].noOfDtcs, 5);
 }
 
 TEST_F(VehicleFile, TextBeyondAsciiIsReadInQuotesAndComments) {
@@ -895,6 +915,23 @@ TEST_F(Timeline, ClearingCodesPutsTheLampOutAndAFailingEventIsToldOnceAndTheRest
   EXPECT_EQ(Data(1, 0x01, 1).substr(4, 2), "00") << "and its lamp out";
   EXPECT_EQ(Data(1, 0x0C, 0), "410C2710");
   EXPECT_EQ(Data(3, 0, 0), "4301C100") << "a code after the clear";
+}
+
+// A clear on the timeline clears as a scan tool's on the protocol the tester talks now: on CAN the
+// confirmed codes stay visible as permanent ones, off CAN the permanent codes stay as they were.
+TEST_F(Timeline, AClearClearsAsOnTheProtocolTheTesterTalks) {
+  const std::string path = Write("clear.toml",
+                                 "[ecu.1]\ndtc.confirmed = [\"P0420\"]\ndtc.permanent = []\n\n"
+                                 "[[events]]\nat = 0\nclear_dtcs = true\necu = 1\n");
+  for (const uint8_t protocol : {6, 3}) {
+    SCOPED_TRACE("protocol " + std::to_string(protocol));
+    emu_QimSetProtocol(protocol);
+    Forget();
+    ASSERT_EQ(Load(path), "");
+    ASSERT_TRUE(WaitForFired(1));
+    EXPECT_EQ(Data(3, 0, 0), "4300");
+    EXPECT_EQ(Data(0x0A, 0, 0), protocol == 6 ? "4A010420" : "4A00");
+  }
 }
 
 // Events from the connection wait for a client, count from its coming and start over for the

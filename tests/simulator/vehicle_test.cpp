@@ -89,15 +89,47 @@ TEST_F(Vehicle, DefaultsThatAnswersShowAsListed) {
 }
 
 TEST_F(Vehicle, EcuIndexFollowsTheAddressesOfTheProtocolSet) {
-  EXPECT_EQ(emu_GetEcuIdx(0xE9), 1);
-  EXPECT_EQ(emu_GetEcuIdx(0xEF), 7);
-  EXPECT_EQ(emu_GetEcuIdx(0x18), 0);  // a non-CAN address while on CAN
-  EXPECT_EQ(emu_GetEcuIdx(0x00), 0);
+  EXPECT_EQ(emu_QimGetEcuIdx(0xE9), 1);
+  EXPECT_EQ(emu_QimGetEcuIdx(0xEF), 7);
+  EXPECT_EQ(emu_QimGetEcuIdx(0x18), 0);  // a non-CAN address while on CAN
+  EXPECT_EQ(emu_QimGetEcuIdx(0x00), 0);
   emu_QimSetProtocol(3);
-  EXPECT_EQ(emu_GetEcuIdx(0x18), 1);
-  EXPECT_EQ(emu_GetEcuIdx(0x11), 2);
-  EXPECT_EQ(emu_GetEcuIdx(0x16), 7);
-  EXPECT_EQ(emu_GetEcuIdx(0xE9), 0);
+  EXPECT_EQ(emu_QimGetEcuIdx(0x18), 1);
+  EXPECT_EQ(emu_QimGetEcuIdx(0x11), 2);
+  EXPECT_EQ(emu_QimGetEcuIdx(0x16), 7);
+  EXPECT_EQ(emu_QimGetEcuIdx(0xE9), 0);
+}
+
+// The one-ECU setters act on the ECU the module's filter picks among the addresses of the protocol
+// set, ECU 1 when none has the address; a negative response goes to that ECU alone, or to every
+// ECU without a filter.
+TEST_F(Vehicle, SettersActOnTheEcuTheFilterPicksOnTheProtocolSet) {
+  emu_VehicleSetNoOfEcus(3);
+  emu_QimSetEcuFilter(0xE9);
+  emu_VehicleSetNoOfPendingDtcs(4);
+  emu_VehicleSetMilState(0);
+  EXPECT_EQ(vehicle.ecu[1].noOfPendingDtcs, 4);
+  EXPECT_EQ(vehicle.ecu[1].milState, 0);
+  EXPECT_EQ(vehicle.ecu[0].milState, 1);
+  emu_VehicleSetObdNegRespCode(22);
+  EXPECT_EQ(vehicle.ecu[1].negRespCode, 22);
+  EXPECT_EQ(vehicle.ecu[0].negRespCode, 0);
+
+  emu_QimSetProtocol(3);  // E9 is no K-line address
+  emu_VehicleSetNoOfPermanentDtcs(6);
+  EXPECT_EQ(vehicle.ecu[0].noOfPermanentDtcs, 6);
+  EXPECT_EQ(vehicle.ecu[1].noOfPermanentDtcs, 1);
+  emu_VehicleSetObdNegRespCode(22);
+  EXPECT_EQ(vehicle.ecu[0].negRespCode, 22) << "a filter set names one ECU even when no ECU has its address";
+  EXPECT_EQ(vehicle.ecu[2].negRespCode, 0);
+
+  emu_QimSetEcuFilter(0x11);
+  emu_VehicleSetNoOfDtcs(9);
+  EXPECT_EQ(vehicle.ecu[2].noOfDtcs, 9);
+  emu_QimSetEcuFilter(0);
+  emu_VehicleSetObdNegRespCode(10);
+  for (uint8_t i = 0; i < 3; ++i) EXPECT_EQ(vehicle.ecu[i].negRespCode, 10) << int{i};
+  EXPECT_EQ(vehicle.ecu[3].negRespCode, 0) << "an ECU that does not answer";
 }
 
 TEST_F(Vehicle, DtcCountSettersKeepMilAndClearedFlagConsistent) {
