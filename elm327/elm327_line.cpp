@@ -83,6 +83,8 @@ void emu_ElmInit() {
   elm.savedProtocol = 0;
   elm.savedAutomatic = 1;
   elm.searchFirst = 6;
+  memset(elm.keyBytes, 0, sizeof elm.keyBytes);
+  memset(elm.lastMessage, 0, sizeof elm.lastMessage);
   emu_ElmDefaults();
   emu_ElmForgetLine();
   elm.last[0] = '\0';

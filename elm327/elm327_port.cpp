@@ -21,6 +21,7 @@ constexpr char LF = '\n';
 
 const EmuElmPort* port = nullptr;
 bool realTiming = false;
+uint32_t lineBaud = 9600;
 uint32_t byteTimeUs = 1042;  // 10 bits a byte at 9600 baud
 
 // Input read from the port and not taken yet. During an OBD request, what arrives is only looked
@@ -98,7 +99,8 @@ void emu_ElmSetPort(const EmuElmPort* p) { port = p; }
 
 void emu_ElmSetRealTiming(bool on, uint32_t baudrate) {
   realTiming = on;
-  byteTimeUs = baudrate != 0 ? 10u * 1000000u / baudrate : 1042;
+  if (baudrate != 0) lineBaud = baudrate;
+  byteTimeUs = 10u * 1000000u / lineBaud;
 }
 
 bool emu_ElmRealTiming() { return realTiming; }
@@ -211,5 +213,66 @@ void emu_ElmAnswerStopped() {
   input.head = input.tail = 0;
   emu_ElmForgetLine();
   emu_ElmLine("STOPPED");
+  emu_ElmPrompt();
+}
+
+bool emu_ElmWaitForClient(int ms) {
+  emu_ElmFlush();
+  if (port == nullptr || emu_ElmInterrupted()) return true;
+  (void)port->waitForInput(ms);
+  return emu_ElmInterrupted();
+}
+
+void emu_ElmEndMonitor() {
+  if (clientLeft) return;
+  input.head = input.tail = 0;
+  emu_ElmForgetLine();
+  emu_ElmPrompt();
+}
+
+// ---------------------------------------------------------------------------------------------
+// The baud rate switch
+
+namespace {
+
+// The line at baudrate: 1 changed (real timing follows it), 0 a line without a rate, -1 refused.
+int emu_ElmSetLineBaud(uint32_t baudrate) {
+  emu_ElmFlush();
+  const int changed = port != nullptr && port->setBaud != nullptr ? port->setBaud(baudrate) : 0;
+  if (changed == 1) emu_ElmSetRealTiming(realTiming, baudrate);
+  return changed;
+}
+
+// The client's answer to the identity at the new rate: its first character that counts, within
+// waitMs. Only a carriage return accepts; it is taken from the input.
+bool emu_ElmClientAccepts(uint32_t waitMs) {
+  const uint64_t end = emu_ElmNowUs() + static_cast<uint64_t>(waitMs) * 1000u;
+  for (;;) {
+    emu_ElmFill();
+    while (input.head < input.tail && input.bytes[input.head] != CR && emu_ElmIgnored(input.bytes[input.head]))
+      ++input.head;
+    if (clientLeft) return false;
+    if (input.head < input.tail) return input.bytes[input.head++] == CR;
+    const uint64_t now = emu_ElmNowUs();
+    if (now >= end || port == nullptr) return false;
+    (void)port->waitForInput(static_cast<int>((end - now + 999) / 1000));
+  }
+}
+
+}  // namespace
+
+void emu_ElmSwitchBaud(uint32_t baudrate, const char* identity, uint32_t waitMs) {
+  const uint32_t old = lineBaud;
+  emu_ElmLine("OK");
+  // A rate the device refuses leaves the line as it was: the client does not hear the identity
+  // at the rate it expects and gives up, as with a chip whose line cannot carry that rate.
+  (void)emu_ElmSetLineBaud(baudrate);
+  emu_ElmLine(identity);
+  emu_ElmFlush();
+  if (!emu_ElmClientAccepts(waitMs)) {
+    // Garbage at the new rate is no part of a command; back at the old rate the client starts over.
+    input.head = input.tail = 0;
+    (void)emu_ElmSetLineBaud(old);
+  }
   emu_ElmPrompt();
 }
