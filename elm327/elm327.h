@@ -74,6 +74,7 @@ enum class EmuElmEffect : uint8_t {
 };
 struct EmuElmCommandRow {
   const char* name;
+  const char* argument;  // "" none, "0/1" the digit (or "10/96"), " hh" hex digits, "..." anything
   EmuElmEffect effect;
 };
 size_t emu_ElmCommandRows(EmuElmCommandRow* rows, size_t max);

@@ -69,6 +69,23 @@ bool emu_ElmArgFits(Arg kind, const char* a) {
 
 uint8_t emu_ElmShownProtocol();
 
+// How the command list shows an argument.
+const char* emu_ElmArgForm(Arg kind) {
+  switch (kind) {
+    case Arg::None: return "";
+    case Arg::Bit: return "0/1";
+    case Arg::Level: return "0/1/2";
+    case Arg::Hex2: return " hh";
+    case Arg::Protocol: return " h";
+    case Arg::Header: return " hhh";
+    case Arg::Filter: return " hhh";
+    case Arg::IsoBaud: return "10/96";
+    case Arg::CanId: return " hhh";
+    case Arg::Any: return "...";
+  }
+  return "";
+}
+
 void emu_ElmOk() {
   emu_ElmLine("OK");
   emu_ElmPrompt();
@@ -476,7 +493,7 @@ bool emu_ElmCommand(const char* command) {
 size_t emu_ElmCommandRows(EmuElmCommandRow* rows, size_t max) {
   size_t n = 0;
   for (const ElmCommand& c : ELM_COMMANDS) {
-    if (n < max) rows[n] = {c.name, c.effect};
+    if (n < max) rows[n] = {c.name, emu_ElmArgForm(c.arg), c.effect};
     ++n;
   }
   return n;

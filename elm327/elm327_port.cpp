@@ -254,8 +254,9 @@ bool emu_ElmClientAccepts(uint32_t waitMs) {
     if (clientLeft) return false;
     if (input.head < input.tail) return input.bytes[input.head++] == CR;
     const uint64_t now = emu_ElmNowUs();
-    if (now >= end || port == nullptr) return false;
-    (void)port->waitForInput(static_cast<int>((end - now + 999) / 1000));
+    // The port's wait ends at the time-out when nothing came.
+    if (now >= end || port == nullptr || port->waitForInput(static_cast<int>((end - now + 999) / 1000)) == 0)
+      return false;
   }
 }
 

@@ -7,6 +7,8 @@
 // FF FF FF F7, 04 = 01, 0C = 01 10 and VIN 1234567890XYZABCD; ECU 1 has PID 00 = B7 80 00 01,
 // 04 = 10, no PID 0C, and VIN ABCDEFGHJKLMNPRST. Their addresses off CAN are 10 and 18.
 #include <atomic>
+#include <fstream>
+#include <iterator>
 #include <thread>
 #include <utility>
 
@@ -738,6 +740,73 @@ TEST_F(ElmBaud, HandshakeKeepsTheRateOnlyWhenTheClientAnswersWithACarriageReturn
   EXPECT_EQ(Send("ATBRD 45\rATI\r"), "OK\r" + Lines({IDENTITY}));
   EXPECT_EQ(Ask("ATI"), Lines({IDENTITY}));
   for (const char* bad : {"ATBRD 00", "ATBRD", "ATBRD 1", "ATBRT", "ATBRT 123"}) EXPECT_EQ(Ask(bad), Lines({"?"})) << bad;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The README's list of what is not emulated, made from the command table.
+
+// "`ATM0`/`ATM1`" for a row of a 0/1 digit, "`ATSR hh`", "`ATFC...`"; a refused command by its
+// letters alone ("`ATPP`").
+std::string ShownCommand(const EmuElmCommandRow& row) {
+  const std::string name = std::string("AT") + row.name;
+  const std::string argument = row.effect == EmuElmEffect::Refused ? "" : row.argument;
+  const size_t slash = argument.find('/');
+  if (slash == std::string::npos) return "`" + name + argument + "`";
+  std::string shown;
+  for (size_t from = 0; from <= argument.size();) {
+    size_t to = argument.find('/', from);
+    if (to == std::string::npos) to = argument.size();
+    shown += (shown.empty() ? "`" : "/`") + name + argument.substr(from, to - from) + "`";
+    from = to + 1;
+  }
+  return shown;
+}
+
+std::string Listed(const std::vector<std::string>& items) {
+  std::string text;
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (i > 0) text += i + 1 == items.size() ? " and " : ", ";
+    text += items[i];
+  }
+  return text;
+}
+
+// The paragraph as the README must have it.
+std::string NotEmulatedParagraph() {
+  EmuElmCommandRow rows[128];
+  const size_t n = emu_ElmCommandRows(rows, std::size(rows));
+  EXPECT_LE(n, std::size(rows));
+  std::vector<std::string> refused, noEffect;
+  for (size_t i = 0; i < n && i < std::size(rows); ++i) {
+    if (rows[i].effect == EmuElmEffect::Refused) refused.push_back(ShownCommand(rows[i]));
+    if (rows[i].effect == EmuElmEffect::NoEffect) noEffect.push_back(ShownCommand(rows[i]));
+  }
+  return "**What the ELM327 v1.5 does not do.** These commands of the chip are answered `?`, as it "
+         "answers a command it does not know: " + Listed(refused) + ". These are answered `OK` and change "
+         "nothing: " + Listed(noEffect) + ".";
+}
+
+// The README's paragraph, its lines joined by spaces.
+std::string ReadmeParagraph(const std::string& opening) {
+  std::ifstream in(std::string(PADIX_SOURCE_DIR) + "/README.md");
+  std::string line, paragraph;
+  bool inside = false;
+  while (std::getline(in, line)) {
+    if (!inside && line.rfind(opening, 0) == 0) inside = true;
+    if (!inside) continue;
+    if (line.empty()) break;
+    paragraph += (paragraph.empty() ? "" : " ") + line;
+  }
+  return paragraph;
+}
+
+TEST(ElmCommandTable, TheReadmeListsWhatIsNotEmulatedAsTheTableSays) {
+  const std::string wanted = NotEmulatedParagraph();
+  // A refused command is answered as an unknown one; one without effect is accepted.
+  EXPECT_NE(wanted.find("`ATPP`"), std::string::npos);
+  EXPECT_EQ(wanted.find("`ATMA`"), std::string::npos);
+  EXPECT_EQ(ReadmeParagraph("**What the ELM327 v1.5 does not do.**"), wanted)
+      << "README.md's paragraph must read (wrapped as you like):\n" << wanted;
 }
 
 }  // namespace
