@@ -31,7 +31,6 @@ void emu_ElmExecute(const char* line) {
 // A carriage return ends the line: the line is answered, or the last one again when it is
 // empty.
 void emu_ElmEndOfLine() {
-  emu_ElmCountAsPaced();  // the echo went out while the line came in
   emu_LineFaultsAnswerBegins(emu_ElmFlush);
   if (elm.overflow != 0) {
     emu_ElmLine("?");

@@ -349,6 +349,9 @@ void emu_ElmPutHeaderedMessage(uint8_t protocol, const uint8_t header[3], const 
   memcpy(message + 3, data, n);
   const uint8_t total = static_cast<uint8_t>(3 + n);
   message[total] = emu_ProtocolCheckByte(protocol, message, total);
+  // The line's faults corrupted the check byte: the adapter shows the bytes it got and marks the
+  // line.
+  if (answerMark == EMU_FAULT_DATA_ERROR_MARK) message[total] = static_cast<uint8_t>(~message[total]);
   emu_ElmKeepMessage(message, static_cast<uint8_t>(total + 1));
   const uint8_t from = elm.s.headers != 0 ? 0 : 3;
   const uint8_t to = elm.s.headers != 0 ? static_cast<uint8_t>(total + 1) : total;

@@ -116,8 +116,6 @@ bool emu_ElmNextInput(uint8_t* c) {
   return true;
 }
 
-void emu_ElmCountAsPaced() { output.unpaced = 0; }
-
 void emu_ElmForgetLine() {
   elm.length = 0;
   elm.line[0] = '\0';
@@ -132,8 +130,16 @@ void emu_ElmDropTraffic() {
 // ---------------------------------------------------------------------------------------------
 // Writing
 
+// With real timing, text goes out when its last byte would have crossed the line: the bytes not
+// paced yet take their time first (the client and the traffic log see it arrive then).
 void emu_ElmFlush() {
   if (output.length == 0) return;
+  if (realTiming && output.unpaced != 0) {
+    const uint64_t us = static_cast<uint64_t>(output.unpaced) * byteTimeUs;
+    const timespec pause = {static_cast<time_t>(us / 1000000u), static_cast<long>(us % 1000000u) * 1000L};
+    nanosleep(&pause, nullptr);
+  }
+  output.unpaced = 0;
   if (port != nullptr) emu_LineFaultsWrite(port->write, output.text, output.length);
   output.length = 0;
 }
@@ -181,9 +187,13 @@ bool emu_ElmInterrupted() {
   return clientLeft || emu_ElmInputInterrupts();
 }
 
-bool emu_ElmWait(uint32_t ms) {
+namespace {
+
+// Waits ms milliseconds or until the client interrupts; what is written waits with it unless
+// `flushFirst`.
+bool emu_ElmWaitWhile(uint32_t ms, bool flushFirst) {
   if (!realTiming || ms == 0) return emu_ElmInterrupted();
-  emu_ElmFlush();
+  if (flushFirst) emu_ElmFlush();
   const uint64_t end = emu_ElmNowUs() + ms * 1000u;
   for (;;) {
     if (emu_ElmInterrupted()) return true;
@@ -199,11 +209,19 @@ bool emu_ElmWait(uint32_t ms) {
   }
 }
 
+}  // namespace
+
+bool emu_ElmWait(uint32_t ms) { return emu_ElmWaitWhile(ms, true); }
+
+// The answer's lines cross the line while the client may interrupt; they reach it when their last
+// byte would have.
 bool emu_ElmPaceOutput() {
   const uint64_t us = static_cast<uint64_t>(output.unpaced) * byteTimeUs;
   output.unpaced = 0;
   if (!realTiming) return emu_ElmInterrupted();
-  return emu_ElmWait(static_cast<uint32_t>((us + 999) / 1000));
+  const bool interrupted = emu_ElmWaitWhile(static_cast<uint32_t>((us + 999) / 1000), false);
+  emu_ElmFlush();
+  return interrupted;
 }
 
 void emu_ElmAnswerStopped() {

@@ -107,8 +107,6 @@ constexpr bool emu_ElmIgnored(uint8_t c) { return c != '\r' && (c <= ' ' || c ==
 // The client's next character, read from the port when none is waiting; false when there is
 // none.
 bool emu_ElmNextInput(uint8_t* c);
-// The text written so far needs no pacing (the echo went out while the line came in).
-void emu_ElmCountAsPaced();
 // The client's half-typed line is void.
 void emu_ElmForgetLine();
 // Input not taken yet and answer text not written yet are void.
