@@ -400,8 +400,10 @@ bool emu_ElmBusFault(uint8_t protocol) {
 }
 
 // Prints one ECU's answer: each line a CAN message (framed) or a J1850 / K-line message. Returns
-// the number of messages shown; `stopped` when the client interrupted the ECU's delay.
-uint8_t emu_ElmPutEcuAnswer(uint8_t protocol, uint8_t idx, const EmuEcuAnswer& a, uint8_t allowed, bool* stopped) {
+// the number of messages shown; `stopped` when the client interrupted the ECU's delay, `full`
+// when a message did not fit the transmit buffer.
+uint8_t emu_ElmPutEcuAnswer(uint8_t protocol, uint8_t idx, const EmuEcuAnswer& a, uint8_t allowed, bool* stopped,
+                            bool* full) {
   uint8_t messages = 0;
   for (uint8_t line = 0; line < a.noOfLines && messages < allowed; ++line) {
     const uint8_t n = a.LineLength(line);
@@ -412,10 +414,18 @@ uint8_t emu_ElmPutEcuAnswer(uint8_t protocol, uint8_t idx, const EmuEcuAnswer& a
       *stopped = true;
       return messages;
     }
-    if (emu_ProtocolIsCan(protocol)) {
+    // The bus brings the message at its bit rate (on CAN some 16 bits a data byte with the
+    // frames' overhead, 10 on the K-line and J1850).
+    const bool can = emu_ProtocolIsCan(protocol);
+    emu_ElmWatchTransmit(static_cast<uint64_t>(n) * (can ? 16u : 10u) * 1000000u / emu_Protocol(protocol).bitRate);
+    if (can) {
       emu_ElmPutCanMessage(protocol, idx, a.data + a.LineStart(line), n);
     } else {
       emu_ElmPutLineMessage(protocol, idx, a.data + a.LineStart(line), n);
+    }
+    if (emu_ElmTransmitOverflowed()) {
+      *full = true;
+      return messages;
     }
     ++messages;
   }
@@ -460,9 +470,13 @@ void emu_ElmAnswerCar(const ElmRequest& r, uint8_t protocol) {
       return;
     }
     waited = true;
-    bool stopped = false;
+    bool stopped = false, full = false;
     shown = static_cast<uint8_t>(shown + emu_ElmPutEcuAnswer(protocol, ecus[k], a, static_cast<uint8_t>(wanted - shown),
-                                                             &stopped));
+                                                             &stopped, &full));
+    if (full) {
+      emu_ElmFail("BUFFER FULL");
+      return;
+    }
     if (stopped || emu_ElmPaceOutput()) {
       emu_ElmAnswerStopped();
       return;

@@ -48,6 +48,16 @@ struct ElmOutput {
 };
 ElmOutput output;
 
+// BUFFER FULL: while a message comes from the bus (real timing), the adapter's transmit buffer
+// takes what the serial line has not carried yet, up to its room; what does not fit is lost.
+constexpr size_t TRANSMIT_BUFFER = 512;  // bytes, as on the chip
+struct ElmTransmit {
+  bool watched;
+  bool full;
+  size_t room;
+};
+ElmTransmit transmit;
+
 // The client whose line is being answered has left: nothing more is written until the next
 // client's first character is taken, and the request under way for the one that left ends.
 bool clientLeft = false;
@@ -146,6 +156,13 @@ void emu_ElmFlush() {
 
 void emu_ElmPutChar(char c) {
   if (clientLeft) return;  // for nobody; the next client must not read it
+  if (transmit.watched) {
+    if (transmit.room == 0) {
+      transmit.full = true;
+      return;
+    }
+    --transmit.room;
+  }
   if (output.length == sizeof output.text) {
     // A full buffer is written at once; unpaced text it held counts as written.
     emu_ElmFlush();
@@ -294,4 +311,25 @@ void emu_ElmSwitchBaud(uint32_t baudrate, const char* identity, uint32_t waitMs)
     (void)emu_ElmSetLineBaud(old);
   }
   emu_ElmPrompt();
+}
+
+// ---------------------------------------------------------------------------------------------
+// The transmit buffer
+
+void emu_ElmWatchTransmit(uint64_t busUs) {
+  if (!realTiming) return;
+  transmit.watched = true;
+  transmit.full = false;
+  transmit.room = TRANSMIT_BUFFER + static_cast<size_t>(busUs / byteTimeUs);
+}
+
+bool emu_ElmTransmitOverflowed() {
+  const bool full = transmit.full;
+  transmit = {};
+  if (!full) return false;
+  // What fits ends with the last whole line in it.
+  while (output.length > 0 && output.text[output.length - 1] != CR && output.text[output.length - 1] != LF)
+    --output.length;
+  if (output.unpaced > output.length) output.unpaced = output.length;
+  return true;
 }

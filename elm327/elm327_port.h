@@ -91,6 +91,13 @@ bool emu_ElmWaitForClient(int ms);
 // follows (nothing for a client that left).
 void emu_ElmEndMonitor();
 
+// With real timing, a message the bus delivers in busUs fills the adapter's transmit buffer with
+// its text but for what the serial line carries meanwhile; BUFFER FULL when it does not fit.
+// Watches the text written until emu_ElmTransmitOverflowed(), which is true when some was lost
+// (the text kept then ends with its last whole line).
+void emu_ElmWatchTransmit(uint64_t busUs);
+bool emu_ElmTransmitOverflowed();
+
 // ---------------------------------------------------------------------------------------------
 // ATBRD: the baud rate handshake. "OK" goes out at the line's rate, the line switches to
 // baudrate and the identity is sent there; a carriage return from the client within waitMs keeps

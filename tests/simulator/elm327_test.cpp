@@ -6,6 +6,7 @@
 // Expected bytes come from the default vehicle's tables: two ECUs answer; ECU 0 has PID 00 =
 // FF FF FF F7, 04 = 01, 0C = 01 10 and VIN 1234567890XYZABCD; ECU 1 has PID 00 = B7 80 00 01,
 // 04 = 10, no PID 0C, and VIN ABCDEFGHJKLMNPRST. Their addresses off CAN are 10 and 18.
+#include <algorithm>
 #include <atomic>
 #include <fstream>
 #include <iterator>
@@ -740,6 +741,40 @@ TEST_F(ElmBaud, HandshakeKeepsTheRateOnlyWhenTheClientAnswersWithACarriageReturn
   EXPECT_EQ(Send("ATBRD 45\rATI\r"), "OK\r" + Lines({IDENTITY}));
   EXPECT_EQ(Ask("ATI"), Lines({IDENTITY}));
   for (const char* bad : {"ATBRD 00", "ATBRD", "ATBRD 1", "ATBRT", "ATBRT 123"}) EXPECT_EQ(Ask(bad), Lines({"?"})) << bad;
+}
+
+TEST_F(ElmAnswers, ALongAnswerAtALowBaudRateFillsTheTransmitBuffer) {
+  // ECU 0 answers 22 F1 90 with the longest message a table holds: 29 frames on CAN.
+  std::vector<uint8_t> longest(EMU_TABLE_MAX_MESSAGE, 0x55);
+  longest[0] = 0x62, longest[1] = 0xF1, longest[2] = 0x90;
+  EmuTableEntry e{};
+  e.ecuIdx = 0;
+  e.requestLength = 3;
+  e.request[0] = 0x22, e.request[1] = 0xF1, e.request[2] = 0x90;
+  const char* error = nullptr;
+  ASSERT_TRUE(emu_TableAdd(vehicle, e, {longest.data(), EMU_TABLE_MAX_MESSAGE, 0}, {nullptr, 0, 0}, &error)) << error;
+  Quiet();
+  ExpectOk("ATSP6");
+  ExpectOk("ATH1");
+  // As fast as it is built, all of it.
+  std::string whole = Ask("22F190");
+  EXPECT_EQ(std::count(whole.begin(), whole.end(), '\r'), 29 + 1);
+  // At 9600 baud the line carries some 6 characters while the bus brings the frames: the 512
+  // bytes of the buffer take 17 whole lines of 29 characters; the rest is lost.
+  emu_ElmSetRealTiming(true, 9600);
+  const std::string cut = Ask("22F190");
+  const std::string line0 = "7E8 10 C8 62 F1 90 55 55 55 \r";
+  ASSERT_EQ(cut.substr(0, line0.size()), line0);
+  EXPECT_EQ(cut.substr(17 * line0.size()), Lines({"BUFFER FULL"}));
+  EXPECT_EQ(cut.substr(0, 17 * line0.size()), whole.substr(0, 17 * line0.size()));
+  // Without headers and spaces it fits.
+  ExpectOk("ATH0");
+  ExpectOk("ATS0");
+  const std::string fits = Ask("22F190");
+  emu_ElmSetRealTiming(false, 9600);
+  EXPECT_EQ(fits.find("BUFFER FULL"), std::string::npos);
+  EXPECT_EQ(fits.substr(0, 4), "0C8\r");
+  EXPECT_EQ(std::count(fits.begin(), fits.end(), '\r'), 1 + 29 + 1);
 }
 
 // ---------------------------------------------------------------------------------------------
