@@ -1,7 +1,11 @@
 // The ELM327 v1.5 personality's AT commands: identity, the settings with their defaults after
 // ATZ / ATWS / ATD, the protocol choice (ATSP, ATTP, ATPC) and its description (ATDP, ATDPN),
-// request headers and receive filters (ATSH, ATCP, ATCRA). One row per command; a row names the
-// command letters and the form of the argument that follows them.
+// request headers and receive filters (ATSH, ATCP, ATCRA, ATCF, ATCM, ATAR), the K-line's
+// initialisations (ATIIA, ATSI, ATFI, ATKW), the bus monitor and the message buffer (ATMA, ATMR,
+// ATMT, ATBD) and the baud rate switch (ATBRD, ATBRT). One row per command; a row names the
+// command letters, the form of the argument that follows them, and whether the command does
+// here what it does on the chip, is accepted without effect, or is refused as unknown (the
+// README's list of what is not emulated is held to these rows).
 #include <stdio.h>
 #include <string.h>
 

@@ -3,7 +3,9 @@
 // and their answers as the adapter prints them: CAN frames with or without identifiers, PCI
 // bytes and automatic formatting, J1850 / K-line messages with header and check bytes.
 // With real timing, the car's answer delay, the gap between ECUs, the time-out after the last
-// answer and the bus initialisations take the time they take on a real bus.
+// answer and the bus initialisations take the time they take on a real bus, and an answer that
+// outgrows the transmit buffer at a slow serial rate ends in BUFFER FULL. Also the bus monitor:
+// the messages ECUs send unasked come from a source the car may attach (none yet).
 #include <stdio.h>
 #include <string.h>
 
