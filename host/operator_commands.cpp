@@ -246,12 +246,12 @@ constexpr bool emu_EveryCommandCanBeGiven() {
   for (const OperatorCommand& c : OPERATOR_COMMANDS) {
     if (c.key == 0 && c.label == nullptr) return false;
     if (c.label != nullptr && std::char_traits<char>::length(c.label) >= sizeof EmuMenuEntry{}.label) return false;
-    if (c.key != 0 && c.typed == nullptr && c.set == nullptr) return false;
-    if (c.label != nullptr && c.file == EmuMenuFile::NoFile && c.set == nullptr) return false;
+    // (That a key or an entry has something to do is not checked here: functions' addresses are no
+    // constants under the sanitizers.)
   }
   return true;
 }
-static_assert(emu_EveryCommandCanBeGiven(), "a row without a key or an entry, a text too long, or nothing to do");
+static_assert(emu_EveryCommandCanBeGiven(), "a row without a key or an entry, or a text too long");
 
 // The menu's entries are the rows with a label, in order.
 const OperatorCommand* emu_MenuRow(int index) {

@@ -232,7 +232,7 @@ constexpr bool emu_IsUpperCaseCommand(const char* text) {
 }
 constexpr bool emu_AllCommandsUpperCase() {
   for (const AtCommand& row : AT_COMMANDS)
-    if (!emu_IsUpperCaseCommand(row.command) || row.answer == nullptr) return false;
+    if (!emu_IsUpperCaseCommand(row.command)) return false;
   return true;
 }
 static_assert(emu_AllCommandsUpperCase(), "command texts are compared as upper case");
