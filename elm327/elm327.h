@@ -2,8 +2,7 @@
 // OBD libraries) are written for, serving a client on the serial line. It owns its line reading
 // (echo, spaces and case ignored, repeat, interruption), its settings, the protocol search and
 // the answer formats; the vehicle and the data of its answers are the simulator's.
-// Not emulated: the bus monitor commands (ATMA, ATMR, ATMT), programmable parameters, baud rate
-// switching (ATBRD), low-power mode.
+// What it does not emulate is listed by its command table (emu_ElmCommandRows).
 #pragma once
 
 #include <stddef.h>
@@ -20,7 +19,23 @@ struct EmuElmPort {
   // 1 once after the client left or another took its place: what was read before belongs to the
   // client that left. None: a line whose client never changes.
   int (*takeHangUp)() = nullptr;
+  // ATBRD: the line's rate set to baudrate, as it is once what was written has gone out. 1 when it
+  // changed, 0 when the line has no rate (a pseudo-terminal, TCP), -1 when it refused it. None:
+  // a line without a rate.
+  int (*setBaud)(uint32_t baudrate) = nullptr;
 };
+
+// A message on the bus as the bus monitor (ATMA, ATMR, ATMT) shows it: on CAN the identifier
+// and the frame's 8 bytes; off CAN the three header bytes (in `id`, first byte highest) and the
+// data bytes, the check byte added when it is shown.
+struct EmuElmBusMessage {
+  uint32_t id;
+  uint8_t bytes[8];
+  uint8_t n;
+};
+// Messages ECUs send unasked (periodic broadcasts): the source gives the next one due on the
+// protocol, false when none is. None by default: the monitor then shows the bus silent.
+void emu_ElmSetBroadcastSource(bool (*next)(uint8_t protocol, EmuElmBusMessage* message));
 
 // Back to the state after power-up: defaults, automatic protocol, nothing connected, no client
 // line. The protocol tried first by a search is CAN 11/500, as on most cars.
@@ -49,3 +64,17 @@ void emu_ElmHangUpClient();
 // by the operator keys on another thread.
 uint8_t emu_ElmConnectedProtocol();
 uint8_t emu_ElmIsCanProtocolInUse();
+
+// The command table, for the list of what is not emulated: each row's letters after "AT" and
+// what the command does here. Fills at most max rows; returns how many there are.
+enum class EmuElmEffect : uint8_t {
+  Real,      // does what it does on the chip
+  NoEffect,  // answered "OK", changes nothing here
+  Refused,   // a command of the chip answered "?", as an unknown one
+};
+struct EmuElmCommandRow {
+  const char* name;
+  const char* argument;  // "" none, "0/1" the digit (or "10/96"), " hh" hex digits, "..." anything
+  EmuElmEffect effect;
+};
+size_t emu_ElmCommandRows(EmuElmCommandRow* rows, size_t max);

@@ -31,7 +31,6 @@ void emu_ElmExecute(const char* line) {
 // A carriage return ends the line: the line is answered, or the last one again when it is
 // empty.
 void emu_ElmEndOfLine() {
-  emu_ElmCountAsPaced();  // the echo went out while the line came in
   emu_LineFaultsAnswerBegins(emu_ElmFlush);
   if (elm.overflow != 0) {
     emu_ElmLine("?");
@@ -83,6 +82,8 @@ void emu_ElmInit() {
   elm.savedProtocol = 0;
   elm.savedAutomatic = 1;
   elm.searchFirst = 6;
+  memset(elm.keyBytes, 0, sizeof elm.keyBytes);
+  memset(elm.lastMessage, 0, sizeof elm.lastMessage);
   emu_ElmDefaults();
   emu_ElmForgetLine();
   elm.last[0] = '\0';

@@ -3,7 +3,10 @@
 // and their answers as the adapter prints them: CAN frames with or without identifiers, PCI
 // bytes and automatic formatting, J1850 / K-line messages with header and check bytes.
 // With real timing, the car's answer delay, the gap between ECUs, the time-out after the last
-// answer and the bus initialisations take the time they take on a real bus.
+// answer and the bus initialisations take the time they take on a real bus, and an answer that
+// outgrows the transmit buffer at a slow serial rate ends in BUFFER FULL. Also the bus monitor:
+// the messages ECUs send unasked come from a source the car may attach (none yet).
+#include <stdio.h>
 #include <string.h>
 
 #include "adapter/line_faults.h"
@@ -87,21 +90,31 @@ uint32_t emu_ElmWaitAfterLastMs() {
 // ---------------------------------------------------------------------------------------------
 // Finding the car
 
+// The 5-baud initialisation wakes the ECUs at its address: all of them at 33, one at its own
+// address, none at any other. The fast one wakes them all.
+bool emu_ElmInitAnswered(uint8_t p) {
+  if (!emu_ElmCarTalks(p)) return false;
+  const uint8_t address = elm.s.initAddress;
+  if (emu_Protocol(p).kind != EmuBusKind::KLine5Baud || address == FUNCTIONAL_TARGET) return true;
+  const uint8_t maxEcu = vehicle.maxEcu;
+  for (uint8_t i = 0; i < maxEcu && i < EMU_MAX_ECUS; ++i)
+    if (emu_VehicleEcuAddress(i, EmuEcuAddressing::Header) == address) return true;
+  return false;
+}
+
+// The bus answers on protocol p: it is the one in use, and off CAN its key bytes are kept. The
+// protocol table lists ISO 14230-4's key bytes with the 8F first; on the bus it comes second.
+void emu_ElmConnected(uint8_t p) {
+  elm.connected = p;
+  const EmuProtocol& row = emu_Protocol(p);
+  elm.keyBytes[0] = row.formatLength ? row.keyBytes[1] : row.keyBytes[0];
+  elm.keyBytes[1] = row.formatLength ? row.keyBytes[0] : row.keyBytes[1];
+}
+
 // A protocol set by number: K-line protocols initialise the bus first and say so.
 bool emu_ElmInitialiseFixed(uint8_t p) {
-  if (emu_ProtocolIsKLine(p)) {
-    emu_ElmPut("BUS INIT: ");
-    if (emu_ElmWait(emu_Protocol(p).timing.initMs)) {
-      emu_ElmAnswerStopped();
-      return false;
-    }
-    if (!emu_ElmCarTalks(p)) {
-      emu_ElmFail("...ERROR");
-      return false;
-    }
-    emu_ElmLine("...OK");
-  }
-  elm.connected = p;
+  if (emu_ProtocolIsKLine(p)) return emu_ElmInitialiseBus(p, "...");
+  emu_ElmConnected(p);
   return true;
 }
 
@@ -115,7 +128,7 @@ bool emu_ElmSearch() {
     if (p != first) order[count++] = p;
   for (uint8_t i = 0; i < count; ++i) {
     const uint8_t p = order[i];
-    const bool talks = emu_ElmCarTalks(p);
+    const bool talks = emu_ProtocolIsKLine(p) ? emu_ElmInitAnswered(p) : emu_ElmCarTalks(p);
     const EmuBusTiming& t = emu_Protocol(p).timing;
     const uint32_t cost = talks ? t.initMs + t.answerMs : t.missMs;
     if (emu_ElmWait(cost)) {
@@ -123,7 +136,7 @@ bool emu_ElmSearch() {
       return false;
     }
     if (talks) {
-      elm.connected = p;
+      emu_ElmConnected(p);
       elm.searchFirst = p;
       return true;
     }
@@ -245,6 +258,15 @@ bool emu_ElmEcuAnswer(const ElmRequest& r, uint8_t idx, bool can, EmuEcuAnswer* 
 // ---------------------------------------------------------------------------------------------
 // Printing
 
+// ATBD: the last message received stays in the adapter's buffer as it came.
+void emu_ElmKeepMessage(const uint8_t* bytes, uint8_t n) {
+  constexpr uint8_t ROOM = sizeof elm.lastMessage - 1;
+  if (n > ROOM) n = ROOM;
+  memset(elm.lastMessage, 0, sizeof elm.lastMessage);
+  elm.lastMessage[0] = n;
+  memcpy(elm.lastMessage + 1, bytes, n);
+}
+
 // The end of a line of the car's answer, the first one carrying the error mark the faults drew.
 void emu_ElmMessageLineEnd() {
   if (answerMark >= 0) {
@@ -295,6 +317,7 @@ void emu_ElmPutCanMessage(uint8_t protocol, uint8_t idx, const uint8_t* message,
   uint8_t frames[MAX_FRAMES][CAN_FRAME_BYTES];
   const uint16_t count = emu_ElmCanFrames(message, length, frames, MAX_FRAMES);
   const uint32_t id = emu_ElmCanAnswerId(protocol, idx);
+  if (count > 0) emu_ElmKeepMessage(frames[count - 1], CAN_FRAME_BYTES);
   if (elm.s.headers != 0 || elm.s.canAutoFormat == 0) {
     for (uint16_t i = 0; i < count; ++i) emu_ElmPutRawFrame(protocol, id, frames[i]);
     return;
@@ -319,20 +342,31 @@ void emu_ElmPutCanMessage(uint8_t protocol, uint8_t idx, const uint8_t* message,
   }
 }
 
-// One message of J1850 or the K-line: with headers the three header bytes and the check byte.
-void emu_ElmPutLineMessage(uint8_t protocol, uint8_t idx, const uint8_t* data, uint8_t n) {
+// A J1850 / K-line message: header bytes, data, check byte; shown whole with headers, its data
+// alone without.
+void emu_ElmPutHeaderedMessage(uint8_t protocol, const uint8_t header[3], const uint8_t* data, uint8_t n) {
+  uint8_t message[3 + EMU_KLINE_LINE_BYTES + 1];
   if (n > EMU_KLINE_LINE_BYTES) n = EMU_KLINE_LINE_BYTES;  // never longer; kept to the buffer all the same
-  if (elm.s.headers != 0) {
-    uint8_t message[3 + EMU_KLINE_LINE_BYTES];
-    emu_ProtocolAnswerHeader(protocol, emu_VehicleEcuAddress(idx, EmuEcuAddressing::Header), n, message);
-    memcpy(message + 3, data, n);
-    const uint8_t total = static_cast<uint8_t>(3 + n);
-    for (uint8_t i = 0; i < total; ++i) emu_ElmPutByte(message[i]);
-    emu_ElmPutByte(emu_ProtocolCheckByte(protocol, message, total));
-  } else {
-    for (uint8_t i = 0; i < n; ++i) emu_ElmPutByte(data[i]);
-  }
+  memcpy(message, header, 3);
+  memcpy(message + 3, data, n);
+  const uint8_t total = static_cast<uint8_t>(3 + n);
+  message[total] = emu_ProtocolCheckByte(protocol, message, total);
+  // The line's faults corrupted the check byte: the adapter shows the bytes it got and marks the
+  // line.
+  if (answerMark == EMU_FAULT_DATA_ERROR_MARK) message[total] = static_cast<uint8_t>(~message[total]);
+  emu_ElmKeepMessage(message, static_cast<uint8_t>(total + 1));
+  const uint8_t from = elm.s.headers != 0 ? 0 : 3;
+  const uint8_t to = elm.s.headers != 0 ? static_cast<uint8_t>(total + 1) : total;
+  for (uint8_t i = from; i < to; ++i) emu_ElmPutByte(message[i]);
   emu_ElmMessageLineEnd();
+}
+
+// One message of J1850 or the K-line from an ECU.
+void emu_ElmPutLineMessage(uint8_t protocol, uint8_t idx, const uint8_t* data, uint8_t n) {
+  if (n > EMU_KLINE_LINE_BYTES) n = EMU_KLINE_LINE_BYTES;
+  uint8_t header[3];
+  emu_ProtocolAnswerHeader(protocol, emu_VehicleEcuAddress(idx, EmuEcuAddressing::Header), n, header);
+  emu_ElmPutHeaderedMessage(protocol, header, data, n);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -368,8 +402,10 @@ bool emu_ElmBusFault(uint8_t protocol) {
 }
 
 // Prints one ECU's answer: each line a CAN message (framed) or a J1850 / K-line message. Returns
-// the number of messages shown; `stopped` when the client interrupted the ECU's delay.
-uint8_t emu_ElmPutEcuAnswer(uint8_t protocol, uint8_t idx, const EmuEcuAnswer& a, uint8_t allowed, bool* stopped) {
+// the number of messages shown; `stopped` when the client interrupted the ECU's delay, `full`
+// when a message did not fit the transmit buffer.
+uint8_t emu_ElmPutEcuAnswer(uint8_t protocol, uint8_t idx, const EmuEcuAnswer& a, uint8_t allowed, bool* stopped,
+                            bool* full) {
   uint8_t messages = 0;
   for (uint8_t line = 0; line < a.noOfLines && messages < allowed; ++line) {
     const uint8_t n = a.LineLength(line);
@@ -380,10 +416,18 @@ uint8_t emu_ElmPutEcuAnswer(uint8_t protocol, uint8_t idx, const EmuEcuAnswer& a
       *stopped = true;
       return messages;
     }
-    if (emu_ProtocolIsCan(protocol)) {
+    // The bus brings the message at its bit rate (on CAN some 16 bits a data byte with the
+    // frames' overhead, 10 on the K-line and J1850).
+    const bool can = emu_ProtocolIsCan(protocol);
+    emu_ElmWatchTransmit(static_cast<uint64_t>(n) * (can ? 16u : 10u) * 1000000u / emu_Protocol(protocol).bitRate);
+    if (can) {
       emu_ElmPutCanMessage(protocol, idx, a.data + a.LineStart(line), n);
     } else {
       emu_ElmPutLineMessage(protocol, idx, a.data + a.LineStart(line), n);
+    }
+    if (emu_ElmTransmitOverflowed()) {
+      *full = true;
+      return messages;
     }
     ++messages;
   }
@@ -428,9 +472,13 @@ void emu_ElmAnswerCar(const ElmRequest& r, uint8_t protocol) {
       return;
     }
     waited = true;
-    bool stopped = false;
+    bool stopped = false, full = false;
     shown = static_cast<uint8_t>(shown + emu_ElmPutEcuAnswer(protocol, ecus[k], a, static_cast<uint8_t>(wanted - shown),
-                                                             &stopped));
+                                                             &stopped, &full));
+    if (full) {
+      emu_ElmFail("BUFFER FULL");
+      return;
+    }
     if (stopped || emu_ElmPaceOutput()) {
       emu_ElmAnswerStopped();
       return;
@@ -453,6 +501,90 @@ void emu_ElmAnswerCar(const ElmRequest& r, uint8_t protocol) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// The bus monitor
+
+namespace {
+
+constexpr int MONITOR_POLL_MS = 20;  // how often a silent bus is looked at again
+
+bool (*broadcastSource)(uint8_t protocol, EmuElmBusMessage* message) = nullptr;
+
+// ATMR: the message's receiver (the target byte of the header, the identifier's second byte);
+// ATMT: its transmitter (the source byte, the identifier's last byte).
+bool emu_ElmWatched(uint8_t protocol, const EmuElmBusMessage& m, EmuElmWatch watch, uint8_t address) {
+  if (emu_ProtocolIsCan(protocol)) {
+    if (elm.s.filterSet != 0 && (m.id & elm.s.filterMask) != (elm.s.filterValue & elm.s.filterMask)) return false;
+  }
+  switch (watch) {
+    case EmuElmWatch::All: return true;
+    case EmuElmWatch::Receiver: return static_cast<uint8_t>(m.id >> 8) == address;
+    case EmuElmWatch::Transmitter: return static_cast<uint8_t>(m.id) == address;
+  }
+  return false;
+}
+
+// A message as the monitor prints it, in the answers' formats: on CAN the identifier with
+// headers, all 8 bytes with headers or without automatic formatting, else the single frame's
+// data; off CAN the header and check bytes with headers.
+void emu_ElmPutBusMessage(uint8_t protocol, const EmuElmBusMessage& m) {
+  const uint8_t n = m.n <= sizeof m.bytes ? m.n : sizeof m.bytes;
+  if (!emu_ProtocolIsCan(protocol)) {
+    const uint8_t header[3] = {static_cast<uint8_t>(m.id >> 16), static_cast<uint8_t>(m.id >> 8),
+                               static_cast<uint8_t>(m.id)};
+    emu_ElmPutHeaderedMessage(protocol, header, m.bytes, n);
+    return;
+  }
+  emu_ElmKeepMessage(m.bytes, n);
+  if (elm.s.headers != 0) emu_ElmPutCanId(protocol, m.id);
+  uint8_t from = 0, to = n;
+  if (elm.s.headers == 0 && elm.s.canAutoFormat != 0 && n > 0) {
+    from = 1;
+    const uint8_t length = m.bytes[0] & 0x0F;
+    to = static_cast<uint8_t>(length + 1 < n ? length + 1 : n);
+  }
+  for (uint8_t i = from; i < to; ++i) emu_ElmPutByte(m.bytes[i]);
+  emu_ElmMessageLineEnd();
+}
+
+}  // namespace
+
+void emu_ElmSetBroadcastSource(bool (*next)(uint8_t protocol, EmuElmBusMessage* message)) { broadcastSource = next; }
+
+void emu_ElmMonitor(EmuElmWatch watch, uint8_t address) {
+  if (!emu_ElmConnect()) return;
+  const uint8_t protocol = elm.connected;
+  for (;;) {
+    EmuElmBusMessage m;
+    bool stop = false;
+    while (!stop && broadcastSource != nullptr && broadcastSource(protocol, &m)) {
+      if (emu_ElmWatched(protocol, m, watch, address)) emu_ElmPutBusMessage(protocol, m);
+      // The line being printed is finished before the client's character is looked at.
+      stop = emu_ElmPaceOutput();
+    }
+    if (stop || emu_ElmWaitForClient(MONITOR_POLL_MS)) break;
+  }
+  emu_ElmEndMonitor();
+}
+
+bool emu_ElmInitialiseBus(uint8_t p, const char* dots) {
+  emu_ElmPut("BUS INIT: ");
+  if (emu_ElmWait(emu_Protocol(p).timing.initMs)) {
+    emu_ElmAnswerStopped();
+    return false;
+  }
+  char outcome[16];
+  const bool answered = emu_ElmInitAnswered(p);
+  snprintf(outcome, sizeof outcome, "%s%s", dots, answered ? "OK" : "ERROR");
+  if (!answered) {
+    emu_ElmFail(outcome);
+    return false;
+  }
+  emu_ElmLine(outcome);
+  emu_ElmConnected(p);
+  return true;
+}
 
 void emu_ElmRequest(const char* hex) {
   ElmRequest r;

@@ -21,6 +21,7 @@ constexpr char LF = '\n';
 
 const EmuElmPort* port = nullptr;
 bool realTiming = false;
+uint32_t lineBaud = 9600;
 uint32_t byteTimeUs = 1042;  // 10 bits a byte at 9600 baud
 
 // Input read from the port and not taken yet. During an OBD request, what arrives is only looked
@@ -46,6 +47,16 @@ struct ElmOutput {
   size_t unpaced;
 };
 ElmOutput output;
+
+// BUFFER FULL: while a message comes from the bus (real timing), the adapter's transmit buffer
+// takes what the serial line has not carried yet, up to its room; what does not fit is lost.
+constexpr size_t TRANSMIT_BUFFER = 512;  // bytes, as on the chip
+struct ElmTransmit {
+  bool watched;
+  bool full;
+  size_t room;
+};
+ElmTransmit transmit;
 
 // The client whose line is being answered has left: nothing more is written until the next
 // client's first character is taken, and the request under way for the one that left ends.
@@ -98,7 +109,8 @@ void emu_ElmSetPort(const EmuElmPort* p) { port = p; }
 
 void emu_ElmSetRealTiming(bool on, uint32_t baudrate) {
   realTiming = on;
-  byteTimeUs = baudrate != 0 ? 10u * 1000000u / baudrate : 1042;
+  if (baudrate != 0) lineBaud = baudrate;
+  byteTimeUs = 10u * 1000000u / lineBaud;
 }
 
 bool emu_ElmRealTiming() { return realTiming; }
@@ -114,8 +126,6 @@ bool emu_ElmNextInput(uint8_t* c) {
   return true;
 }
 
-void emu_ElmCountAsPaced() { output.unpaced = 0; }
-
 void emu_ElmForgetLine() {
   elm.length = 0;
   elm.line[0] = '\0';
@@ -130,14 +140,29 @@ void emu_ElmDropTraffic() {
 // ---------------------------------------------------------------------------------------------
 // Writing
 
+// With real timing, text goes out when its last byte would have crossed the line: the bytes not
+// paced yet take their time first (the client and the traffic log see it arrive then).
 void emu_ElmFlush() {
   if (output.length == 0) return;
+  if (realTiming && output.unpaced != 0) {
+    const uint64_t us = static_cast<uint64_t>(output.unpaced) * byteTimeUs;
+    const timespec pause = {static_cast<time_t>(us / 1000000u), static_cast<long>(us % 1000000u) * 1000L};
+    nanosleep(&pause, nullptr);
+  }
+  output.unpaced = 0;
   if (port != nullptr) emu_LineFaultsWrite(port->write, output.text, output.length);
   output.length = 0;
 }
 
 void emu_ElmPutChar(char c) {
   if (clientLeft) return;  // for nobody; the next client must not read it
+  if (transmit.watched) {
+    if (transmit.room == 0) {
+      transmit.full = true;
+      return;
+    }
+    --transmit.room;
+  }
   if (output.length == sizeof output.text) {
     // A full buffer is written at once; unpaced text it held counts as written.
     emu_ElmFlush();
@@ -179,9 +204,13 @@ bool emu_ElmInterrupted() {
   return clientLeft || emu_ElmInputInterrupts();
 }
 
-bool emu_ElmWait(uint32_t ms) {
+namespace {
+
+// Waits ms milliseconds or until the client interrupts; what is written waits with it unless
+// `flushFirst`.
+bool emu_ElmWaitWhile(uint32_t ms, bool flushFirst) {
   if (!realTiming || ms == 0) return emu_ElmInterrupted();
-  emu_ElmFlush();
+  if (flushFirst) emu_ElmFlush();
   const uint64_t end = emu_ElmNowUs() + ms * 1000u;
   for (;;) {
     if (emu_ElmInterrupted()) return true;
@@ -197,11 +226,19 @@ bool emu_ElmWait(uint32_t ms) {
   }
 }
 
+}  // namespace
+
+bool emu_ElmWait(uint32_t ms) { return emu_ElmWaitWhile(ms, true); }
+
+// The answer's lines cross the line while the client may interrupt; they reach it when their last
+// byte would have.
 bool emu_ElmPaceOutput() {
   const uint64_t us = static_cast<uint64_t>(output.unpaced) * byteTimeUs;
   output.unpaced = 0;
   if (!realTiming) return emu_ElmInterrupted();
-  return emu_ElmWait(static_cast<uint32_t>((us + 999) / 1000));
+  const bool interrupted = emu_ElmWaitWhile(static_cast<uint32_t>((us + 999) / 1000), false);
+  emu_ElmFlush();
+  return interrupted;
 }
 
 void emu_ElmAnswerStopped() {
@@ -212,4 +249,87 @@ void emu_ElmAnswerStopped() {
   emu_ElmForgetLine();
   emu_ElmLine("STOPPED");
   emu_ElmPrompt();
+}
+
+bool emu_ElmWaitForClient(int ms) {
+  emu_ElmFlush();
+  if (port == nullptr || emu_ElmInterrupted()) return true;
+  (void)port->waitForInput(ms);
+  return emu_ElmInterrupted();
+}
+
+void emu_ElmEndMonitor() {
+  if (clientLeft) return;
+  input.head = input.tail = 0;
+  emu_ElmForgetLine();
+  emu_ElmPrompt();
+}
+
+// ---------------------------------------------------------------------------------------------
+// The baud rate switch
+
+namespace {
+
+// The line at baudrate: 1 changed (real timing follows it), 0 a line without a rate, -1 refused.
+int emu_ElmSetLineBaud(uint32_t baudrate) {
+  emu_ElmFlush();
+  const int changed = port != nullptr && port->setBaud != nullptr ? port->setBaud(baudrate) : 0;
+  if (changed == 1) emu_ElmSetRealTiming(realTiming, baudrate);
+  return changed;
+}
+
+// The client's answer to the identity at the new rate: its first character that counts, within
+// waitMs. Only a carriage return accepts; it is taken from the input.
+bool emu_ElmClientAccepts(uint32_t waitMs) {
+  const uint64_t end = emu_ElmNowUs() + static_cast<uint64_t>(waitMs) * 1000u;
+  for (;;) {
+    emu_ElmFill();
+    while (input.head < input.tail && input.bytes[input.head] != CR && emu_ElmIgnored(input.bytes[input.head]))
+      ++input.head;
+    if (clientLeft) return false;
+    if (input.head < input.tail) return input.bytes[input.head++] == CR;
+    const uint64_t now = emu_ElmNowUs();
+    // The port's wait ends at the time-out when nothing came.
+    if (now >= end || port == nullptr || port->waitForInput(static_cast<int>((end - now + 999) / 1000)) == 0)
+      return false;
+  }
+}
+
+}  // namespace
+
+void emu_ElmSwitchBaud(uint32_t baudrate, const char* identity, uint32_t waitMs) {
+  const uint32_t old = lineBaud;
+  emu_ElmLine("OK");
+  // A rate the device refuses leaves the line as it was: the client does not hear the identity
+  // at the rate it expects and gives up, as with a chip whose line cannot carry that rate.
+  (void)emu_ElmSetLineBaud(baudrate);
+  emu_ElmLine(identity);
+  emu_ElmFlush();
+  if (!emu_ElmClientAccepts(waitMs)) {
+    // Garbage at the new rate is no part of a command; back at the old rate the client starts over.
+    input.head = input.tail = 0;
+    (void)emu_ElmSetLineBaud(old);
+  }
+  emu_ElmPrompt();
+}
+
+// ---------------------------------------------------------------------------------------------
+// The transmit buffer
+
+void emu_ElmWatchTransmit(uint64_t busUs) {
+  if (!realTiming) return;
+  transmit.watched = true;
+  transmit.full = false;
+  transmit.room = TRANSMIT_BUFFER + static_cast<size_t>(busUs / byteTimeUs);
+}
+
+bool emu_ElmTransmitOverflowed() {
+  const bool full = transmit.full;
+  transmit = {};
+  if (!full) return false;
+  // What fits ends with the last whole line in it.
+  while (output.length > 0 && output.text[output.length - 1] != CR && output.text[output.length - 1] != LF)
+    --output.length;
+  if (output.unpaced > output.length) output.unpaced = output.length;
+  return true;
 }

@@ -27,9 +27,13 @@ struct EmuElmSettings {
   uint8_t canPriority;     // ATCP: bits 28-24 of a 29-bit identifier
   uint8_t headerSet;       // ATSH given: `header` replaces the protocol's functional header
   uint32_t header;         // three bytes (K-line, J1850, 29-bit CAN) or an 11-bit identifier
-  uint8_t filterSet;       // ATCRA given: only answers from identifiers that match
+  uint8_t filterSet;       // ATCRA, ATCF or ATCM given: only answers from identifiers that match
+  uint8_t maskSet;         // ATCM (or ATCRA) gave the mask; ATCF alone compares every bit
   uint32_t filterValue;
   uint32_t filterMask;     // bits compared; an X in ATCRA leaves its four bits out
+  uint8_t initAddress;     // ATIIA: the target of the 5-baud initialisation (33: every ECU)
+  uint8_t keyWordCheck;    // ATKW: key bytes of an initialisation checked
+  uint8_t baudTimeout;     // ATBRT: the baud rate handshake's wait for the client, x 5 ms
   uint8_t protocol;        // the protocol in use until ATSP/ATTP: 0 automatic, 1..9
   uint8_t automatic;       // search when nothing answers (ATSP 0, ATSP Ah)
   uint8_t tryFirst;        // ATTP Ah: tried first by searches until the next reset; 0 none
@@ -43,6 +47,10 @@ struct EmuElm {
                            // last one found
   std::atomic<uint8_t> connected;  // the protocol found or initialised, 0 none (ATPC closes it)
   uint8_t learnedDelayMs;  // adaptive timing: the car's answer time once seen
+  uint8_t keyBytes[2];     // ATKW: the key bytes of the last K-line initialisation, in bus order
+  // ATBD: the last message the adapter received, its length and up to 12 bytes as they came
+  // (header, data and check byte off CAN; the frame's 8 bytes on CAN).
+  uint8_t lastMessage[1 + 12];
   // The client's line.
   char line[EMU_ELM_LINE_MAX + 1];
   size_t length;
@@ -76,6 +84,26 @@ bool emu_ElmWait(uint32_t ms);
 bool emu_ElmPaceOutput();
 // "STOPPED": the request is abandoned and what the client sent meanwhile is dropped.
 void emu_ElmAnswerStopped();
+// Waits up to ms milliseconds for the client (whatever the timing) with what was written sent;
+// true as soon as it has sent something that counts or has left.
+bool emu_ElmWaitForClient(int ms);
+// The bus monitor was stopped by the client: the stopping characters are dropped and the prompt
+// follows (nothing for a client that left).
+void emu_ElmEndMonitor();
+
+// With real timing, a message the bus delivers in busUs fills the adapter's transmit buffer with
+// its text but for what the serial line carries meanwhile; BUFFER FULL when it does not fit.
+// Watches the text written until emu_ElmTransmitOverflowed(), which is true when some was lost
+// (the text kept then ends with its last whole line).
+void emu_ElmWatchTransmit(uint64_t busUs);
+bool emu_ElmTransmitOverflowed();
+
+// ---------------------------------------------------------------------------------------------
+// ATBRD: the baud rate handshake. "OK" goes out at the line's rate, the line switches to
+// baudrate and the identity is sent there; a carriage return from the client within waitMs keeps
+// the new rate, anything else (or nothing) returns to the old one. The prompt follows at the rate
+// kept.
+void emu_ElmSwitchBaud(uint32_t baudrate, const char* identity, uint32_t waitMs);
 
 // ---------------------------------------------------------------------------------------------
 // Reading, for the line reader.
@@ -86,8 +114,6 @@ constexpr bool emu_ElmIgnored(uint8_t c) { return c != '\r' && (c <= ' ' || c ==
 // The client's next character, read from the port when none is waiting; false when there is
 // none.
 bool emu_ElmNextInput(uint8_t* c);
-// The text written so far needs no pacing (the echo went out while the line came in).
-void emu_ElmCountAsPaced();
 // The client's half-typed line is void.
 void emu_ElmForgetLine();
 // Input not taken yet and answer text not written yet are void.

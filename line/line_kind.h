@@ -29,6 +29,9 @@ struct EmuLineKind {
   bool (*clientPlace)(const char** kind, const char** where);
   void (*dropClient)();                  // from any thread
   int (*connected)();                    // 1 while somebody is on the other side
+  // The line's rate changed to baudrate once what was written has gone out (ATBRD): 1 changed,
+  // -1 a rate the line cannot take (it keeps its rate). Left out: a line without a rate.
+  int (*setBaud)(uint32_t baudrate);
 };
 
 extern const EmuLineKind emu_serialDeviceLine;  // a real serial device (terminal.cpp)

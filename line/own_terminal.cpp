@@ -316,4 +316,5 @@ const EmuLineKind emu_ownTerminalLine = {
     .clientPlace = emu_OwnTerminalClientPlace,
     .dropClient = emu_OwnTerminalDropClient,
     .connected = nullptr,
+    .setBaud = nullptr,
 };

@@ -32,6 +32,7 @@ const EmuLineKind NO_LINE = {
     .clientPlace = nullptr,
     .dropClient = nullptr,
     .connected = emu_NoLineNothing,
+    .setBaud = nullptr,
 };
 
 // Set by the open and the close (the run's own thread); read by the module's thread, which reads
@@ -115,6 +116,11 @@ void emu_WriteCOM(const char* bytes, size_t n) {
   const EmuLineKind& kind = emu_Line();
   if (emu_SomebodyThere(kind)) emu_LogTraffic(emu_OwnSide(), reinterpret_cast<const uint8_t*>(bytes), n);
   kind.write(bytes, n);
+}
+
+int emu_SetCOMBaud(uint32_t baudrate) {
+  const EmuLineKind& kind = emu_Line();
+  return kind.setBaud != nullptr ? kind.setBaud(baudrate) : 0;
 }
 
 int emu_TakeCOMHangUp() {

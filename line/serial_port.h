@@ -30,6 +30,9 @@ int emu_ReadCOM(uint8_t* bytes, int max);
 // Writes all bytes in order without discarding unread input (an adapter that echoes and can be
 // interrupted must keep it). A client that takes nothing for a second, or is gone, loses the rest.
 void emu_WriteCOM(const char* bytes, size_t n);
+// ATBRD: the line's rate, once what was written has gone out. 1 changed, 0 a line without a
+// rate (a pseudo-terminal of Padix's own, TCP), -1 a rate the device cannot take.
+int emu_SetCOMBaud(uint32_t baudrate);
 // On a pseudo-terminal Padix opened itself (/dev/ptmx): 1 once after its client closed it (what
 // either side had not read yet is gone), else 0. A line begun by that client is void.
 int emu_TakeCOMHangUp();

@@ -436,4 +436,5 @@ const EmuLineKind emu_tcpLine = {
     .clientPlace = emu_TcpClientPlace,
     .dropClient = emu_TcpDropPeer,
     .connected = emu_TcpConnected,
+    .setBaud = nullptr,
 };

@@ -31,6 +31,28 @@ speed_t emu_SpeedOf(uint32_t baudrate) {
   }
 }
 
+// A rate asked for by a divisor of the adapter's clock (ATBRD) comes close to a standard one;
+// a UART takes it within 3 %.
+struct EmuNamedSpeed {
+  uint32_t baudrate;
+  speed_t speed;
+};
+constexpr EmuNamedSpeed SPEEDS[] = {
+    {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},     {115200, B115200},
+    {230400, B230400}, {460800, B460800}, {500000, B500000}, {921600, B921600}, {1000000, B1000000},
+};
+
+bool emu_NearestSpeed(uint32_t baudrate, speed_t* speed) {
+  for (const EmuNamedSpeed& s : SPEEDS) {
+    const uint32_t diff = s.baudrate > baudrate ? s.baudrate - baudrate : baudrate - s.baudrate;
+    if (diff * 100u <= s.baudrate * 3u) {
+      *speed = s.speed;
+      return true;
+    }
+  }
+  return false;
+}
+
 uint64_t emu_NowUs() {
   timespec t;
   clock_gettime(CLOCK_MONOTONIC, &t);
@@ -76,6 +98,20 @@ int emu_TerminalSetUp(uint32_t baudrate, int fileFlags) {
   if (tcflush(fd, TCIOFLUSH) != 0) emu_ReportErrno("tcflush(TCIOFLUSH) failed");
   if (tcsetattr(fd, TCSANOW, &options) != 0) return emu_TerminalFail("tcsetattr() failed");
   return 0;
+}
+
+int emu_TerminalSetBaud(uint32_t baudrate) {
+  speed_t speed;
+  struct termios options;
+  if (fd < 0 || !emu_NearestSpeed(baudrate, &speed) || tcgetattr(fd, &options) != 0) return -1;
+  cfsetispeed(&options, speed);
+  cfsetospeed(&options, speed);
+  // What was written goes out at the old rate first.
+  if (tcsetattr(fd, TCSADRAIN, &options) != 0) {
+    emu_ReportErrno("tcsetattr(baud rate) failed");
+    return -1;
+  }
+  return 1;
 }
 
 void emu_TerminalClose() {
@@ -199,4 +235,5 @@ const EmuLineKind emu_serialDeviceLine = {
     .clientPlace = nullptr,
     .dropClient = nullptr,
     .connected = nullptr,
+    .setBaud = emu_TerminalSetBaud,
 };

@@ -23,7 +23,7 @@ constexpr size_t ENTRY_MAX = 4096;  // escaped characters of one entry; a longer
 struct PendingEntry {
   char text[ENTRY_MAX + 8];
   size_t length;
-  double startMs;
+  double lastMs;  // when its last byte crossed the line: the entry's time
 };
 
 pthread_mutex_t logMutex = PTHREAD_MUTEX_INITIALIZER;
@@ -72,7 +72,7 @@ void emu_LogWriteEntry(int sender) {
   if (e.length == 0) return;
   e.text[e.length] = '\0';
   char line[ENTRY_MAX + 64];  // the time (up to 20 digits), sender, the escaped bytes, the line end
-  const int length = snprintf(line, sizeof line, "%12.3f %s %s\n", e.startMs, SENDER_NAME[sender], e.text);
+  const int length = snprintf(line, sizeof line, "%12.3f %s %s\n", e.lastMs, SENDER_NAME[sender], e.text);
   e.length = 0;
   if (length > 0 && static_cast<size_t>(length) < sizeof line) emu_LogWriteLine(line, static_cast<size_t>(length));
 }
@@ -134,8 +134,8 @@ void emu_LogTrafficBytes(EmuSender from, const uint8_t* bytes, size_t n) {
     pendingSender = sender;
     PendingEntry& e = pending[sender];
     for (size_t i = 0; i < n; ++i) {
-      if (e.length == 0) e.startMs = emu_LogNowMs();
       emu_LogAppend(e, bytes[i]);
+      e.lastMs = emu_LogNowMs();
       if (bytes[i] == end || e.length >= ENTRY_MAX) emu_LogWriteEntry(sender);
     }
   }

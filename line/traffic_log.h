@@ -1,8 +1,8 @@
 // The traffic log (option log=FILE, or log=- for standard error): every line that crosses the
 // serial line, whatever kind of line it is, or in emulator mode the handheld's own line to its
-// simulated module. One entry a line: the milliseconds since start, who sent it ("tester": the
-// handheld or the OBD program; "module": the interface module, simulated or real), and its
-// bytes, those that are not printable as <0D>-style escapes. Each entry is written out at once,
+// simulated module. One entry a line: the milliseconds since start when its last byte crossed
+// the line, who sent it ("tester": the handheld or the OBD program; "module": the interface
+// module, simulated or real), and its bytes, those that are not printable as <0D>-style escapes. Each entry is written out at once,
 // so a crash loses nothing that was logged. A write that fails (a full disk) stops the log at its
 // last whole entry and is said once on standard error; the line is served on.
 #pragma once

@@ -56,7 +56,8 @@ struct QimLine {
 
 // The ELM327 v1.5 personality reads and writes the serial line itself; its waits are those of an
 // answer under way, and it hears of a client that left in the middle of one.
-const EmuElmPort SERIAL_LINE = {emu_ReadCOM, emu_WriteCOM, emu_WaitForCOMInputMidAnswer, emu_TakeCOMHangUp};
+const EmuElmPort SERIAL_LINE = {emu_ReadCOM, emu_WriteCOM, emu_WaitForCOMInputMidAnswer, emu_TakeCOMHangUp,
+                                 emu_SetCOMBaud};
 
 bool emu_FirmwareHasBytesToSend() { return (UCSR0B & UCSR0B_UDRIE) != 0; }
 

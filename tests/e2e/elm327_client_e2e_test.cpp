@@ -10,9 +10,13 @@
 // the car (after a 78, during the search) leaves nothing for the next one, however soon it comes;
 // over TCP a client that shuts its side after its requests gets every answer, then is let go.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <stdio.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -762,5 +766,98 @@ TEST_P(ElmClientRealTiming, AClientThatShutsItsSideAfterItsRequestsIsAnsweredThe
 }
 
 INSTANTIATE_TEST_SUITE_P(, ElmClientRealTiming, testing::Values(SimLine::Pty, SimLine::Tcp), SimLineName);
+
+// ---------------------------------------------------------------------------------------------
+// Real timing for every byte, and the baud rate switch on a serial device.
+
+// The milliseconds of the log's last entry that ends with `entry` ("tester ATI<0D>"); -1 none.
+double LoggedAt(const std::string& log, const std::string& entry) {
+  std::ifstream in(log);
+  double at = -1;
+  for (std::string line; std::getline(in, line);) {
+    if (line.size() > entry.size() && line.compare(line.size() - entry.size(), entry.size(), entry) == 0)
+      at = std::stod(line);
+  }
+  return at;
+}
+
+// At 9600 baud a byte takes 1.04 ms: the echo and the identity of "ATI" (18 bytes) take at
+// least 18.7 ms, and the log stamps the request when its CR came and the answer when its prompt
+// went out, as far apart as the client saw them.
+TEST(ElmHonestTiming, AtCommandsTakeTheirBytesTimeAndTheLogShowsWhatTheClientSaw) {
+  char dir[] = "/tmp/padix-elm-timing-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string log = std::string(dir) + "/traffic.log";
+  {
+    SimulatorOnPort port(SimLine::Pty, {"elm", "serve", "timing=real", "log=" + log});
+    ASSERT_TRUE(port.Serving(ATI_ECHOED));
+    for (int round = 0; round < 3; ++round) {
+      port.Forget();
+      const auto sent = std::chrono::steady_clock::now();
+      port.Write("ATI\r");
+      const std::string answer = port.ReadAnswer();
+      const double clientMs =
+          std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - sent).count();
+      ASSERT_EQ(answer, ATI_ECHOED);
+      EXPECT_GE(clientMs, 18 * 10.0 / 9.6);
+      double askedMs = -1, answeredMs = -1;
+      ASSERT_TRUE(WaitFor([&] {
+        askedMs = LoggedAt(log, " tester ATI<0D>");
+        answeredMs = LoggedAt(log, " module ATI<0D>ELM327 v1.5<0D><0D>>");
+        return askedMs >= 0 && answeredMs >= askedMs;
+      })) << "the log has not both";
+      EXPECT_NEAR(answeredMs - askedMs, clientMs, 10.0) << "round " << round;
+    }
+    EXPECT_EQ(port.Program().Quit(), 0);
+  }
+  unlink(log.c_str());
+  rmdir(dir);
+}
+
+// A serial device (here a pseudo-terminal's slave end, as the run would take a USB adapter)
+// really changes its rate after the handshake, and returns to the old one without it.
+TEST(ElmBaudRateSwitch, TheSerialDeviceChangesItsRateOnlyWhenTheClientAnswers) {
+  int master = -1, slave = -1;
+  char name[256];
+  ASSERT_EQ(openpty(&master, &slave, name, nullptr, nullptr), 0);
+  termios raw;
+  ASSERT_EQ(tcgetattr(master, &raw), 0);
+  cfmakeraw(&raw);
+  ASSERT_EQ(tcsetattr(master, TCSANOW, &raw), 0);
+  ASSERT_EQ(fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK), 0);
+  HeadlessChild padix({name, "sim", "elm", "serve"});
+  ASSERT_TRUE(padix.Running());
+  auto speed = [&] {
+    termios t;
+    return tcgetattr(slave, &t) == 0 ? cfgetospeed(&t) : B0;
+  };
+  auto ask = [&](const std::string& bytes, const std::string& until, int timeoutMs = 3000) {
+    EXPECT_EQ(write(master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    return ReadUntil(master, until, timeoutMs);
+  };
+  // The run answers once the handheld has entered its bridge: asked until it does.
+  std::string first;
+  ASSERT_TRUE(WaitFor([&] {
+    first += ask("ATE0\r", "OK\r\r>", 300);
+    return first.find("OK\r\r>") != std::string::npos;
+  }, 15000)) << first << padix.Err();
+  ASSERT_EQ(speed(), B9600);
+  // 4 MHz / 0x23 = 114 kbaud: 115200 for the UART. The client answers the identity with a CR.
+  EXPECT_EQ(ask("ATBRD 23\r", "ELM327 v1.5\r"), "OK\rELM327 v1.5\r");
+  EXPECT_EQ(speed(), B115200);
+  EXPECT_EQ(ask("\r", ">"), "\r>");
+  EXPECT_EQ(speed(), B115200);
+  EXPECT_EQ(ask("ATI\r", ">"), "ELM327 v1.5\r\r>");
+  // 4 MHz / 0x68 = 38.5 kbaud, not answered: back at 115200, the prompt there.
+  EXPECT_EQ(ask("ATBRD 68\r", "\r\r>"), "OK\rELM327 v1.5\r\r>");
+  EXPECT_EQ(speed(), B115200);
+  // A rate no UART takes (4 MHz / 0x11 = 235 kbaud, 2 % off 230400 is taken; 0x0B = 364 kbaud
+  // is not): the line keeps its rate and the handshake still runs.
+  EXPECT_EQ(ask("ATBRD 0B\r", "ELM327 v1.5\r"), "OK\rELM327 v1.5\r");
+  EXPECT_EQ(ask("\r", ">"), "\r>");
+  EXPECT_EQ(speed(), B115200);
+  EXPECT_EQ(padix.Quit(), 0);
+  close(master), close(slave);
+}
 
 }  // namespace

@@ -12,6 +12,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <utility>
+
 #include "firmware/usart.h"
 #include "controller/controller.h"
 #include "elm327/elm327.h"
@@ -35,13 +37,27 @@ int emu_FuzzRead(uint8_t* bytes, int max) {
   return static_cast<int>(n);
 }
 void emu_FuzzWrite(const char*, size_t) {}
-int emu_FuzzWait(int) { return fuzzLine.at < fuzzLine.end ? 1 : 0; }
-const EmuElmPort FUZZ_PORT = {emu_FuzzRead, emu_FuzzWrite, emu_FuzzWait};
+// A wait for the client (the bus monitor, the baud rate handshake) lets it type its next line;
+// once it has sent everything, waiting for it finds it gone, which ends a monitor nothing else
+// would stop.
+bool fuzzClientGone = false;
+int emu_FuzzWait(int) {
+  fuzzClientGone = fuzzLine.at == fuzzLine.size;
+  if (fuzzLine.at == fuzzLine.end && fuzzLine.end < fuzzLine.size) {
+    const void* cr = memchr(fuzzLine.data + fuzzLine.end, '\r', fuzzLine.size - fuzzLine.end);
+    fuzzLine.end = cr != nullptr ? static_cast<size_t>(static_cast<const uint8_t*>(cr) - fuzzLine.data) + 1 : fuzzLine.size;
+  }
+  return fuzzLine.at < fuzzLine.end ? 1 : 0;
+}
+int emu_FuzzHangUp() { return std::exchange(fuzzClientGone, false) ? 1 : 0; }
+int emu_FuzzSetBaud(uint32_t) { return 0; }
+const EmuElmPort FUZZ_PORT = {emu_FuzzRead, emu_FuzzWrite, emu_FuzzWait, emu_FuzzHangUp, emu_FuzzSetBaud};
 
 void emu_FuzzElm(const uint8_t* data, size_t size, bool lineAtATime) {
   emu_ElmInit();
   emu_ElmSetPort(&FUZZ_PORT);
   fuzzLine = {data, 0, 0, size};
+  fuzzClientGone = false;
   while (fuzzLine.at < size) {
     fuzzLine.end = size;
     if (lineAtATime) {

@@ -91,6 +91,11 @@ TEST_F(ElmFaults, ErrorsReplaceOrMarkTheAnswerAsTheAdapterPrintsThem) {
   ExpectOk("ATH1");
   Set("faults.errors", "<DATA ERROR");
   EXPECT_EQ(Ask("010C"), Lines({"7E8 04 41 0C 01 10 00 00 00 <DATA ERROR"}));
+  // Off CAN the mark is for the check byte the line corrupted: shown as it came, with headers.
+  ExpectOk("ATSP3");
+  EXPECT_EQ(Ask("010C"), "BUS INIT: ...OK\r" + Lines({"48 6B 10 41 0C 01 10 DE <DATA ERROR"}));
+  EXPECT_EQ(Ask("ATBD").substr(0, 36), "08 \r48 \r6B \r10 \r41 \r0C \r01 \r10 \rDE \r");
+  ExpectOk("ATSP6");
   ExpectOk("ATH0");
   // A request that no ECU answers has no line to mark.
   EXPECT_EQ(Ask("011D"), Lines({"NO DATA"}));
