@@ -241,8 +241,8 @@ bool emu_ElmVehicleAnswer(const ElmRequest& r, uint8_t idx, bool can, EmuEcuAnsw
   return out->length > 0;
 }
 
-// The vehicle's own answer, else the one its table gives, as the ECU's faults make it; none from
-// a silent ECU.
+// The vehicle's own answer, else the one its table or its diagnostic server gives, as the ECU's
+// faults make it; none from a silent ECU.
 bool emu_ElmEcuAnswer(const ElmRequest& r, uint8_t idx, bool can, EmuUdsAddressing addressing, EmuEcuAnswer* out) {
   if (emu_CarEcuSilent(idx)) return false;
   if (!emu_ElmVehicleAnswer(r, idx, can, out) && !emu_VehicleAnswerRequest(r.bytes, r.n, idx, can, out, addressing)) return false;

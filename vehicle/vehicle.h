@@ -386,6 +386,7 @@ void emu_InitFrameDataSid06(uint8_t id, uint8_t ecuIdx, bool can, EmuEcuAnswer* 
 // The request/answer table (answer_table.cpp). The answer of ECU ecuIdx's entry for this request
 // (the first whose bytes equal the request, else the wildcard one with the longest prefix), with
 // its 78 and "then" answer; false when it has none. Takes the vehicle's lock.
+// Which entries may answer: any, only one whose bytes equal the request, only a wildcard one.
 enum class EmuTableMatch : uint8_t { Any, Exact, Wildcard };
 bool emu_TableAnswer(const uint8_t* request, uint8_t n, uint8_t ecuIdx, bool can, EmuEcuAnswer* out,
                      EmuTableMatch match = EmuTableMatch::Any);
