@@ -1,5 +1,5 @@
 // The diagnostic server's parts (uds_server.cpp, uds_dids.cpp, uds_dtcs.cpp): one request as a
-// service handler sees it, the state an ECU keeps between requests, the negative codes.
+// service handler sees it, and the state an ECU keeps between requests.
 #pragma once
 
 #include <stdint.h>
@@ -7,20 +7,6 @@
 #include "bus/negative_codes.h"
 #include "vehicle/uds_server.h"
 #include "vehicle/vehicle.h"
-
-constexpr uint8_t EMU_UDS_SERVICE_NOT_SUPPORTED = 0x11;
-constexpr uint8_t EMU_UDS_SUB_FUNCTION_NOT_SUPPORTED = 0x12;
-constexpr uint8_t EMU_UDS_WRONG_LENGTH = 0x13;
-constexpr uint8_t EMU_UDS_RESPONSE_TOO_LONG = 0x14;
-constexpr uint8_t EMU_UDS_CONDITIONS_NOT_CORRECT = 0x22;
-constexpr uint8_t EMU_UDS_SEQUENCE_ERROR = 0x24;
-constexpr uint8_t EMU_UDS_OUT_OF_RANGE = 0x31;
-constexpr uint8_t EMU_UDS_SECURITY_DENIED = 0x33;
-constexpr uint8_t EMU_UDS_INVALID_KEY = 0x35;
-constexpr uint8_t EMU_UDS_EXCEEDED_ATTEMPTS = 0x36;
-constexpr uint8_t EMU_UDS_DELAY_NOT_EXPIRED = 0x37;
-constexpr uint8_t EMU_UDS_SUB_FUNCTION_NOT_IN_SESSION = 0x7E;
-constexpr uint8_t EMU_UDS_SERVICE_NOT_IN_SESSION = 0x7F;
 
 struct EmuUdsLevelState {
   uint8_t attempts;        // wrong keys since the last right one
