@@ -26,6 +26,22 @@ inline constexpr EmuNegativeCode EMU_NEGATIVE_CODES[] = {
 // clang-format on
 constexpr size_t EMU_NEGATIVE_CODE_COUNT = sizeof EMU_NEGATIVE_CODES / sizeof EMU_NEGATIVE_CODES[0];
 
+// The codes a diagnostic server answers with where their condition arises (vehicle/uds_server.h);
+// not among those the operator arms.
+constexpr uint8_t EMU_UDS_SERVICE_NOT_SUPPORTED = 0x11;
+constexpr uint8_t EMU_UDS_SUB_FUNCTION_NOT_SUPPORTED = 0x12;
+constexpr uint8_t EMU_UDS_WRONG_LENGTH = 0x13;
+constexpr uint8_t EMU_UDS_RESPONSE_TOO_LONG = 0x14;
+constexpr uint8_t EMU_UDS_CONDITIONS_NOT_CORRECT = 0x22;
+constexpr uint8_t EMU_UDS_SEQUENCE_ERROR = 0x24;
+constexpr uint8_t EMU_UDS_OUT_OF_RANGE = 0x31;
+constexpr uint8_t EMU_UDS_SECURITY_DENIED = 0x33;
+constexpr uint8_t EMU_UDS_INVALID_KEY = 0x35;
+constexpr uint8_t EMU_UDS_EXCEEDED_ATTEMPTS = 0x36;
+constexpr uint8_t EMU_UDS_DELAY_NOT_EXPIRED = 0x37;
+constexpr uint8_t EMU_UDS_SUB_FUNCTION_NOT_IN_SESSION = 0x7E;
+constexpr uint8_t EMU_UDS_SERVICE_NOT_IN_SESSION = 0x7F;
+
 // A code as the operator gives it (its digits as a decimal number) and as it is sent.
 constexpr uint8_t emu_NegativeCodeByte(uint8_t digits) { return static_cast<uint8_t>((digits / 10) << 4 | digits % 10); }
 constexpr uint8_t emu_NegativeCodeDigits(uint8_t code) { return static_cast<uint8_t>((code >> 4) * 10 + (code & 0x0F)); }

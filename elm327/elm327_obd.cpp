@@ -188,6 +188,14 @@ uint8_t emu_ElmAddressedEcus(uint8_t protocol, uint8_t ecus[EMU_MAX_ECUS]) {
   return count;
 }
 
+// Whether the header set asks every ECU at once (the functional address), as the default one does.
+EmuUdsAddressing emu_ElmAddressing(uint8_t protocol) {
+  if (elm.s.headerSet == 0) return EmuUdsAddressing::Functional;
+  const uint32_t h = elm.s.header;
+  const bool functional = emu_ProtocolIs29Bit(protocol) ? static_cast<uint8_t>(h >> 16) == CAN_29BIT_FUNCTIONAL
+                                                        : (h & 0x7FF) == CAN_11BIT_FUNCTIONAL;
+  return functional ? EmuUdsAddressing::Functional : EmuUdsAddressing::Physical;
+}
 
 bool emu_ElmPassesFilter(uint8_t protocol, uint8_t ecuIdx) {
   if (elm.s.filterSet == 0 || !emu_ProtocolIsCan(protocol)) return true;
@@ -246,11 +254,11 @@ bool emu_ElmVehicleAnswer(const ElmRequest& r, uint8_t idx, bool can, EmuEcuAnsw
   return out->length > 0;
 }
 
-// The vehicle's own answer, else the one its table gives, as the ECU's faults make it; none from
-// a silent ECU.
-bool emu_ElmEcuAnswer(const ElmRequest& r, uint8_t idx, bool can, EmuEcuAnswer* out) {
+// The vehicle's own answer, else the one its table or its diagnostic server gives, as the ECU's
+// faults make it; none from a silent ECU.
+bool emu_ElmEcuAnswer(const ElmRequest& r, uint8_t idx, bool can, EmuUdsAddressing addressing, EmuEcuAnswer* out) {
   if (emu_CarEcuSilent(idx)) return false;
-  if (!emu_ElmVehicleAnswer(r, idx, can, out) && !emu_TableAnswer(r.bytes, r.n, idx, can, out)) return false;
+  if (!emu_ElmVehicleAnswer(r, idx, can, out) && !emu_VehicleAnswerRequest(r.bytes, r.n, idx, can, out, addressing)) return false;
   emu_CarApplyEcuFaults(idx, r.bytes[0], out);
   return true;
 }
@@ -457,13 +465,14 @@ void emu_ElmAnswerCar(const ElmRequest& r, uint8_t protocol) {
   const bool can = emu_ProtocolIsCan(protocol);
   uint8_t ecus[EMU_MAX_ECUS];
   const uint8_t addressed = emu_ElmAddressedEcus(protocol, ecus);
+  const EmuUdsAddressing addressing = can ? emu_ElmAddressing(protocol) : EmuUdsAddressing::Functional;
   // After a frame received with an error the adapter shows no more.
   const uint8_t wanted = answerMark == EMU_FAULT_RX_ERROR_MARK ? 1 : r.count != 0 ? r.count : 0xFF;
   uint8_t shown = 0;
   bool waited = false;
   for (uint8_t k = 0; k < addressed && shown < wanted; ++k) {
     EmuEcuAnswer a;
-    if (!emu_ElmEcuAnswer(r, ecus[k], can, &a) || !emu_ElmPassesFilter(protocol, ecus[k])) continue;
+    if (!emu_ElmEcuAnswer(r, ecus[k], can, addressing, &a) || !emu_ElmPassesFilter(protocol, ecus[k])) continue;
     // An ECU slower than the time-out is not waited for; after a 78 (response pending) it is.
     const uint32_t busyMs = a.delayedLine == 0 ? a.delayMs : 0;
     if (busyMs > emu_ElmTimeoutMs()) continue;

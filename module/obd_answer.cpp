@@ -282,8 +282,13 @@ size_t emu_BuildObdAnswer(uint8_t service, uint8_t pid, uint8_t frame, char (&ou
       // Codes are cleared only by an ECU that accepted the request.
       if (service == 0x04 && answer.length > 0 && answer.data[0] == 0x44) emu_VehicleClearCodes(idx, f.can);
     }
-    // What the vehicle does not answer itself, its table may.
-    if (answer.length == 0 && request != nullptr && !emu_TableAnswer(request, n, idx, f.can, &answer)) continue;
+    // What the vehicle does not answer itself, its table or its diagnostic server may; the
+    // module's filter naming one ECU asks it at its own address.
+    const EmuUdsAddressing addressing = ecuFilter != 0 ? EmuUdsAddressing::Physical : EmuUdsAddressing::Functional;
+    if (answer.length == 0 && request != nullptr &&
+        !emu_VehicleAnswerRequest(request, n, idx, f.can, &answer, addressing)) {
+      continue;
+    }
     emu_CarApplyEcuFaults(idx, service, &answer);
     if (f.can) {
       emu_PutCanLines(w, f, ecuAddr[idx], answer, totals);

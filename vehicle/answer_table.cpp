@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "bus/negative_codes.h"
+#include "vehicle/uds_server.h"
 #include "vehicle/vehicle.h"
 
 namespace {
@@ -16,11 +17,13 @@ bool emu_EntryMatches(const EmuTableEntry& e, const uint8_t* request, uint8_t n)
 }
 
 // The exact entry first; else the wildcard entry with the longest prefix (the first of equals).
-const EmuTableEntry* emu_FindEntry(const EmuAnswerTable& t, uint8_t ecuIdx, const uint8_t* request, uint8_t n) {
+const EmuTableEntry* emu_FindEntry(const EmuAnswerTable& t, uint8_t ecuIdx, const uint8_t* request, uint8_t n,
+                                   EmuTableMatch match = EmuTableMatch::Any) {
   const EmuTableEntry* best = nullptr;
   for (uint16_t i = 0; i < t.noOfEntries && i < EMU_MAX_TABLE_ENTRIES; ++i) {
     const EmuTableEntry& e = t.entry[i];
     if (e.ecuIdx != ecuIdx || !emu_EntryMatches(e, request, n)) continue;
+    if ((match == EmuTableMatch::Exact && e.wildcard != 0) || (match == EmuTableMatch::Wildcard && e.wildcard == 0)) continue;
     if (e.wildcard == 0) return &e;
     if (best == nullptr || e.requestLength > best->requestLength) best = &e;
   }
@@ -46,12 +49,13 @@ bool emu_HasMessage(const EmuTableMessage& m) { return m.length != 0 || m.negati
 
 }  // namespace
 
-bool emu_TableAnswer(const uint8_t* request, uint8_t n, uint8_t ecuIdx, bool can, EmuEcuAnswer* out) {
+bool emu_TableAnswer(const uint8_t* request, uint8_t n, uint8_t ecuIdx, bool can, EmuEcuAnswer* out,
+                     EmuTableMatch match) {
   out->Clear();
   if (n == 0) return false;
   emu_VehicleLock();
   const EmuAnswerTable& t = vehicle.table;
-  const EmuTableEntry* e = emu_FindEntry(t, ecuIdx, request, n);
+  const EmuTableEntry* e = emu_FindEntry(t, ecuIdx, request, n, match);
   if (e != nullptr && emu_HasMessage(e->answer)) {
     emu_PutMessage(t, e->answer, request[0], can, out);
     if (emu_HasMessage(e->then)) {
@@ -67,7 +71,10 @@ bool emu_TableAnswer(const uint8_t* request, uint8_t n, uint8_t ecuIdx, bool can
 bool emu_TableKnows(const uint8_t* request, uint8_t n) {
   emu_VehicleLock();
   bool known = false;
-  for (uint8_t idx = 0; idx < EMU_MAX_ECUS && !known; ++idx) known = emu_FindEntry(vehicle.table, idx, request, n) != nullptr;
+  for (uint8_t idx = 0; idx < EMU_MAX_ECUS && !known; ++idx) {
+    known = emu_FindEntry(vehicle.table, idx, request, n) != nullptr ||
+            (n > 0 && request[0] >= 0x10 && vehicle.ecu[idx].uds.enabled != 0);
+  }
   emu_VehicleUnlock();
   return known;
 }
@@ -131,4 +138,14 @@ bool emu_TableAdd(EmuVehicle& v, const EmuTableEntry& entry, const EmuTableAnswe
   }
   if (slot == t.noOfEntries) ++t.noOfEntries;
   return true;
+}
+
+bool emu_VehicleAnswerRequest(const uint8_t* request, uint8_t n, uint8_t ecuIdx, bool can, EmuEcuAnswer* out,
+                              EmuUdsAddressing addressing) {
+  // A captured answer overrides the server; the server comes before a table's catch-alls, and
+  // refuses what neither serves.
+  if (emu_TableAnswer(request, n, ecuIdx, can, out, EmuTableMatch::Exact)) return true;
+  if (can && emu_UdsAnswer(request, n, ecuIdx, out, addressing)) return out->length > 0;
+  if (emu_TableAnswer(request, n, ecuIdx, can, out, EmuTableMatch::Wildcard)) return true;
+  return can && emu_UdsRefusal(request, n, ecuIdx, out, addressing);
 }

@@ -336,6 +336,11 @@ bool emu_VehicleHasMoreThan2Banks() { return emu_MoreThan2Banks(); }
 
 void emu_VehicleClearCodes(uint8_t ecuIdx, bool can) {
   emu_VehicleLock();
+  emu_VehicleClearCodesHeld(ecuIdx, can);
+  emu_VehicleUnlock();
+}
+
+void emu_VehicleClearCodesHeld(uint8_t ecuIdx, bool can) {
   EmuEcu& ecu = vehicle.ecu[ecuIdx];
   ecu.milState = 0;
   if (can) {
@@ -347,7 +352,6 @@ void emu_VehicleClearCodes(uint8_t ecuIdx, bool can) {
   ecu.noOfDtcs = 0;
   ecu.noOfPendingDtcs = 0;
   ecu.dtcsCleared = 1;
-  emu_VehicleUnlock();
 }
 
 void emu_VehicleLock() { pthread_mutex_lock(&vehicleMutex); }
@@ -381,6 +385,12 @@ void emu_InitFrameData(uint8_t service, uint8_t pid, uint8_t frame, uint8_t ecuI
   emu_VehicleLock();
   emu_InitFrameDataLocked(service, pid, frame, ecuIdx, can, out);
   emu_VehicleUnlock();
+}
+
+void emu_InitFrameDataHeld(uint8_t service, uint8_t pid, uint8_t frame, uint8_t ecuIdx, bool can,
+                           EmuEcuAnswer* out) {
+  out->Clear();
+  if (ecuIdx < EMU_MAX_ECUS) emu_InitFrameDataLocked(service, pid, frame, ecuIdx, can, out);
 }
 
 namespace {

@@ -9,6 +9,7 @@
 
 #include <atomic>
 
+#include "vehicle/uds_server.h"
 #include "vehicle/vehicle_faults.h"
 
 constexpr uint8_t EMU_MAX_ECUS = 8;
@@ -124,6 +125,7 @@ struct EmuEcuData {
   EmuMotion motion[EMU_MAX_MOTIONS];
   uint8_t noOfTestResults;
   EmuTestResult testResult[EMU_MAX_TEST_RESULTS];  // in the order given
+  EmuUdsConfig uds;  // its diagnostic server (uds_server.h), off by default
 };
 
 // Its shared bytes: written by the operator's key thread while the module thread answers (or read
@@ -307,6 +309,7 @@ bool emu_VehicleSupportsTest(uint8_t id, uint8_t ecuIdx, bool can);
 // Service 04 on one ECU (no negative response armed): MIL off, codes cleared; on CAN the
 // confirmed codes become the permanent ones first.
 void emu_VehicleClearCodes(uint8_t ecuIdx, bool can);
+void emu_VehicleClearCodesHeld(uint8_t ecuIdx, bool can);  // the caller holding the lock
 
 // ---------------------------------------------------------------------------------------------
 // Answer data of one ECU, before framing. On CAN it is the whole message (service byte first),
@@ -368,6 +371,9 @@ struct EmuEcuAnswer {
 // caller has decided that this ECU answers. Advances the jitter counters as the answer uses them.
 void emu_InitFrameData(uint8_t service, uint8_t pid, uint8_t frame, uint8_t ecuIdx, bool can,
                        EmuEcuAnswer* out);
+// The same, the caller holding the vehicle's lock.
+void emu_InitFrameDataHeld(uint8_t service, uint8_t pid, uint8_t frame, uint8_t ecuIdx, bool can,
+                           EmuEcuAnswer* out);
 // The parts of a service 01/02 answer: "4x", PID, frame number (service 02), then the data.
 void emu_InitFrameData1(uint8_t service, uint8_t pid, uint8_t frame, uint8_t value, EmuEcuAnswer* out);
 void emu_InitFrameData2(uint8_t service, uint8_t pid, uint8_t frame, const uint8_t* data, EmuEcuAnswer* out);
@@ -380,8 +386,17 @@ void emu_InitFrameDataSid06(uint8_t id, uint8_t ecuIdx, bool can, EmuEcuAnswer* 
 // The request/answer table (answer_table.cpp). The answer of ECU ecuIdx's entry for this request
 // (the first whose bytes equal the request, else the wildcard one with the longest prefix), with
 // its 78 and "then" answer; false when it has none. Takes the vehicle's lock.
-bool emu_TableAnswer(const uint8_t* request, uint8_t n, uint8_t ecuIdx, bool can, EmuEcuAnswer* out);
-// Whether any ECU's table has an entry for the request.
+// Which entries may answer: any, only one whose bytes equal the request, only a wildcard one.
+enum class EmuTableMatch : uint8_t { Any, Exact, Wildcard };
+bool emu_TableAnswer(const uint8_t* request, uint8_t n, uint8_t ecuIdx, bool can, EmuEcuAnswer* out,
+                     EmuTableMatch match = EmuTableMatch::Any);
+// The answer of ECU ecuIdx to a request the car's own OBD services do not answer, as every front
+// asks it: the table's exact entry for it, else the ECU's diagnostic server (on CAN; uds_server.h),
+// else the table's wildcard entry, else the server's refusal of a service it does not serve. False
+// when the ECU gives no answer (`out` empty). Takes the vehicle's lock.
+bool emu_VehicleAnswerRequest(const uint8_t* request, uint8_t n, uint8_t ecuIdx, bool can, EmuEcuAnswer* out,
+                              EmuUdsAddressing addressing = EmuUdsAddressing::Physical);
+// Whether any ECU's table has an entry for the request, or its diagnostic server takes it.
 bool emu_TableKnows(const uint8_t* request, uint8_t n);
 // Adds an entry to a vehicle's table, replacing one of the same ECU and request; the messages'
 // bytes are copied into the pool. False, with `error` set, when the table or its pool is full.

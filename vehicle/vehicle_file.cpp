@@ -375,6 +375,7 @@ void emu_CommitVehicle(const EmuVehicle& scratch, const VehicleReader& reader, b
   emu_VehicleAssign(vehicle, scratch);
   if (!reader.tracePath.empty()) vehicle.trace.startedMs = emu_NowMs();
   emu_VehicleUnlock();
+  if (wholeFile) emu_UdsReset();  // a car put in anew: its servers start over
   if (reader.protocol >= 0 || wholeFile) emu_VehicleSetProtocol(static_cast<uint8_t>(std::max(reader.protocol, 0)));
   if (void (*swapped)() = emu_vehicleSwappedNotice.load()) swapped();
   if (void (*drop)() = emu_vehicleDropNotice.load(); drop != nullptr && reader.acts.dropNow) drop();

@@ -15,6 +15,7 @@
 
 #include "bus/hex.h"
 #include "bus/negative_codes.h"
+#include "vehicle/vehicle_file_uds.h"
 #include "vehicle/vehicle_items.h"
 
 namespace {
@@ -393,6 +394,9 @@ void emu_WriteTests(std::ostream& out, const EmuVehicle& v, const EmuEcu&, uint8
 void emu_WriteAnswersOf(std::ostream& out, const EmuVehicle& v, const EmuEcu&, uint8_t ecuIdx) {
   emu_WriteAnswers(out, v, ecuIdx);
 }
+// The diagnostic server is a section of its own, written after the ECU's other keys and its
+// faults (emu_WriteUds).
+void emu_WriteNothing(std::ostream&, const EmuVehicle&, const EmuEcu&, uint8_t) {}
 
 // 0 for none, then the digits of every code the car can be made to answer with.
 constexpr auto NEGATIVE_RESPONSES = [] {
@@ -430,6 +434,7 @@ constexpr EmuEcuKey ECU_KEYS[] = {
     {.name = "pid",           .kind = K::Own,     .read = emu_ReadPids,    .write = emu_WritePids},
     {.name = "tests",         .kind = K::Own,     .read = emu_ReadTests,   .write = emu_WriteTests},
     {.name = "answers",       .kind = K::Own,     .read = emu_ReadAnswers, .write = emu_WriteAnswersOf},
+    {.name = "uds",           .kind = K::Own,     .read = emu_ReadUds,     .write = emu_WriteNothing},
 };
 // clang-format on
 

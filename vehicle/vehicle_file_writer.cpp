@@ -23,6 +23,7 @@
 #include "vehicle/vehicle_file.h"
 #include "vehicle/vehicle_file_faults.h"
 #include "vehicle/vehicle_file_keys.h"
+#include "vehicle/vehicle_file_uds.h"
 
 namespace {
 
@@ -35,6 +36,7 @@ void emu_WriteEcu(std::ostream& out, const EmuVehicle& v, const EmuEcu& initial,
   const EmuEcuKey* keys = emu_EcuKeys(&noOfKeys);
   for (size_t k = 0; k < noOfKeys; ++k) emu_WriteEcuKey(out, keys[k], v, initial, idx);
   emu_WriteEcuFaults(out, v.faults.ecu[idx]);
+  emu_WriteUds(out, v.ecu[idx], initial, number);
 }
 
 // What a save refuses to write over: opening a FIFO for writing waits for a reader (the command

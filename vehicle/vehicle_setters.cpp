@@ -95,6 +95,7 @@ void emu_VehicleInit() {
   emu_VehicleLock();
   emu_VehicleSetDefaults(vehicle);
   emu_VehicleUnlock();
+  emu_UdsReset();
 }
 
 void emu_VehicleAssign(EmuVehicle& to, const EmuVehicle& from) {

@@ -189,6 +189,7 @@ void emu_EcuDefaultData(uint8_t ecuIdx, EmuEcuData* data) {
   memcpy(e.iptCounter, d.iptCounter, sizeof e.iptCounter);
   memcpy(e.ecuName, d.ecuName, EMU_ECU_NAME_BYTES);
   emu_SetDefaultTestResults(e, ecuIdx);
+  emu_UdsDefaultConfig(&e.uds);
 }
 
 namespace {

@@ -17,6 +17,7 @@
 #include "module/obd_answer.h"
 #include "vehicle/vehicle.h"
 #include "vehicle/vehicle_file.h"
+#include "tests/simulator/uds_ecu.h"
 #include "tests/simulator/usart_side.h"
 
 namespace {
@@ -413,6 +414,27 @@ TEST_F(ObdAnswer, TableEntriesAndTestResultsInTheModulesFormat) {
   Use(3, Format::Ath1);
   EXPECT_EQ(Ask("2101"), Lines({"48 6B 18 61 01 0A 37"}));
   EXPECT_EQ(Ask("22F190"), Lines({"48 6B 10 62 F1 90 31 32 33 34 70", "48 6B 10 35 36 2E"}));
+}
+
+// The handheld's module reaches an ECU's diagnostic server as the ELM327 does: at the ECU its
+// filter names, the server's answers; at every ECU at once, only what may be asked so.
+TEST_F(ObdAnswer, DiagnosticServerInTheModulesFormat) {
+  Use(6, Format::Plain);
+  EXPECT_EQ(Ask("1003"), "?\r>");  // no server yet: a request nothing knows
+  uds_test::PutEngineServer(0);
+  emu_QimSetEcuFilter(0xE8);
+  EXPECT_EQ(Ask("1003"), Lines({"5003003201F400"}));
+  EXPECT_EQ(Ask("2701"), Lines({"67011234000000"}));
+  EXPECT_EQ(Ask("2702EDCB"), Lines({"67020000000000"}));
+  EXPECT_EQ(Ask("2E010007"), Lines({"6E010000000000"}));
+  EXPECT_EQ(Ask("220100"), Lines({"62010007000000"}));
+  EXPECT_EQ(Ask("23001000"), Lines({"7F231100000000"}));
+  Use(6, Format::Ath1);
+  EXPECT_EQ(Ask("220300"), Lines({"7E8 03 7F 22 78 00 00 00 00", "7E8 04 62 03 00 42 00 00 00"}));
+  emu_QimSetEcuFilter(0);
+  EXPECT_EQ(Ask("3E00"), Lines({"7E8 02 7E 00 00 00 00 00 00"}));
+  EXPECT_EQ(Ask("2701"), "NO DATA\r>");
+  EXPECT_EQ(Ask("23001000"), "NO DATA\r>");
 }
 
 TEST_F(ObdAnswer, RejectedAndUnansweredRequests) {

@@ -863,3 +863,95 @@ TEST_F(VehicleFile, EcuKeysRefuseWhatDoesNotFitInTheirOwnWords) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// The diagnostic server's section
+
+namespace {
+
+// ECU ecuIdx's answer on CAN to a request given in hex, its lines run together ("" for none).
+std::string UdsAnswer(uint8_t ecuIdx, const std::string& hex) {
+  uint8_t request[64];
+  size_t n = 0;
+  for (size_t i = 0; i + 1 < hex.size(); i += 2) request[n++] = static_cast<uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16));
+  EmuEcuAnswer answer;
+  if (!emu_VehicleAnswerRequest(request, static_cast<uint8_t>(n), ecuIdx, true, &answer)) return "";
+  std::string text;
+  for (uint8_t i = 0; i < answer.length; ++i) text += Hex(answer.data[i]);
+  return text;
+}
+
+}  // namespace
+
+TEST_F(VehicleFile, TheUdsExampleServesWhatItsFileSaysAndSavesBackUnchanged) {
+  ASSERT_EQ(Load(Example("uds_ecu.toml")), "");
+  EXPECT_EQ(UdsAnswer(0, "1003"), "5003003201F4");
+  EXPECT_EQ(UdsAnswer(0, "2701"), "67011234");
+  EXPECT_EQ(UdsAnswer(0, "2702EDCB"), "6702");
+  EXPECT_EQ(UdsAnswer(0, "22F40C"), "62F40C0CD0");  // 820 rpm
+  EXPECT_EQ(UdsAnswer(0, "22F188"), "7F2278" "62F188504458" "2D312E30");
+  EXPECT_EQ(UdsAnswer(0, "1902FF"), "5902FF030100AB");
+  EXPECT_EQ(UdsAnswer(0, "31010203"), "71010203");
+  const std::string first = Save("first.toml");
+  ASSERT_EQ(Load(first), "");
+  EXPECT_EQ(FirstDifference(Text(first), Text(Save("second.toml"))), "");
+  // A car put in anew starts in the default session, locked.
+  EXPECT_EQ(UdsAnswer(0, "2701"), "7F277F");
+  // The default car writes no section.
+  ASSERT_EQ(Load(Example("default.toml")), "");
+  EXPECT_EQ(Count(Text(Save()), "uds"), 0u);
+}
+
+TEST_F(VehicleFile, WritesThroughTheServerAreKeptBySaveAndLoadedBack) {
+  ASSERT_EQ(Load(Example("uds_ecu.toml")), "");
+  ASSERT_EQ(UdsAnswer(0, "1003"), "5003003201F4");
+  ASSERT_EQ(UdsAnswer(0, "2701"), "67011234");
+  ASSERT_EQ(UdsAnswer(0, "2702EDCB"), "6702");
+  EXPECT_EQ(UdsAnswer(0, "2E010007"), "6E0100");
+  // A new VIN: 17 characters, "PDXUDS00000000099".
+  std::string vin;
+  for (char c : std::string("PDXUDS00000000099")) vin += Hex(static_cast<uint8_t>(c));
+  EXPECT_EQ(UdsAnswer(0, "2EF190" + vin), "6EF190");
+  EXPECT_EQ(UdsAnswer(0, "2EF40C1F40"), "6EF40C");  // 2000 rpm
+  const std::string saved = Text(Save());
+  EXPECT_NE(saved.find("bytes = \"07\""), std::string::npos) << saved;
+  EXPECT_NE(saved.find("vin = \"PDXUDS00000000099\""), std::string::npos) << saved;
+  ASSERT_EQ(Load(Example("uds_ecu.toml")), "");
+  EXPECT_EQ(UdsAnswer(0, "220100"), "62010005");
+  ASSERT_EQ(Load(Save("again.toml")), "");  // the example's own values saved again: unchanged
+  std::ofstream((dir_ / "written.toml").string()) << saved;
+  ASSERT_EQ(Load((dir_ / "written.toml").string()), "");
+  EXPECT_EQ(UdsAnswer(0, "220100"), "62010007");
+  EXPECT_EQ(UdsAnswer(0, "22F190"), "62F190" + vin);
+  EXPECT_EQ(Data(0x01, 0x0C, 0), "410C1F40");
+}
+
+TEST_F(VehicleFile, TheUdsSectionTurnsOnBySetAndRefusesMistakesWhereTheyAre) {
+  EXPECT_EQ(UdsAnswer(0, "1003"), "");
+  ASSERT_EQ(Set("ecu.1.uds.enabled", "true"), "");
+  EXPECT_EQ(UdsAnswer(0, "1003"), "5003003201F4");
+  EXPECT_EQ(UdsAnswer(0, "22F190"), "7F2231");  // no DIDs yet
+  EXPECT_EQ(UdsAnswer(1, "1003"), "");          // the other ECU stays as it was
+  const struct {
+    std::string text;  // after [ecu.1.uds] on line 1
+    const char* error;
+  } cases[] = {
+      {"enabled = 1\n", "2:11: expected true or false"},
+      {"s3 = 50\n", "2:6: expected a whole number from 100 to 600000"},
+      {"colour = 1\n", "2:10: unknown key 'colour' (enabled, p2, p2_star, s3, did, security, routine)"},
+      {"[[ecu.1.uds.did]]\nid = \"F1\"\nbytes = \"00\"\n", "3:6: expected 2 hex bytes"},
+      {"[[ecu.1.uds.did]]\nid = \"F190\"\n", "2:1: a DID needs bytes, item or vin"},
+      {"[[ecu.1.uds.did]]\nid = \"F190\"\nitem = \"warp\"\n", "4:8: expected the name of a value of the car, such as \"rpm\""},
+      {"[[ecu.1.uds.did]]\nid = \"0100\"\nbytes = \"00\"\n[[ecu.1.uds.did]]\nid = \"0100\"\nbytes = \"01\"\n",
+       "5:1: a second did of the same id"},
+      {"[[ecu.1.uds.security]]\nlevel = 1\nseed = \"dice\"\n", "4:8: expected \"fixed\", \"counter\" or \"random\""},
+      {"[[ecu.1.uds.security]]\nlevel = 1\nkey = \"table\"\n", "2:1: key = \"table\" needs its pairs"},
+      {"[[ecu.1.uds.security]]\nlevel = 1\nseed_value = \"01 02 03 04 05\"\n", "4:14: more than 4 bytes"},
+      {"[[ecu.1.uds.routine]]\nrun = 5\n", "2:1: a routine needs its id"},
+  };
+  for (const auto& c : cases) {
+    const std::string path = Write("bad.toml", "[ecu.1.uds]\n" + c.text);
+    EXPECT_EQ(Load(path), path + ":" + c.error) << c.text;
+  }
+  EXPECT_EQ(UdsAnswer(0, "1003"), "5003003201F4");  // nothing changed
+}
