@@ -20,7 +20,7 @@ const char* emu_GetBuildTime() { return __TIME__; }
 namespace {
 
 // Groups of usage lines; a blank line separates two groups.
-const char* const USAGE_GROUPS[][12] = {
+const char* const USAGE_GROUPS[][14] = {
     {"Usage:"},
     {" padix [<device>] [<baudrate>] [options]"},
     {" Any kind of (virtual) serial device must be given in OBD2 software mode",
@@ -46,7 +46,10 @@ const char* const USAGE_GROUPS[][12] = {
      "              port, for the run's length (an existing symbolic link is replaced).",
      " elm        - the simulated module serves its serial client as an ELM327",
      "              v1.5, the adapter that OBD apps and libraries expect (the",
-     "              handheld itself keeps talking to the QIM). Key 3 u does the same."},
+     "              handheld itself keeps talking to the QIM). Key 3 u does the same.",
+     " slcan      - the simulated module serves its serial client as a serial CAN",
+     "              adapter (S6, O, t7DF80201...): the car's ECUs on a CAN bus for",
+     "              tools that run their own ISO-TP and OBD."},
     {"QIM simulator options:"},
     {" sim        - Padix runs in QIM simulator mode if a device is specified.",
      "              Note that the Padix Bluetooth menu must be entered to",
@@ -152,7 +155,7 @@ struct OptionName {
 const OptionName OPTION_NAMES[] = {
     {"maximize", nullptr}, {"fullscreen", nullptr}, {"fullsize", nullptr}, {"nocursor", nullptr},
     {"hidecursor", nullptr}, {"version", nullptr}, {"sim", nullptr}, {"serve", nullptr},
-    {"elm", nullptr}, {"nosync", nullptr}, {"dtc", "dtc=Xxxxx, such as dtc=P01CE"},
+    {"elm", nullptr}, {"slcan", nullptr}, {"nosync", nullptr}, {"dtc", "dtc=Xxxxx, such as dtc=P01CE"},
     {"vehicle", "vehicle=FILE"}, {"log", "log=FILE"}, {"link", "link=PATH"}, {"timing", "timing=real"},
     {"init", "init=QIM, init=TBX or init=ELM"},
 };
@@ -296,6 +299,8 @@ int emu_ProcessCmdLine(int argc, char** argv, EmuSettings* settings) {
       settings->trafficLog = (arg[0] == '-' ? arg + 1 : arg) + 4;
     } else if (emu_IsOption(arg, "elm")) {
       emu_QimSetDiagController(EMU_DIAG_ELM327_V15);
+    } else if (emu_IsOption(arg, "slcan")) {
+      serialCanServed = 1;
     } else if (const BaudOption* baud = emu_FindBaudOption(arg)) {
       settings->baudrate = baud->value;
       needsDevice = true;
