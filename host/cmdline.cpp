@@ -20,7 +20,7 @@ const char* emu_GetBuildTime() { return __TIME__; }
 namespace {
 
 // Groups of usage lines; a blank line separates two groups.
-const char* const USAGE_GROUPS[][14] = {
+const char* const USAGE_GROUPS[][12] = {
     {"Usage:"},
     {" padix [<device>] [<baudrate>] [options]"},
     {" Any kind of (virtual) serial device must be given in OBD2 software mode",
@@ -46,10 +46,7 @@ const char* const USAGE_GROUPS[][14] = {
      "              port, for the run's length (an existing symbolic link is replaced).",
      " elm        - the simulated module serves its serial client as an ELM327",
      "              v1.5, the adapter that OBD apps and libraries expect (the",
-     "              handheld itself keeps talking to the QIM). Key 3 u does the same.",
-     " slcan      - the simulated module serves its serial client as a serial CAN",
-     "              adapter (S6, O, t7DF80201...): the car's ECUs on a CAN bus for",
-     "              tools that run their own ISO-TP and OBD."},
+     "              handheld itself keeps talking to the QIM). Key 3 u does the same."},
     {"QIM simulator options:"},
     {" sim        - Padix runs in QIM simulator mode if a device is specified.",
      "              Note that the Padix Bluetooth menu must be entered to",

@@ -54,6 +54,7 @@ void emu_QimInitState() {
   emu_VehicleSetProtocol(0);
   ecuFilter = 0;
   diagController = EMU_DIAG_QIM;
+  serialCanServed = 0;
   lastAtCmdIsAtsb = 0;
   sendNoData = 0;
   sendCanError = 0;
