@@ -12,6 +12,7 @@
 
 #include "controller/controller.h"
 #include "line/serial_port.h"
+#include "line/traffic_log.h"
 #include "elm327/elm327.h"
 #include "slcan/slcan.h"
 #include "adapter/line_faults.h"
@@ -215,6 +216,7 @@ void emu_QimStopFirmware() {
 // a client typed before it closed the terminal is no part of the next client's line.
 void emu_QimServeClientInput(QimLine& line) {
   if (serialCanServed.load() != 0) {
+    emu_SetTrafficLogModuleEnd('\r');  // a frame a line, and no prompt
     emu_SlcanSetPort(&SERIAL_CAN_LINE);
     emu_SlcanServeInput();
     return;
