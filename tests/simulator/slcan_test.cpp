@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "slcan/slcan.h"
@@ -23,6 +24,11 @@ using elm_test::AdapterRead;
 using elm_test::AdapterWrite;
 
 const EmuSlcanPort PSEUDO_TERMINAL = {AdapterRead, AdapterWrite};
+
+// A line whose client leaves when the test says so.
+bool clientLeaves = false;
+int TakeLeaving() { return std::exchange(clientLeaves, false) ? 1 : 0; }
+const EmuSlcanPort LEAVING = {AdapterRead, AdapterWrite, TakeLeaving};
 
 // The bus's clock, stepped by the test; a pause moves it on and is recorded.
 uint64_t nowUs = 1000000;
@@ -303,6 +309,19 @@ TEST_F(Slcan, MultiFrameRequestGetsFlowControlAndALostFrameDropsIt) {
   EXPECT_EQ(Cmd(first), Z11 + FLOW);
   nowUs += EMU_ISOTP_TIMEOUT_US + 1;
   EXPECT_EQ(Cmd(Request(0x7E0, {0x21, 0x44, 0x45})), Z11);
+}
+
+// A client that leaves takes its half-sent command and its transfer with it; the adapter keeps
+// its channel open and its settings, as one that keeps its power does.
+TEST_F(Slcan, AClientThatLeavesTakesItsLineAndTransferWithIt) {
+  emu_SlcanSetPort(&LEAVING);
+  Open();
+  EXPECT_EQ(Cmd(ASK_VIN), Z11 + VIN_FIRST);
+  EXPECT_EQ(Serve("t7E0802"), "");
+  clientLeaves = true;
+  EXPECT_EQ(Cmd("V"), "V1013\r");  // not "t7E0802V": the half-sent frame left with its client
+  EXPECT_EQ(Cmd(FlowControl(0, 0, 0)), Z11);  // the answer under way went too
+  EXPECT_EQ(Cmd(ASK_RPM), Z11 + RPM_ECU0);
 }
 
 TEST_F(Slcan, TheFilterAndTimeStampsShapeWhatTheClientReceives) {
