@@ -35,6 +35,8 @@ void emu_SlcanSetPort(const EmuSlcanPort* port);
 // Takes what the port holds and answers every command it completes (a half-sent command is kept
 // for the next call); the frames the ECUs answer go out as they are sent on the bus.
 void emu_SlcanServeInput();
+// Real timing (timing=real): frames take their time on the bus, ECUs their answer time.
+void emu_SlcanSetRealTiming(bool on);
 
 // The clock the bus's time-outs and the time stamps read, and the pause between frames a
 // separation time asks for; the monotonic clock and nanosleep unless set (tests step them).

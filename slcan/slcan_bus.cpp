@@ -19,6 +19,7 @@ constexpr uint32_t ID29_FUNCTIONAL = 0x18DB33F1;
 constexpr uint32_t ID29_PHYSICAL = 0x18DA00F1;  // the ECU's address in bits 15-8
 constexpr uint32_t ID29_ANSWER = 0x18DAF100;    // the ECU's address in bits 7-0
 constexpr uint8_t STMIN_LONGEST_MS = 0x7F;      // an ST value that means nothing counts as this
+constexpr uint8_t AUTOMATIC_CAR_TIMING = 6;     // a car on automatic takes the time of CAN 11/500
 
 // One ECU's side of ISO 15765-2.
 struct EcuLink {
@@ -40,6 +41,8 @@ struct EcuLink {
 
 struct CanBus {
   const EmuCanBusHooks* hooks;
+  bool realTiming;
+  uint32_t bitRate;  // of the frame the tester sent last
   EcuLink ecus[EMU_MAX_ECUS];
 };
 CanBus bus;
@@ -67,6 +70,7 @@ void emu_EcuSendFrame(uint8_t idx, const uint8_t* bytes, uint8_t n) {
   f.dlc = EMU_ISOTP_FRAME_BYTES;
   memset(f.data, EMU_CAN_FILL, sizeof f.data);
   memcpy(f.data, bytes, n);
+  if (bus.realTiming) bus.hooks->pauseUs(emu_CanFrameUs(f.extended, bus.bitRate));
   bus.hooks->frameOut(f);
 }
 
@@ -108,6 +112,14 @@ void emu_EcuSendMessages(uint8_t idx) {
     const uint8_t line = e.nextLine++;
     const uint8_t n = e.answer.LineLength(line);
     if (n == 0) continue;
+    if (bus.realTiming) {
+      // The car's answer time before the first message; the ECU's own delay before its line
+      // (its answer, or the one after a response pending).
+      const EmuBusTiming& t = emu_Protocol(vehicleProtocol != 0 ? vehicleProtocol.load() : AUTOMATIC_CAR_TIMING).timing;
+      uint32_t ms = line == 0 ? t.answerMs : 0;
+      if (line == e.answer.delayedLine) ms += e.answer.delayMs;
+      if (ms != 0) bus.hooks->pauseUs(ms * 1000u);
+    }
     e.message = e.answer.data + e.answer.LineStart(line);
     e.messageLength = n;
     e.frameCount = emu_IsoTpFrameCount(n);
@@ -222,8 +234,17 @@ void emu_CanBusInit(const EmuCanBusHooks* hooks) {
   }
 }
 
+void emu_CanBusSetRealTiming(bool on) { bus.realTiming = on; }
+
+uint32_t emu_CanFrameUs(bool extended, uint32_t bitRate) {
+  const uint32_t bits = extended ? 150 : 125;
+  return bitRate != 0 ? static_cast<uint32_t>(bits * 1000000ull / bitRate) : 0;
+}
+
 bool emu_CanBusSend(const EmuCanFrame& f, uint32_t bitRate) {
   bool eleven, twentyNine;
+  bus.bitRate = bitRate;
+  if (bus.realTiming) bus.hooks->pauseUs(emu_CanFrameUs(f.extended, bitRate));
   // Powered ECUs acknowledge every frame at their rate, whoever it is for.
   if (!emu_CarIgnitionOn() || !emu_CarOnBus(bitRate, &eleven, &twentyNine)) return false;
   if (f.remote || (f.extended ? !twentyNine : !eleven)) return true;

@@ -21,6 +21,11 @@ struct EmuCanBusHooks {
 };
 
 void emu_CanBusInit(const EmuCanBusHooks* hooks);  // no transfer under way
+// Real timing: every frame takes its time on the bus (about 125 bits at the bit rate, 150 with a
+// 29-bit identifier), and an ECU answers after the car's answer delay and its own (faults). Off
+// by default: frames come as fast as they are built.
+void emu_CanBusSetRealTiming(bool on);
+uint32_t emu_CanFrameUs(bool extended, uint32_t bitRate);
 // The tester sends the frame at bitRate: false when no node acknowledged it (nothing on the bus
 // at that rate, the ignition off), which the tester's controller counts as an error.
 bool emu_CanBusSend(const EmuCanFrame& frame, uint32_t bitRate);

@@ -247,6 +247,8 @@ void emu_SlcanInit() {
 
 void emu_SlcanSetPort(const EmuSlcanPort* p) { port = p; }
 
+void emu_SlcanSetRealTiming(bool on) { emu_CanBusSetRealTiming(on); }
+
 void emu_SlcanSetClock(const EmuSlcanClock* c) { busClock = c != nullptr ? c : &REAL_CLOCK; }
 
 void emu_SlcanServeInput() {

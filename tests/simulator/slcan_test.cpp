@@ -84,6 +84,7 @@ class Slcan : public elm_test::ElmAdapter {
   void TearDown() override {
     emu_SlcanSetPort(nullptr);
     emu_SlcanSetClock(nullptr);
+    emu_SlcanSetRealTiming(false);
     emu_SlcanInit();
     ElmAdapter::TearDown();
   }
@@ -309,6 +310,33 @@ TEST_F(Slcan, MultiFrameRequestGetsFlowControlAndALostFrameDropsIt) {
   EXPECT_EQ(Cmd(first), Z11 + FLOW);
   nowUs += EMU_ISOTP_TIMEOUT_US + 1;
   EXPECT_EQ(Cmd(Request(0x7E0, {0x21, 0x44, 0x45})), Z11);
+}
+
+// The ECUs' faults as the vehicle file sets them, and real timing read from the stepped clock:
+// each frame its time on the bus, the answer after the car's answer time and the ECU's delay.
+TEST_F(Slcan, SilentAndLateEcusAndTheTimeFramesTake) {
+  auto set = [](const char* name, const char* value) {
+    std::string error;
+    ASSERT_EQ(emu_SetVehicleValue(name, value, &error), 0) << name << ": " << error;
+  };
+  Open();
+  set("ecu.1.silent", "true");
+  EXPECT_EQ(Cmd(Request(0x7DF, {0x02, 0x01, 0x00})), Z11 + PID00_ECU1);
+  set("ecu.1.silent", "false");
+
+  emu_SlcanSetRealTiming(true);
+  pauses.clear();
+  EXPECT_EQ(Cmd(ASK_RPM), Z11 + RPM_ECU0);
+  EXPECT_EQ(pauses, (std::vector<uint32_t>{250, 10000, 250}));  // 125 bits at 500 kbit/s, the car's 10 ms
+  set("ecu.1.answer_delay", "300");
+  pauses.clear();
+  EXPECT_EQ(Cmd(ASK_RPM), Z11 + RPM_ECU0);
+  EXPECT_EQ(pauses, (std::vector<uint32_t>{250, 310000, 250}));
+  pauses.clear();
+  EXPECT_EQ(Cmd(Request(0x18DA10F1, {0x02, 0x01, 0x0C}, true)),
+            Z29 + Frame(0x18DAF110, {0x04, 0x41, 0x0C, 0x01, 0x10}, true));
+  EXPECT_EQ(pauses, (std::vector<uint32_t>{300, 310000, 300}));
+  emu_SlcanSetRealTiming(false);
 }
 
 // A client that leaves takes its half-sent command and its transfer with it; the adapter keeps
