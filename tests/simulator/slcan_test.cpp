@@ -8,6 +8,9 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
+#include <regex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -364,6 +367,28 @@ TEST_F(Slcan, TheFilterAndTimeStampsShapeWhatTheClientReceives) {
   nowUs = 61234567;  // 61234 ms: the stamp wraps at 60000
   const std::string stamped = RPM_ECU0.substr(0, RPM_ECU0.size() - 1) + "04D2\r";
   EXPECT_EQ(Cmd(ASK_RPM), Z11 + stamped);
+}
+
+// The adapter stands beside the handheld's module and the ELM327: it reaches the bus facts, the
+// car, what adapters share at the line and the line, never another adapter or what is above.
+TEST(SlcanLayers, TheAdapterIncludesNoOtherAdapterNorTheHost) {
+  namespace fs = std::filesystem;
+  const fs::path folder = fs::path(__FILE__).parent_path().parent_path().parent_path() / "slcan";
+  static const std::regex include(R"re(^\s*#\s*include\s*"([^"]+)")re");
+  int files = 0;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    std::ifstream in(entry.path());
+    ++files;
+    for (std::string line; std::getline(in, line);) {
+      std::smatch m;
+      if (!std::regex_search(line, m, include)) continue;
+      const std::string name = m[1];
+      bool allowed = false;
+      for (const char* below : {"bus/", "vehicle/", "adapter/", "line/", "slcan/"}) allowed = allowed || name.rfind(below, 0) == 0;
+      EXPECT_TRUE(allowed) << entry.path().filename() << " includes " << name;
+    }
+  }
+  EXPECT_GT(files, 0);
 }
 
 }  // namespace
