@@ -17,6 +17,7 @@
 #include "elm327/elm327_port.h"
 #include "module/module_port.h"
 #include "module/obd_answer.h"
+#include "vehicle/request_answer.h"
 #include "vehicle/vehicle.h"
 
 namespace {
@@ -24,7 +25,6 @@ namespace {
 constexpr uint8_t CAN_FRAME_BYTES = EMU_ISOTP_FRAME_BYTES;
 constexpr uint8_t CAN_FILL = 0x00;
 constexpr uint8_t MAX_REQUEST_BYTES = 8;
-constexpr uint8_t MAX_MULTI_PIDS = 6;  // service 01 on CAN: up to six PIDs in one request
 constexpr uint32_t CAN_11BIT_FUNCTIONAL = 0x7DF;
 constexpr uint8_t CAN_29BIT_FUNCTIONAL = 0xDB;   // 18 DB 33 F1
 constexpr uint8_t CAN_29BIT_PHYSICAL = 0xDA;     // 18 DA xx F1; answers from 18 DA F1 xx
@@ -205,63 +205,6 @@ bool emu_ElmPassesFilter(uint8_t protocol, uint8_t ecuIdx) {
 
 // ---------------------------------------------------------------------------------------------
 // One ECU's answer message(s)
-
-// Service 01 with several PIDs (CAN only): one message with each supported PID and its data.
-bool emu_ElmMultiPidAnswer(const ElmRequest& r, uint8_t idx, EmuEcuAnswer* out) {
-  out->Clear();
-  out->NewLine();
-  out->Put(0x41);
-  bool any = false;
-  for (uint8_t i = 1; i < r.n; ++i) {
-    const uint8_t pid = r.bytes[i];
-    if (!emu_RequestIsKnown(0x01, pid) || !emu_EcuAnswers(0x01, pid, 0, idx, true)) continue;
-    EmuEcuAnswer one;
-    emu_InitFrameData(0x01, pid, 0, idx, true, &one);
-    for (uint8_t b = 1; b < one.length; ++b) out->Put(one.data[b]);
-    any = true;
-  }
-  return any;
-}
-
-// The request forms the vehicle answers: 01 PID, 02 PID [frame], 03, 04, 06 MID, 07, 0A, 09 type.
-bool emu_ElmRequestFits(uint8_t service, uint8_t n) {
-  switch (service) {
-    case 0x01:
-    case 0x06:
-    case 0x09: return n == 2;
-    case 0x02: return n == 2 || n == 3;
-    case 0x03:
-    case 0x04:
-    case 0x07:
-    case 0x0A: return n == 1;
-    default: return false;
-  }
-}
-
-bool emu_ElmVehicleAnswer(const ElmRequest& r, uint8_t idx, bool can, EmuEcuAnswer* out) {
-  const uint8_t service = r.bytes[0];
-  if (service == 0x01 && r.n > 2 && r.n <= 1 + MAX_MULTI_PIDS) {
-    return can && emu_ElmMultiPidAnswer(r, idx, out);
-  }
-  if (!emu_ElmRequestFits(service, r.n)) return false;
-  const uint8_t pid = r.n > 1 ? r.bytes[1] : 0;
-  const uint8_t frame = service == 0x02 && r.n > 2 ? r.bytes[2] : 0;
-  if (!emu_RequestIsKnown(service, pid) || !emu_EcuAnswers(service, pid, frame, idx, can)) return false;
-  out->Clear();
-  emu_InitFrameData(service, pid, frame, idx, can, out);
-  // Codes are cleared only by an ECU that accepted the request.
-  if (service == 0x04 && out->length > 0 && out->data[0] == 0x44) emu_VehicleClearCodes(idx, can);
-  return out->length > 0;
-}
-
-// The vehicle's own answer, else the one its table or its diagnostic server gives, as the ECU's
-// faults make it; none from a silent ECU.
-bool emu_ElmEcuAnswer(const ElmRequest& r, uint8_t idx, bool can, EmuUdsAddressing addressing, EmuEcuAnswer* out) {
-  if (emu_CarEcuSilent(idx)) return false;
-  if (!emu_ElmVehicleAnswer(r, idx, can, out) && !emu_VehicleAnswerRequest(r.bytes, r.n, idx, can, out, addressing)) return false;
-  emu_CarApplyEcuFaults(idx, r.bytes[0], out);
-  return true;
-}
 
 // ---------------------------------------------------------------------------------------------
 // Printing
@@ -472,7 +415,7 @@ void emu_ElmAnswerCar(const ElmRequest& r, uint8_t protocol) {
   bool waited = false;
   for (uint8_t k = 0; k < addressed && shown < wanted; ++k) {
     EmuEcuAnswer a;
-    if (!emu_ElmEcuAnswer(r, ecus[k], can, addressing, &a) || !emu_ElmPassesFilter(protocol, ecus[k])) continue;
+    if (!emu_VehicleAnswerRequest(r.bytes, r.n, ecus[k], can, &a, addressing) || !emu_ElmPassesFilter(protocol, ecus[k])) continue;
     // An ECU slower than the time-out is not waited for; after a 78 (response pending) it is.
     const uint32_t busyMs = a.delayedLine == 0 ? a.delayMs : 0;
     if (busyMs > emu_ElmTimeoutMs()) continue;

@@ -152,7 +152,7 @@ struct OptionName {
 const OptionName OPTION_NAMES[] = {
     {"maximize", nullptr}, {"fullscreen", nullptr}, {"fullsize", nullptr}, {"nocursor", nullptr},
     {"hidecursor", nullptr}, {"version", nullptr}, {"sim", nullptr}, {"serve", nullptr},
-    {"elm", nullptr}, {"nosync", nullptr}, {"dtc", "dtc=Xxxxx, such as dtc=P01CE"},
+    {"elm", nullptr}, {"slcan", nullptr}, {"nosync", nullptr}, {"dtc", "dtc=Xxxxx, such as dtc=P01CE"},
     {"vehicle", "vehicle=FILE"}, {"log", "log=FILE"}, {"link", "link=PATH"}, {"timing", "timing=real"},
     {"init", "init=QIM, init=TBX or init=ELM"},
 };
@@ -296,6 +296,8 @@ int emu_ProcessCmdLine(int argc, char** argv, EmuSettings* settings) {
       settings->trafficLog = (arg[0] == '-' ? arg + 1 : arg) + 4;
     } else if (emu_IsOption(arg, "elm")) {
       emu_QimSetDiagController(EMU_DIAG_ELM327_V15);
+    } else if (emu_IsOption(arg, "slcan")) {
+      serialCanServed = 1;
     } else if (const BaudOption* baud = emu_FindBaudOption(arg)) {
       settings->baudrate = baud->value;
       needsDevice = true;

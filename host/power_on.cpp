@@ -24,6 +24,7 @@
 #include "host/vehicle_commands.h"
 #include "vehicle/vehicle_file.h"
 #include "elm327/elm327.h"
+#include "slcan/slcan.h"
 #include "module/module.h"
 #include "vehicle/timeline.h"
 #include "window/window_api.h"
@@ -265,6 +266,7 @@ int emu_Main(int argc, char** argv) {
     emu_InitFirmwareWake();
     padixServe = settings.serve;
     emu_ElmSetRealTiming(settings.realTiming != 0, settings.baudrate);
+    emu_SlcanSetRealTiming(settings.realTiming != 0);
     bool serialOpen = false;
     std::string linkTarget;  // the terminal linked to by link=PATH, once the link is made
     // A run that serves a line is not its script's: the end of its commands does not end it.

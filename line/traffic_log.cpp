@@ -34,6 +34,7 @@ off_t wholeEntriesEnd = 0;  // where the last whole entry ends in the file (own 
 timespec started;
 PendingEntry pending[2];  // by sender
 int pendingSender = -1;
+std::atomic<uint8_t> moduleEnd{'>'};
 
 double emu_LogNowMs() {
   timespec t;
@@ -122,9 +123,11 @@ void emu_CloseTrafficLog() {
   pthread_mutex_unlock(&logMutex);
 }
 
+void emu_SetTrafficLogModuleEnd(uint8_t end) { moduleEnd.store(end, std::memory_order_relaxed); }
+
 void emu_LogTrafficBytes(EmuSender from, const uint8_t* bytes, size_t n) {
   const int sender = static_cast<int>(from);
-  const uint8_t end = from == EmuSender::Tester ? '\r' : '>';
+  const uint8_t end = from == EmuSender::Tester ? '\r' : moduleEnd.load(std::memory_order_relaxed);
   // Writing the file is a cancellation point; the module thread must not leave the lock held.
   int oldState;
   pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &oldState);

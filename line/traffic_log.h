@@ -17,6 +17,11 @@ enum class EmuSender : uint8_t { Tester, Module };
 int emu_OpenTrafficLog(const char* path);  // 0, or -1 after a message
 void emu_CloseTrafficLog();                // writes what is pending
 
+// Where a module's entry ends: at its prompt ('>', the default), or for an adapter that sends
+// one frame a line and no prompt (the serial CAN adapter) at each carriage return, so that
+// every frame is an entry of its own with its time.
+void emu_SetTrafficLogModuleEnd(uint8_t end);
+
 extern std::atomic<bool> trafficLogOn;
 void emu_LogTrafficBytes(EmuSender from, const uint8_t* bytes, size_t n);
 inline void emu_LogTraffic(EmuSender from, const uint8_t* bytes, size_t n) {

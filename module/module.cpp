@@ -12,7 +12,9 @@
 
 #include "controller/controller.h"
 #include "line/serial_port.h"
+#include "line/traffic_log.h"
 #include "elm327/elm327.h"
+#include "slcan/slcan.h"
 #include "adapter/line_faults.h"
 
 namespace {
@@ -58,6 +60,7 @@ struct QimLine {
 // answer under way, and it hears of a client that left in the middle of one.
 const EmuElmPort SERIAL_LINE = {emu_ReadCOM, emu_WriteCOM, emu_WaitForCOMInputMidAnswer, emu_TakeCOMHangUp,
                                  emu_SetCOMBaud};
+const EmuSlcanPort SERIAL_CAN_LINE = {emu_ReadCOM, emu_WriteCOM, emu_TakeCOMHangUp};
 
 bool emu_FirmwareHasBytesToSend() { return (UCSR0B & UCSR0B_UDRIE) != 0; }
 
@@ -84,12 +87,13 @@ uint64_t emu_NowUs() {
   return static_cast<uint64_t>(t.tv_sec) * 1000000u + static_cast<uint64_t>(t.tv_nsec) / 1000u;
 }
 
-// Serving from start in the ELM327 v1.5 personality, the client is answered while the module
-// waits for the firmware's power-up too: that adapter keeps settings of its own, and without real
-// timing an answer takes microseconds, which the firmware's polls do not notice.
+// Serving from start in the ELM327 v1.5 personality or as the serial CAN adapter, the client is
+// answered while the module waits for the firmware's power-up too: those adapters keep settings
+// of their own, and without real timing an answer takes microseconds, which the firmware's polls
+// do not notice.
 bool emu_QimServesClientDuringPowerUp() {
-  return emu_GetPadixMode() == EmuMode::Simulator && padixServe.load() != 0 &&
-         diagController == EMU_DIAG_ELM327_V15 && !emu_ElmRealTiming() && emu_IsCOMOpen() != 0;
+  const bool ownAdapter = serialCanServed.load() != 0 || (diagController == EMU_DIAG_ELM327_V15 && !emu_ElmRealTiming());
+  return emu_GetPadixMode() == EmuMode::Simulator && padixServe.load() != 0 && ownAdapter && emu_IsCOMOpen() != 0;
 }
 
 // One poll interval of the power-up: slept, or spent serving the client.
@@ -212,6 +216,12 @@ void emu_QimStopFirmware() {
 // by byte: only the carriage return ends a line (a line feed belongs to the next line), and what
 // a client typed before it closed the terminal is no part of the next client's line.
 void emu_QimServeClientInput(QimLine& line) {
+  if (serialCanServed.load() != 0) {
+    emu_SetTrafficLogModuleEnd('\r');  // a frame a line, and no prompt
+    emu_SlcanSetPort(&SERIAL_CAN_LINE);
+    emu_SlcanServeInput();
+    return;
+  }
   if (diagController == EMU_DIAG_ELM327_V15) {
     emu_ElmSetPort(&SERIAL_LINE);
     emu_ElmServeInput();

@@ -19,6 +19,7 @@ std::atomic<uint8_t> atof1Enabled{0};
 std::atomic<uint8_t> atpProtocol{0};
 std::atomic<uint8_t> ecuFilter{0};
 std::atomic<uint8_t> diagController{EMU_DIAG_QIM};
+std::atomic<uint8_t> serialCanServed{0};
 std::atomic<uint8_t> lastAtCmdIsAtsb{0};
 std::atomic<uint8_t> sendNoData{0};
 std::atomic<uint8_t> sendCanError{0};
@@ -53,6 +54,7 @@ void emu_QimInitState() {
   emu_VehicleSetProtocol(0);
   ecuFilter = 0;
   diagController = EMU_DIAG_QIM;
+  serialCanServed = 0;
   lastAtCmdIsAtsb = 0;
   sendNoData = 0;
   sendCanError = 0;

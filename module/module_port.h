@@ -30,6 +30,9 @@ extern std::atomic<uint8_t> atof1Enabled;        // "OF1" answer format (0)
 extern std::atomic<uint8_t> atpProtocol;         // 0..9, 0 = automatic, not connected
 extern std::atomic<uint8_t> ecuFilter;           // ECU address requests go to, 0 = all
 extern std::atomic<uint8_t> diagController;      // 0 own module, 1 ELM327 v1.1, 2 v1.3a, 3 v1.5
+// The serial client is served as a serial CAN adapter (slcan/slcan.h) instead of any AT
+// dialect; the handheld's firmware keeps its own personality. Set from the command line.
+extern std::atomic<uint8_t> serialCanServed;
 extern std::atomic<uint8_t> lastAtCmdIsAtsb;     // the previous AT command was "ATSB..."
 extern std::atomic<uint8_t> sendNoData;          // one-shot: next answer becomes "NO DATA>"
 extern std::atomic<uint8_t> sendCanError;        // one-shot: next answer becomes "CAN ERROR>"

@@ -149,40 +149,6 @@ void emu_PutKLineLines(TextWriter& w, const Framing& f, uint8_t addr, const EmuE
 
 }  // namespace
 
-bool emu_EcuAnswers(uint8_t service, uint8_t pid, uint8_t frame, uint8_t ecuIdx, bool can) {
-  switch (service) {
-    case 0x01:
-    case 0x02:
-      return emu_VehicleSupportsPid(service, pid, frame, ecuIdx);
-    case 0x09:
-      return emu_VehicleSupportsInfoType(pid, ecuIdx);
-    case 0x0A:
-      return can;  // permanent codes exist on CAN only
-    case 0x06:
-      return emu_VehicleSupportsTest(pid, ecuIdx, can);
-    default:
-      return true;
-  }
-}
-
-bool emu_RequestIsKnown(uint8_t service, uint8_t pid) {
-  switch (service) {
-    case 0x01:
-    case 0x02:
-      return pid <= 0x60 || pid == 0x70 || pid == 0x80 || pid == 0xA0 || pid == 0xC0 || pid == 0xE0;
-    case 0x09:
-      return pid <= 0x0B;
-    case 0x03:
-    case 0x04:
-    case 0x06:
-    case 0x07:
-    case 0x0A:
-      return true;
-    default:
-      return false;
-  }
-}
-
 namespace {
 
 // "ATH1": a space after every byte, none before a CR. A line that starts with an 11-bit
@@ -286,7 +252,7 @@ size_t emu_BuildObdAnswer(uint8_t service, uint8_t pid, uint8_t frame, char (&ou
     // module's filter naming one ECU asks it at its own address.
     const EmuUdsAddressing addressing = ecuFilter != 0 ? EmuUdsAddressing::Physical : EmuUdsAddressing::Functional;
     if (answer.length == 0 && request != nullptr &&
-        !emu_VehicleAnswerRequest(request, n, idx, f.can, &answer, addressing)) {
+        !emu_VehicleTableOrServerAnswer(request, n, idx, f.can, &answer, addressing)) {
       continue;
     }
     emu_CarApplyEcuFaults(idx, service, &answer);

@@ -7,6 +7,7 @@
 #include <stdint.h>
 
 #include "bus/iso_tp.h"
+#include "vehicle/request_answer.h"
 #include "vehicle/vehicle.h"
 
 // Longest line in bytes: a CAN frame with a 4-byte identifier, frame control byte and 7 data
@@ -51,8 +52,4 @@ void emu_SendObdResponse(uint8_t service, uint8_t pid, uint8_t frame, const uint
 size_t emu_BuildObdAnswer(uint8_t service, uint8_t pid, uint8_t frame, char (&out)[EMU_OBD_ANSWER_BUF_SIZE],
                           const uint8_t* request = nullptr, uint8_t n = 0);
 
-// Whether ECU ecuIdx answers the request at all (supported PID or info type; service 0A only on
-// CAN). The request itself must be one the vehicle knows (emu_RequestIsKnown).
-bool emu_EcuAnswers(uint8_t service, uint8_t pid, uint8_t frame, uint8_t ecuIdx, bool can);
-// Services 01, 02 (PIDs the vehicle has), 03, 04, 06, 07, 09 (info types 00-0B) and 0A.
-bool emu_RequestIsKnown(uint8_t service, uint8_t pid);
+// emu_EcuAnswers and emu_RequestIsKnown: vehicle/request_answer.h.

@@ -140,8 +140,8 @@ bool emu_TableAdd(EmuVehicle& v, const EmuTableEntry& entry, const EmuTableAnswe
   return true;
 }
 
-bool emu_VehicleAnswerRequest(const uint8_t* request, uint8_t n, uint8_t ecuIdx, bool can, EmuEcuAnswer* out,
-                              EmuUdsAddressing addressing) {
+bool emu_VehicleTableOrServerAnswer(const uint8_t* request, uint8_t n, uint8_t ecuIdx, bool can, EmuEcuAnswer* out,
+                                    EmuUdsAddressing addressing) {
   // A captured answer overrides the server; the server comes before a table's catch-alls, and
   // refuses what neither serves.
   if (emu_TableAnswer(request, n, ecuIdx, can, out, EmuTableMatch::Exact)) return true;

@@ -394,8 +394,8 @@ bool emu_TableAnswer(const uint8_t* request, uint8_t n, uint8_t ecuIdx, bool can
 // asks it: the table's exact entry for it, else the ECU's diagnostic server (on CAN; uds_server.h),
 // else the table's wildcard entry, else the server's refusal of a service it does not serve. False
 // when the ECU gives no answer (`out` empty). Takes the vehicle's lock.
-bool emu_VehicleAnswerRequest(const uint8_t* request, uint8_t n, uint8_t ecuIdx, bool can, EmuEcuAnswer* out,
-                              EmuUdsAddressing addressing = EmuUdsAddressing::Physical);
+bool emu_VehicleTableOrServerAnswer(const uint8_t* request, uint8_t n, uint8_t ecuIdx, bool can, EmuEcuAnswer* out,
+                                    EmuUdsAddressing addressing = EmuUdsAddressing::Physical);
 // Whether any ECU's table has an entry for the request, or its diagnostic server takes it.
 bool emu_TableKnows(const uint8_t* request, uint8_t n);
 // Adds an entry to a vehicle's table, replacing one of the same ECU and request; the messages'

@@ -11,6 +11,7 @@
 
 #include "tests/simulator/uds_ecu.h"
 #include "vehicle/uds_server.h"
+#include "vehicle/request_answer.h"
 #include "vehicle/vehicle.h"
 
 namespace {

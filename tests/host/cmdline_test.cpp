@@ -238,6 +238,23 @@ TEST(CmdLineModes, ServeElmAndRealTiming) {
   emu_QimSetDiagController(EMU_DIAG_QIM);
 }
 
+// The serial CAN adapter instead of any AT dialect, on whatever line is given; the firmware's own
+// personality stays as it is.
+TEST(CmdLineModes, ServeSerialCan) {
+  Parsed p = Parse({"/dev/ptmx", "serve", "slcan"});
+  EXPECT_EQ(p.result, 0);
+  EXPECT_EQ(p.mode, EmuMode::Simulator);
+  EXPECT_EQ(p.device, "/dev/ptmx");
+  EXPECT_EQ(serialCanServed, 1);
+  EXPECT_EQ(diagController, EMU_DIAG_QIM);
+  emu_QimInitState();
+  EXPECT_EQ(serialCanServed, 0);
+  p = Parse({"tcp:35000", "-slcan", "serve"});
+  EXPECT_EQ(p.device, "tcp:35000");
+  EXPECT_EQ(serialCanServed, 1);
+  emu_QimInitState();
+}
+
 TEST(CmdLineModes, BaudRatesAreExactWordsOnly) {
   EXPECT_EQ(Parse({"COM1", "115200"}).settings.baudrate, 115200u);
   EXPECT_EQ(Parse({"COM1"}).settings.baudrate, 9600u);

@@ -30,6 +30,7 @@
 #include "module/module.h"
 #include "module/obd_answer.h"
 #include "vehicle/toml_guard.h"
+#include "vehicle/request_answer.h"
 #include "vehicle/vehicle.h"
 #include "vehicle/timeline.h"
 #include "vehicle/vehicle_file.h"
