@@ -129,6 +129,7 @@ class Slcan : public elm_test::ElmAdapter {
 // Commands
 
 TEST_F(Slcan, EveryCommandIsAnsweredCrOrBelAsTheChannelAllows) {
+  const std::string tooLong(40, 'S');  // longer than any command
   const struct {
     const char* line;
     std::string answer;
@@ -154,7 +155,7 @@ TEST_F(Slcan, EveryCommandIsAnsweredCrOrBelAsTheChannelAllows) {
       {"t7DF80201000000000000", BEL},  // listen-only sends nothing
       {"F", "F00\r"},
       {"C", OK},
-      {std::string(40, 'S').c_str(), BEL},  // longer than any command: refused whole
+      {tooLong.c_str(), BEL},  // longer than any command: refused whole
       {"S6", OK},
   };
   for (const auto& step : dialogue) EXPECT_EQ(Cmd(step.line), step.answer) << step.line;
