@@ -241,6 +241,11 @@ uint32_t emu_CanFrameUs(bool extended, uint32_t bitRate) {
   return bitRate != 0 ? static_cast<uint32_t>(bits * 1000000ull / bitRate) : 0;
 }
 
+bool emu_CanBusCarAt(uint32_t bitRate) {
+  bool eleven, twentyNine;
+  return emu_CarIgnitionOn() && emu_CarOnBus(bitRate, &eleven, &twentyNine);
+}
+
 bool emu_CanBusSend(const EmuCanFrame& f, uint32_t bitRate) {
   bool eleven, twentyNine;
   bus.bitRate = bitRate;

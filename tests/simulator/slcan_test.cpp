@@ -370,6 +370,66 @@ TEST_F(Slcan, TheFilterAndTimeStampsShapeWhatTheClientReceives) {
   EXPECT_EQ(Cmd(ASK_RPM), Z11 + stamped);
 }
 
+// A car whose ECU 0 sends two frames by itself: fixed bytes every 100 ms, its speed every 250 ms.
+void LoadCar(const std::string& text) {
+  char path[] = "/tmp/slcan_car_XXXXXX";
+  const int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  close(fd);
+  std::string error;
+  ASSERT_EQ(emu_LoadVehicleFile(path, &error), 0) << error;
+  unlink(path);
+}
+const char* const BROADCASTING_CAR =
+    "[ecu.1]\nspeed = 50\n"
+    "broadcast = [{ id = \"3E9\", period = 100, data = \"01 02 03\" },\n"
+    "             { id = \"18FEF100\", period = 250, value = \"speed\" }]\n";
+
+// The car's periodic frames reach a client whose channel is open, listen-only too, at their
+// period on the bus's clock, a live value as the car has it when the frame goes; nothing on a
+// closed channel, at another bit rate, or with the ignition off.
+TEST_F(Slcan, PeriodicFramesComeAtTheirPeriodWhileTheChannelIsOpen) {
+  LoadCar(BROADCASTING_CAR);
+  const std::string FIXED = "t3E93010203\r";
+  auto speed = [](const char* hex) { return "T18FEF1001" + std::string(hex) + "\r"; };
+  EXPECT_EQ(Serve(""), "");  // closed
+  EXPECT_EQ(Cmd("L"), OK + FIXED + speed("32"));
+  EXPECT_EQ(emu_SlcanWaitMs(), 100);
+  nowUs += 99000;
+  EXPECT_EQ(Serve(""), "");
+  nowUs += 1000;
+  EXPECT_EQ(Serve(""), FIXED);
+  std::string error;
+  ASSERT_EQ(emu_SetVehicleValue("ecu.1.speed", "60", &error), 0) << error;
+  nowUs += 150000;  // 250 ms: the frame due at 200 comes late, once
+  EXPECT_EQ(Serve(""), FIXED + speed("3C"));
+  nowUs += 50000;
+  EXPECT_EQ(Serve(""), FIXED);
+  // A closed channel hears nothing and needs no waking; opened, every frame is due at once, and
+  // frames due go out after the answer the client asked for.
+  ASSERT_EQ(Cmd("C"), OK);
+  EXPECT_EQ(emu_SlcanWaitMs(), -1);
+  nowUs += 1000000;
+  EXPECT_EQ(Serve(""), "");
+  EXPECT_EQ(Cmd("O"), OK + FIXED + speed("3C"));
+  nowUs += 100000;
+  EXPECT_EQ(Cmd(Request(0x7E0, {0x02, 0x01, 0x0D})), Z11 + Frame(0x7E8, {0x03, 0x41, 0x0D, 0x3C}) + FIXED);
+  // At another bit rate, or with the ignition off, the car sends nothing.
+  vehicleProtocol = 6;
+  ASSERT_EQ(Cmd("C"), OK);
+  ASSERT_EQ(Cmd("S5"), OK);
+  ASSERT_EQ(Cmd("O"), OK);
+  EXPECT_EQ(emu_SlcanWaitMs(), -1);
+  nowUs += 1000000;
+  EXPECT_EQ(Serve(""), "");
+  ASSERT_EQ(Cmd("C"), OK);
+  ASSERT_EQ(Cmd("S6"), OK);
+  ASSERT_EQ(emu_SetVehicleValue("ignition", "false", &error), 0) << error;
+  EXPECT_EQ(Cmd("O"), OK);
+  EXPECT_EQ(emu_SlcanWaitMs(), -1);
+}
+
 // The adapter stands beside the handheld's module and the ELM327: it reaches the bus facts, the
 // car, what adapters share at the line and the line, never another adapter or what is above.
 TEST(SlcanLayers, TheAdapterIncludesNoOtherAdapterNorTheHost) {
