@@ -11,6 +11,7 @@
 #include "slcan/slcan_bus.h"
 #include "slcan/slcan_reader.h"
 #include "vehicle/broadcasts.h"
+#include "vehicle/vehicle_faults.h"
 
 namespace {
 
@@ -149,6 +150,12 @@ bool emu_SlcanClose(const EmuSlcanCommand&) {
 bool emu_SlcanFrame(const EmuSlcanCommand& c) {
   if (slcan.channel != Channel::Open) return false;
   emu_SlcanLine(c.frame.extended ? "Z" : "z");
+  // An error frame on cue: the frame is destroyed on the bus, no ECU gets it, the controller
+  // counts the bus error.
+  if (emu_CarTakeCanCue(EmuCanCue::ErrorFrame)) {
+    slcan.flags |= EMU_SLCAN_FLAG_BUS_ERROR;
+    return true;
+  }
   if (!emu_CanBusSend(c.frame, BIT_RATES[slcan.bitRate])) {
     slcan.flags |= EMU_SLCAN_FLAG_ERROR_WARNING | EMU_SLCAN_FLAG_ERROR_PASSIVE | EMU_SLCAN_FLAG_BUS_ERROR;
   }
@@ -262,6 +269,7 @@ void emu_SlcanInit() {
   emu_SlcanClearLine(&slcan.line);
   output.length = 0;
   emu_CanBusInit(&BUS_HOOKS);
+  emu_CarClearCanCues();
   busReady = true;
 }
 
