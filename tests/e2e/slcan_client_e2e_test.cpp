@@ -157,6 +157,37 @@ TEST_P(SlcanClient, PeriodicFramesKeepComingAndTheLineDropsItsClientOnCue) {
   unlink(car);
 }
 
+// The same periodic frames reach the ELM327 v1.5's bus monitor: those of the protocol's
+// identifier length, shown with their identifier.
+TEST(ElmMonitor, ShowsTheCarsPeriodicFrames) {
+  char car[] = "/tmp/padix_elm_car_XXXXXX";
+  const int carFd = mkstemp(car);
+  ASSERT_GE(carFd, 0);
+  const std::string text =
+      "[ecu.1]\nbroadcast = [{ id = \"3E9\", period = 20, data = \"CA FE\" },\n"
+      "             { id = \"18FEF100\", period = 20, data = \"BE EF\" }]\n";
+  ASSERT_EQ(write(carFd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  close(carFd);
+  SimulatorOnPort port(SimLine::Pty, {"elm", "serve", std::string("vehicle=") + car});
+  ASSERT_TRUE(port.Serving("ATI\rELM327 v1.5\r\r>"));
+  ASSERT_EQ(port.Ask("ATH1"), "ATH1\rOK\r\r>");
+  ASSERT_EQ(port.Ask("ATSP6"), "ATSP6\rOK\r\r>");
+  port.Write("ATMA\r");
+  std::string seen;
+  EXPECT_TRUE(WaitFor([&] {
+    char buf[256];
+    const ssize_t n = read(port.Fd(), buf, sizeof buf);
+    if (n > 0) seen.append(buf, static_cast<size_t>(n));
+    size_t count = 0;
+    for (size_t at = seen.find("3E9 CA FE"); at != std::string::npos; at = seen.find("3E9 CA FE", at + 1)) ++count;
+    return count >= 3;
+  })) << seen;
+  EXPECT_EQ(seen.find("BE EF"), std::string::npos) << "a 29-bit frame on CAN 11/500";
+  port.Write("\r");
+  EXPECT_EQ(port.Program().Quit(), 0);
+  unlink(car);
+}
+
 INSTANTIATE_TEST_SUITE_P(Lines, SlcanClient, ::testing::Values(SimLine::Pty, SimLine::Tcp), SimLineName);
 
 }  // namespace
