@@ -59,7 +59,7 @@ TEST_F(OperatorKeys, OneShotAnswersAndTheCanOnlyError) {
 
 // On the serial CAN adapter there is no answer text to replace: y keeps the ECUs silent at the
 // next request, z puts an error frame on the bus; both are on CAN whatever the module's protocol.
-TEST_F(OperatorKeys, OnTheSerialCanAdapterTheOneShotsAreTheBussOwn) {
+TEST_F(OperatorKeys, OnTheSerialCanAdapterTheOneShotsHappenOnTheBus) {
   emu_CarClearCanCues();
   serialCanServed = 1;
   emu_QimSetProtocol(3);
