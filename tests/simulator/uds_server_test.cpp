@@ -111,6 +111,51 @@ TEST_F(UdsServer, UnlockWriteReadResetOn29BitCanWithHeaders) {
   EXPECT_EQ(Ask("1003"), One("NO DATA"));
 }
 
+// Automatic formatting off: the client frames its requests itself, a long one as a first frame
+// that the ECU answers with its flow control, then consecutive frames; answers come as frames.
+TEST_F(UdsServer, ARequestOverSevenBytesInTheClientsOwnFrames) {
+  Physical11();
+  ExpectOk("ATCAF0");
+  EXPECT_EQ(Ask("02 1003"), One("06 50 03 00 32 01 F4 00 "));
+  EXPECT_EQ(Ask("02 2701 00000000 00"), One("04 67 01 12 34 00 00 00 "));  // filled to 8 bytes
+  EXPECT_EQ(Ask("04 2702 EDCB"), One("02 67 02 00 00 00 00 00 "));
+  // A new VIN (PDX1234567890ABCD): 2E F1 90 and 17 bytes, 20 in all.
+  const char* first = "10 14 2E F190 504458";
+  const char* second = "21 31323334353637";
+  const char* third = "22 38393041424344";
+  EXPECT_EQ(Ask(first), One("30 00 00 00 00 00 00 00 "));
+  EXPECT_EQ(Ask(second), One("NO DATA"));  // the message is not whole yet: nothing answers
+  EXPECT_EQ(Ask(third), One("03 6E F1 90 00 00 00 00 "));
+  EXPECT_EQ(Ask("03 22 F190"), Lines({"10 14 62 F1 90 50 44 58 ", "21 31 32 33 34 35 36 37 ",
+                                      "22 38 39 30 41 42 43 44 "}));
+  // A frame out of turn loses the message; a consecutive frame with none under way is no request.
+  EXPECT_EQ(Ask(first), One("30 00 00 00 00 00 00 00 "));
+  EXPECT_EQ(Ask(third), One("NO DATA"));
+  EXPECT_EQ(Ask(second), One("NO DATA"));
+  // A consecutive frame sent to another ECU than the first frame was.
+  ExpectOk("ATH1");
+  EXPECT_EQ(Ask(first), One("7E8 30 00 00 00 00 00 00 00 "));
+  ExpectOk("ATSH 7E1");
+  EXPECT_EQ(Ask(second), One("NO DATA"));
+  ExpectOk("ATSH 7E0");
+  EXPECT_EQ(Ask(second), One("NO DATA"));
+  // A message longer than the ECU takes is refused with an overflow; a functional request must
+  // fit one frame, so no ECU answers a first frame there.
+  EXPECT_EQ(Ask("11 00 2E F190 504458"), One("7E8 32 00 00 00 00 00 00 00 "));
+  ExpectOk("ATSH 7DF");
+  EXPECT_EQ(Ask(first), One("NO DATA"));
+  // Two bytes are the request itself, as with automatic formatting.
+  ExpectOk("ATH0");
+  EXPECT_EQ(Ask("0902"), Lines({"10 14 49 02 01 50 44 58 ", "21 31 32 33 34 35 36 37 ", "22 38 39 30 41 42 43 44 ",
+                                "10 14 49 02 01 41 42 43 ", "21 44 45 46 47 48 4A 4B ", "22 4C 4D 4E 50 52 53 54 "}));
+  // On 29-bit CAN the flow control comes from the ECU's own identifier.
+  ExpectOk("ATSP7");
+  ExpectOk("ATH1");
+  ExpectOk("ATSH DA10F1");
+  EXPECT_EQ(Ask("10 0A 2E 0100 000000"), One("18 DA F1 10 30 00 00 00 00 00 00 00 "));
+  EXPECT_EQ(Ask("21 00000000"), One("18 DA F1 10 03 7F 2E 13 00 00 00 00 "));
+}
+
 TEST_F(UdsServer, ALiveDidFollowsTheCarAndAWriteChangesIt) {
   Physical11();
   EXPECT_EQ(Ask("22 F40C"), One("62 F4 0C 01 10 "));
