@@ -197,8 +197,16 @@ uint8_t emu_ElmAddressedEcus(uint8_t protocol, uint8_t ecus[EMU_MAX_ECUS]) {
 EmuUdsAddressing emu_ElmAddressing(uint8_t protocol) {
   if (elm.s.headerSet == 0) return EmuUdsAddressing::Functional;
   const uint32_t h = elm.s.header;
-  const bool functional = emu_ProtocolIs29Bit(protocol) ? static_cast<uint8_t>(h >> 16) == CAN_29BIT_FUNCTIONAL
-                                                        : (h & 0x7FF) == CAN_11BIT_FUNCTIONAL;
+  const uint8_t target = static_cast<uint8_t>(h >> 8);
+  bool functional;
+  if (emu_ProtocolIs29Bit(protocol)) {
+    functional = static_cast<uint8_t>(h >> 16) == CAN_29BIT_FUNCTIONAL;
+  } else if (emu_ProtocolIsCan(protocol)) {
+    functional = (h & 0x7FF) == CAN_11BIT_FUNCTIONAL;
+  } else {
+    // Off CAN the header's second byte is the target: 33 (6A on J1850) every ECU, else one.
+    functional = target == FUNCTIONAL_TARGET || target == J1850_FUNCTIONAL_TARGET;
+  }
   return functional ? EmuUdsAddressing::Functional : EmuUdsAddressing::Physical;
 }
 
@@ -413,7 +421,7 @@ void emu_ElmAnswerCar(const uint8_t* request, uint8_t n, uint8_t count, uint8_t 
   const bool can = emu_ProtocolIsCan(protocol);
   uint8_t ecus[EMU_MAX_ECUS];
   const uint8_t addressed = emu_ElmAddressedEcus(protocol, ecus);
-  const EmuUdsAddressing addressing = can ? emu_ElmAddressing(protocol) : EmuUdsAddressing::Functional;
+  const EmuUdsAddressing addressing = emu_ElmAddressing(protocol);
   // After a frame received with an error the adapter shows no more.
   const uint8_t wanted = answerMark == EMU_FAULT_RX_ERROR_MARK ? 1 : count != 0 ? count : 0xFF;
   uint8_t shown = 0;

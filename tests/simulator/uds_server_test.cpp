@@ -156,6 +156,35 @@ TEST_F(UdsServer, ARequestOverSevenBytesInTheClientsOwnFrames) {
   EXPECT_EQ(Ask("21 00000000"), One("18 DA F1 10 03 7F 2E 13 00 00 00 00 "));
 }
 
+// On the K-line (ISO 14230, fast init) the server answers the services such an ECU serves, asked
+// at its own address; an answer longer than a message's 7 bytes is refused as too long.
+TEST_F(UdsServer, OnTheKLineTheServerAnswersWhatFitsAMessage) {
+  ExpectOk("ATSP5");
+  ExpectOk("ATSH 8110F1");
+  EXPECT_EQ(Ask("1003"), Lines({"BUS INIT: ...OK", "50 03 00 32 01 F4 "}));
+  EXPECT_EQ(Ask("2701"), One("67 01 12 34 "));
+  EXPECT_EQ(Ask("2702 0000"), One("7F 27 35 "));
+  EXPECT_EQ(Ask("2701"), One("67 01 12 34 "));
+  EXPECT_EQ(Ask("2702 EDCB"), One("67 02 "));
+  EXPECT_EQ(Ask("2E 0100 07"), One("6E 01 00 "));
+  EXPECT_EQ(Ask("22 0100"), One("62 01 00 07 "));
+  EXPECT_EQ(Ask("22 F190"), One("7F 22 14 "));
+  EXPECT_EQ(Ask("1901 FF"), One("59 01 FF 01 00 03 "));
+  EXPECT_EQ(Ask("1902 04"), One("59 02 FF 02 30 00 27 "));
+  EXPECT_EQ(Ask("1902 FF"), One("7F 19 14 "));
+  EXPECT_EQ(Ask("3101 0203"), One("71 01 02 03 "));
+  EXPECT_EQ(Ask("3E00"), One("7E 00 "));
+  EXPECT_EQ(Ask("2801 01"), One("7F 28 11 "));  // no communication control on the K-line
+  ExpectOk("ATH1");
+  EXPECT_EQ(Ask("1101"), One(Hex({0x82, 0xF1, 0x10, 0x51, 0x01, 0xD5})));
+  ExpectOk("ATH0");
+  EXPECT_EQ(Ask("22 0200"), One("7F 22 33 "));  // locked again
+  // Asked at the functional address, it answers only what may be asked of every ECU.
+  ExpectOk("ATSH C133F1");
+  EXPECT_EQ(Ask("3E00"), One("7E 00 "));
+  EXPECT_EQ(Ask("2701"), One("NO DATA"));
+}
+
 TEST_F(UdsServer, ALiveDidFollowsTheCarAndAWriteChangesIt) {
   Physical11();
   EXPECT_EQ(Ask("22 F40C"), One("62 F4 0C 01 10 "));
