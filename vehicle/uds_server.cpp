@@ -101,6 +101,10 @@ void emu_UdsEcuReset(EmuUdsRequest& r) {
   if (r.n != 2) return emu_UdsNegative(r, EMU_UDS_WRONG_LENGTH);
   emu_UdsToDefault(r.state);
   for (uint8_t i = 0; i < EMU_UDS_MAX_ROUTINES; ++i) r.state.routineStartedMs[i] = 0;
+  // The ECU starts counting wrong keys anew, but a level locked out stays so until its delay has
+  // passed: a reset is no way around the delay.
+  for (EmuUdsLevelState& ls : r.state.level)
+    if (ls.lockedUntilMs == 0) ls.attempts = 0;
   emu_UdsPositive(r);
   r.out->Put(r.sub);
 }

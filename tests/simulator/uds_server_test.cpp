@@ -232,6 +232,29 @@ TEST_F(UdsServer, SecurityAttemptsDelayAndEachSeedRule) {
   EXPECT_EQ(Ask("2707"), One("7F 27 12 "));
 }
 
+// A reset starts the count of wrong keys over, but a level locked out waits out its delay.
+TEST_F(UdsServer, AResetCountsWrongKeysAnewButKeepsTheDelay) {
+  Physical11();
+  const auto wrongKey = [this](const char* answer) {
+    EXPECT_EQ(Ask("2701"), One("67 01 12 34 "));
+    EXPECT_EQ(Ask("2702 0000"), One(answer));
+  };
+  EXPECT_EQ(Ask("1003"), One("50 03 00 32 01 F4 "));
+  wrongKey("7F 27 35 ");
+  wrongKey("7F 27 35 ");
+  EXPECT_EQ(Ask("1101"), One("51 01 "));
+  EXPECT_EQ(Ask("1003"), One("50 03 00 32 01 F4 "));
+  wrongKey("7F 27 35 ");
+  wrongKey("7F 27 35 ");
+  wrongKey("7F 27 36 ");
+  EXPECT_EQ(Ask("1101"), One("51 01 "));
+  EXPECT_EQ(Ask("1003"), One("50 03 00 32 01 F4 "));
+  EXPECT_EQ(Ask("2701"), One("7F 27 37 "));
+  After(10000);  // the session has timed out meanwhile
+  EXPECT_EQ(Ask("1003"), One("50 03 00 32 01 F4 "));
+  wrongKey("7F 27 35 ");
+}
+
 TEST_F(UdsServer, SessionFallsBackAfterFiveSecondsOfSilence) {
   Physical11();
   EXPECT_EQ(Ask("1003"), One("50 03 00 32 01 F4 "));
