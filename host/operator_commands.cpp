@@ -16,6 +16,7 @@
 #include "elm327/elm327.h"
 #include "host/key_loop.h"
 #include "module/module.h"
+#include "vehicle/uds_server.h"
 #include "vehicle/vehicle.h"
 #include "vehicle/vehicle_file.h"
 
@@ -176,6 +177,14 @@ void emu_DropNow(uint8_t) { emu_SetFault("faults.drop_now", "true"); }
 
 int emu_OnOff(bool on) { return on ? 1 : 0; }
 
+// The session and lock of the ECU a tester last asked through its diagnostic server (else of the
+// selected ECU), as the menu's text: it changes only by the tester's requests and time.
+void emu_DescribeUdsState(char* text, size_t size) {
+  const int asked = emu_UdsLastAddressedEcu();
+  emu_UdsStatusText(static_cast<uint8_t>(asked >= 0 ? asked : emu_VehicleSelectedEcu()), text, size);
+}
+void emu_NothingToDo(uint8_t) {}
+
 // One operator command. `set` takes the key's number or the menu's value alike; `typed` is the
 // key's own way where it differs. A key that takes the number ends the number being typed.
 struct OperatorCommand {
@@ -191,6 +200,7 @@ struct OperatorCommand {
   int (*current)() = nullptr;             // null: not known
   void (*set)(uint8_t value) = nullptr;
   bool (*appliesNow)() = nullptr;         // null: always
+  void (*describe)(char* text, size_t size) = nullptr;  // the menu's text as it is now; null: label
 };
 
 // The menu's entries in its order, the keys among them.
@@ -246,6 +256,7 @@ constexpr OperatorCommand OPERATOR_COMMANDS[] = {
     {.label = "Line noise", .noOfChoices = 3, .choiceLabels = NOISES, .current = emu_NoiseChoice,
      .set = emu_ChooseNoise},
     {.label = "Drop the client now", .set = emu_DropNow},
+    {.label = "Diagnostic session", .set = emu_NothingToDo, .describe = emu_DescribeUdsState},
     {.key = 'n', .typed = emu_NumberMemShownOrHidden},
 };
 // clang-format on
@@ -298,6 +309,7 @@ int emu_DescribeOperatorMenu(EmuMenuEntry* entries, int max) {
     if (n == max) break;
     EmuMenuEntry& e = entries[n++];
     snprintf(e.label, sizeof e.label, "%s", c.label);
+    if (c.describe != nullptr) c.describe(e.label, sizeof e.label);
     e.file = c.file;
     e.noOfChoices = c.noOfChoices;
     e.firstValue = c.firstValue;

@@ -28,6 +28,7 @@
 #include "slcan/slcan.h"
 #include "module/module.h"
 #include "vehicle/timeline.h"
+#include "vehicle/uds_server.h"
 #include "window/window_api.h"
 
 int emu_powerOnFailingCall = -1;
@@ -203,6 +204,14 @@ void emu_AnnounceLine() {
   fflush(stdout);
 }
 
+// An ECU's diagnostic session or lock changed: a note in the traffic log, where the request that
+// changed it is.
+void emu_LogUdsState(uint8_t ecuIdx) {
+  char text[64];
+  emu_UdsStatusText(ecuIdx, text, sizeof text);
+  emu_LogTrafficNote(text);
+}
+
 }  // namespace
 
 int emu_PowerOnCycle() {
@@ -281,6 +290,7 @@ int emu_Main(int argc, char** argv) {
     }
     if (ready) ready = emu_StartSignalThread();
     if (ready && settings.trafficLog != nullptr) ready = emu_OpenTrafficLog(settings.trafficLog) == 0;
+    emu_udsStateChanged = emu_LogUdsState;
     if (ready && settings.vehicleFile != nullptr) {
       std::string error;
       ready = emu_LoadVehicleFile(settings.vehicleFile, &error) == 0;
@@ -318,6 +328,7 @@ int emu_Main(int argc, char** argv) {
     emu_TimelineReplace({});
     if (!linkTarget.empty()) emu_RemovePtyLink(settings.ptyLink, linkTarget.c_str());
     if (serialOpen) emu_CloseCOM();
+    emu_udsStateChanged = nullptr;
     emu_CloseTrafficLog();
   }
   if (status == -1) {

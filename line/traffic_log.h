@@ -22,6 +22,10 @@ void emu_CloseTrafficLog();                // writes what is pending
 // every frame is an entry of its own with its time.
 void emu_SetTrafficLogModuleEnd(uint8_t end);
 
+// A note between the entries, in the log's comment style with the time: "#   1234.567 text".
+// Entries still under way stay so, and follow it.
+void emu_LogTrafficNote(const char* text);
+
 extern std::atomic<bool> trafficLogOn;
 void emu_LogTrafficBytes(EmuSender from, const uint8_t* bytes, size_t n);
 inline void emu_LogTraffic(EmuSender from, const uint8_t* bytes, size_t n) {
