@@ -22,6 +22,7 @@
 #include "line/traffic_log.h"
 #include "host/operator_commands.h"
 #include "host/vehicle_commands.h"
+#include "learn/learn.h"
 #include "vehicle/vehicle_file.h"
 #include "elm327/elm327.h"
 #include "slcan/slcan.h"
@@ -297,6 +298,11 @@ int emu_Main(int argc, char** argv) {
         if (ready) linkTarget = where;
       }
       if (ready) emu_AnnounceLine();
+      // Learning drives the adapter itself and ends the run: no firmware, no window.
+      if (ready && settings.learnFile != nullptr) {
+        status = emu_LearnCar(settings.learnFile, settings.learnRequests) == 0 ? 0 : 1;
+        ready = false;
+      }
       if (ready) ready = emu_PrepareSerialLine(settings) == 0;
     }
     if (ready && runEnding.load()) {
