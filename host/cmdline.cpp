@@ -63,7 +63,9 @@ const char* const USAGE_GROUPS[][12] = {
      " Options nosync and init=QIM or init=TBX are mutual exclusive.",
      " learn=FILE - reads the car behind the ELM327 adapter on the device into",
      "              the vehicle file FILE, then quits; it never clears codes.",
-     " learn.requests=FILE - extra requests to learn, in hex, one a line."},
+     " learn.requests=FILE - extra requests to learn, in hex, one a line.",
+     " relay=DEVICE - serves the device's client from the real ELM327 adapter",
+     "              on DEVICE, every byte passed on unchanged (logged with log=)."},
     {"GTK3+ options:"},
     {" nocursor,", " hidecursor - hides the cursor",
      " maximize   - maximizes the Padix window (with title)", " fullscreen,",
@@ -158,6 +160,7 @@ const OptionName OPTION_NAMES[] = {
     {"elm", nullptr}, {"slcan", nullptr}, {"nosync", nullptr}, {"dtc", "dtc=Xxxxx, such as dtc=P01CE"},
     {"vehicle", "vehicle=FILE"}, {"log", "log=FILE"}, {"link", "link=PATH"}, {"timing", "timing=real"},
     {"init", "init=QIM, init=TBX or init=ELM"}, {"learn", "learn=FILE"}, {"learn.requests", "learn.requests=FILE"},
+    {"relay", "relay=DEVICE"},
 };
 
 // The option a word names, up to its '=' if it has one.
@@ -301,6 +304,11 @@ int emu_ProcessCmdLine(int argc, char** argv, EmuSettings* settings) {
     } else if (strncmp(arg[0] == '-' ? arg + 1 : arg, "learn.requests=", 15) == 0 &&
                (arg[0] == '-' ? arg + 1 : arg)[15] != '\0') {
       settings->learnRequests = (arg[0] == '-' ? arg + 1 : arg) + 15;
+      needsDevice = true;
+    } else if (strncmp(arg[0] == '-' ? arg + 1 : arg, "relay=", 6) == 0 && (arg[0] == '-' ? arg + 1 : arg)[6] != '\0') {
+      settings->relayDevice = (arg[0] == '-' ? arg + 1 : arg) + 6;
+      padixMode = EmuMode::Simulator;
+      settings->serve = 1;
       needsDevice = true;
     } else if (strncmp(arg[0] == '-' ? arg + 1 : arg, "log=", 4) == 0) {
       settings->trafficLog = (arg[0] == '-' ? arg + 1 : arg) + 4;

@@ -19,7 +19,8 @@ struct EmuSettings {
   const char* vehicleFile = nullptr;  // vehicle=FILE
   const char* ptyLink = nullptr;
   const char* learnFile = nullptr;      // learn=FILE: read the car on the device into FILE, then quit
-  const char* learnRequests = nullptr;  // learn.requests=FILE: extra requests to learn  // link=PATH: a symbolic link to the pseudo-terminal opened
+  const char* learnRequests = nullptr;  // learn.requests=FILE: extra requests to learn
+  const char* relayDevice = nullptr;    // relay=DEVICE: the real adapter the served client reaches  // link=PATH: a symbolic link to the pseudo-terminal opened
   EmuWindowFlags window = {0, 0, 0};
 };
 

@@ -105,6 +105,8 @@ std::string ExpectedUsage() {
          " learn=FILE - reads the car behind the ELM327 adapter on the device into\n"
          "              the vehicle file FILE, then quits; it never clears codes.\n"
          " learn.requests=FILE - extra requests to learn, in hex, one a line.\n"
+         " relay=DEVICE - serves the device's client from the real ELM327 adapter\n"
+         "              on DEVICE, every byte passed on unchanged (logged with log=).\n"
          "\n"
          "GTK3+ options:\n"
          "\n"
