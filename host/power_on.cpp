@@ -306,7 +306,7 @@ int emu_Main(int argc, char** argv) {
       }
       // Standing between the client and a real adapter: no simulated module answers.
       if (ready && settings.relayDevice != nullptr) {
-        status = emu_RelayLine(settings.relayDevice, settings.baudrate, runEnding) == 0 ? 0 : 1;
+        status = emu_RelayLine(settings.relayDevice, settings.baudrate, runEnding, settings.vehicleFile != nullptr) == 0 ? 0 : 1;
         ready = false;
       }
       if (ready) ready = emu_PrepareSerialLine(settings) == 0;

@@ -5,6 +5,7 @@
 // line.
 #include "learn/relay.h"
 
+#include <ctype.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <netdb.h>
@@ -18,8 +19,11 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 
+#include "elm327/elm327.h"
+#include "learn/adapter_answer.h"
 #include "line/serial_port.h"
 
 namespace {
@@ -126,6 +130,52 @@ bool emu_QuitTyped(std::string* pending, bool* inputOpen) {
   return false;
 }
 
+// The ELM327 of Padix's own that answers what the vehicle knows: it reads one client line at a
+// time from here and writes its answer here.
+struct Shadow {
+  std::string in;
+  size_t at = 0;
+  std::string out;
+};
+Shadow shadow;
+
+const EmuElmPort SHADOW_PORT = {
+    .read =
+        [](uint8_t* bytes, int max) {
+          const size_t n = std::min(shadow.in.size() - shadow.at, static_cast<size_t>(max));
+          memcpy(bytes, shadow.in.data() + shadow.at, n);
+          shadow.at += n;
+          return static_cast<int>(n);
+        },
+    .write = [](const char* text, size_t n) { shadow.out.append(text, n); },
+    .waitForInput = [](int) { return shadow.at < shadow.in.size() ? 1 : 0; },
+};
+
+// The shadow's answer to one whole line.
+std::string emu_ShadowAnswer(const std::string& line) {
+  shadow.in = line;
+  shadow.at = 0;
+  shadow.out.clear();
+  emu_ElmServeInput();
+  return shadow.out;
+}
+
+// One line the client completed: answered here when it is an OBD request the vehicle answers with
+// data, else passed on. The shadow reads every line, so that its settings and protocol follow the
+// adapter's. False when the adapter cannot be written to.
+bool emu_RelayKnownLine(int adapter, const std::string& line) {
+  std::string compact;
+  for (char c : line)
+    if (c != ' ' && c != '\r') compact += static_cast<char>(toupper(static_cast<unsigned char>(c)));
+  const std::string answer = emu_ShadowAnswer(line);
+  const bool obd = !compact.empty() && compact.compare(0, 2, "AT") != 0;
+  if (obd && !emu_LearnAnswerIsSilence(answer)) {
+    emu_WriteCOM(answer.data(), answer.size());
+    return true;
+  }
+  return emu_WriteAll(adapter, reinterpret_cast<const uint8_t*>(line.data()), line.size());
+}
+
 }  // namespace
 
 int emu_RelayOpenAdapter(const char* device, uint32_t baudrate) {
@@ -150,10 +200,15 @@ int emu_RelayOpenAdapter(const char* device, uint32_t baudrate) {
   return fd;
 }
 
-int emu_RelayLine(const char* device, uint32_t baudrate, const std::atomic<bool>& ending) {
+int emu_RelayLine(const char* device, uint32_t baudrate, const std::atomic<bool>& ending, bool answerKnown) {
   Relay r;
   r.adapter = emu_RelayOpenAdapter(device, baudrate);
   if (r.adapter < 0) return -1;
+  if (answerKnown) {
+    emu_ElmInit();
+    emu_ElmSetPort(&SHADOW_PORT);
+  }
+  std::string pending;  // answering what is known: the client's line so far
   r.ending = &ending;
   pthread_t thread;
   if (pthread_create(&thread, nullptr, emu_AdapterToClient, &r) != 0) {
@@ -175,7 +230,18 @@ int emu_RelayLine(const char* device, uint32_t baudrate, const std::atomic<bool>
     if (emu_WaitForCOMInput(WAIT_MS) <= 0) continue;
     uint8_t buf[RELAY_CHUNK];
     const int n = emu_ReadCOM(buf, static_cast<int>(sizeof buf));
-    if (n > 0 && !emu_WriteAll(r.adapter, buf, static_cast<size_t>(n))) {
+    bool written = true;
+    if (n > 0 && answerKnown) {
+      for (int i = 0; i < n && written; ++i) {
+        if (pending.size() < EMU_ELM_LINE_MAX * 2) pending += static_cast<char>(buf[i]);
+        if (buf[i] != '\r') continue;
+        written = emu_RelayKnownLine(r.adapter, pending);
+        pending.clear();
+      }
+    } else if (n > 0) {
+      written = emu_WriteAll(r.adapter, buf, static_cast<size_t>(n));
+    }
+    if (!written) {
       fprintf(stderr, "relay: cannot write to %s: %s\n", device, strerror(errno));
       status = -1;
       break;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -72,6 +73,44 @@ TEST(StandBetween, SessionPassesUnchangedIsLoggedAndReplaysFromTheImportedLog) {
   EXPECT_NE(taken.find("answers taken"), std::string::npos) << replay.Program().Err();
   for (size_t i = 0; i < SESSION.size(); ++i)
     EXPECT_EQ(replay.Ask(SESSION[i]), direct[i]) << SESSION[i] << ": direct " << Shown(direct[i]);
+}
+
+}  // namespace
+
+namespace {
+
+std::string ReadLog(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// With a vehicle file the relay answers what the file's car answers, in the adapter's settings of
+// the moment, and passes on the rest: the adapter never hears those requests.
+TEST(StandBetween, WithAVehicleFileWhatItAnswersStaysHere) {
+  ScratchDir dir;
+  const std::string carFile = dir.path + "/real.toml", known = dir.path + "/known.toml", log = dir.path + "/real.log";
+  std::ofstream(carFile) << REAL_CAR;
+  std::ofstream(known) << "protocol = 6\necus = 1\n[ecu.1]\nrpm = 2000\n";
+  SimulatorOnPort real({"elm", "serve", "vehicle=" + carFile, "log=" + log});
+  ASSERT_TRUE(real.Serving(ATI_ECHOED));
+  real.Close();
+
+  SimulatorOnPort relay({"serve", "relay=" + real.Where(), "vehicle=" + known});
+  ASSERT_TRUE(relay.Serving(ATI_ECHOED));
+  EXPECT_EQ(relay.Ask("ATZ"), "ATZ\r\r\rELM327 v1.5\r\r>");
+  EXPECT_EQ(relay.Ask("ATE0"), "ATE0\rOK\r\r>");
+  EXPECT_EQ(relay.Ask("ATH1"), "OK\r\r>");
+  EXPECT_EQ(relay.Ask("010C"), "SEARCHING...\r7E8 04 41 0C 1F 40 00 00 00 \r\r>");  // 2000 rpm, the file's
+  EXPECT_EQ(relay.Ask("ATS0"), "OK\r\r>");
+  EXPECT_EQ(relay.Ask("010C"), "7E804410C1F40000000\r\r>");
+  // Not the file's: the real car's, after the search of the real adapter, which hears its first
+  // request only now.
+  EXPECT_EQ(relay.Ask("1003"), "SEARCHING...\r7E8037F107800000000\r7E8065003003201F400\r\r>");
+
+  const std::string text = ReadLog(log);
+  EXPECT_EQ(text.find("tester 010C"), std::string::npos) << text;
+  EXPECT_NE(text.find("tester 1003"), std::string::npos) << text;
+  EXPECT_NE(text.find("tester ATS0"), std::string::npos) << text;
 }
 
 }  // namespace
