@@ -5,6 +5,7 @@
 // up to its prompt.
 #include "learn/learn.h"
 
+#include <ctype.h>
 #include <stdio.h>
 #include <string.h>
 #include <time.h>
@@ -30,6 +31,10 @@ constexpr int ANSWER_WAIT_MS = 10000;
 constexpr size_t MAX_ANSWER_TEXT = 64 * 1024;  // far more than a prompt's worth of lines
 constexpr uint8_t RANGE_STEP = 0x20;
 constexpr int MOVING_READINGS = 6;  // readings of a service 01 value seen changing, the first two included
+
+// The adapter settings a list of extra requests may make: none changes how its answers are
+// printed, nor the protocol.
+constexpr const char* EXTRA_SETTINGS[] = {"ATST", "ATAT", "ATSH", "ATCRA", "ATAR", "ATCP"};
 
 // Requests that change a car: clearing codes (04, 14), writing data (2E), routines (31), resets
 // (11), security access (27).
@@ -150,7 +155,17 @@ struct Session {
   }
 };
 
-bool emu_Setup(Session& s) {
+bool emu_Setting(Session& s, const std::string& command) {
+  std::string text;
+  if (!s.Ask(command, RESET_WAIT_MS, &text)) {
+    fprintf(stderr, "learn: the adapter gave no prompt within %d ms after %s\n", RESET_WAIT_MS, command.c_str());
+    return false;
+  }
+  if (text.find('?') != std::string::npos) fprintf(stderr, "learn: the adapter did not take %s\n", command.c_str());
+  return true;
+}
+
+bool emu_Setup(Session& s, const std::vector<EmuLearnExtra>& extra) {
   std::string text;
   emu_Progress("resetting the adapter (ATZ)");
   if (!s.Ask("ATZ", RESET_WAIT_MS, &text)) {
@@ -163,6 +178,10 @@ bool emu_Setup(Session& s) {
       fprintf(stderr, "learn: the adapter gave no prompt within %d ms after %s\n", RESET_WAIT_MS, command);
       return false;
     }
+  }
+  for (const EmuLearnExtra& e : extra) {
+    if (e.command.empty()) break;
+    if (!emu_Setting(s, e.command)) return false;
   }
   if (s.Ask("ATRV", RESET_WAIT_MS, &text)) {
     float volts = 0;
@@ -209,7 +228,7 @@ bool emu_Setup(Session& s) {
 }
 
 // Reads every service in turn; false when the adapter stopped answering.
-bool emu_ReadServices(Session& s, const std::vector<Bytes>& extra) {
+bool emu_ReadServices(Session& s, const std::vector<EmuLearnExtra>& extra) {
   std::vector<uint8_t> pids, freeze, tests, info;
   // Every value twice; those that changed a few times more, to be replayed as seen.
   if (!s.SupportedIds(0x01, &pids) || !s.Each(0x01, pids) || !s.Each(0x01, pids)) return false;
@@ -231,11 +250,20 @@ bool emu_ReadServices(Session& s, const std::vector<Bytes>& extra) {
   emu_Progress("service 06: " + std::to_string(tests.size()) + " test IDs read");
   if (!s.SupportedIds(0x09, &info) || !s.Each(0x09, info)) return false;
   emu_Progress("service 09: " + std::to_string(info.size()) + " info types read");
-  for (const Bytes& r : extra) {
-    if (!s.Obd(r, true)) return false;
-    s.car.tableRequests.push_back(r);
+  size_t sent = 0;
+  bool before = true;  // the settings before the first request were made at the start
+  for (const EmuLearnExtra& e : extra) {
+    before = before && !e.command.empty();
+    if (before) continue;
+    if (!e.command.empty()) {
+      if (!emu_Setting(s, e.command)) return false;
+      continue;
+    }
+    if (!s.Obd(e.request, true)) return false;
+    s.car.tableRequests.push_back(e.request);
+    ++sent;
   }
-  if (!extra.empty()) emu_Progress("extra requests: " + std::to_string(extra.size()) + " sent");
+  if (sent != 0) emu_Progress("extra requests: " + std::to_string(sent) + " sent");
   return true;
 }
 
@@ -247,7 +275,7 @@ bool emu_LearnChangesCar(uint8_t service) {
   return false;
 }
 
-int emu_LearnReadRequests(const char* path, std::vector<Bytes>* out, std::string* error) {
+int emu_LearnReadRequests(const char* path, std::vector<EmuLearnExtra>* out, std::string* error) {
   EmuFileText file;
   if (emu_ReadWholeFile(path, EMU_VEHICLE_FILE_KIND, &file) != 0) {
     *error = std::string(path) + ": cannot read the file: " + file.why;
@@ -261,6 +289,27 @@ int emu_LearnReadRequests(const char* path, std::vector<Bytes>* out, std::string
     for (char c : line)
       if (c != ' ' && c != '\t' && c != '\r') hex += c;
     if (hex.empty()) continue;
+    const std::string at = std::to_string(lineNo) + ": ";
+    if (out->size() >= EMU_LEARN_MAX_EXTRA) {
+      *error = std::string(path) + ":" + at + "more than " + std::to_string(EMU_LEARN_MAX_EXTRA) + " lines";
+      return -1;
+    }
+    for (char& c : hex) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    if (hex.compare(0, 2, "AT") == 0) {
+      bool known = false;
+      for (const char* setting : EXTRA_SETTINGS) {
+        const size_t n = strlen(setting);
+        known = known || (hex.compare(0, n, setting) == 0 && hex.size() <= n + 8 &&
+                          hex.find_first_not_of("0123456789ABCDEF", n) == std::string::npos);
+      }
+      if (!known) {
+        *error = std::string(path) + ":" + at +
+                 "only the adapter's time-out and addressing are set here (ATST, ATAT, ATSH, ATCRA, ATAR, ATCP)";
+        return -1;
+      }
+      out->push_back({hex, {}});
+      continue;
+    }
     uint8_t bytes[EMU_TABLE_MAX_REQUEST];
     const EmuHexRead read = emu_ReadHexBytes(hex.data(), hex.size(), {"", false}, bytes, sizeof bytes);
     if (read.error != EmuHexError::None || read.n == 0) {
@@ -268,18 +317,13 @@ int emu_LearnReadRequests(const char* path, std::vector<Bytes>* out, std::string
                std::to_string(EMU_TABLE_MAX_REQUEST) + " hex bytes";
       return -1;
     }
-    if (out->size() >= EMU_LEARN_MAX_EXTRA) {
-      *error = std::string(path) + ":" + std::to_string(lineNo) + ": more than " + std::to_string(EMU_LEARN_MAX_EXTRA) +
-               " requests";
-      return -1;
-    }
-    out->emplace_back(bytes, bytes + read.n);
+    out->push_back({"", Bytes(bytes, bytes + read.n)});
   }
   return 0;
 }
 
 int emu_LearnCar(const char* file, const char* requestsFile) {
-  std::vector<Bytes> extra;
+  std::vector<EmuLearnExtra> extra;
   std::string error;
   if (requestsFile != nullptr && emu_LearnReadRequests(requestsFile, &extra, &error) != 0) {
     fprintf(stderr, "%s\n", error.c_str());
@@ -287,7 +331,7 @@ int emu_LearnCar(const char* file, const char* requestsFile) {
   }
   const uint64_t started = emu_NowMs();
   Session s;
-  if (!emu_Setup(s) || !emu_ReadServices(s, extra)) return -1;
+  if (!emu_Setup(s, extra) || !emu_ReadServices(s, extra)) return -1;
   // The trace lies beside the file, named after it: car.toml, car.csv.
   std::string tracePath = file;
   const size_t slash = tracePath.rfind('/');

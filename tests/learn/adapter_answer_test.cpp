@@ -74,29 +74,47 @@ TEST(AdapterAnswer, LinesAndMessagesAreBounded) {
   EXPECT_FALSE(emu_LearnAnswerIsSilence("7E8 02 41 00 \r"));
 }
 
+// The list's lines, a setting as its text and a request as its bytes in hex.
 struct RequestsFile {
   ScratchDir dir;
   std::string path = dir.path + "/requests.txt";
-  int Read(const std::string& text, std::vector<Bytes>* out, std::string* error) {
+  int Read(const std::string& text, std::vector<std::string>* out, std::string* error) {
     std::ofstream(path, std::ios::binary) << text;
-    return emu_LearnReadRequests(path.c_str(), out, error);
+    std::vector<EmuLearnExtra> extra;
+    const int result = emu_LearnReadRequests(path.c_str(), &extra, error);
+    out->clear();
+    for (const EmuLearnExtra& e : extra) {
+      std::string hex;
+      for (uint8_t b : e.request) hex += "0123456789ABCDEF"[b >> 4], hex += "0123456789ABCDEF"[b & 15];
+      out->push_back(e.command.empty() ? hex : "(" + e.command + ")");
+    }
+    return result;
   }
 };
 
 TEST(LearnRequests, HexLinesWithCommentsAreReadAndAMistakeIsNamedAtItsLine) {
   RequestsFile f;
-  std::vector<Bytes> out;
+  std::vector<std::string> out;
   std::string error;
-  ASSERT_EQ(f.Read("# data identifiers\n22 F1 90\n\n  2201 02 03 04 05 06 07   # eight bytes\n1003\r\n", &out, &error), 0)
+  ASSERT_EQ(f.Read("at st ff # a slow car\n# data identifiers\n22 F1 90\n\n  2201 02 03 04 05 06 07   # eight bytes\n"
+                   "ATSH 7E0\n1003\r\natar\n",
+                   &out, &error),
+            0)
       << error;
-  EXPECT_EQ(out, (std::vector<Bytes>{{0x22, 0xF1, 0x90}, {0x22, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07}, {0x10, 0x03}}));
+  EXPECT_EQ(out, (std::vector<std::string>{"(ATSTFF)", "22F190", "2201020304050607", "(ATSH7E0)", "1003", "(ATAR)"}));
 
-  out.clear();
   EXPECT_EQ(f.Read("22F190\n22 01 02 03 04 05 06 07 08\n", &out, &error), -1);
   EXPECT_EQ(error, f.path + ":2: expected a request of 1 to 8 hex bytes");
   EXPECT_EQ(f.Read("22F19\n", &out, &error), -1);
   EXPECT_EQ(error, f.path + ":1: expected a request of 1 to 8 hex bytes");
-  EXPECT_EQ(emu_LearnReadRequests((f.dir.path + "/none").c_str(), &out, &error), -1);
+  // Settings that would change how answers are printed, or the protocol, are no extra's.
+  for (const char* setting : {"ATH0", "ATZ", "ATSP3", "ATCAF0", "ATSTXY"}) {
+    EXPECT_EQ(f.Read(std::string("22F190\n") + setting + "\n", &out, &error), -1) << setting;
+    EXPECT_EQ(error, f.path + ":2: only the adapter's time-out and addressing are set here (ATST, ATAT, ATSH, ATCRA, "
+                              "ATAR, ATCP)");
+  }
+  std::vector<EmuLearnExtra> none;
+  EXPECT_EQ(emu_LearnReadRequests((f.dir.path + "/none").c_str(), &none, &error), -1);
   EXPECT_NE(error.find("cannot read the file: No such file or directory"), std::string::npos) << error;
 }
 
@@ -104,14 +122,13 @@ TEST(LearnRequests, AtMostTheLimitOfRequests) {
   RequestsFile f;
   std::string text;
   for (size_t i = 0; i < EMU_LEARN_MAX_EXTRA; ++i) text += "22 F1 90\n";
-  std::vector<Bytes> out;
+  std::vector<std::string> out;
   std::string error;
   EXPECT_EQ(f.Read(text, &out, &error), 0) << error;
   EXPECT_EQ(out.size(), EMU_LEARN_MAX_EXTRA);
-  out.clear();
-  EXPECT_EQ(f.Read(text + "1003\n", &out, &error), -1);
+  EXPECT_EQ(f.Read(text + "ATAR\n", &out, &error), -1);
   EXPECT_EQ(error, f.path + ":" + std::to_string(EMU_LEARN_MAX_EXTRA + 1) + ": more than " +
-                       std::to_string(EMU_LEARN_MAX_EXTRA) + " requests");
+                       std::to_string(EMU_LEARN_MAX_EXTRA) + " lines");
 }
 
 }  // namespace
