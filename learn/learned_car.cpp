@@ -284,6 +284,24 @@ void emu_BuildInfo(const EmuLearnedEcu& l, EmuEcu& e, bool can, std::vector<Byte
     if (request.size() == 2 && request[0] == 0x09 && !emu_RequestIsKnown(0x09, request[1])) forTable->push_back(request);
 }
 
+// The learned ECUs keep the addresses they answered from; every other address of the car (the
+// ECUs not learned, and the kind of address the protocol does not use) moves out of their way to
+// a free one, as a vehicle file's ECUs must all differ.
+void emu_SpreadAddresses(EmuVehicle& v, size_t learned, EmuLearnBus bus) {
+  for (const bool can : {false, true}) {
+    const bool kindLearned = can == (bus == EmuLearnBus::Can11);
+    bool used[256] = {};
+    used[0] = true;  // no address
+    for (size_t i = 0; i < learned && kindLearned; ++i) used[can ? v.ecu[i].canAddress : v.ecu[i].address] = true;
+    for (size_t j = 0; j < EMU_MAX_ECUS; ++j) {
+      if (kindLearned && j < learned) continue;
+      std::atomic<uint8_t>& a = can ? v.ecu[j].canAddress : v.ecu[j].address;
+      for (unsigned step = 0; used[a.load()] && step < 256; ++step) a = static_cast<uint8_t>(a + 1);
+      used[a.load()] = true;
+    }
+  }
+}
+
 }  // namespace
 
 bool EmuLearnedEcu::Moves(uint8_t pid) const {
@@ -345,6 +363,7 @@ int emu_LearnBuildVehicle(const EmuLearnedCar& car, EmuVehicle& v, const std::st
       if (got != nullptr && !emu_AddTableEntry(v, i, r, *got, can, error)) return -1;
     }
   }
+  emu_SpreadAddresses(v, car.ecus.size(), car.bus);
   if (trace.size() > EMU_MAX_TRACE_POINTS) {
     *error = "more than " + std::to_string(EMU_MAX_TRACE_POINTS) + " values seen moving";
     return -1;
