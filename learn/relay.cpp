@@ -226,7 +226,11 @@ int emu_RelayLine(const char* device, uint32_t baudrate, const std::atomic<bool>
       status = -1;
       break;
     }
-    (void)emu_TakeCOMHangUp();  // a client that leaves: the next one is relayed the same way
+    // A client that leaves: the next one is relayed the same way; what it half typed is void.
+    if (emu_TakeCOMHangUp() != 0 && answerKnown) {
+      pending.clear();
+      emu_ElmClientLeft();
+    }
     if (emu_WaitForCOMInput(WAIT_MS) <= 0) continue;
     uint8_t buf[RELAY_CHUNK];
     const int n = emu_ReadCOM(buf, static_cast<int>(sizeof buf));
