@@ -119,7 +119,9 @@ struct Session {
   // The support maps of a service chained from 00 (20, 40, ... while a map ends in bit 0x01):
   // each ID any ECU supports, in order. Service 02 asks for frame 0.
   bool SupportedIds(uint8_t service, std::vector<uint8_t>* ids) {
-    const size_t dataAt = service == 0x02 ? 3 : 2;
+    // After the service and the range: service 02's frame; off CAN, service 09's line number.
+    const bool lineNumber = service == 0x09 && car.bus == EmuLearnBus::Serial;
+    const size_t dataAt = service == 0x02 || lineNumber ? 3 : 2;
     for (unsigned range = 0; range <= 0xE0; range += RANGE_STEP) {
       Bytes request{service, static_cast<uint8_t>(range)};
       if (service == 0x02) request.push_back(0);
