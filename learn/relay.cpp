@@ -149,6 +149,8 @@ const EmuElmPort SHADOW_PORT = {
         },
     .write = [](const char* text, size_t n) { shadow.out.append(text, n); },
     .waitForInput = [](int) { return shadow.at < shadow.in.size() ? 1 : 0; },
+    .takeHangUp = nullptr,
+    .setBaud = nullptr,
 };
 
 // The shadow's answer to one whole line.
