@@ -219,6 +219,10 @@ bool emu_Setup(Session& s, const std::vector<EmuLearnExtra>& extra) {
     fprintf(stderr, "learn: the car answered 0100 with nothing readable\n");
     return false;
   }
+  // A ninth ECU has no place in a vehicle: said, and left out.
+  for (const EmuLearnMessage& m : emu_LearnReadAnswer(search.data(), search.size(), s.car.bus))
+    if (s.car.Ecu(m.sender, false) == nullptr)
+      fprintf(stderr, "learn: more than %u ECUs answer; the one at %02X is left out\n", EMU_MAX_ECUS, m.sender);
   std::string ecus;
   for (const EmuLearnedEcu& e : s.car.ecus) {
     const uint8_t sender = e.sender;
@@ -367,7 +371,9 @@ int emu_LearnCar(const char* file, const char* requestsFile) {
     printf("values seen changing: %u readings written to %s\n", v->trace.noOfPoints, tracePath.c_str());
   if (!differ.empty()) {
     printf("%zu answer%s the file gives otherwise than the car did:", differ.size(), differ.size() == 1 ? "" : "s");
-    for (const std::string& d : differ) printf(" %s;", d.c_str());
+    constexpr size_t SHOWN = 20;  // the rest is counted
+    for (size_t i = 0; i < differ.size() && i < SHOWN; ++i) printf(" %s;", differ[i].c_str());
+    if (differ.size() > SHOWN) printf(" and %zu more", differ.size() - SHOWN);
     printf("\n");
   }
   fflush(stdout);
