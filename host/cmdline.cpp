@@ -20,7 +20,7 @@ const char* emu_GetBuildTime() { return __TIME__; }
 namespace {
 
 // Groups of usage lines; a blank line separates two groups.
-const char* const USAGE_GROUPS[][12] = {
+const char* const USAGE_GROUPS[][13] = {
     {"Usage:"},
     {" padix [<device>] [<baudrate>] [options]"},
     {" Any kind of (virtual) serial device must be given in OBD2 software mode",
@@ -46,7 +46,10 @@ const char* const USAGE_GROUPS[][12] = {
      "              port, for the run's length (an existing symbolic link is replaced).",
      " elm        - the simulated module serves its serial client as an ELM327",
      "              v1.5, the adapter that OBD apps and libraries expect (the",
-     "              handheld itself keeps talking to the QIM). Key 3 u does the same."},
+     "              handheld itself keeps talking to the QIM). Key 3 u does the same.",
+     " slcan      - the simulated module serves its serial client as a serial CAN",
+     "              adapter (text commands S6, O, t7DF8...): the car's ECUs on a",
+     "              CAN bus, for tools that run their own ISO 15765-2 and OBD."},
     {"QIM simulator options:"},
     {" sim        - Padix runs in QIM simulator mode if a device is specified.",
      "              Note that the Padix Bluetooth menu must be entered to",
@@ -84,6 +87,9 @@ const char* const USAGE_GROUPS[][12] = {
     {" padix /dev/ptmx sim elm serve"},
     {" Padix serves a third party OBD2 software on a new virtual serial port as",
      " an ELM327 v1.5 adapter, from the moment it starts."},
+    {" padix /dev/ptmx sim slcan serve"},
+    {" Padix serves a CAN tool on a new virtual serial port as a serial CAN",
+     " adapter on the simulated car's bus, from the moment it starts."},
     {" Read the Padix manual to find out how OBD data can be altered in the",
      " emulator and simulator modes."},
 };

@@ -135,12 +135,28 @@ void emu_SetJitter(uint8_t on) {
 }
 
 // The one-shot answers and the keys' own ways.
-void emu_NextAnswerNoData(uint8_t) { sendNoData = 1; }
-void emu_NextAnswerCanError(uint8_t) { sendCanError = 1; }
+// On the serial CAN adapter there is no answer text to replace: "NO DATA" is the ECUs keeping
+// silent at the next request, "CAN ERROR" an error frame destroying the tester's next frame
+// (the status flags show the bus error).
+void emu_NextAnswerNoData(uint8_t) {
+  if (serialCanServed.load() != 0) {
+    emu_CarArmCanCue(EmuCanCue::SilentRequest);
+  } else {
+    sendNoData = 1;
+  }
+}
+void emu_NextAnswerCanError(uint8_t) {
+  if (serialCanServed.load() != 0) {
+    emu_CarArmCanCue(EmuCanCue::ErrorFrame);
+  } else {
+    sendCanError = 1;
+  }
+}
 // "CAN ERROR" only exists on CAN; on other protocols it is not armed, now or later. The ELM327
-// v1.5 personality serves its client on a protocol of its own.
+// v1.5 personality serves its client on a protocol of its own; the serial CAN adapter is on CAN.
 bool emu_CanInUse() {
-  return emu_QimIsCanProtocol() != 0 || (diagController == EMU_DIAG_ELM327_V15 && emu_ElmIsCanProtocolInUse() != 0);
+  return serialCanServed.load() != 0 || emu_QimIsCanProtocol() != 0 ||
+         (diagController == EMU_DIAG_ELM327_V15 && emu_ElmIsCanProtocolInUse() != 0);
 }
 void emu_MilOn(uint8_t) { emu_VehicleSetMilState(1); }
 void emu_ToggleJitter(uint8_t) { emu_VehicleToggleDataJitter(); }

@@ -21,6 +21,7 @@
 #include "line/serial_port.h"
 #include "line/traffic_log.h"
 #include "host/operator_commands.h"
+#include "host/panel_sources.h"
 #include "host/vehicle_commands.h"
 #include "learn/learn.h"
 #include "learn/relay.h"
@@ -289,6 +290,7 @@ int emu_Main(int argc, char** argv) {
     }
     emu_OfferVehicleCommands();
     emu_GtkSetOperatorMenu(emu_DescribeOperatorMenu, emu_ActivateOperatorMenu);
+    emu_GtkSetPanelSources(&PANEL_LINE_SOURCE, &PANEL_CAR_SOURCE);
     if (ready && settings.device != nullptr) {
       ready = emu_InitCOM(settings.device, settings.baudrate) == 0;
       serialOpen = ready;

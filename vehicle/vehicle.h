@@ -40,6 +40,21 @@ struct EmuMotion {
 };
 constexpr uint8_t EMU_MAX_MOTIONS = 16;  // per ECU
 
+// A frame the ECU sends by itself on its CAN bus every period (a vehicle file's "broadcast"):
+// data bytes as given, or the current bytes of a service 01 value (speed, rpm, ...), so that it
+// follows the running car.
+struct EmuBroadcast {
+  uint32_t id;
+  uint8_t extended;   // a 29-bit identifier
+  uint16_t periodMs;  // EMU_BROADCAST_MIN_MS..EMU_BROADCAST_MAX_MS
+  uint8_t livePid;    // 0: `data` as given; else the PID whose value is sent (its data bytes)
+  uint8_t dlc;
+  uint8_t data[8];
+};
+constexpr uint8_t EMU_MAX_BROADCASTS = 4;         // per ECU
+constexpr uint16_t EMU_BROADCAST_MIN_MS = 10;     // a hundred frames a second, as busy as a car's
+constexpr uint16_t EMU_BROADCAST_MAX_MS = 60000;
+
 // One recorded value: from this time (ms after the recording's start) on, the ECU sends it for the
 // PID until the next point of the same PID.
 struct EmuTracePoint {
@@ -126,6 +141,8 @@ struct EmuEcuData {
   uint8_t noOfTestResults;
   EmuTestResult testResult[EMU_MAX_TEST_RESULTS];  // in the order given
   EmuUdsConfig uds;  // its diagnostic server (uds_server.h), off by default
+  uint8_t noOfBroadcasts;
+  EmuBroadcast broadcast[EMU_MAX_BROADCASTS];  // in the order given
 };
 
 // Its shared bytes: written by the operator's key thread while the module thread answers (or read

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "window/device_picture.h"
+#include "window/panel/panel.h"
 #include "window/lcd_renderer.h"
 #include "window/window_api.h"
 #include "window/window_geometry.h"
@@ -170,6 +171,35 @@ void emu_GtkToggleFullscreen(GtkWindow* window) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// The test bench panel beside the handheld. With it shown the window keeps no aspect of its own:
+// the handheld keeps its aspect inside its frame and the panel takes the rest.
+
+constexpr const char* PANEL_MENU_LABEL = "Test bench panel";
+GdkGeometry handheldHints{};
+GdkWindowHints handheldHintMask = static_cast<GdkWindowHints>(GDK_HINT_MIN_SIZE | GDK_HINT_ASPECT);
+
+void emu_GtkShowPanel(GtkWindow* window, bool shown) {
+  if (shown == emu_PanelShown()) return;
+  int width = 0, height = 0;
+  gtk_window_get_size(window, &width, &height);
+  const bool resizable = !gtk_window_is_maximized(window) && gtk_window_get_deletable(window);
+  emu_PanelSetShown(shown);
+  if (shown) {
+    GdkGeometry hints = handheldHints;
+    hints.min_width += emu_PanelWidth();
+    gtk_window_set_geometry_hints(window, nullptr, &hints, GDK_HINT_MIN_SIZE);
+    if (resizable) gtk_window_resize(window, width + emu_PanelWidth(), height);
+  } else {
+    gtk_window_set_geometry_hints(window, nullptr, &handheldHints, handheldHintMask);
+    if (resizable) gtk_window_resize(window, width - emu_PanelWidth(), height);
+  }
+}
+
+void emu_GtkPanelToggled(GtkCheckMenuItem* item, gpointer window) {
+  emu_GtkShowPanel(GTK_WINDOW(window), gtk_check_menu_item_get_active(item) != 0);
+}
+
+// ---------------------------------------------------------------------------------------------
 // The operator's menu, built anew from the host's entries at every right click, so that it shows
 // the values as they are now.
 
@@ -247,12 +277,26 @@ std::string emu_GtkChoiceLabel(const EmuMenuEntry& e, int choice) {
   return std::to_string(e.firstValue + choice);
 }
 
+// The window's own entry, after the host's: the test bench panel shown or hidden.
+void emu_GtkAppendPanelEntry(GtkWidget* window) {
+  if (menuDescribe != nullptr) gtk_menu_shell_append(GTK_MENU_SHELL(operatorMenu), gtk_separator_menu_item_new());
+  GtkWidget* item = gtk_check_menu_item_new_with_label(PANEL_MENU_LABEL);
+  gtk_check_menu_item_set_active(GTK_CHECK_MENU_ITEM(item), emu_PanelShown());
+  g_signal_connect(item, "toggled", G_CALLBACK(emu_GtkPanelToggled), window);
+  gtk_menu_shell_append(GTK_MENU_SHELL(operatorMenu), item);
+}
+
 void emu_GtkPopupOperatorMenu(GtkWidget* window, GdkEventButton* event) {
-  if (menuDescribe == nullptr || menuActivate == nullptr) return;
-  EmuMenuEntry entries[MENU_MAX_ENTRIES];
-  const int n = menuDescribe(entries, MENU_MAX_ENTRIES);
   if (operatorMenu != nullptr) gtk_widget_destroy(operatorMenu);
   operatorMenu = gtk_menu_new();
+  if (menuDescribe == nullptr || menuActivate == nullptr) {
+    emu_GtkAppendPanelEntry(window);
+    gtk_widget_show_all(operatorMenu);
+    gtk_menu_popup_at_pointer(GTK_MENU(operatorMenu), reinterpret_cast<GdkEvent*>(event));
+    return;
+  }
+  EmuMenuEntry entries[MENU_MAX_ENTRIES];
+  const int n = menuDescribe(entries, MENU_MAX_ENTRIES);
   for (int i = 0; i < n; ++i) {
     const EmuMenuEntry& e = entries[i];
     const int current = e.current - e.firstValue;
@@ -277,6 +321,7 @@ void emu_GtkPopupOperatorMenu(GtkWidget* window, GdkEventButton* event) {
     }
     if (e.separatorAfter != 0) gtk_menu_shell_append(GTK_MENU_SHELL(operatorMenu), gtk_separator_menu_item_new());
   }
+  emu_GtkAppendPanelEntry(window);
   gtk_widget_show_all(operatorMenu);
   gtk_menu_popup_at_pointer(GTK_MENU(operatorMenu), reinterpret_cast<GdkEvent*>(event));
 }
@@ -293,14 +338,14 @@ bool emu_GtkIsButton1Press(const GdkEventButton* event) {
 
 void emu_GtkApplyClick(GtkWidget* widget, int hit) {
   if (hit == AREA_TOGGLE_FULLSCREEN)
-    emu_GtkToggleFullscreen(GTK_WINDOW(widget));
+    emu_GtkToggleFullscreen(GTK_WINDOW(gtk_widget_get_toplevel(widget)));
   else if (hit != 0)
     emu_GtkSetKey(&button, hit);
 }
 
 gboolean emu_GtkButtonPressEvent(GtkWidget* widget, GdkEventButton* event, gpointer) {
   if (emu_GtkIsButton3Press(event)) {
-    emu_GtkPopupOperatorMenu(widget, event);
+    emu_GtkPopupOperatorMenu(gtk_widget_get_toplevel(widget), event);
     return TRUE;
   }
   if (!emu_GtkIsButton1Press(event)) return FALSE;
@@ -315,7 +360,7 @@ gboolean emu_GtkButtonPressEvent(GtkWidget* widget, GdkEventButton* event, gpoin
 
 gboolean emu_GtkAreaPressEvent(GtkWidget* widget, GdkEventButton* event, gpointer) {
   if (emu_GtkIsButton3Press(event)) {
-    emu_GtkPopupOperatorMenu(widget, event);
+    emu_GtkPopupOperatorMenu(gtk_widget_get_toplevel(widget), event);
     return TRUE;
   }
   if (!emu_GtkIsButton1Press(event)) return FALSE;
@@ -389,22 +434,32 @@ void* emu_GtkThread(void*) {
     cairo_surface_destroy(picture);
     picture = nullptr;
   }
-  gtk_widget_add_events(window, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK);
-  GdkGeometry hints{};
+  // The handheld keeps its aspect in its frame; the test bench panel, when shown, sits beside it.
+  GtkWidget* area = gtk_drawing_area_new();
+  GtkWidget* handheld =
+      gtk_aspect_frame_new(nullptr, 0.5f, 0.5f, static_cast<gfloat>(picture != nullptr ? PICTURE_ASPECT : LCD_ASPECT), FALSE);
+  gtk_frame_set_shadow_type(GTK_FRAME(handheld), GTK_SHADOW_NONE);
+  gtk_container_add(GTK_CONTAINER(handheld), area);
+  GtkWidget* bench = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 0);
+  gtk_box_pack_start(GTK_BOX(bench), handheld, TRUE, TRUE, 0);
+  gtk_box_pack_start(GTK_BOX(bench), emu_PanelNew(), FALSE, FALSE, 0);
+  gtk_container_add(GTK_CONTAINER(window), bench);
+
+  gtk_widget_add_events(area, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK);
+  GdkGeometry& hints = handheldHints;
   if (picture != nullptr) {
-    g_signal_connect(window, "button-press-event", G_CALLBACK(emu_GtkButtonPressEvent), nullptr);
+    g_signal_connect(area, "button-press-event", G_CALLBACK(emu_GtkButtonPressEvent), nullptr);
     hints.min_width = 640;
     hints.min_height = 330;
     hints.min_aspect = hints.max_aspect = PICTURE_ASPECT;
   } else {
-    g_signal_connect(window, "button-press-event", G_CALLBACK(emu_GtkAreaPressEvent), nullptr);
+    g_signal_connect(area, "button-press-event", G_CALLBACK(emu_GtkAreaPressEvent), nullptr);
     hints.min_width = 320;
     hints.min_height = 153;
     hints.min_aspect = hints.max_aspect = LCD_ASPECT;
   }
-  g_signal_connect(window, "button-release-event", G_CALLBACK(emu_GtkButtonReleaseEvent), nullptr);
-  gtk_window_set_geometry_hints(GTK_WINDOW(window), nullptr, &hints,
-                                static_cast<GdkWindowHints>(GDK_HINT_MIN_SIZE | GDK_HINT_ASPECT));
+  g_signal_connect(area, "button-release-event", G_CALLBACK(emu_GtkButtonReleaseEvent), nullptr);
+  gtk_window_set_geometry_hints(GTK_WINDOW(window), nullptr, &hints, handheldHintMask);
   gtk_window_set_title(GTK_WINDOW(window), WINDOW_TITLE);
   gtk_window_set_icon_name(GTK_WINDOW(window), PROGRAM_NAME);
 
@@ -417,10 +472,8 @@ void* emu_GtkThread(void*) {
     gtk_window_set_default_size(GTK_WINDOW(window), DEFAULT_WIDTH, DEFAULT_HEIGHT);
   }
 
-  GtkWidget* area = gtk_drawing_area_new();
   g_signal_connect(area, "draw", G_CALLBACK(emu_GtkDraw), nullptr);
   g_signal_connect(area, "configure-event", G_CALLBACK(emu_GtkConfigureEvent), picture);
-  gtk_container_add(GTK_CONTAINER(window), area);
 
   pthread_mutex_lock(&gtkMutex);
   state.window = window;

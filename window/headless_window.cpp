@@ -392,6 +392,7 @@ bool emu_GtkCommandFailed() { return commandFailed.load(); }
 
 // Without a window there is no menu: scripts have the commands.
 void emu_GtkSetOperatorMenu(EmuMenuDescribe, EmuMenuActivate) {}
+void emu_GtkSetPanelSources(const EmuPanelLineSource*, const EmuPanelCarSource*) {}
 
 const bool emu_GtkWaitForReturnOnFailure = false;
 

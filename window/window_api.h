@@ -69,6 +69,13 @@ using EmuMenuDescribe = int (*)(EmuMenuEntry* entries, int max);
 using EmuMenuActivate = void (*)(int index, int value, const char* path, char* message, int size);
 void emu_GtkSetOperatorMenu(EmuMenuDescribe describe, EmuMenuActivate activate);
 
+// The test bench panel beside the handheld (window/panel/panel_sources.h): what it shows of the
+// line and the car and what it drives. Set once before emu_GtkInit; the sources live as long as
+// the program. The headless front end has no panel.
+struct EmuPanelLineSource;
+struct EmuPanelCarSource;
+void emu_GtkSetPanelSources(const EmuPanelLineSource* line, const EmuPanelCarSource* car);
+
 // GDK key values the window delivers.
 constexpr int EMU_KEY_RETURN = 65293;
 constexpr int EMU_KEY_ESCAPE = 65307;

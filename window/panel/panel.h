@@ -1,0 +1,30 @@
+// The test bench panel beside the handheld (GTK window only): sections stacked in a scrolled
+// column, refreshed by one timer at most 20 times a second and only while the panel is shown,
+// each section redrawing only what changed.
+#pragma once
+
+#include <gtk/gtk.h>
+
+#include "window/panel/panel_sources.h"
+
+struct EmuPanelSection {
+  const char* title;
+  GtkWidget* (*build)();  // the section's widgets, made once on the window's thread
+  void (*refresh)();      // brings them up to date; changes nothing that did not change
+};
+
+// The sections, one file each.
+extern const EmuPanelSection PANEL_LINE_SECTION;     // panel_line_view.cpp
+extern const EmuPanelSection PANEL_TRAFFIC_SECTION;  // panel_traffic_view.cpp
+extern const EmuPanelSection PANEL_CAR_SECTION;      // panel_car_view.cpp
+extern const EmuPanelSection PANEL_FAULTS_SECTION;   // panel_faults_view.cpp
+
+// The host's sources (never null: empty ones until the host hands its own over).
+const EmuPanelLineSource& emu_PanelLineSource();
+const EmuPanelCarSource& emu_PanelCarSource();
+
+// Window thread.
+GtkWidget* emu_PanelNew();  // the panel, hidden
+void emu_PanelSetShown(bool shown);
+bool emu_PanelShown();
+int emu_PanelWidth();  // what the window grows by when the panel is shown
