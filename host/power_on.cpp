@@ -23,6 +23,8 @@
 #include "host/operator_commands.h"
 #include "host/panel_sources.h"
 #include "host/vehicle_commands.h"
+#include "learn/learn.h"
+#include "learn/relay.h"
 #include "vehicle/vehicle_file.h"
 #include "elm327/elm327.h"
 #include "slcan/slcan.h"
@@ -309,6 +311,16 @@ int emu_Main(int argc, char** argv) {
         if (ready) linkTarget = where;
       }
       if (ready) emu_AnnounceLine();
+      // Learning drives the adapter itself and ends the run: no firmware, no window.
+      if (ready && settings.learnFile != nullptr) {
+        status = emu_LearnCar(settings.learnFile, settings.learnRequests) == 0 ? 0 : 1;
+        ready = false;
+      }
+      // Standing between the client and a real adapter: no simulated module answers.
+      if (ready && settings.relayDevice != nullptr) {
+        status = emu_RelayLine(settings.relayDevice, settings.baudrate, runEnding, settings.vehicleFile != nullptr) == 0 ? 0 : 1;
+        ready = false;
+      }
       if (ready) ready = emu_PrepareSerialLine(settings) == 0;
     }
     if (ready && runEnding.load()) {
