@@ -60,6 +60,10 @@ struct Answer {
 };
 Answer answer{};
 
+// One-shot faults, armed by another thread and taken (exchanged) by the line's.
+std::atomic<int> armedError{-1};
+std::atomic<uint32_t> armedStallMs{0};
+
 uint64_t emu_NowMs() {
   timespec t;
   clock_gettime(CLOCK_MONOTONIC, &t);
@@ -154,8 +158,10 @@ bool emu_LineFaultsDropDue() {
 }
 
 void emu_LineFaultsAnswerBegins(void (*flush)()) {
-  const EmuFaults f = emu_FaultsNow();
+  EmuFaults f = emu_FaultsNow();
   generator.Follow(f);
+  // An armed stall replaces the set one for this answer only.
+  if (const uint32_t stall = armedStallMs.exchange(0); stall != 0) f.stallMs = stall;
   if (!emu_WireFaultsOn(f)) {
     answer.on = false;
     return;
@@ -205,10 +211,21 @@ void emu_LineFaultsWrite(void (*write)(const char* text, size_t n), const char* 
 }
 
 int emu_LineFaultsDrawError() {
+  // An armed error draws nothing: the seeded draws go on as they would have without it.
+  if (const int armed = armedError.exchange(-1); armed >= 0 && armed < EMU_FAULT_ERROR_KINDS) return armed;
   const EmuFaults f = emu_FaultsNow();
   generator.Follow(f);
   if (f.errorRate <= 0 || f.noOfErrors == 0) return -1;
   const double draw = static_cast<double>(generator.Next() >> 11) * 0x1.0p-53;
   if (draw >= f.errorRate) return -1;
   return f.errors[generator.Below(f.noOfErrors)];
+}
+
+void emu_LineFaultsArmError(int error) { armedError = error >= 0 && error < EMU_FAULT_ERROR_KINDS ? error : -1; }
+
+void emu_LineFaultsArmStall(uint32_t ms) { armedStallMs = ms > EMU_FAULT_MAX_MS ? EMU_FAULT_MAX_MS : ms; }
+
+void emu_LineFaultsArmed(int* error, uint32_t* stallMs) {
+  *error = armedError;
+  *stallMs = armedStallMs;
 }

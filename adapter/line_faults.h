@@ -45,6 +45,16 @@ bool emu_LineFaultsAnswerEnds();
 // stall, with noise before and inside it, in pieces. Every answer ends with its prompt.
 void emu_LineFaultsWrite(void (*write)(const char* text, size_t n), const char* text, size_t n);
 
-// Whether this OBD answer is replaced by an error (faults.error_rate): -1 when not, else an
-// index into EMU_FAULT_ERROR_TEXTS drawn from faults.errors.
+// Whether this OBD answer is replaced by an error (an armed one first, then faults.error_rate):
+// -1 when not, else an index into EMU_FAULT_ERROR_TEXTS drawn from faults.errors.
 int emu_LineFaultsDrawError();
+
+// ---------------------------------------------------------------------------------------------
+// One-shot faults, armed from any thread (the window's test bench) and spent by the next answer
+// they fit: the next OBD answer replaced by this error (an index into EMU_FAULT_ERROR_TEXTS; -1
+// disarms), the next answer of any line held back this long first (0 disarms). They are no
+// setting of the car: never saved, and a new car keeps them armed.
+void emu_LineFaultsArmError(int error);
+void emu_LineFaultsArmStall(uint32_t ms);
+// What is armed and not spent yet: the error (-1: none) and the stall (0: none).
+void emu_LineFaultsArmed(int* error, uint32_t* stallMs);

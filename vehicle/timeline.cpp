@@ -194,6 +194,27 @@ std::vector<EmuTimelineEvent> emu_TimelineEvents() {
   return events;
 }
 
+std::vector<EmuTimelineEntry> emu_TimelineEntries() {
+  std::lock_guard<std::mutex> lock(schedule.lock);
+  const uint64_t now = emu_NowNs();
+  std::vector<EmuTimelineEntry> entries;
+  entries.reserve(schedule.events.size());
+  for (const Scheduled& e : schedule.events) {
+    EmuTimelineEntry entry{e.event};
+    const uint64_t base = e.event.from == EmuEventFrom::Start ? schedule.startNs : schedule.connectNs;
+    if (e.fired) {
+      entry.state = e.reported ? EmuEventState::Failed : EmuEventState::Fired;
+    } else if (base == NOT_YET) {
+      entry.state = EmuEventState::Waiting;
+    } else {
+      const uint64_t due = base + e.offsetNs;
+      entry.inSeconds = due > now ? static_cast<double>(due - now) / NS_PER_S : 0;
+    }
+    entries.push_back(std::move(entry));
+  }
+  return entries;
+}
+
 EmuTimelineHold::EmuTimelineHold() : held_(!onTimelineThread) {
   if (!held_) return;
   std::unique_lock<std::mutex> lock(schedule.lock);
