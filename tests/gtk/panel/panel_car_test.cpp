@@ -119,11 +119,11 @@ class PanelCar : public elm_test::ElmAdapter {
       GtkWidget* widget = Named(name);
       GtkWidget* scrolled = widget != nullptr ? gtk_widget_get_ancestor(widget, GTK_TYPE_SCROLLED_WINDOW) : nullptr;
       if (scrolled == nullptr) return;
-      GtkWidget* column = gtk_bin_get_child(GTK_BIN(gtk_bin_get_child(GTK_BIN(scrolled))));
+      // Where it is in the scrolled window's view now, whatever the panel's frame holds it in.
       int x = 0, y = 0;
-      gtk_widget_translate_coordinates(widget, column, 0, 0, &x, &y);
+      gtk_widget_translate_coordinates(widget, scrolled, 0, 0, &x, &y);
       GtkAdjustment* v = gtk_scrolled_window_get_vadjustment(GTK_SCROLLED_WINDOW(scrolled));
-      gtk_adjustment_set_value(v, y - 40);
+      gtk_adjustment_set_value(v, gtk_adjustment_get_value(v) + y - 40);
     });
     x_.WaitUntilStill(w_);
     Spot spot;
@@ -187,7 +187,6 @@ TEST_F(PanelCar, TheCarAndFaultsSectionsDriveWhatAClientReads) {
     OnGtk([&] { shown = emu_PanelShown(); });
     return shown;
   })) << "the panel did not come";
-  OnGtk([] { gtk_window_resize(GTK_WINDOW(Toplevel()), 1200, 900); });
   x_.WaitUntilStill(w_);
 
   // The rpm slider clicked a quarter along: the client reads what the spin button beside it shows.
