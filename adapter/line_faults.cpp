@@ -55,6 +55,7 @@ uint64_t clientSinceMs = 0;
 struct Answer {
   bool on;         // between the carriage return and the prompt, with the line misbehaving
   bool begun;      // its first byte has gone (after the stall and the noise before it)
+  bool silent;     // it is swallowed whole, prompt and all
   size_t inPiece;  // bytes of the current piece written
   EmuFaults f;
 };
@@ -63,6 +64,7 @@ Answer answer{};
 // One-shot faults, armed by another thread and taken (exchanged) by the line's.
 std::atomic<int> armedError{-1};
 std::atomic<uint32_t> armedStallMs{0};
+std::atomic<bool> armedSilence{false};
 
 uint64_t emu_NowMs() {
   timespec t;
@@ -162,7 +164,8 @@ void emu_LineFaultsAnswerBegins(void (*flush)()) {
   generator.Follow(f);
   // An armed stall replaces the set one for this answer only.
   if (const uint32_t stall = armedStallMs.exchange(0); stall != 0) f.stallMs = stall;
-  if (!emu_WireFaultsOn(f)) {
+  const bool silent = armedSilence.exchange(false);
+  if (!silent && !emu_WireFaultsOn(f)) {
     answer.on = false;
     return;
   }
@@ -170,6 +173,7 @@ void emu_LineFaultsAnswerBegins(void (*flush)()) {
   answer.f = f;
   answer.on = true;
   answer.begun = false;
+  answer.silent = silent;
   answer.inPiece = 0;
 }
 
@@ -186,6 +190,14 @@ void emu_LineFaultsWrite(void (*write)(const char* text, size_t n), const char* 
     if (!answer.on) {
       write(text, n);
       return;
+    }
+    if (answer.silent) {
+      const char* prompt = static_cast<const char*>(memchr(text, PROMPT, n));
+      if (prompt == nullptr) return;
+      answer.on = false;
+      n -= static_cast<size_t>(prompt - text) + 1;
+      text = prompt + 1;
+      continue;
     }
     if (!answer.begun) {
       answer.begun = true;
@@ -225,7 +237,12 @@ void emu_LineFaultsArmError(int error) { armedError = error >= 0 && error < EMU_
 
 void emu_LineFaultsArmStall(uint32_t ms) { armedStallMs = ms > EMU_FAULT_MAX_MS ? EMU_FAULT_MAX_MS : ms; }
 
-void emu_LineFaultsArmed(int* error, uint32_t* stallMs) {
-  *error = armedError;
-  *stallMs = armedStallMs;
+void emu_LineFaultsArmSilence(bool silent) { armedSilence = silent; }
+
+EmuArmedFaults emu_LineFaultsArmed() {
+  EmuArmedFaults armed;
+  armed.error = armedError;
+  armed.stallMs = armedStallMs;
+  armed.silent = armedSilence;
+  return armed;
 }

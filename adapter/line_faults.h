@@ -52,9 +52,16 @@ int emu_LineFaultsDrawError();
 // ---------------------------------------------------------------------------------------------
 // One-shot faults, armed from any thread (the window's test bench) and spent by the next answer
 // they fit: the next OBD answer replaced by this error (an index into EMU_FAULT_ERROR_TEXTS; -1
-// disarms), the next answer of any line held back this long first (0 disarms). They are no
-// setting of the car: never saved, and a new car keeps them armed.
+// disarms), the next answer of any line held back this long first (0 disarms), or never given
+// (no answer and no prompt: the client waits in vain, and its next line is answered again). They
+// are no setting of the car: never saved, and a new car keeps them armed.
 void emu_LineFaultsArmError(int error);
 void emu_LineFaultsArmStall(uint32_t ms);
-// What is armed and not spent yet: the error (-1: none) and the stall (0: none).
-void emu_LineFaultsArmed(int* error, uint32_t* stallMs);
+void emu_LineFaultsArmSilence(bool silent);
+// What is armed and not spent yet.
+struct EmuArmedFaults {
+  int error = -1;        // none
+  uint32_t stallMs = 0;  // none
+  bool silent = false;
+};
+EmuArmedFaults emu_LineFaultsArmed();

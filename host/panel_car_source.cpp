@@ -209,15 +209,17 @@ struct OneShot {
   const char* label;
   int error;         // EMU_FAULT_ERROR_TEXTS index to arm, or -1
   uint32_t stallMs;  // to arm, or 0
+  bool silent;       // to arm
 };
 // clang-format off
 constexpr OneShot ONE_SHOTS[] = {
-    {"Drop the client now",      -1, 0},
-    {"Next answer NO DATA",       0, 0},
-    {"Next answer CAN ERROR",     1, 0},
-    {"Next answer BUS BUSY",      3, 0},
-    {"Next answer <RX ERROR",     7, 0},
-    {"Next answer 2 s late",     -1, LATE_MS},
+    {"Drop the client now",      -1, 0,       false},
+    {"Next answer NO DATA",       0, 0,       false},
+    {"Next answer CAN ERROR",     1, 0,       false},
+    {"Next answer BUS BUSY",      3, 0,       false},
+    {"Next answer <RX ERROR",     7, 0,       false},
+    {"Next answer 2 s late",     -1, LATE_MS, false},
+    {"Next answer never comes",  -1, 0,       true},
 };
 // clang-format on
 constexpr int NO_OF_SHOTS = sizeof ONE_SHOTS / sizeof ONE_SHOTS[0];
@@ -235,7 +237,8 @@ int emu_FireOneShot(int index, char* why, size_t whySize) {
   const OneShot& shot = ONE_SHOTS[index];
   if (shot.error >= 0) emu_LineFaultsArmError(shot.error);
   if (shot.stallMs != 0) emu_LineFaultsArmStall(shot.stallMs);
-  if (shot.error < 0 && shot.stallMs == 0) return emu_Set("faults.drop_now", "true", why, whySize);
+  if (shot.silent) emu_LineFaultsArmSilence(true);
+  if (shot.error < 0 && shot.stallMs == 0 && !shot.silent) return emu_Set("faults.drop_now", "true", why, whySize);
   return 0;
 }
 
@@ -336,11 +339,10 @@ void emu_Faults(EmuPanelFaults* out) {
     for (const EcuSetting& s : ECU_SETTINGS)
       if (const uint32_t v = s.value(f.ecu[i]); v != 0)
         emu_AddRow(out, emu_EcuKey(i, s.key), strcmp(s.byDefault, "false") == 0 ? "true" : std::to_string(v) + " ms");
-  int error;
-  uint32_t stallMs;
-  emu_LineFaultsArmed(&error, &stallMs);
-  if (error >= 0) emu_AddRow(out, std::string("next answer ") + EMU_FAULT_ERROR_TEXTS[error], "armed");
-  if (stallMs != 0) emu_AddRow(out, "next answer " + std::to_string(stallMs) + " ms late", "armed");
+  const EmuArmedFaults armed = emu_LineFaultsArmed();
+  if (armed.error >= 0) emu_AddRow(out, std::string("next answer ") + EMU_FAULT_ERROR_TEXTS[armed.error], "armed");
+  if (armed.stallMs != 0) emu_AddRow(out, "next answer " + std::to_string(armed.stallMs) + " ms late", "armed");
+  if (armed.silent) emu_AddRow(out, "next answer never comes", "armed");
   const std::vector<EmuTimelineEntry> events = emu_TimelineEntries();
   const int room = EMU_PANEL_MAX_FAULT_ROWS - out->noOfRows;
   for (size_t i = 0; i < events.size(); ++i) {
@@ -356,6 +358,7 @@ void emu_Faults(EmuPanelFaults* out) {
 int emu_ClearFaults(char* why, size_t whySize) {
   emu_LineFaultsArmError(-1);
   emu_LineFaultsArmStall(0);
+  emu_LineFaultsArmSilence(false);
   const EmuFaults f = emu_FaultsNow();
   for (const Setting& s : SETTINGS)
     if (!s.shown(f).empty() && emu_Set(s.key, s.byDefault, why, whySize) != 0) return -1;

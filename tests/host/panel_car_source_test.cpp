@@ -31,6 +31,7 @@ class PanelCarSource : public ::testing::Test {
     emu_TimelineReplace({});
     emu_LineFaultsArmError(-1);
     emu_LineFaultsArmStall(0);
+    emu_LineFaultsArmSilence(false);
     noOfItems_ = source.items(items_, EMU_PANEL_MAX_ITEMS);
     dir_ = fs::temp_directory_path() / ("padix_panel_car_" + std::to_string(getpid()));
     fs::create_directories(dir_);
@@ -39,6 +40,7 @@ class PanelCarSource : public ::testing::Test {
     emu_TimelineReplace({});
     emu_LineFaultsArmError(-1);
     emu_LineFaultsArmStall(0);
+    emu_LineFaultsArmSilence(false);
     emu_VehicleInit();
     fs::remove_all(dir_);
   }
@@ -230,14 +232,12 @@ TEST_F(PanelCarSource, OneShotFaultsActOnTheNextAnswerOnly) {
 
   ASSERT_EQ(source.fireOneShot(late, why_, sizeof why_), 0);
   EXPECT_NE(Rows().find("next answer 2000 ms late | armed"), std::string::npos) << Rows();
-  int error;
-  uint32_t stallMs;
-  emu_LineFaultsArmed(&error, &stallMs);
-  EXPECT_EQ(stallMs, 2000u);
-  // The answer's begin takes it; a new car leaves it armed (it is no setting of the car).
+  EXPECT_EQ(emu_LineFaultsArmed().stallMs, 2000u);
+  // A new car leaves it armed (it is no setting of the car); every fault off disarms it.
   EXPECT_EQ(Load(""), "");
-  emu_LineFaultsArmed(&error, &stallMs);
-  EXPECT_EQ(stallMs, 2000u);
+  EXPECT_EQ(emu_LineFaultsArmed().stallMs, 2000u);
+  ASSERT_EQ(source.clearFaults(why_, sizeof why_), 0) << why_;
+  EXPECT_EQ(emu_LineFaultsArmed().stallMs, 0u);
 
   drops = 0;
   emu_LineFaultsSetDrop([] { ++drops; });

@@ -242,12 +242,7 @@ TEST_F(PanelCar, TheCarAndFaultsSectionsDriveWhatAClientReads) {
   // "Next answer NO DATA": the next request is answered so, the one after it by the car.
   const Spot noData = Find("fault-shot-1");
   x_.Click(w_, noData.x + noData.width / 2.0, noData.y + noData.height / 2.0);
-  int armed = -1;
-  uint32_t stallMs = 0;
-  ASSERT_TRUE(WaitFor([&] {
-    emu_LineFaultsArmed(&armed, &stallMs);
-    return armed == 0;
-  }));
+  ASSERT_TRUE(WaitFor([&] { return emu_LineFaultsArmed().error == 0; }));
   EXPECT_EQ(Ask("010D"), elm_test::Lines({"NO DATA"}));
   EXPECT_EQ(Ecu1(Ask("010D")).size(), 3u);
 
