@@ -269,13 +269,15 @@ TEST_F(PanelCarSource, TheListShowsTheFaultsSetAndTheTimelineAndAllGoOffAtOnce) 
 
   ASSERT_EQ(Load("[[events]]\nat = 0\nset = \"ecu.1.rpm\"\nvalue = 3000\n\n"
                  "[[events]]\nat = 2\nfrom = \"connect\"\ndtc = \"P0301\"\n\n"
-                 "[[events]]\nat = 500\nclear_dtcs = true\n"),
+                 "[[events]]\nat = 500\nclear_dtcs = true\n\n"
+                 "[[events]]\nat = 0.5\nset = \"ecu.1.nothing\"\nvalue = 1\n"),
             "");
-  EXPECT_TRUE(WaitFor([] { return Rows().find("| done") != std::string::npos; })) << Rows();
+  EXPECT_TRUE(WaitFor([] { return Rows().find("| failed") != std::string::npos; })) << Rows();
   EXPECT_EQ(Rows(),
             "at 0s set ecu.1.rpm 3000 | done\n"
             "at 2s of a client dtc P0301 on ECU 1 | waits for a client\n"
-            "at 500s clear every ECU's codes | in 500 s\n");
+            "at 500s clear every ECU's codes | in 500 s\n"
+            "at 0.5s set ecu.1.nothing 1 | failed\n");
 }
 
 }  // namespace
