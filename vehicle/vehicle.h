@@ -201,6 +201,13 @@ void emu_VehicleSetDefaults(EmuVehicle& v);
 // The service 01 value of this ECU's PID that moves now (a recorded trace, or a waveform), as
 // `bytes` data bytes; false when it has none. The caller holds the vehicle's lock.
 bool emu_MovingValue(uint8_t ecuIdx, uint8_t pid, uint8_t bytes, uint8_t* out);
+// The same for a look that must not move it: a random walk where it stands, not a step on.
+bool emu_MovingValueSeen(uint8_t ecuIdx, uint8_t pid, uint8_t bytes, uint8_t* out);
+// The data bytes of a one-, two- or four-byte service 01 PID as ECU ecuIdx sends them now (what
+// moves, else its own value, else the value its class shares), without the data jitter, and
+// whether they move by themselves; false for a PID of another class. For a look from the
+// operator's side, which changes nothing. The caller holds the vehicle's lock.
+bool emu_VehicleSentBytes(uint8_t ecuIdx, uint8_t pid, uint8_t bytes, uint8_t* out, bool* moves);
 void emu_VehicleAssign(EmuVehicle& to, const EmuVehicle& from);
 
 // Service 06 results of one ECU as at program start (monitor_results.cpp): the engine ECU has
