@@ -17,9 +17,6 @@ namespace {
 
 using namespace elm_test;
 
-const std::string ECU0_PID00 = "41 00 FF FF FF F7 ";
-const std::string ECU1_PID00 = "41 00 B7 80 00 01 ";
-const std::string ECU0_RPM = "41 0C 01 10 ";
 
 // Every write the adapter hands its port, as it hands it.
 std::vector<std::string> writes;

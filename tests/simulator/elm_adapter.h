@@ -21,6 +21,14 @@
 
 namespace elm_test {
 
+// What the default car answers: two ECUs; ECU 0 has PID 00 = FF FF FF F7, 04 = 01, 0C = 01 10
+// and VIN 1234567890XYZABCD; ECU 1 has PID 00 = B7 80 00 01, 04 = 10, no PID 0C, and VIN
+// ABCDEFGHJKLMNPRST. Their addresses off CAN are 10 and 18.
+inline const std::string ECU0_PID00 = "41 00 FF FF FF F7 ";
+inline const std::string ECU1_PID00 = "41 00 B7 80 00 01 ";
+inline const std::string ECU0_RPM = "41 0C 01 10 ";
+inline const std::string IDENTITY = "ELM327 v1.5";
+
 // The adapter's end of the pseudo-terminal, and how many bytes it has written there in all.
 inline int adapterSide = -1;
 inline size_t adapterWrote = 0;
