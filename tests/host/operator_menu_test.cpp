@@ -114,6 +114,25 @@ TEST_F(OperatorMenu, ProtocolAndNegativeResponseChoicesKeepTheirLabels) {
   EXPECT_EQ(Current("Negative response"), 6);
 }
 
+// The two oxygen sensor layouts exclude each other: the entry of the layout the car has shows its
+// banks, the other one none (its first choice marked would be a layout the car does not have).
+TEST_F(OperatorMenu, OxygenSensorLayoutsShowTheBanksOfTheLayoutInUseOnly) {
+  const int pid13 = Current("Oxygen sensor banks (PID 13)"), pid1D = Current("Oxygen sensor banks (PID 1D)");
+  EXPECT_TRUE((pid13 == -1) != (pid1D == -1)) << pid13 << " " << pid1D;
+  Choose("Oxygen sensor banks (PID 1D)", 3);
+  EXPECT_EQ(Current("Oxygen sensor banks (PID 1D)"), 3);
+  EXPECT_EQ(Current("Oxygen sensor banks (PID 13)"), -1);
+  Choose("Oxygen sensor banks (PID 13)", 2);
+  EXPECT_EQ(Current("Oxygen sensor banks (PID 13)"), 2);
+  EXPECT_EQ(Current("Oxygen sensor banks (PID 1D)"), -1);
+  Choose("Oxygen sensor banks (PID 13)", 1);
+  EXPECT_EQ(Current("Oxygen sensor banks (PID 13)"), 1);
+  // A layout of a vehicle file's own is neither's choice.
+  vehicle.ecu[0].dataPid13or1D = 0x35;
+  EXPECT_EQ(Current("Oxygen sensor banks (PID 13)"), -1);
+  EXPECT_EQ(Current("Oxygen sensor banks (PID 1D)"), -1);
+}
+
 // The faults on cue are set through their names, as "set" does, and shown as they are now.
 int menuDrops = 0;
 TEST_F(OperatorMenu, FaultsOnCueAreChosenAndShown) {
