@@ -14,8 +14,10 @@
 namespace {
 
 constexpr size_t SHOWN_MAX = 400;        // entries the view holds
+constexpr size_t TRIM_STEP = 50;         // entries dropped at once when it holds more: less relayout
+constexpr int REFRESHES_PER_TAKE = 5;    // new entries taken at every 5th refresh: 4 times a second
 constexpr size_t ENTRY_TEXT_MAX = 1024;  // characters of an entry asked for
-constexpr int VIEW_HEIGHT = 220;
+constexpr int VIEW_HEIGHT = 160;
 
 struct TrafficView {
   GtkWidget* text = nullptr;
@@ -26,6 +28,7 @@ struct TrafficView {
   std::deque<std::string> entries;  // the last SHOWN_MAX, filtered or not
   uint64_t last = 0;                // number of the last entry taken from the source
   size_t linesInBuffer = 0;
+  unsigned refreshes = 0;
 };
 TrafficView view;
 
@@ -45,20 +48,24 @@ void emu_TrafficAppend(const std::string& entry) {
   const std::string line = view.linesInBuffer > 0 ? "\n" + entry : entry;
   gtk_text_buffer_insert_with_tags_by_name(view.buffer, &end, line.c_str(), -1, emu_TrafficTag(entry), nullptr);
   ++view.linesInBuffer;
-  if (view.linesInBuffer <= SHOWN_MAX) return;
-  GtkTextIter first, second;
-  gtk_text_buffer_get_start_iter(view.buffer, &first);
-  gtk_text_buffer_get_iter_at_line(view.buffer, &second, 1);
-  gtk_text_buffer_delete(view.buffer, &first, &second);
-  --view.linesInBuffer;
 }
 
+// The oldest lines out, some at a time, so that the view is not laid out again at every entry.
+void emu_TrafficTrim() {
+  if (view.linesInBuffer <= SHOWN_MAX + TRIM_STEP) return;
+  const size_t drop = view.linesInBuffer - SHOWN_MAX;
+  GtkTextIter first, last;
+  gtk_text_buffer_get_start_iter(view.buffer, &first);
+  gtk_text_buffer_get_iter_at_line(view.buffer, &last, static_cast<gint>(drop));
+  gtk_text_buffer_delete(view.buffer, &first, &last);
+  view.linesInBuffer -= drop;
+}
+
+// Down to the newest entry. Set on the scroll bar: the view only moves and draws what shows, where
+// scrolling to a mark would lay out the lines on the way first.
 void emu_TrafficScrollToEnd() {
-  GtkTextIter end;
-  gtk_text_buffer_get_end_iter(view.buffer, &end);
-  GtkTextMark* mark = gtk_text_buffer_get_mark(view.buffer, "end");
-  gtk_text_buffer_move_mark(view.buffer, mark, &end);
-  gtk_text_view_scroll_mark_onscreen(GTK_TEXT_VIEW(view.text), mark);
+  GtkAdjustment* bar = gtk_scrollable_get_vadjustment(GTK_SCROLLABLE(view.text));
+  gtk_adjustment_set_value(bar, gtk_adjustment_get_upper(bar) - gtk_adjustment_get_page_size(bar));
 }
 
 void emu_TrafficShowAgain() {
@@ -66,6 +73,7 @@ void emu_TrafficShowAgain() {
   view.linesInBuffer = 0;
   for (const std::string& entry : view.entries)
     if (emu_TrafficPasses(entry)) emu_TrafficAppend(entry);
+  emu_TrafficTrim();
   emu_TrafficScrollToEnd();
 }
 
@@ -120,13 +128,10 @@ GtkWidget* emu_PanelTrafficBuild() {
   gtk_text_view_set_editable(GTK_TEXT_VIEW(view.text), FALSE);
   gtk_text_view_set_cursor_visible(GTK_TEXT_VIEW(view.text), FALSE);
   gtk_text_view_set_monospace(GTK_TEXT_VIEW(view.text), TRUE);
-  gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(view.text), GTK_WRAP_CHAR);
+  gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(view.text), GTK_WRAP_NONE);  // no wrapping to lay out
   view.buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(view.text));
   gtk_text_buffer_create_tag(view.buffer, "tester", "foreground", "#1f5fbf", nullptr);
   gtk_text_buffer_create_tag(view.buffer, "module", "foreground", "#2e8b3a", nullptr);
-  GtkTextIter end;
-  gtk_text_buffer_get_end_iter(view.buffer, &end);
-  gtk_text_buffer_create_mark(view.buffer, "end", &end, FALSE);
   GtkWidget* scrolled = gtk_scrolled_window_new(nullptr, nullptr);
   gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scrolled), GTK_POLICY_AUTOMATIC, GTK_POLICY_AUTOMATIC);
   gtk_widget_set_size_request(scrolled, -1, VIEW_HEIGHT);
@@ -147,6 +152,7 @@ void emu_PanelTrafficRefresh() {
   const EmuPanelLineSource& source = emu_PanelLineSource();
   if (source.trafficCount == nullptr || source.trafficEntry == nullptr) return;
   if (gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(view.pause))) return;
+  if (++view.refreshes % REFRESHES_PER_TAKE != 1) return;
   const uint64_t count = source.trafficCount();
   if (count == view.last) return;
   uint64_t number = view.last + 1;
@@ -163,7 +169,9 @@ void emu_PanelTrafficRefresh() {
     }
   }
   view.last = count;
-  if (added) emu_TrafficScrollToEnd();
+  if (!added) return;
+  emu_TrafficTrim();
+  emu_TrafficScrollToEnd();
 }
 
 }  // namespace
