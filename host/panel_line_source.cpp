@@ -81,7 +81,7 @@ void emu_PanelLineStatus(EmuPanelLineStatus* out) {
   const char* kind = nullptr;
   const char* where = nullptr;
   if (emu_COMClientPlace(&kind, &where)) {
-    snprintf(out->served, sizeof out->served, "%s %s", kind, where);
+    snprintf(out->served, sizeof out->served, "%s %s", strcmp(kind, "tcp") == 0 ? "TCP" : "terminal", where);
     out->client = emu_LineClient(&out->clientSeconds, out->clientFrom, sizeof out->clientFrom) ? 1 : 0;
   } else {
     snprintf(out->served, sizeof out->served, "%s", emu_IsCOMOpen() != 0 ? "a serial device" : "");

@@ -266,10 +266,13 @@ void emu_GtkMenuChosen(GtkMenuItem* item, gpointer data) {
     if (chooserFolder.empty()) chooserFolder = emu_FindVehiclesFolder();
     if (!chooserFolder.empty()) gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(dialog), chooserFolder.c_str());
     if (emu_GtkRunDialog(dialog) == GTK_RESPONSE_ACCEPT) {
-      char* folder = gtk_file_chooser_get_current_folder(GTK_FILE_CHOOSER(dialog));
-      if (folder != nullptr) chooserFolder = folder;
-      g_free(folder);
       char* path = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(dialog));
+      // The chosen file's folder, also when its path was typed (the chooser's own stays put then).
+      if (path != nullptr) {
+        char* folder = g_path_get_dirname(path);
+        chooserFolder = folder;
+        g_free(folder);
+      }
       if (path != nullptr) menuActivate(choice->index, 0, path, message, sizeof message);
       g_free(path);
     }

@@ -354,4 +354,75 @@ TEST_F(GtkPanel, TrafficHoldsTheExchangeAClientJustMade) {
   close(fd);
 }
 
+int DescribeLoadVehicle(EmuMenuEntry* entries, int max) {
+  if (max < 1) return 0;
+  entries[0] = EmuMenuEntry{"Load vehicle...", EmuMenuFile::OpenFile, 0, 0, nullptr, -1, 0};
+  return 1;
+}
+std::string loadedPath;
+void NoteLoadedPath(int, int, const char* path, char* message, int) {
+  loadedPath = path;
+  message[0] = '\0';
+}
+
+// The folder the open file chooser shows, resolved; "" when none is open.
+std::string ChooserFolder() {
+  std::string folder;
+  OnWindowThread([&] {
+    WalkToplevels([&](GtkWidget* w) {
+      if (!GTK_IS_FILE_CHOOSER_DIALOG(w) || !gtk_widget_get_mapped(w)) return;
+      char* f = gtk_file_chooser_get_current_folder(GTK_FILE_CHOOSER(w));
+      if (f != nullptr) folder = std::filesystem::weakly_canonical(f).string();
+      g_free(f);
+    });
+  });
+  return folder;
+}
+
+// "Load vehicle..." opens its chooser in the example vehicles' folder (here the tree's, beside
+// the build folder), then where the last file was chosen.
+TEST_F(GtkPanel, VehicleFileChooserOpensInTheExamplesThenInTheLastFolderUsed) {
+  ConfigHome config;
+  const std::string vehicle = std::string(config.dir) + "/mine.toml";
+  std::ofstream(vehicle) << "ecus = 1\n";
+  setenv("GSETTINGS_BACKEND", "memory", 1);  // the chooser keeps no settings of the desktop's
+  ASSERT_EQ(chdir(BinDir().c_str()), 0);
+  emu_GtkSetOperatorMenu(DescribeLoadVehicle, NoteLoadedPath);
+  ASSERT_EQ(emu_GtkInit({0, 0, 0}), 0);
+  Window w = x.FindWindow();
+  ASSERT_NE(w, 0u);
+  auto openChooser = [&] {
+    x.Click(w, OnScreen(1130), OnScreen(600), 3);
+    if (!WaitFor([&] { return x.Popup() != 0; })) return Window{0};
+    x.Type(w, XK_Down);
+    x.Type(w, XK_Return);
+    return x.FindWindowNamed("Load vehicle", 5000);
+  };
+  Window chooser = openChooser();
+  ASSERT_NE(chooser, 0u) << "no file chooser from \"Load vehicle...\"";
+  const std::string examples =
+      std::filesystem::weakly_canonical(std::filesystem::path(PADIX_SOURCE_DIR) / "examples/vehicles").string();
+  EXPECT_TRUE(WaitFor([&] { return ChooserFolder() == examples; })) << ChooserFolder();
+
+  ASSERT_TRUE(x.WaitUntilStill(chooser));
+  x.TypeText(chooser, "/");
+  ASSERT_TRUE(x.WaitUntilStill(chooser));
+  x.TypeText(chooser, vehicle.substr(1));
+  x.Type(chooser, XK_Return);
+  EXPECT_TRUE(WaitFor([&] { return x.FindWindowNamed("Load vehicle", 0) == 0; })) << "the chooser stays open";
+  EXPECT_TRUE(WaitFor([&] { return OnWindowThread([] {}) && loadedPath == vehicle; })) << loadedPath;
+
+  chooser = openChooser();
+  ASSERT_NE(chooser, 0u) << "no file chooser the second time";
+  EXPECT_TRUE(WaitFor([&] { return ChooserFolder() == std::filesystem::weakly_canonical(config.dir).string(); }))
+      << ChooserFolder();
+  x.Type(chooser, XK_Escape);
+  EXPECT_TRUE(WaitFor([&] { return x.FindWindowNamed("Load vehicle", 0) == 0; }));
+  emu_GtkSetOperatorMenu(nullptr, nullptr);
+  x.Type(w, XK_q);
+  EXPECT_TRUE(WaitFor([&] { return emu_GtkGetKey() == EMU_KEY_QUIT; }));
+  EXPECT_TRUE(x.WindowGone(w));
+  emu_GtkExit();
+}
+
 }  // namespace
