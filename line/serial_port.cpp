@@ -93,17 +93,25 @@ bool emu_LineClient(double* seconds, char* from, size_t size) {
   return here;
 }
 
+namespace {
+void emu_ShowLineClient(bool here) {
+  pthread_mutex_lock(&clientMutex);
+  if (here != clientShown) {
+    clientShown = here;
+    clock_gettime(CLOCK_MONOTONIC, &clientSince);
+    snprintf(clientFrom, sizeof clientFrom, "%s", here ? comingFrom : "");
+  }
+  comingFrom[0] = '\0';
+  pthread_mutex_unlock(&clientMutex);
+}
+}  // namespace
+
 // Each coming and going told once: the line notices a client at every wait.
 void emu_TellLineClient(bool here) {
   static bool clientHere = false;
+  emu_ShowLineClient(here);
   if (here == clientHere) return;
   clientHere = here;
-  pthread_mutex_lock(&clientMutex);
-  clientShown = here;
-  clock_gettime(CLOCK_MONOTONIC, &clientSince);
-  snprintf(clientFrom, sizeof clientFrom, "%s", here ? comingFrom : "");
-  comingFrom[0] = '\0';
-  pthread_mutex_unlock(&clientMutex);
   if (auto notice = emu_lineClientNotice.load()) notice(here);
 }
 
@@ -116,6 +124,7 @@ int emu_InitCOM(const char* device, uint32_t baudrate) {
 
 int emu_CloseCOM() {
   emu_Line().close();
+  emu_ShowLineClient(false);  // a line closed has nobody on it
   line.store(&NO_LINE, std::memory_order_release);
   return 0;
 }
