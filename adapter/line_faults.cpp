@@ -55,10 +55,16 @@ uint64_t clientSinceMs = 0;
 struct Answer {
   bool on;         // between the carriage return and the prompt, with the line misbehaving
   bool begun;      // its first byte has gone (after the stall and the noise before it)
+  bool silent;     // it is swallowed whole, prompt and all
   size_t inPiece;  // bytes of the current piece written
   EmuFaults f;
 };
 Answer answer{};
+
+// One-shot faults, armed by another thread and taken (exchanged) by the line's.
+std::atomic<int> armedError{-1};
+std::atomic<uint32_t> armedStallMs{0};
+std::atomic<bool> armedSilence{false};
 
 uint64_t emu_NowMs() {
   timespec t;
@@ -154,9 +160,12 @@ bool emu_LineFaultsDropDue() {
 }
 
 void emu_LineFaultsAnswerBegins(void (*flush)()) {
-  const EmuFaults f = emu_FaultsNow();
+  EmuFaults f = emu_FaultsNow();
   generator.Follow(f);
-  if (!emu_WireFaultsOn(f)) {
+  // An armed stall replaces the set one for this answer only.
+  if (const uint32_t stall = armedStallMs.exchange(0); stall != 0) f.stallMs = stall;
+  const bool silent = armedSilence.exchange(false);
+  if (!silent && !emu_WireFaultsOn(f)) {
     answer.on = false;
     return;
   }
@@ -164,6 +173,7 @@ void emu_LineFaultsAnswerBegins(void (*flush)()) {
   answer.f = f;
   answer.on = true;
   answer.begun = false;
+  answer.silent = silent;
   answer.inPiece = 0;
 }
 
@@ -180,6 +190,14 @@ void emu_LineFaultsWrite(void (*write)(const char* text, size_t n), const char* 
     if (!answer.on) {
       write(text, n);
       return;
+    }
+    if (answer.silent) {
+      const char* prompt = static_cast<const char*>(memchr(text, PROMPT, n));
+      if (prompt == nullptr) return;
+      answer.on = false;
+      n -= static_cast<size_t>(prompt - text) + 1;
+      text = prompt + 1;
+      continue;
     }
     if (!answer.begun) {
       answer.begun = true;
@@ -205,10 +223,26 @@ void emu_LineFaultsWrite(void (*write)(const char* text, size_t n), const char* 
 }
 
 int emu_LineFaultsDrawError() {
+  // An armed error draws nothing: the seeded draws go on as they would have without it.
+  if (const int armed = armedError.exchange(-1); armed >= 0 && armed < EMU_FAULT_ERROR_KINDS) return armed;
   const EmuFaults f = emu_FaultsNow();
   generator.Follow(f);
   if (f.errorRate <= 0 || f.noOfErrors == 0) return -1;
   const double draw = static_cast<double>(generator.Next() >> 11) * 0x1.0p-53;
   if (draw >= f.errorRate) return -1;
   return f.errors[generator.Below(f.noOfErrors)];
+}
+
+void emu_LineFaultsArmError(int error) { armedError = error >= 0 && error < EMU_FAULT_ERROR_KINDS ? error : -1; }
+
+void emu_LineFaultsArmStall(uint32_t ms) { armedStallMs = ms > EMU_FAULT_MAX_MS ? EMU_FAULT_MAX_MS : ms; }
+
+void emu_LineFaultsArmSilence(bool silent) { armedSilence = silent; }
+
+EmuArmedFaults emu_LineFaultsArmed() {
+  EmuArmedFaults armed;
+  armed.error = armedError;
+  armed.stallMs = armedStallMs;
+  armed.silent = armedSilence;
+  return armed;
 }

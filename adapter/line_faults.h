@@ -45,6 +45,23 @@ bool emu_LineFaultsAnswerEnds();
 // stall, with noise before and inside it, in pieces. Every answer ends with its prompt.
 void emu_LineFaultsWrite(void (*write)(const char* text, size_t n), const char* text, size_t n);
 
-// Whether this OBD answer is replaced by an error (faults.error_rate): -1 when not, else an
-// index into EMU_FAULT_ERROR_TEXTS drawn from faults.errors.
+// Whether this OBD answer is replaced by an error (an armed one first, then faults.error_rate):
+// -1 when not, else an index into EMU_FAULT_ERROR_TEXTS drawn from faults.errors.
 int emu_LineFaultsDrawError();
+
+// ---------------------------------------------------------------------------------------------
+// One-shot faults, armed from any thread (the window's test bench) and spent by the next answer
+// they fit: the next OBD answer replaced by this error (an index into EMU_FAULT_ERROR_TEXTS; -1
+// disarms), the next answer of any line held back this long first (0 disarms), or never given
+// (no answer and no prompt: the client waits in vain, and its next line is answered again). They
+// are no setting of the car: never saved, and a new car keeps them armed.
+void emu_LineFaultsArmError(int error);
+void emu_LineFaultsArmStall(uint32_t ms);
+void emu_LineFaultsArmSilence(bool silent);
+// What is armed and not spent yet.
+struct EmuArmedFaults {
+  int error = -1;        // none
+  uint32_t stallMs = 0;  // none
+  bool silent = false;
+};
+EmuArmedFaults emu_LineFaultsArmed();

@@ -2,6 +2,8 @@
 // initialisation), which ECUs a request reaches (functional or physical header, receive filter),
 // and their answers as the adapter prints them: CAN frames with or without identifiers, PCI
 // bytes and automatic formatting, J1850 / K-line messages with header and check bytes.
+// With automatic formatting off the client frames its own requests (ISO 15765-2): single frames,
+// a first frame that the addressed ECU answers with its flow control, then consecutive frames.
 // With real timing, the car's answer delay, the gap between ECUs, the time-out after the last
 // answer and the bus initialisations take the time they take on a real bus, and an answer that
 // outgrows the transmit buffer at a slow serial rate ends in BUFFER FULL. Also the bus monitor:
@@ -18,6 +20,7 @@
 #include "module/module_port.h"
 #include "module/obd_answer.h"
 #include "vehicle/request_answer.h"
+#include "vehicle/vehicle_faults.h"
 #include "vehicle/vehicle.h"
 
 namespace {
@@ -49,7 +52,9 @@ bool emu_ElmParseRequest(const char* hex, ElmRequest* r) {
     r->count = static_cast<uint8_t>(count);
     --digits;
   }
-  const size_t limit = elm.s.longMessages != 0 ? MAX_REQUEST_BYTES : MAX_REQUEST_BYTES - 1;
+  // Without automatic formatting the client's bytes are a whole frame, its PCI byte included.
+  const bool wholeFrame = elm.s.longMessages != 0 || elm.s.canAutoFormat == 0;
+  const size_t limit = wholeFrame ? MAX_REQUEST_BYTES : MAX_REQUEST_BYTES - 1;
   const EmuHexRead read = emu_ReadHexBytes(hex, digits, {"", false}, r->bytes, limit);
   if (read.error != EmuHexError::None || read.n == 0) return false;
   r->n = static_cast<uint8_t>(read.n);
@@ -201,8 +206,16 @@ uint8_t emu_ElmAddressedEcus(uint8_t protocol, uint8_t ecus[EMU_MAX_ECUS]) {
 EmuUdsAddressing emu_ElmAddressing(uint8_t protocol) {
   if (elm.s.headerSet == 0) return EmuUdsAddressing::Functional;
   const uint32_t h = elm.s.header;
-  const bool functional = emu_ProtocolIs29Bit(protocol) ? static_cast<uint8_t>(h >> 16) == CAN_29BIT_FUNCTIONAL
-                                                        : (h & 0x7FF) == CAN_11BIT_FUNCTIONAL;
+  const uint8_t target = static_cast<uint8_t>(h >> 8);
+  bool functional;
+  if (emu_ProtocolIs29Bit(protocol)) {
+    functional = static_cast<uint8_t>(h >> 16) == CAN_29BIT_FUNCTIONAL;
+  } else if (emu_ProtocolIsCan(protocol)) {
+    functional = (h & 0x7FF) == CAN_11BIT_FUNCTIONAL;
+  } else {
+    // Off CAN the header's second byte is the target: 33 (6A on J1850) every ECU, else one.
+    functional = target == FUNCTIONAL_TARGET || target == J1850_FUNCTIONAL_TARGET;
+  }
   return functional ? EmuUdsAddressing::Functional : EmuUdsAddressing::Physical;
 }
 
@@ -412,19 +425,19 @@ bool emu_ElmFaultyAnswer() {
   return true;
 }
 
-void emu_ElmAnswerCar(const ElmRequest& r, uint8_t protocol) {
+void emu_ElmAnswerCar(const uint8_t* request, uint8_t n, uint8_t count, uint8_t protocol) {
   const EmuBusTiming& t = emu_Protocol(protocol).timing;
   const bool can = emu_ProtocolIsCan(protocol);
   uint8_t ecus[EMU_MAX_ECUS];
   const uint8_t addressed = emu_ElmAddressedEcus(protocol, ecus);
-  const EmuUdsAddressing addressing = can ? emu_ElmAddressing(protocol) : EmuUdsAddressing::Functional;
+  const EmuUdsAddressing addressing = emu_ElmAddressing(protocol);
   // After a frame received with an error the adapter shows no more.
-  const uint8_t wanted = answerMark == EMU_FAULT_RX_ERROR_MARK ? 1 : r.count != 0 ? r.count : 0xFF;
+  const uint8_t wanted = answerMark == EMU_FAULT_RX_ERROR_MARK ? 1 : count != 0 ? count : 0xFF;
   uint8_t shown = 0;
   bool waited = false;
   for (uint8_t k = 0; k < addressed && shown < wanted; ++k) {
     EmuEcuAnswer a;
-    if (!emu_VehicleAnswerRequest(r.bytes, r.n, ecus[k], can, &a, addressing) || !emu_ElmPassesFilter(protocol, ecus[k])) continue;
+    if (!emu_VehicleAnswerRequest(request, n, ecus[k], can, &a, addressing) || !emu_ElmPassesFilter(protocol, ecus[k])) continue;
     // An ECU slower than the time-out is not waited for; after a 78 (response pending) it is.
     const uint32_t busyMs = a.delayedLine == 0 ? a.delayMs : 0;
     if (busyMs > emu_ElmTimeoutMs()) continue;
@@ -459,6 +472,85 @@ void emu_ElmAnswerCar(const ElmRequest& r, uint8_t protocol) {
     return;
   }
   emu_ElmPrompt();
+}
+
+// ---------------------------------------------------------------------------------------------
+// The client's own framing (automatic formatting off, on CAN)
+
+// The message the client is sending in frames: the ECUs' requests are at most 255 bytes, a longer
+// first frame is refused with an overflow. The header it was sent under: a consecutive frame under
+// another one reaches no ECU that is waiting for it.
+EmuIsoTpReceiver clientMessage;
+uint32_t clientMessageHeader = 0;
+uint8_t clientMessageHeaderSet = 0;
+
+// No ECU answers (a consecutive frame that leaves the message unfinished, a frame out of turn):
+// the adapter waits its time-out as for any silent request.
+void emu_ElmNoAnswer() {
+  if (emu_ElmWait(emu_ElmTimeoutMs())) {
+    emu_ElmAnswerStopped();
+    return;
+  }
+  emu_ElmFail("NO DATA");
+}
+
+// A first frame reaches the ECUs it is addressed to alone (a functional request must fit one
+// frame): each that talks answers with its flow control, shown as it came. Theirs is "send all
+// the rest, no gap"; "overflow" for a message longer than they take.
+void emu_ElmFlowControlFromEcus(uint8_t protocol, EmuIsoTpFlow status) {
+  uint8_t ecus[EMU_MAX_ECUS];
+  const uint8_t addressed = emu_ElmAddressedEcus(protocol, ecus);
+  bool shown = false;
+  for (uint8_t k = 0; k < addressed && emu_ElmAddressing(protocol) == EmuUdsAddressing::Physical; ++k) {
+    if (emu_CarEcuSilent(ecus[k]) || !emu_ElmPassesFilter(protocol, ecus[k])) continue;
+    if (emu_ElmWait(emu_Protocol(protocol).timing.answerMs)) {
+      emu_ElmAnswerStopped();
+      return;
+    }
+    uint8_t frame[CAN_FRAME_BYTES];
+    memset(frame, CAN_FILL, sizeof frame);
+    (void)emu_IsoTpWriteFlowControl({status, 0, 0}, frame);
+    emu_ElmKeepMessage(frame, CAN_FRAME_BYTES);
+    emu_ElmPutRawFrame(protocol, emu_ElmCanAnswerId(protocol, ecus[k]), frame);
+    shown = true;
+  }
+  if (!shown) {
+    emu_ElmNoAnswer();
+    return;
+  }
+  emu_ElmPrompt();
+}
+
+// Whether the request's bytes are a frame of the client's making: a single frame whose length
+// fits the bytes behind it (two bytes are taken as the request itself, as automatic formatting
+// would send them), a first, consecutive or flow control frame.
+bool emu_ElmIsClientFrame(const ElmRequest& r) {
+  const uint8_t type = r.bytes[0] >> 4, length = r.bytes[0] & 0x0F;
+  if (type == 0) return r.n >= 3 && length >= 1 && length < r.n;
+  return type >= 1 && type <= 3;
+}
+
+void emu_ElmClientFrame(const ElmRequest& r, uint8_t protocol) {
+  const bool sameHeader = clientMessageHeaderSet == elm.s.headerSet && clientMessageHeader == elm.s.header;
+  if (r.bytes[0] >> 4 == 2 && !sameHeader) clientMessage.underWay = false;
+  clientMessage.capacity = UINT8_MAX;
+  switch (emu_IsoTpReceive(&clientMessage, r.bytes, r.n)) {
+    case EmuIsoTpResult::Complete:
+      emu_ElmAnswerCar(clientMessage.message, static_cast<uint8_t>(clientMessage.length), r.count, protocol);
+      return;
+    case EmuIsoTpResult::Pending:
+      if (r.bytes[0] >> 4 != 1) break;
+      clientMessageHeader = elm.s.header;
+      clientMessageHeaderSet = elm.s.headerSet;
+      emu_ElmFlowControlFromEcus(protocol, EmuIsoTpFlow::ContinueToSend);
+      return;
+    case EmuIsoTpResult::Overflow:
+      emu_ElmFlowControlFromEcus(protocol, EmuIsoTpFlow::Overflow);
+      return;
+    default:
+      break;
+  }
+  emu_ElmNoAnswer();
 }
 
 }  // namespace
@@ -561,7 +653,11 @@ void emu_ElmRequest(const char* hex) {
     return;
   }
   if (emu_ElmFaultyAnswer()) return;
-  emu_ElmAnswerCar(r, protocol);
+  if (emu_ProtocolIsCan(protocol) && elm.s.canAutoFormat == 0 && emu_ElmIsClientFrame(r)) {
+    emu_ElmClientFrame(r, protocol);
+  } else {
+    emu_ElmAnswerCar(r.bytes, r.n, r.count, protocol);
+  }
   answerMark = -1;
 }
 

@@ -20,7 +20,7 @@ const char* emu_GetBuildTime() { return __TIME__; }
 namespace {
 
 // Groups of usage lines; a blank line separates two groups.
-const char* const USAGE_GROUPS[][12] = {
+const char* const USAGE_GROUPS[][13] = {
     {"Usage:"},
     {" padix [<device>] [<baudrate>] [options]"},
     {" Any kind of (virtual) serial device must be given in OBD2 software mode",
@@ -46,7 +46,10 @@ const char* const USAGE_GROUPS[][12] = {
      "              port, for the run's length (an existing symbolic link is replaced).",
      " elm        - the simulated module serves its serial client as an ELM327",
      "              v1.5, the adapter that OBD apps and libraries expect (the",
-     "              handheld itself keeps talking to the QIM). Key 3 u does the same."},
+     "              handheld itself keeps talking to the QIM). Key 3 u does the same.",
+     " slcan      - the simulated module serves its serial client as a serial CAN",
+     "              adapter (text commands S6, O, t7DF8...): the car's ECUs on a",
+     "              CAN bus, for tools that run their own ISO 15765-2 and OBD."},
     {"QIM simulator options:"},
     {" sim        - Padix runs in QIM simulator mode if a device is specified.",
      "              Note that the Padix Bluetooth menu must be entered to",
@@ -60,7 +63,12 @@ const char* const USAGE_GROUPS[][12] = {
      "              Padix does not wait for a prompt-sign from the OBD module.",
      " init=<OBD module name> - Padix sends an initialization sequence to the",
      "                          specified module: QIM or TBX.",
-     " Options nosync and init=QIM or init=TBX are mutual exclusive."},
+     " Options nosync and init=QIM or init=TBX are mutual exclusive.",
+     " learn=FILE - reads the car behind the ELM327 adapter on the device into",
+     "              the vehicle file FILE, then quits; it never clears codes.",
+     " learn.requests=FILE - extra requests to learn, in hex, one a line.",
+     " relay=DEVICE - serves the device's client from the real ELM327 adapter",
+     "              on DEVICE, every byte passed on unchanged (logged with log=)."},
     {"GTK3+ options:"},
     {" nocursor,", " hidecursor - hides the cursor",
      " maximize   - maximizes the Padix window (with title)", " fullscreen,",
@@ -79,6 +87,9 @@ const char* const USAGE_GROUPS[][12] = {
     {" padix /dev/ptmx sim elm serve"},
     {" Padix serves a third party OBD2 software on a new virtual serial port as",
      " an ELM327 v1.5 adapter, from the moment it starts."},
+    {" padix /dev/ptmx sim slcan serve"},
+    {" Padix serves a CAN tool on a new virtual serial port as a serial CAN",
+     " adapter on the simulated car's bus, from the moment it starts."},
     {" Read the Padix manual to find out how OBD data can be altered in the",
      " emulator and simulator modes."},
 };
@@ -154,7 +165,8 @@ const OptionName OPTION_NAMES[] = {
     {"hidecursor", nullptr}, {"version", nullptr}, {"sim", nullptr}, {"serve", nullptr},
     {"elm", nullptr}, {"slcan", nullptr}, {"nosync", nullptr}, {"dtc", "dtc=Xxxxx, such as dtc=P01CE"},
     {"vehicle", "vehicle=FILE"}, {"log", "log=FILE"}, {"link", "link=PATH"}, {"timing", "timing=real"},
-    {"init", "init=QIM, init=TBX or init=ELM"},
+    {"init", "init=QIM, init=TBX or init=ELM"}, {"learn", "learn=FILE"}, {"learn.requests", "learn.requests=FILE"},
+    {"relay", "relay=DEVICE"},
 };
 
 // The option a word names, up to its '=' if it has one.
@@ -292,6 +304,18 @@ int emu_ProcessCmdLine(int argc, char** argv, EmuSettings* settings) {
     } else if (strncmp(arg[0] == '-' ? arg + 1 : arg, "link=", 5) == 0 &&
                (arg[0] == '-' ? arg + 1 : arg)[5] != '\0') {
       settings->ptyLink = (arg[0] == '-' ? arg + 1 : arg) + 5;
+    } else if (strncmp(arg[0] == '-' ? arg + 1 : arg, "learn=", 6) == 0 && (arg[0] == '-' ? arg + 1 : arg)[6] != '\0') {
+      settings->learnFile = (arg[0] == '-' ? arg + 1 : arg) + 6;
+      needsDevice = true;
+    } else if (strncmp(arg[0] == '-' ? arg + 1 : arg, "learn.requests=", 15) == 0 &&
+               (arg[0] == '-' ? arg + 1 : arg)[15] != '\0') {
+      settings->learnRequests = (arg[0] == '-' ? arg + 1 : arg) + 15;
+      needsDevice = true;
+    } else if (strncmp(arg[0] == '-' ? arg + 1 : arg, "relay=", 6) == 0 && (arg[0] == '-' ? arg + 1 : arg)[6] != '\0') {
+      settings->relayDevice = (arg[0] == '-' ? arg + 1 : arg) + 6;
+      padixMode = EmuMode::Simulator;
+      settings->serve = 1;
+      needsDevice = true;
     } else if (strncmp(arg[0] == '-' ? arg + 1 : arg, "log=", 4) == 0) {
       settings->trafficLog = (arg[0] == '-' ? arg + 1 : arg) + 4;
     } else if (emu_IsOption(arg, "elm")) {

@@ -17,7 +17,10 @@ struct EmuSettings {
   uint8_t realTiming = 0;  // the ELM327 v1.5 personality answers in a real adapter's time
   const char* trafficLog = nullptr;  // log=FILE (or "-" for standard error)
   const char* vehicleFile = nullptr;  // vehicle=FILE
-  const char* ptyLink = nullptr;  // link=PATH: a symbolic link to the pseudo-terminal opened
+  const char* ptyLink = nullptr;
+  const char* learnFile = nullptr;      // learn=FILE: read the car on the device into FILE, then quit
+  const char* learnRequests = nullptr;  // learn.requests=FILE: extra requests to learn
+  const char* relayDevice = nullptr;    // relay=DEVICE: the real adapter the served client reaches  // link=PATH: a symbolic link to the pseudo-terminal opened
   EmuWindowFlags window = {0, 0, 0};
 };
 

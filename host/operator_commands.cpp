@@ -16,6 +16,7 @@
 #include "elm327/elm327.h"
 #include "host/key_loop.h"
 #include "module/module.h"
+#include "vehicle/uds_server.h"
 #include "vehicle/vehicle.h"
 #include "vehicle/vehicle_file.h"
 
@@ -155,12 +156,28 @@ void emu_SetJitter(uint8_t on) {
 }
 
 // The one-shot answers and the keys' own ways.
-void emu_NextAnswerNoData(uint8_t) { sendNoData = 1; }
-void emu_NextAnswerCanError(uint8_t) { sendCanError = 1; }
+// On the serial CAN adapter there is no answer text to replace: "NO DATA" is the ECUs keeping
+// silent at the next request, "CAN ERROR" an error frame destroying the tester's next frame
+// (the status flags show the bus error).
+void emu_NextAnswerNoData(uint8_t) {
+  if (serialCanServed.load() != 0) {
+    emu_CarArmCanCue(EmuCanCue::SilentRequest);
+  } else {
+    sendNoData = 1;
+  }
+}
+void emu_NextAnswerCanError(uint8_t) {
+  if (serialCanServed.load() != 0) {
+    emu_CarArmCanCue(EmuCanCue::ErrorFrame);
+  } else {
+    sendCanError = 1;
+  }
+}
 // "CAN ERROR" only exists on CAN; on other protocols it is not armed, now or later. The ELM327
-// v1.5 personality serves its client on a protocol of its own.
+// v1.5 personality serves its client on a protocol of its own; the serial CAN adapter is on CAN.
 bool emu_CanInUse() {
-  return emu_QimIsCanProtocol() != 0 || (diagController == EMU_DIAG_ELM327_V15 && emu_ElmIsCanProtocolInUse() != 0);
+  return serialCanServed.load() != 0 || emu_QimIsCanProtocol() != 0 ||
+         (diagController == EMU_DIAG_ELM327_V15 && emu_ElmIsCanProtocolInUse() != 0);
 }
 void emu_MilOn(uint8_t) { emu_VehicleSetMilState(1); }
 void emu_ToggleJitter(uint8_t) { emu_VehicleToggleDataJitter(); }
@@ -180,6 +197,14 @@ void emu_DropNow(uint8_t) { emu_SetFault("faults.drop_now", "true"); }
 
 int emu_OnOff(bool on) { return on ? 1 : 0; }
 
+// The session and lock of the ECU a tester last asked through its diagnostic server (else of the
+// selected ECU), as the menu's text: it changes only by the tester's requests and time.
+void emu_DescribeUdsState(char* text, size_t size) {
+  const int asked = emu_UdsLastAddressedEcu();
+  emu_UdsStatusText(static_cast<uint8_t>(asked >= 0 ? asked : emu_VehicleSelectedEcu()), text, size);
+}
+void emu_NothingToDo(uint8_t) {}
+
 // One operator command. `set` takes the key's number or the menu's value alike; `typed` is the
 // key's own way where it differs. A key that takes the number ends the number being typed.
 struct OperatorCommand {
@@ -195,6 +220,7 @@ struct OperatorCommand {
   int (*current)() = nullptr;             // null: not known
   void (*set)(uint8_t value) = nullptr;
   bool (*appliesNow)() = nullptr;         // null: always
+  void (*describe)(char* text, size_t size) = nullptr;  // the menu's text as it is now; null: label
 };
 
 // The menu's entries in its order, the keys among them.
@@ -250,6 +276,7 @@ constexpr OperatorCommand OPERATOR_COMMANDS[] = {
     {.label = "Line noise", .noOfChoices = 3, .choiceLabels = NOISES, .current = emu_NoiseChoice,
      .set = emu_ChooseNoise},
     {.label = "Drop the client now", .set = emu_DropNow},
+    {.label = "Diagnostic session", .set = emu_NothingToDo, .describe = emu_DescribeUdsState},
     {.key = 'n', .typed = emu_NumberMemShownOrHidden},
 };
 // clang-format on
@@ -302,6 +329,7 @@ int emu_DescribeOperatorMenu(EmuMenuEntry* entries, int max) {
     if (n == max) break;
     EmuMenuEntry& e = entries[n++];
     snprintf(e.label, sizeof e.label, "%s", c.label);
+    if (c.describe != nullptr) c.describe(e.label, sizeof e.label);
     e.file = c.file;
     e.noOfChoices = c.noOfChoices;
     e.firstValue = c.firstValue;

@@ -23,11 +23,14 @@
 #include "host/operator_commands.h"
 #include "host/panel_sources.h"
 #include "host/vehicle_commands.h"
+#include "learn/learn.h"
+#include "learn/relay.h"
 #include "vehicle/vehicle_file.h"
 #include "elm327/elm327.h"
 #include "slcan/slcan.h"
 #include "module/module.h"
 #include "vehicle/timeline.h"
+#include "vehicle/uds_server.h"
 #include "window/window_api.h"
 
 int emu_powerOnFailingCall = -1;
@@ -203,6 +206,14 @@ void emu_AnnounceLine() {
   fflush(stdout);
 }
 
+// An ECU's diagnostic session or lock changed: a note in the traffic log, where the request that
+// changed it is.
+void emu_LogUdsState(uint8_t ecuIdx) {
+  char text[64];
+  emu_UdsStatusText(ecuIdx, text, sizeof text);
+  emu_LogTrafficNote(text);
+}
+
 }  // namespace
 
 int emu_PowerOnCycle() {
@@ -281,6 +292,7 @@ int emu_Main(int argc, char** argv) {
     }
     if (ready) ready = emu_StartSignalThread();
     if (ready && settings.trafficLog != nullptr) ready = emu_OpenTrafficLog(settings.trafficLog) == 0;
+    emu_udsStateChanged = emu_LogUdsState;
     if (ready && settings.vehicleFile != nullptr) {
       std::string error;
       ready = emu_LoadVehicleFile(settings.vehicleFile, &error) == 0;
@@ -299,6 +311,16 @@ int emu_Main(int argc, char** argv) {
         if (ready) linkTarget = where;
       }
       if (ready) emu_AnnounceLine();
+      // Learning drives the adapter itself and ends the run: no firmware, no window.
+      if (ready && settings.learnFile != nullptr) {
+        status = emu_LearnCar(settings.learnFile, settings.learnRequests) == 0 ? 0 : 1;
+        ready = false;
+      }
+      // Standing between the client and a real adapter: no simulated module answers.
+      if (ready && settings.relayDevice != nullptr) {
+        status = emu_RelayLine(settings.relayDevice, settings.baudrate, runEnding, settings.vehicleFile != nullptr) == 0 ? 0 : 1;
+        ready = false;
+      }
       if (ready) ready = emu_PrepareSerialLine(settings) == 0;
     }
     if (ready && runEnding.load()) {
@@ -318,6 +340,7 @@ int emu_Main(int argc, char** argv) {
     emu_TimelineReplace({});
     if (!linkTarget.empty()) emu_RemovePtyLink(settings.ptyLink, linkTarget.c_str());
     if (serialOpen) emu_CloseCOM();
+    emu_udsStateChanged = nullptr;
     emu_CloseTrafficLog();
   }
   if (status == -1) {

@@ -151,6 +151,21 @@ void emu_CloseTrafficLog() {
   pthread_mutex_unlock(&logMutex);
 }
 
+void emu_LogTrafficNote(const char* text) {
+  if (!trafficLogOn.load(std::memory_order_relaxed)) return;
+  char line[256];  // the time, the note (cut to fit) and the line end
+  int oldState;
+  pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &oldState);
+  pthread_mutex_lock(&logMutex);
+  const int length = snprintf(line, sizeof line, "#%11.3f %.200s\n", emu_LogNowMs(), text);
+  if (length > 0 && static_cast<size_t>(length) < sizeof line) {
+    emu_LogKeep(line, static_cast<size_t>(length));
+    emu_LogWriteLine(line, static_cast<size_t>(length));
+  }
+  pthread_mutex_unlock(&logMutex);
+  pthread_setcancelstate(oldState, nullptr);
+}
+
 void emu_SetTrafficLogModuleEnd(uint8_t end) { moduleEnd.store(end, std::memory_order_relaxed); }
 
 void emu_LogTrafficBytes(EmuSender from, const uint8_t* bytes, size_t n) {

@@ -22,6 +22,10 @@ void emu_CloseTrafficLog();                // writes what is pending
 // every frame is an entry of its own with its time.
 void emu_SetTrafficLogModuleEnd(uint8_t end);
 
+// A note between the entries, in the log's comment style with the time: "#   1234.567 text".
+// Entries still under way stay so, and follow it.
+void emu_LogTrafficNote(const char* text);
+
 // The window's live view of the traffic: the last TRAFFIC_KEPT entries kept in memory, as they
 // are written to the log (with or without a log file), numbered from 1 in the order they were
 // completed. A reader asks for the count, then for the entries after the last it has; an entry

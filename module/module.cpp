@@ -15,6 +15,8 @@
 #include "line/traffic_log.h"
 #include "elm327/elm327.h"
 #include "slcan/slcan.h"
+#include "bus/protocols.h"
+#include "vehicle/broadcasts.h"
 #include "adapter/line_faults.h"
 
 namespace {
@@ -85,6 +87,32 @@ uint64_t emu_NowUs() {
   timespec t;
   clock_gettime(CLOCK_MONOTONIC, &t);
   return static_cast<uint64_t>(t.tv_sec) * 1000000u + static_cast<uint64_t>(t.tv_nsec) / 1000u;
+}
+
+// The wait for the client, cut short where the line's faults or the serial CAN adapter's
+// periodic frames need the line sooner (-1: no limit).
+int emu_QimClientWaitMs(int timeoutMs) {
+  int wait = emu_LineFaultsWaitMs(timeoutMs);
+  if (serialCanServed.load() == 0) return wait;
+  const int frames = emu_SlcanWaitMs();
+  if (frames >= 0 && (wait < 0 || frames < wait)) wait = frames;
+  return wait;
+}
+
+// The car's periodic frames for the ELM327 v1.5's bus monitor, as the bus brings them: the
+// frames of the protocol's identifier length.
+bool emu_QimCarBroadcast(uint8_t protocol, EmuElmBusMessage* m) {
+  if (!emu_ProtocolIsCan(protocol)) return false;
+  const uint64_t nowMs = emu_NowUs() / 1000u;
+  EmuBroadcastFrame f;
+  while (emu_BroadcastNext(nowMs, &f)) {
+    if (f.extended != emu_ProtocolIs29Bit(protocol)) continue;
+    m->id = f.id;
+    memcpy(m->bytes, f.data, sizeof m->bytes);
+    m->n = f.dlc;
+    return true;
+  }
+  return false;
 }
 
 // Serving from start in the ELM327 v1.5 personality or as the serial CAN adapter, the client is
@@ -224,6 +252,7 @@ void emu_QimServeClientInput(QimLine& line) {
   }
   if (diagController == EMU_DIAG_ELM327_V15) {
     emu_ElmSetPort(&SERIAL_LINE);
+    emu_ElmSetBroadcastSource(emu_QimCarBroadcast);
     emu_ElmServeInput();
     return;
   }
@@ -251,7 +280,7 @@ void emu_QimServeClientInput(QimLine& line) {
   }
   line.Clear();
   for (;;) {
-    emu_WaitForSerialData(emu_LineFaultsWaitMs(SERIAL_NO_TIME_OUT));
+    emu_WaitForSerialData(emu_QimClientWaitMs(SERIAL_NO_TIME_OUT));
     emu_QimServeClientInput(line);
   }
 }
@@ -278,7 +307,7 @@ void emu_QimServeClientInput(QimLine& line) {
       }
     }
     if (emu_IsCOMOpen()) {
-      (void)emu_WaitForCOMInput(emu_LineFaultsWaitMs(tarnicThreadWasCreated.load() != 0 ? USART_WAIT_MS : SERIAL_NO_TIME_OUT));
+      (void)emu_WaitForCOMInput(emu_QimClientWaitMs(tarnicThreadWasCreated.load() != 0 ? USART_WAIT_MS : SERIAL_NO_TIME_OUT));
     } else {
       usleep(USART_POLL_US);
     }

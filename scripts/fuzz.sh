@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 seconds="${1:-30}"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DPADIX_FUZZ=ON -DPADIX_TESTS=OFF -DPADIX_WERROR=ON >/dev/null
-targets=(module_line rx_parser cmdline vehicle_file capture_import headless_commands iso_tp uds slcan_line)
+targets=(module_line rx_parser cmdline vehicle_file capture_import headless_commands iso_tp uds slcan_line learn_answer)
 cmake --build build-fuzz --target "${targets[@]/#/fuzz_}"
 mkdir -p build-fuzz/findings
 for t in "${targets[@]}"; do

@@ -12,7 +12,7 @@ PACKAGES=(
   xvfb xauth
 )
 if [ "${1:-}" = "test" ]; then
-  PACKAGES+=(clang libclang-rt-14-dev desktop-file-utils man-db groff-base python3 python3-can)
+  PACKAGES+=(clang libclang-rt-14-dev desktop-file-utils man-db groff-base python3 python3-can python3-scapy)
 fi
 
 missing=()

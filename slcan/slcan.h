@@ -34,7 +34,11 @@ void emu_SlcanInit();
 void emu_SlcanSetPort(const EmuSlcanPort* port);
 // Takes what the port holds and answers every command it completes (a half-sent command is kept
 // for the next call); the frames the ECUs answer go out as they are sent on the bus.
+// With an open channel, the ECUs' periodic frames that are due go out after the answers.
 void emu_SlcanServeInput();
+// How long the line may wait for the client before the next periodic frame is due (then
+// emu_SlcanServeInput sends it); -1 when none will be.
+int emu_SlcanWaitMs();
 // Real timing (timing=real): frames take their time on the bus, ECUs their answer time.
 void emu_SlcanSetRealTiming(bool on);
 

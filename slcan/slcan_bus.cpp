@@ -93,7 +93,8 @@ void emu_EcuSendBlock(uint8_t idx) {
     first = false;
     uint8_t frame[EMU_ISOTP_FRAME_BYTES];
     const uint8_t n = emu_IsoTpFrame(e.message, e.messageLength, e.nextFrame++, frame);
-    emu_EcuSendFrame(idx, frame, n);
+    // A frame lost on the bus: the ECU goes on, the tester finds the next one out of turn.
+    if (!emu_CarTakeCanCue(EmuCanCue::LostFrame)) emu_EcuSendFrame(idx, frame, n);
     if (e.nextFrame < e.frameCount && e.blockLeft != 0 && --e.blockLeft == 0) {
       e.awaitingFlowControl = true;
       e.flowControlSinceUs = bus.hooks->nowUs();
@@ -186,6 +187,10 @@ void emu_EcuTakePhysical(uint8_t idx, const EmuCanFrame& f) {
   const EmuIsoTpResult r = emu_IsoTpReceive(&e.rx, f.data, f.dlc);
   uint8_t frame[EMU_ISOTP_FRAME_BYTES];
   if (r == EmuIsoTpResult::Complete) {
+    if (emu_CarTakeCanCue(EmuCanCue::SilentRequest)) {
+      emu_EcuStopSending(e);
+      return;
+    }
     emu_EcuAnswer(idx, e.rx.message, e.rx.length, EmuUdsAddressing::Physical);
   } else if (r == EmuIsoTpResult::Pending && e.rx.received == EMU_ISOTP_FIRST_BYTES) {
     emu_EcuSendFrame(idx, frame, emu_IsoTpWriteFlowControl({EmuIsoTpFlow::ContinueToSend, 0, 0}, frame));
@@ -199,6 +204,7 @@ void emu_BusTakeFunctional(const EmuCanFrame& f) {
   if (f.dlc < 2 || (f.data[0] >> 4) != 0) return;
   const uint8_t n = f.data[0] & 0x0F;
   if (n == 0 || n > EMU_ISOTP_SINGLE_MAX || n + 1 > f.dlc) return;
+  if (emu_CarTakeCanCue(EmuCanCue::SilentRequest)) return;
   for (uint8_t i = 0; i < vehicle.maxEcu && i < EMU_MAX_ECUS; ++i) {
     bus.ecus[i].extended = f.extended;
     emu_EcuAnswer(i, f.data + 1, n, EmuUdsAddressing::Functional);
@@ -239,6 +245,11 @@ void emu_CanBusSetRealTiming(bool on) { bus.realTiming = on; }
 uint32_t emu_CanFrameUs(bool extended, uint32_t bitRate) {
   const uint32_t bits = extended ? 150 : 125;
   return bitRate != 0 ? static_cast<uint32_t>(bits * 1000000ull / bitRate) : 0;
+}
+
+bool emu_CanBusCarAt(uint32_t bitRate) {
+  bool eleven, twentyNine;
+  return emu_CarIgnitionOn() && emu_CarOnBus(bitRate, &eleven, &twentyNine);
 }
 
 bool emu_CanBusSend(const EmuCanFrame& f, uint32_t bitRate) {

@@ -29,3 +29,5 @@ uint32_t emu_CanFrameUs(bool extended, uint32_t bitRate);
 // The tester sends the frame at bitRate: false when no node acknowledged it (nothing on the bus
 // at that rate, the ignition off), which the tester's controller counts as an error.
 bool emu_CanBusSend(const EmuCanFrame& frame, uint32_t bitRate);
+// Whether the car's nodes are on the bus at this bit rate (its own periodic frames come only then).
+bool emu_CanBusCarAt(uint32_t bitRate);

@@ -10,6 +10,8 @@
 #include "adapter/line_faults.h"
 #include "slcan/slcan_bus.h"
 #include "slcan/slcan_reader.h"
+#include "vehicle/broadcasts.h"
+#include "vehicle/vehicle_faults.h"
 
 namespace {
 
@@ -95,6 +97,24 @@ void emu_SlcanPauseUs(uint32_t us) {
 
 const EmuCanBusHooks BUS_HOOKS = {emu_SlcanFrameFromBus, emu_SlcanNowUs, emu_SlcanPauseUs};
 
+uint64_t emu_SlcanNowMs() { return busClock->nowUs() / 1000u; }
+
+// The ECUs hear nothing at another bit rate, and the client nothing of them.
+bool emu_SlcanHearsTheCar() {
+  return slcan.channel != Channel::Closed && emu_CanBusCarAt(BIT_RATES[slcan.bitRate]);
+}
+
+// The ECUs' periodic frames that are due, as they come off the bus.
+void emu_SlcanBroadcasts() {
+  if (!emu_SlcanHearsTheCar()) return;
+  EmuBroadcastFrame b;
+  for (const uint64_t now = emu_SlcanNowMs(); emu_BroadcastNext(now, &b);) {
+    EmuCanFrame f{b.id, b.extended, false, b.dlc, {}};
+    memcpy(f.data, b.data, sizeof f.data);
+    emu_SlcanFrameFromBus(f);
+  }
+}
+
 // ---------------------------------------------------------------------------------------------
 // Commands: each returns whether it is accepted; a refused one is answered BEL. Settings change
 // only while the channel is closed.
@@ -111,6 +131,7 @@ bool emu_SlcanOpenAs(Channel how) {
   if (!emu_SlcanClosed()) return false;
   slcan.channel = how;
   slcan.flags = 0;
+  emu_BroadcastsStart(emu_SlcanNowMs());
   return true;
 }
 
@@ -129,6 +150,12 @@ bool emu_SlcanClose(const EmuSlcanCommand&) {
 bool emu_SlcanFrame(const EmuSlcanCommand& c) {
   if (slcan.channel != Channel::Open) return false;
   emu_SlcanLine(c.frame.extended ? "Z" : "z");
+  // An error frame on cue: the frame is destroyed on the bus, no ECU gets it, the controller
+  // counts the bus error.
+  if (emu_CarTakeCanCue(EmuCanCue::ErrorFrame)) {
+    slcan.flags |= EMU_SLCAN_FLAG_BUS_ERROR;
+    return true;
+  }
   if (!emu_CanBusSend(c.frame, BIT_RATES[slcan.bitRate])) {
     slcan.flags |= EMU_SLCAN_FLAG_ERROR_WARNING | EMU_SLCAN_FLAG_ERROR_PASSIVE | EMU_SLCAN_FLAG_BUS_ERROR;
   }
@@ -242,6 +269,7 @@ void emu_SlcanInit() {
   emu_SlcanClearLine(&slcan.line);
   output.length = 0;
   emu_CanBusInit(&BUS_HOOKS);
+  emu_CarClearCanCues();
   busReady = true;
 }
 
@@ -268,5 +296,12 @@ void emu_SlcanServeInput() {
     emu_SlcanFlush();
     emu_SlcanTakeHangUp();
   }
+  emu_SlcanBroadcasts();
   emu_SlcanFlush();
+}
+
+int emu_SlcanWaitMs() {
+  if (!emu_SlcanHearsTheCar()) return -1;
+  const int64_t wait = emu_BroadcastWaitMs(emu_SlcanNowMs());
+  return wait > INT32_MAX ? INT32_MAX : static_cast<int>(wait);
 }

@@ -47,6 +47,30 @@ void emu_PutMessage(const EmuAnswerTable& t, const EmuTableMessage& m, uint8_t s
 
 bool emu_HasMessage(const EmuTableMessage& m) { return m.length != 0 || m.negative != 0; }
 
+// Off CAN (ISO 14230 on the K-line) the server answers the services a K-line ECU serves there;
+// the rest (communication control, DTC setting, clearing by 14) is refused as unsupported.
+constexpr uint8_t KLINE_SERVER_SERVICES[] = {0x10, 0x11, 0x19, 0x22, 0x27, 0x2E, 0x31, 0x3E};
+
+bool emu_KLineServerServes(uint8_t sid) {
+  for (uint8_t s : KLINE_SERVER_SERVICES)
+    if (s == sid) return true;
+  return false;
+}
+
+// A K-line message carries 7 data bytes: a longer answer (the VIN by 22 F190, several DIDs at
+// once, a long list of codes) is refused as too long, as such an ECU does.
+void emu_KLineFitAnswer(uint8_t sid, EmuEcuAnswer* out) {
+  for (uint8_t line = 0; line < out->noOfLines; ++line) {
+    if (out->LineLength(line) <= EMU_KLINE_LINE_BYTES) continue;
+    out->Clear();
+    out->NewLine();
+    out->Put(EMU_NEGATIVE_RESPONSE);
+    out->Put(sid);
+    out->Put(EMU_UDS_RESPONSE_TOO_LONG);
+    return;
+  }
+}
+
 }  // namespace
 
 bool emu_TableAnswer(const uint8_t* request, uint8_t n, uint8_t ecuIdx, bool can, EmuEcuAnswer* out,
@@ -145,7 +169,11 @@ bool emu_VehicleTableOrServerAnswer(const uint8_t* request, uint8_t n, uint8_t e
   // A captured answer overrides the server; the server comes before a table's catch-alls, and
   // refuses what neither serves.
   if (emu_TableAnswer(request, n, ecuIdx, can, out, EmuTableMatch::Exact)) return true;
-  if (can && emu_UdsAnswer(request, n, ecuIdx, out, addressing)) return out->length > 0;
+  const bool served = can || emu_KLineServerServes(request[0]);
+  if (served && emu_UdsAnswer(request, n, ecuIdx, out, addressing)) {
+    if (!can) emu_KLineFitAnswer(request[0], out);
+    return out->length > 0;
+  }
   if (emu_TableAnswer(request, n, ecuIdx, can, out, EmuTableMatch::Wildcard)) return true;
-  return can && emu_UdsRefusal(request, n, ecuIdx, out, addressing);
+  return emu_UdsRefusal(request, n, ecuIdx, out, addressing);
 }

@@ -1,7 +1,9 @@
 // Capture to table: the requests and answers of a session against a real adapter and car, taken
 // from a traffic log (log=FILE: "MS tester|module BYTES", <0D>-style escapes) or from a terminal
 // transcript (a line ">REQUEST" as the terminal shows the prompt and what was typed, then the
-// adapter's answer lines), into the running vehicle's request/answer tables.
+// adapter's answer lines), into the running vehicle's request/answer tables. A serial CAN
+// adapter's log has frames instead ("tester t7E0802090200..." and "module t7E810144902..."): the
+// tester's frames are put together into requests, the ECUs' into answers, both by ISO 15765-2.
 // With headers on (ATH1) each answer goes to the ECU that sent it: 11-bit CAN by its identifier
 // (7E8: the ECU whose CAN identifier that is), 29-bit CAN and J1850 / K-line by the sender's
 // address; CAN frames are put together again (single, first and consecutive frames). With headers
@@ -32,6 +34,7 @@ struct Exchange {
   std::string request;
   std::vector<std::string> lines;
   uint32_t lineNo;  // where the request stands in the file
+  bool frames = false;  // from a serial CAN adapter's log: the lines are CAN frames with headers
 };
 
 std::string emu_Compact(const std::string& text) {
@@ -83,9 +86,63 @@ void emu_SplitInto(const std::string& text, std::vector<std::string>* lines) {
   if (!line.empty()) lines->push_back(line);
 }
 
+// A CAN frame as a serial CAN adapter's log has it: "t7E8804410C0110000000" (11 bits) or
+// "T18DAF110806410C..." (29 bits), the length digit, the data, maybe a 4-digit time stamp.
+struct LoggedFrame {
+  uint32_t id;
+  bool extended;
+  std::vector<uint8_t> data;
+};
+
+bool emu_ReadLoggedFrame(const std::string& text, LoggedFrame* f) {
+  if (text.empty() || (text[0] != 't' && text[0] != 'T')) return false;
+  f->extended = text[0] == 'T';
+  const size_t idDigits = f->extended ? 8 : 3;
+  if (text.size() < 2 + idDigits || !emu_AllHex(text.substr(1, idDigits + 1))) return false;
+  (void)emu_ReadHexNumber(text.c_str() + 1, idDigits, &f->id);
+  const int dlc = emu_HexDigit(text[1 + idDigits]);
+  const size_t dataDigits = 2 * static_cast<size_t>(dlc);
+  const size_t rest = text.size() - 2 - idDigits;
+  if (dlc > 8 || (rest != dataDigits && rest != dataDigits + 4) || (rest != 0 && !emu_AllHex(text.substr(2 + idDigits))))
+    return false;
+  f->data = emu_Bytes(text.substr(2 + idDigits, dataDigits));
+  return true;
+}
+
+constexpr uint8_t PCI_FLOW_CONTROL = 3;
+
+// The tester's frames put together into requests, one receiver per identifier it sends to.
+struct FrameRequests {
+  std::map<uint32_t, std::unique_ptr<EmuIsoTpReceiver>> receivers;
+
+  // The request the frame completes, else empty.
+  std::vector<uint8_t> Take(const LoggedFrame& f) {
+    if (f.data.empty() || (f.data[0] >> 4) == PCI_FLOW_CONTROL) return {};
+    std::unique_ptr<EmuIsoTpReceiver>& r = receivers[f.id | (f.extended ? 0x80000000u : 0)];
+    if (r == nullptr) r = std::make_unique<EmuIsoTpReceiver>();
+    if (emu_IsoTpReceive(r.get(), f.data.data(), f.data.size()) != EmuIsoTpResult::Complete) return {};
+    return std::vector<uint8_t>(r->message, r->message + r->length);
+  }
+};
+
+// A frame an ECU sent, as an answer line with headers: "7E8" and the data on 11 bits, the whole
+// 29-bit identifier and 8 data bytes (filled with 00) on 29. Its flow control is no answer, and
+// frames from other identifiers (an ECU's periodic ones) answer nothing.
+bool emu_FrameAnswerLine(const LoggedFrame& f, std::string* line) {
+  if (f.data.empty() || (f.data[0] >> 4) == PCI_FLOW_CONTROL) return false;
+  if (f.extended ? (f.id & 0xFFFFFF00u) != 0x18DAF100u : f.id < 0x700u) return false;
+  char id[16];
+  snprintf(id, sizeof id, f.extended ? "%08X" : "%03X", static_cast<unsigned>(f.id));
+  std::vector<uint8_t> data = f.data;
+  if (f.extended) data.resize(8, 0x00);
+  *line = id + emu_HexText(data.data(), data.size());
+  return true;
+}
+
 // A traffic log's entries, or a transcript's lines, as requests and their answer lines.
 std::vector<Exchange> emu_ReadExchanges(std::istream& in) {
   std::vector<Exchange> out;
+  FrameRequests frameRequests;
   std::string line;
   for (uint32_t lineNo = 1; std::getline(in, line); ++lineNo) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -96,12 +153,23 @@ std::vector<Exchange> emu_ReadExchanges(std::istream& in) {
     if (sscanf(line.c_str(), " %lf %7s %n", &ms, sender, &at) == 2 && at > 0 &&
         (strcmp(sender, "tester") == 0 || strcmp(sender, "module") == 0)) {
       const std::string bytes = emu_Unescape(line.substr(static_cast<size_t>(at)));
-      if (sender[0] == 't') {
-        std::vector<std::string> parts;
-        emu_SplitInto(bytes, &parts);
-        for (const std::string& p : parts) out.push_back({p, {}, lineNo});
-      } else if (!out.empty()) {
-        emu_SplitInto(bytes, &out.back().lines);
+      std::vector<std::string> parts;
+      emu_SplitInto(bytes, &parts);
+      for (const std::string& p : parts) {
+        LoggedFrame f;
+        std::string answer;
+        if (!emu_ReadLoggedFrame(p, &f)) {
+          if (sender[0] == 't') {
+            out.push_back({p, {}, lineNo});
+          } else if (!out.empty()) {
+            out.back().lines.push_back(p);
+          }
+        } else if (sender[0] == 't') {
+          const std::vector<uint8_t> request = frameRequests.Take(f);
+          if (!request.empty()) out.push_back({emu_HexText(request.data(), request.size()), {}, lineNo, true});
+        } else if (!out.empty() && out.back().frames && emu_FrameAnswerLine(f, &answer)) {
+          out.back().lines.push_back(answer);
+        }
       }
     } else if (line[0] == '>') {
       out.push_back({line.substr(1), {}, lineNo});
@@ -229,19 +297,20 @@ int emu_ImportCapture(const char* path, std::string* report) {
   uint8_t highest = 0;
   for (const Exchange& x : exchanges) {
     std::string request = emu_Compact(x.request);
-    if (request.rfind("AT", 0) == 0) {
+    if (!x.frames && request.rfind("AT", 0) == 0) {
       if (request == "ATH1" || request == "ATH0") headers = request == "ATH1";
       if (request == "ATD1" || request == "ATD0") dlc = request == "ATD1";
       if (request == "ATZ" || request == "ATWS" || request == "ATD") headers = dlc = false;
       continue;
     }
-    if (request.size() % 2 == 1 && request.size() >= 3) request.pop_back();  // the count of answers awaited
+    if (!x.frames && request.size() % 2 == 1 && request.size() >= 3) request.pop_back();  // the count of answers awaited
     if (!emu_AllHex(request) || request.size() % 2 != 0 || request.size() / 2 > EMU_TABLE_MAX_REQUEST) continue;
     EmuTableEntry e{};
     const std::vector<uint8_t> req = emu_Bytes(request);
     e.requestLength = static_cast<uint8_t>(req.size());
     memcpy(e.request, req.data(), req.size());
-    for (auto& [source, assembly] : emu_Messages(x.lines, headers, dlc)) {
+    // Frames carry their identifiers, as answers with headers do.
+    for (auto& [source, assembly] : emu_Messages(x.lines, headers || x.frames, dlc && !x.frames)) {
       std::vector<std::vector<uint8_t>>& messages = assembly.messages;
       if (messages.empty()) continue;
       if (!emu_EcuOf(*scratch, source, &e.ecuIdx)) {

@@ -1,6 +1,6 @@
 // Capture to table: a session recorded against a real adapter and car (a traffic log written with
-// log=FILE, or a terminal transcript of ">REQUEST" lines each followed by the adapter's answer
-// lines) turned into entries of the running vehicle's request/answer tables, so that the simulated
+// log=FILE, of the AT dialogue or of the serial CAN adapter's frames, or a terminal transcript of
+// ">REQUEST" lines each followed by the adapter's answer lines) turned into entries of the running vehicle's request/answer tables, so that the simulated
 // car gives the real one's answers. "save FILE" then keeps them in a vehicle file.
 #pragma once
 

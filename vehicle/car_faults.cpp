@@ -2,6 +2,8 @@
 // say "response pending" first. Read on the thread that answers, with the vehicle's lock.
 #include <string.h>
 
+#include <atomic>
+
 #include "bus/negative_codes.h"
 #include "vehicle/vehicle.h"
 #include "vehicle/vehicle_faults.h"
@@ -20,6 +22,19 @@ EmuFaults emu_FaultsNow() {
   emu_VehicleUnlock();
   return f;
 }
+
+namespace {
+std::atomic<uint8_t> canCues{0};
+}  // namespace
+
+void emu_CarArmCanCue(EmuCanCue cue) { canCues.fetch_or(static_cast<uint8_t>(cue)); }
+
+bool emu_CarTakeCanCue(EmuCanCue cue) {
+  const uint8_t bit = static_cast<uint8_t>(cue);
+  return (canCues.fetch_and(static_cast<uint8_t>(~bit)) & bit) != 0;
+}
+
+void emu_CarClearCanCues() { canCues = 0; }
 
 bool emu_CarIgnitionOn() {
   emu_VehicleLock();

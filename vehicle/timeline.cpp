@@ -31,6 +31,7 @@ struct Scheduled {
   uint64_t offsetNs;
   bool fired;
   bool reported;  // its failure was told once already
+  bool failed;    // its last firing failed
 };
 
 struct Schedule {
@@ -157,6 +158,7 @@ void emu_TimelineThread() {
     schedule.firing = false;
     // The events may have been replaced meanwhile only under a hold, which waits for this one.
     if (!done && next < schedule.events.size()) schedule.events[next].reported = true;
+    if (next < schedule.events.size()) schedule.events[next].failed = !done;
     schedule.changed.notify_all();
   }
 }
@@ -170,7 +172,7 @@ void emu_TimelineReplace(std::vector<EmuTimelineEvent> events) {
   scheduled.reserve(events.size());
   for (EmuTimelineEvent& e : events) {
     const uint64_t offset = static_cast<uint64_t>(e.at * 1e9 + 0.5);
-    scheduled.push_back({std::move(e), offset, false, false});
+    scheduled.push_back({std::move(e), offset, false, false, false});
   }
   std::unique_lock<std::mutex> lock(schedule.lock);
   // An event being fired belongs to the car it was meant for: the new timeline starts after it.
@@ -192,6 +194,27 @@ std::vector<EmuTimelineEvent> emu_TimelineEvents() {
   events.reserve(schedule.events.size());
   for (const Scheduled& e : schedule.events) events.push_back(e.event);
   return events;
+}
+
+std::vector<EmuTimelineEntry> emu_TimelineEntries() {
+  std::lock_guard<std::mutex> lock(schedule.lock);
+  const uint64_t now = emu_NowNs();
+  std::vector<EmuTimelineEntry> entries;
+  entries.reserve(schedule.events.size());
+  for (const Scheduled& e : schedule.events) {
+    EmuTimelineEntry entry{e.event};
+    const uint64_t base = e.event.from == EmuEventFrom::Start ? schedule.startNs : schedule.connectNs;
+    if (e.fired) {
+      entry.state = e.failed ? EmuEventState::Failed : EmuEventState::Fired;
+    } else if (base == NOT_YET) {
+      entry.state = EmuEventState::Waiting;
+    } else {
+      const uint64_t due = base + e.offsetNs;
+      entry.inSeconds = due > now ? static_cast<double>(due - now) / NS_PER_S : 0;
+    }
+    entries.push_back(std::move(entry));
+  }
+  return entries;
 }
 
 EmuTimelineHold::EmuTimelineHold() : held_(!onTimelineThread) {

@@ -41,6 +41,15 @@ struct EmuTimelineEvent {
 void emu_TimelineReplace(std::vector<EmuTimelineEvent> events);
 // The events of the running timeline, fired or not, as the file gave them.
 std::vector<EmuTimelineEvent> emu_TimelineEvents();
+// The same with where each stands now: waiting for a client (a "connect" event with none on the
+// line), due in so many seconds, fired, or fired and failed.
+enum class EmuEventState : uint8_t { Waiting, Due, Fired, Failed };
+struct EmuTimelineEntry {
+  EmuTimelineEvent event;
+  EmuEventState state = EmuEventState::Due;
+  double inSeconds = 0;  // Due: from now
+};
+std::vector<EmuTimelineEntry> emu_TimelineEntries();
 
 // Keeps the timeline from firing while the car is changed by another hand (a load, a set): both
 // copy the car, change the copy and put it back, so an event between the two would be lost or

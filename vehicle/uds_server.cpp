@@ -3,10 +3,12 @@
 // uds_dtcs.cpp, the data identifiers in uds_dids.cpp.
 #include "vehicle/uds_server.h"
 
+#include <stdio.h>
 #include <string.h>
 #include <time.h>
 
 #include "bus/negative_codes.h"
+#include "bus/protocols.h"
 #include "vehicle/uds_internal.h"
 #include "vehicle/vehicle.h"
 
@@ -19,6 +21,13 @@ uint64_t emu_UdsMonotonicMs() {
 }
 
 EmuUdsState states[EMU_MAX_ECUS];
+int lastAddressed = -1;
+
+// What a tester sees change: the session (the first request's default counted as such) and the
+// level unlocked.
+EmuUdsStatus emu_UdsSeen(const EmuUdsState& s) {
+  return {s.session != 0 ? s.session : EMU_UDS_SESSION_DEFAULT, s.unlockedLevel};
+}
 
 constexpr uint8_t SUPPRESS_ANSWER = 0x80;  // bit 7 of a sub-function: no positive answer
 
@@ -92,6 +101,10 @@ void emu_UdsEcuReset(EmuUdsRequest& r) {
   if (r.n != 2) return emu_UdsNegative(r, EMU_UDS_WRONG_LENGTH);
   emu_UdsToDefault(r.state);
   for (uint8_t i = 0; i < EMU_UDS_MAX_ROUTINES; ++i) r.state.routineStartedMs[i] = 0;
+  // The ECU starts counting wrong keys anew, but a level locked out stays so until its delay has
+  // passed: a reset is no way around the delay.
+  for (EmuUdsLevelState& ls : r.state.level)
+    if (ls.lockedUntilMs == 0) ls.attempts = 0;
   emu_UdsPositive(r);
   r.out->Put(r.sub);
 }
@@ -305,6 +318,7 @@ void emu_UdsServe(EmuUdsRequest& r, const EmuUdsService& s) {
 }  // namespace
 
 uint64_t (*emu_udsClock)() = emu_UdsMonotonicMs;
+std::atomic<void (*)(uint8_t ecuIdx)> emu_udsStateChanged{nullptr};
 
 void emu_UdsNegative(EmuUdsRequest& r, uint8_t code) {
   r.out->Clear();
@@ -345,6 +359,8 @@ bool emu_UdsAnswer(const uint8_t* request, uint8_t n, uint8_t ecuIdx, EmuEcuAnsw
     return true;  // taken, and left unanswered: only physical requests reach it
   }
   EmuUdsState& state = states[ecuIdx];
+  const EmuUdsStatus before = emu_UdsSeen(state);
+  lastAddressed = ecuIdx;
   const uint64_t now = emu_udsClock();
   // S3: a non-default session left without a request falls back, locked.
   if (state.session != EMU_UDS_SESSION_DEFAULT && now - state.lastRequestMs >= ecu.uds.s3Ms) emu_UdsToDefault(state);
@@ -352,7 +368,12 @@ bool emu_UdsAnswer(const uint8_t* request, uint8_t n, uint8_t ecuIdx, EmuEcuAnsw
   state.lastRequestMs = now;
   EmuUdsRequest r{request, n, 0, ecuIdx, ecu, ecu.uds, state, out, now, false, 0};
   emu_UdsServe(r, *s);
+  const EmuUdsStatus after = emu_UdsSeen(state);
   emu_VehicleUnlock();
+  void (*changed)(uint8_t) = emu_udsStateChanged.load();
+  if (changed != nullptr && (after.session != before.session || after.unlockedLevel != before.unlockedLevel)) {
+    changed(ecuIdx);
+  }
   if (r.negative == 0 && r.suppress) out->Clear();
   if (r.negative != 0 && functional && emu_UdsQuietOnFunctional(r.negative)) out->Clear();
   return true;
@@ -375,13 +396,43 @@ bool emu_UdsRefusal(const uint8_t* request, uint8_t n, uint8_t ecuIdx, EmuEcuAns
 EmuUdsStatus emu_UdsStatus(uint8_t ecuIdx) {
   emu_VehicleLock();
   const EmuUdsState& s = states[ecuIdx % EMU_MAX_ECUS];
-  EmuUdsStatus status{s.session != 0 ? s.session : EMU_UDS_SESSION_DEFAULT, s.unlockedLevel};
+  const EmuUdsStatus status = emu_UdsSeen(s);
   emu_VehicleUnlock();
   return status;
+}
+
+int emu_UdsLastAddressedEcu() {
+  emu_VehicleLock();
+  const int ecu = lastAddressed;
+  emu_VehicleUnlock();
+  return ecu;
+}
+
+void emu_UdsStatusText(uint8_t ecuIdx, char* text, size_t size) {
+  static const char* const SESSION_NAMES[] = {"default", "default", "programming", "extended"};
+  const EmuUdsStatus status = emu_UdsStatus(ecuIdx);
+  const uint8_t protocol = vehicleProtocol;
+  const uint8_t header = emu_VehicleEcuAddress(ecuIdx, EmuEcuAddressing::Header);
+  char ecu[16];
+  if (emu_ProtocolIs29Bit(protocol)) {
+    snprintf(ecu, sizeof ecu, "18DA%02XF1", header);
+  } else if (protocol == 0 || emu_ProtocolIsCan(protocol)) {
+    // Asked at its answer identifier less 8 (7E0 for 7E8).
+    snprintf(ecu, sizeof ecu, "%03X", (0x700u | emu_VehicleEcuAddress(ecuIdx, EmuEcuAddressing::Can11)) - 8u);
+  } else {
+    snprintf(ecu, sizeof ecu, "%02X", header);
+  }
+  const char* session = SESSION_NAMES[status.session <= EMU_UDS_SESSION_EXTENDED ? status.session : 0];
+  if (status.unlockedLevel == 0) {
+    snprintf(text, size, "ECU %s: %s, locked", ecu, session);
+  } else {
+    snprintf(text, size, "ECU %s: %s, level %u unlocked", ecu, session, status.unlockedLevel);
+  }
 }
 
 void emu_UdsReset() {
   emu_VehicleLock();
   for (EmuUdsState& s : states) s = EmuUdsState{};
+  lastAddressed = -1;
   emu_VehicleUnlock();
 }

@@ -8,7 +8,10 @@
 // Time comes from the monotonic clock and is looked at on the next request: no thread.
 #pragma once
 
+#include <stddef.h>
 #include <stdint.h>
+
+#include <atomic>
 
 constexpr uint8_t EMU_UDS_MAX_DIDS = 16;        // per ECU
 constexpr uint8_t EMU_UDS_MAX_DID_BYTES = 32;   // data bytes of one DID
@@ -112,6 +115,14 @@ struct EmuUdsStatus {
   uint8_t unlockedLevel;  // 0: locked
 };
 EmuUdsStatus emu_UdsStatus(uint8_t ecuIdx);
+// The ECU whose server a tester last asked; -1 none since the start or the car put in anew.
+int emu_UdsLastAddressedEcu();
+// The ECU's state as a line, the ECU by what a tester asks it at on the car's protocol:
+// "ECU 7E0: extended, level 1 unlocked", "ECU 18DA10F1: default, locked", "ECU 10: ...".
+void emu_UdsStatusText(uint8_t ecuIdx, char* text, size_t size);
+// Called after a request that changed an ECU's session or lock (outside the vehicle's lock, on
+// the thread that served it); a session that timed out is seen changed at its next request.
+extern std::atomic<void (*)(uint8_t ecuIdx)> emu_udsStateChanged;
 
 // Every ECU's server back to the default session, locked, no attempts counted, no routine
 // running (program start, a car put in anew).

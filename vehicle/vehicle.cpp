@@ -107,6 +107,28 @@ const uint8_t* emu_PidBytes(uint8_t service, uint8_t pid, uint8_t ecuIdx, const 
   return shared;
 }
 
+}  // namespace
+
+bool emu_VehicleSentBytes(uint8_t ecuIdx, uint8_t pid, uint8_t bytes, uint8_t* out, bool* moves) {
+  const EmuEcu& ecu = vehicle.ecu[ecuIdx % EMU_MAX_ECUS];
+  const uint8_t* shared = nullptr;
+  switch (emu_GetPidClass(pid)) {
+    case EmuPidClass::Generic1: shared = &ecu.genericData1; break;
+    case EmuPidClass::Banks:    shared = emu_MoreThan2Banks() ? ecu.genericData2 : &ecu.genericData1; break;
+    case EmuPidClass::Generic2: shared = ecu.genericData2; break;
+    case EmuPidClass::Generic4: shared = ecu.genericData4; break;
+    default: return false;
+  }
+  if (bytes == 0 || bytes > 4) return false;
+  *moves = emu_MovingValueSeen(ecuIdx, pid, bytes, out);
+  if (*moves) return true;
+  memset(out, 0, bytes);
+  memcpy(out, emu_HasOwnValue(ecu, pid) ? ecu.pidValue[pid] : shared, bytes);
+  return true;
+}
+
+namespace {
+
 void emu_InitSid0102(uint8_t service, uint8_t pid, uint8_t frame, uint8_t ecuIdx, bool can,
                      EmuEcuAnswer* out) {
   const EmuEcu& ecu = vehicle.ecu[ecuIdx];

@@ -40,6 +40,21 @@ struct EmuMotion {
 };
 constexpr uint8_t EMU_MAX_MOTIONS = 16;  // per ECU
 
+// A frame the ECU sends by itself on its CAN bus every period (a vehicle file's "broadcast"):
+// data bytes as given, or the current bytes of a service 01 value (speed, rpm, ...), so that it
+// follows the running car.
+struct EmuBroadcast {
+  uint32_t id;
+  uint8_t extended;   // a 29-bit identifier
+  uint16_t periodMs;  // EMU_BROADCAST_MIN_MS..EMU_BROADCAST_MAX_MS
+  uint8_t livePid;    // 0: `data` as given; else the PID whose value is sent (its data bytes)
+  uint8_t dlc;
+  uint8_t data[8];
+};
+constexpr uint8_t EMU_MAX_BROADCASTS = 4;         // per ECU
+constexpr uint16_t EMU_BROADCAST_MIN_MS = 10;     // a hundred frames a second, as busy as a car's
+constexpr uint16_t EMU_BROADCAST_MAX_MS = 60000;
+
 // One recorded value: from this time (ms after the recording's start) on, the ECU sends it for the
 // PID until the next point of the same PID.
 struct EmuTracePoint {
@@ -126,6 +141,8 @@ struct EmuEcuData {
   uint8_t noOfTestResults;
   EmuTestResult testResult[EMU_MAX_TEST_RESULTS];  // in the order given
   EmuUdsConfig uds;  // its diagnostic server (uds_server.h), off by default
+  uint8_t noOfBroadcasts;
+  EmuBroadcast broadcast[EMU_MAX_BROADCASTS];  // in the order given
 };
 
 // Its shared bytes: written by the operator's key thread while the module thread answers (or read
@@ -184,6 +201,13 @@ void emu_VehicleSetDefaults(EmuVehicle& v);
 // The service 01 value of this ECU's PID that moves now (a recorded trace, or a waveform), as
 // `bytes` data bytes; false when it has none. The caller holds the vehicle's lock.
 bool emu_MovingValue(uint8_t ecuIdx, uint8_t pid, uint8_t bytes, uint8_t* out);
+// The same for a look that must not move it: a random walk where it stands, not a step on.
+bool emu_MovingValueSeen(uint8_t ecuIdx, uint8_t pid, uint8_t bytes, uint8_t* out);
+// The data bytes of a one-, two- or four-byte service 01 PID as ECU ecuIdx sends them now (what
+// moves, else its own value, else the value its class shares), without the data jitter, and
+// whether they move by themselves; false for a PID of another class. For a look from the
+// operator's side, which changes nothing. The caller holds the vehicle's lock.
+bool emu_VehicleSentBytes(uint8_t ecuIdx, uint8_t pid, uint8_t bytes, uint8_t* out, bool* moves);
 void emu_VehicleAssign(EmuVehicle& to, const EmuVehicle& from);
 
 // Service 06 results of one ECU as at program start (monitor_results.cpp): the engine ECU has

@@ -61,6 +61,19 @@ EmuFaults emu_FaultsNow();
 // ---------------------------------------------------------------------------------------------
 // The car (car_faults.cpp).
 
+// Faults of the car's CAN bus that happen once, when asked for (a file's or a set's
+// "lose_frame" / "error_frame", the operator's keys): armed from any thread, taken by the front
+// that serves the bus when their moment comes.
+enum class EmuCanCue : uint8_t {
+  SilentRequest = 0x01,  // the next request the tester sends goes unanswered
+  ErrorFrame = 0x02,     // the next frame the tester sends is destroyed by an error frame
+  LostFrame = 0x04,      // the next consecutive frame an ECU sends never reaches the tester
+};
+void emu_CarArmCanCue(EmuCanCue cue);
+// True once after the cue was armed.
+bool emu_CarTakeCanCue(EmuCanCue cue);
+void emu_CarClearCanCues();
+
 struct EmuEcuAnswer;
 
 // The ignition is on (the default).

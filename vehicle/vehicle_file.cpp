@@ -378,6 +378,8 @@ void emu_CommitVehicle(const EmuVehicle& scratch, const VehicleReader& reader, b
   if (wholeFile) emu_UdsReset();  // a car put in anew: its servers start over
   if (reader.protocol >= 0 || wholeFile) emu_VehicleSetProtocol(static_cast<uint8_t>(std::max(reader.protocol, 0)));
   if (void (*swapped)() = emu_vehicleSwappedNotice.load()) swapped();
+  if (reader.acts.loseFrame) emu_CarArmCanCue(EmuCanCue::LostFrame);
+  if (reader.acts.errorFrame) emu_CarArmCanCue(EmuCanCue::ErrorFrame);
   if (void (*drop)() = emu_vehicleDropNotice.load(); drop != nullptr && reader.acts.dropNow) drop();
 }
 

@@ -143,7 +143,8 @@ std::string emu_Number(double value) {
 }  // namespace
 
 bool emu_IsFaultKey(const std::string& key) {
-  return key == "faults" || key == "ignition" || key == "resting_battery";
+  return key == "faults" || key == "ignition" || key == "resting_battery" || key == "lose_frame" ||
+         key == "error_frame";
 }
 
 bool emu_ReadFaultKey(const std::string& key, const toml::node& node, EmuFaults& f, EmuFaultActs* acts,
@@ -152,6 +153,13 @@ bool emu_ReadFaultKey(const std::string& key, const toml::node& node, EmuFaults&
     bool on = true;
     if (!emu_Bool(node, &on, fault)) return false;
     f.ignition = on ? 1 : 0;
+    return true;
+  }
+  if (key == "lose_frame" || key == "error_frame") {
+    bool now = false;
+    if (!emu_Bool(node, &now, fault)) return false;
+    bool& act = key == "lose_frame" ? acts->loseFrame : acts->errorFrame;
+    act = act || now;
     return true;
   }
   if (key == "resting_battery") {

@@ -15,6 +15,7 @@
 
 #include "bus/hex.h"
 #include "bus/negative_codes.h"
+#include "vehicle/vehicle_file_broadcasts.h"
 #include "vehicle/vehicle_file_uds.h"
 #include "vehicle/vehicle_items.h"
 
@@ -434,6 +435,7 @@ constexpr EmuEcuKey ECU_KEYS[] = {
     {.name = "pid",           .kind = K::Own,     .read = emu_ReadPids,    .write = emu_WritePids},
     {.name = "tests",         .kind = K::Own,     .read = emu_ReadTests,   .write = emu_WriteTests},
     {.name = "answers",       .kind = K::Own,     .read = emu_ReadAnswers, .write = emu_WriteAnswersOf},
+    {.name = "broadcast",     .kind = K::Own,     .read = emu_ReadBroadcasts, .write = emu_WriteBroadcasts},
     {.name = "uds",           .kind = K::Own,     .read = emu_ReadUds,     .write = emu_WriteNothing},
 };
 // clang-format on

@@ -81,3 +81,15 @@ bool emu_MovingValue(uint8_t ecuIdx, uint8_t pid, uint8_t bytes, uint8_t* out) {
   }
   return false;
 }
+
+bool emu_MovingValueSeen(uint8_t ecuIdx, uint8_t pid, uint8_t bytes, uint8_t* out) {
+  const EmuEcu& ecu = vehicle.ecu[ecuIdx % EMU_MAX_ECUS];
+  for (uint8_t i = 0; i < ecu.noOfMotions && i < EMU_MAX_MOTIONS; ++i) {
+    if (ecu.motion[i].pid != pid || ecu.motion[i].wave != EmuWave::Walk) continue;
+    memset(out, 0, bytes);
+    if (emu_TraceValue(ecuIdx, pid, out)) return true;
+    emu_PutRaw(ecu.motion[i].walk, bytes, out);
+    return true;
+  }
+  return emu_MovingValue(ecuIdx % EMU_MAX_ECUS, pid, bytes, out);
+}

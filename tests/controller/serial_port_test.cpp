@@ -11,7 +11,9 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 
 #include "controller/controller.h"
 #include "tests/support/wait_for.h"
@@ -188,6 +190,44 @@ TEST_F(SerialPort, AClientThatLeavesAsTheNextOneOpensIsNoticedAndTheNextKeepsIts
   EXPECT_EQ(ioctl(client, FIONREAD, &waiting), 0);
   EXPECT_EQ(waiting, 0) << "bytes written for the client before were kept for this one";
   close(client);
+}
+
+// The next client may also open the terminal and write while the port is between its look at the
+// client's end and its read, so that the read takes the next client's first bytes before the
+// hang-up is seen. The port's reader drops what it read before a hang-up it is told of after the
+// read (the adapters do: it was the last client's); those bytes must then not have been given out
+// as read. Many quick changes of client, each with one request, and every request arrives once.
+TEST_F(SerialPort, ANextClientWhoseBytesCrossTheHangUpStillHasItsRequestRead) {
+  const std::string pts = OpenOwnTerminal();
+  ASSERT_FALSE(pts.empty());
+  std::atomic<int> requestsSeen{0};
+  std::atomic<bool> stop{false};
+  std::thread reader([&] {
+    std::string input;
+    uint8_t bytes[64];
+    while (!stop) {
+      emu_WaitForCOMInput(5);
+      if (emu_TakeCOMHangUp() != 0) input.clear();
+      for (int n; (n = emu_ReadCOM(bytes, sizeof bytes)) > 0;) input.append(reinterpret_cast<char*>(bytes), n);
+      if (emu_TakeCOMHangUp() != 0) input.clear();  // read before the word: the last client's
+      for (size_t end; (end = input.find('\r')) != std::string::npos; input.erase(0, end + 1)) ++requestsSeen;
+    }
+  });
+  constexpr int CLIENTS = 300;
+  int client = OpenClient(pts);
+  for (int i = 0; i < CLIENTS && client >= 0; ++i) {
+    const int before = requestsSeen;
+    ASSERT_EQ(write(client, "ATI\r", 4), 4);
+    if (!WaitFor([&] { return requestsSeen > before; }, 2000)) {
+      ADD_FAILURE() << "the request of client " << i << " was never read";
+      break;
+    }
+    close(client);
+    client = OpenClient(pts);
+  }
+  stop = true;
+  reader.join();
+  if (client >= 0) close(client);
 }
 
 // The kind of line comes from the device's name alone: "tcp:" a network line, "/dev/ptmx" a

@@ -57,6 +57,23 @@ TEST_F(OperatorKeys, OneShotAnswersAndTheCanOnlyError) {
   EXPECT_EQ(sendNoData.load(), 1);
 }
 
+// On the serial CAN adapter there is no answer text to replace: y keeps the ECUs silent at the
+// next request, z puts an error frame on the bus; both are on CAN whatever the module's protocol.
+TEST_F(OperatorKeys, OnTheSerialCanAdapterTheOneShotsHappenOnTheBus) {
+  emu_CarClearCanCues();
+  serialCanServed = 1;
+  emu_QimSetProtocol(3);
+  Type("y");
+  EXPECT_TRUE(emu_CarTakeCanCue(EmuCanCue::SilentRequest));
+  EXPECT_FALSE(emu_CarTakeCanCue(EmuCanCue::ErrorFrame));
+  Type("z");
+  EXPECT_TRUE(emu_CarTakeCanCue(EmuCanCue::ErrorFrame));
+  EXPECT_FALSE(emu_CarTakeCanCue(EmuCanCue::ErrorFrame)) << "once";
+  EXPECT_EQ(sendNoData.load(), 0);
+  EXPECT_EQ(sendCanError.load(), 0);
+  serialCanServed = 0;
+}
+
 TEST_F(OperatorKeys, NumberMemoryShowsZeroBeforeAnyDigitAndQuitEndsTheLoop) {
   Type("n");
   EXPECT_EQ(keyLoop.numberMemIsEnabled, 1);

@@ -16,6 +16,7 @@
 #include "host/panel_sources.h"
 #include "module/module.h"
 #include "tests/simulator/elm_adapter.h"
+#include "tests/simulator/uds_ecu.h"
 #include "vehicle/vehicle.h"
 
 namespace {
@@ -268,6 +269,39 @@ TEST_F(OperatorCommandsOnTheElm, CanErrorIsArmedByKeyAndMenuAlikeWhileTheClientI
     EXPECT_EQ(Ask("010C"), elm_test::Lines({"CAN ERROR"}));
     EXPECT_EQ(Ask("010C"), rpm) << "once only";
   }
+}
+
+
+// The menu shows the session and lock of the ECU the client last asked through its server, as
+// the client's requests leave them.
+TEST_F(OperatorCommandsOnTheElm, TheDiagnosticSessionEntryFollowsTheAskedEcu) {
+  Quiet();
+  uds_test::PutEngineServer(0);
+  uds_test::PutEngineServer(1);
+  const auto shown = [] {
+    EmuMenuEntry entries[32];
+    const int n = emu_DescribeOperatorMenu(entries, 32);
+    for (int i = 0; i < n; ++i)
+      if (std::string(entries[i].label).rfind("ECU ", 0) == 0) return std::string(entries[i].label);
+    return std::string("no entry");
+  };
+  EXPECT_EQ(shown(), "ECU 7E0: default, locked");
+  ExpectOk("ATSP6");
+  ExpectOk("ATSH 7E1");
+  EXPECT_EQ(Ask("1003"), elm_test::Lines({"50 03 00 32 01 F4 "}));
+  EXPECT_EQ(shown(), "ECU 7E1: extended, locked");
+  ExpectOk("ATSH 7E0");
+  EXPECT_EQ(Ask("1003"), elm_test::Lines({"50 03 00 32 01 F4 "}));
+  EXPECT_EQ(Ask("2701"), elm_test::Lines({"67 01 12 34 "}));
+  EXPECT_EQ(Ask("2702EDCB"), elm_test::Lines({"67 02 "}));
+  EXPECT_EQ(shown(), "ECU 7E0: extended, level 1 unlocked");
+  EXPECT_EQ(Ask("1101"), elm_test::Lines({"51 01 "}));
+  EXPECT_EQ(shown(), "ECU 7E0: default, locked");
+  ExpectOk("ATSP7");
+  ExpectOk("ATSH DA18F1");
+  emu_VehicleSetProtocol(7);
+  EXPECT_EQ(Ask("1003"), elm_test::Lines({"50 03 00 32 01 F4 "}));
+  EXPECT_EQ(shown(), "ECU 18DA18F1: extended, locked");
 }
 
 }  // namespace

@@ -353,6 +353,49 @@ TEST_F(Tables, ATrafficLogBecomesTableEntries) {
   EXPECT_EQ(Ask("3E00"), Lines({"7E 00 "}));  // captured with the frames' length digit shown
 }
 
+// A serial CAN adapter's traffic log: the tester's frames put together into requests (one of
+// several frames too), the ECUs' into answers, each to the ECU whose identifier sent it, on 11
+// and 29 bits, with time stamps or without; flow controls and a periodic frame answer nothing.
+TEST_F(Tables, AFrameLogBecomesTableEntries) {
+  auto frame = [](char kind, uint32_t id, std::vector<uint8_t> data, const char* stamp = "") {
+    char text[64];
+    int n = kind == 'T' ? snprintf(text, sizeof text, "T%08X%zu", id, data.size())
+                        : snprintf(text, sizeof text, "t%03X%zu", id, data.size());
+    for (uint8_t b : data) n += snprintf(text + n, sizeof text - static_cast<size_t>(n), "%02X", b);
+    return std::string(text) + stamp + "<0D>";
+  };
+  std::string log = "# Padix traffic log: milliseconds since start, sender (tester or module), bytes\n";
+  double ms = 10;
+  auto entry = [&](const char* who, const std::string& bytes) {
+    char at[32];
+    snprintf(at, sizeof at, "%12.3f ", ms += 1.5);
+    log += at + std::string(who) + " " + bytes + "\n";
+  };
+  for (const char* command : {"S6", "Z1", "O"}) entry("tester", std::string(command) + "<0D>"), entry("module", "<0D>");
+  entry("tester", frame('t', 0x7E0, {0x03, 0x22, 0xF1, 0x90, 0x55, 0x55, 0x55, 0x55}));
+  entry("module", "z<0D>" + frame('t', 0x7E8, {0x10, 0x14, 0x62, 0xF1, 0x90, 0x50, 0x44, 0x58}, "0010"));
+  entry("module", frame('t', 0x3E9, {0x01, 0x02, 0x03}, "0011"));
+  entry("tester", frame('t', 0x7E0, {0x30, 0x00, 0x00, 0x55, 0x55, 0x55, 0x55, 0x55}));
+  entry("module", "z<0D>" + frame('t', 0x7E8, {0x21, 0x4D, 0x46, 0x52, 0x52, 0x45, 0x51, 0x30}, "0012") +
+                      frame('t', 0x7E8, {0x22, 0x30, 0x30, 0x30, 0x30, 0x31, 0x39, 0x30}, "0013"));
+  entry("tester", frame('t', 0x7E1, {0x10, 0x08, 0x2E, 0xF1, 0x90, 0x41, 0x42, 0x43}));
+  entry("module", "z<0D>" + frame('t', 0x7E9, {0x30, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}, "0020"));
+  entry("tester", frame('t', 0x7E1, {0x21, 0x44, 0x45, 0x00, 0x00, 0x00, 0x00, 0x00}));
+  entry("module", "z<0D>" + frame('t', 0x7E9, {0x03, 0x6E, 0xF1, 0x90, 0x00, 0x00, 0x00, 0x00}, "0021"));
+  entry("tester", frame('T', 0x18DA10F1, {0x03, 0x22, 0xF1, 0x8C}));
+  entry("module", "Z<0D>" + frame('T', 0x18DAF110, {0x05, 0x62, 0xF1, 0x8C, 0x39, 0x38}));
+  const std::string path = Write("frames.log", log);
+  std::string report;
+  ASSERT_EQ(emu_ImportCapture(path.c_str(), &report), 3) << report << "\n" << log;
+  ExpectOk("ATSP6");
+  EXPECT_EQ(Ask("22F190"), VIN_FRAMES);
+  EXPECT_EQ(Ask("22F18C"), Lines({"62 F1 8C 39 38 "}));
+  const uint8_t write[] = {0x2E, 0xF1, 0x90, 0x41, 0x42, 0x43, 0x44, 0x45};
+  EmuEcuAnswer answer;
+  ASSERT_TRUE(emu_TableAnswer(write, sizeof write, 1, true, &answer));
+  EXPECT_EQ(std::vector<uint8_t>(answer.data, answer.data + answer.length), (std::vector<uint8_t>{0x6E, 0xF1, 0x90}));
+}
+
 // A terminal transcript with headers off on the K-line: the lines of one answer are one message,
 // which goes out again in messages of 7 (and in frames on CAN).
 TEST_F(Tables, ATranscriptBecomesTableEntries) {

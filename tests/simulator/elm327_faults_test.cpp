@@ -144,6 +144,33 @@ TEST_F(ElmFaults, AnAnswerGoesOutInPiecesAfterTheEchoWrittenApart) {
   EXPECT_EQ(writes, (std::vector<std::string>{Lines({ECU0_RPM})}));
 }
 
+// Armed once (the window's test bench): the next answer only, then the car as before.
+TEST_F(ElmFaults, AnArmedFaultActsOnTheNextAnswerOnly) {
+  Quiet();
+  ExpectOk("ATSP6");
+  // An error replaces the next OBD answer, never a command's, and draws nothing from the seed.
+  emu_LineFaultsArmError(1);  // CAN ERROR
+  EXPECT_EQ(Ask("ATRV"), Lines({"12.6V"}));
+  EXPECT_EQ(Ask("010C"), Lines({"CAN ERROR"}));
+  EXPECT_EQ(Ask("010C"), Lines({ECU0_RPM}));
+  EXPECT_EQ(emu_LineFaultsArmed().error, -1);
+  // Silence swallows the next answer, prompt and all; the line after it is answered.
+  emu_LineFaultsArmSilence(true);
+  EXPECT_EQ(Ask("010C"), "");
+  EXPECT_FALSE(emu_LineFaultsArmed().silent);
+  EXPECT_EQ(Ask("010C"), Lines({ECU0_RPM}));
+  // A stall holds the next answer back and writes it whole, as a set stall does.
+  emu_LineFaultsArmStall(1);
+  writes.clear();
+  EXPECT_EQ(Ask("ATRV"), Lines({"12.6V"}));
+  EXPECT_EQ(writes, (std::vector<std::string>{Lines({"12.6V"})}));
+  EXPECT_EQ(emu_LineFaultsArmed().stallMs, 0u);
+  // Disarmed before the answer: nothing happens to it.
+  emu_LineFaultsArmError(0);
+  emu_LineFaultsArmError(-1);
+  EXPECT_EQ(Ask("010C"), Lines({ECU0_RPM}));
+}
+
 // What is left of a noisy answer once the noise is taken out at `at`: the answer itself.
 std::string WithoutNoise(const std::string& answer, size_t at, size_t n) {
   return answer.substr(0, at) + answer.substr(at + n);

@@ -18,6 +18,7 @@
 #include "slcan/slcan.h"
 #include "slcan/slcan_bus.h"
 #include "slcan/slcan_reader.h"
+#include "vehicle/vehicle_faults.h"
 #include "vehicle/vehicle_file.h"
 #include "tests/simulator/elm_adapter.h"
 
@@ -73,6 +74,23 @@ const std::string PID00_ECU1 = Frame(0x7E9, {0x06, 0x41, 0x00, 0xB7, 0x80, 0x00,
 const std::string ASK_RPM = Request(0x7DF, {0x02, 0x01, 0x0C});
 const std::string ASK_VIN = Request(0x7E0, {0x02, 0x09, 0x02});
 std::string FlowControl(uint8_t status, uint8_t bs, uint8_t st) { return Request(0x7E0, {uint8_t(0x30 | status), bs, st}); }
+
+// Loads the text as the vehicle file.
+void LoadCar(const std::string& text) {
+  char path[] = "/tmp/slcan_car_XXXXXX";
+  const int fd = mkstemp(path);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  close(fd);
+  std::string error;
+  ASSERT_EQ(emu_LoadVehicleFile(path, &error), 0) << error;
+  unlink(path);
+}
+// A car whose ECU 0 sends two frames by itself: fixed bytes every 100 ms, its speed every 250 ms.
+const char* const BROADCASTING_CAR =
+    "[ecu.1]\nspeed = 50\n"
+    "broadcast = [{ id = \"3E9\", period = 100, data = \"01 02 03\" },\n"
+    "             { id = \"18FEF100\", period = 250, value = \"speed\" }]\n";
 
 class Slcan : public elm_test::ElmAdapter {
  protected:
@@ -343,6 +361,36 @@ TEST_F(Slcan, SilentAndLateEcusAndTheTimeFramesTake) {
   emu_SlcanSetRealTiming(false);
 }
 
+// The bus's faults on cue, each once, loaded or set: a consecutive frame lost (the ECU goes on,
+// the tester finds the next one out of turn and drops the message: nothing comes half), an
+// error frame (the tester's frame reaches no ECU, the flags show the bus error), and a request
+// the ECUs keep silent at.
+TEST_F(Slcan, LostFramesErrorFramesAndSilentRequestsComeOnceOnCue) {
+  auto set = [](const char* name, const char* value) {
+    std::string error;
+    ASSERT_EQ(emu_SetVehicleValue(name, value, &error), 0) << name << ": " << error;
+  };
+  Open();
+  set("lose_frame", "true");
+  EXPECT_EQ(Cmd(ASK_RPM), Z11 + RPM_ECU0) << "single frames are not consecutive ones";
+  EXPECT_EQ(Cmd(ASK_VIN), Z11 + VIN_FIRST);
+  EXPECT_EQ(Cmd(FlowControl(0, 0, 0)), Z11 + VIN_CF2);
+  EXPECT_EQ(Cmd(ASK_VIN), Z11 + VIN_FIRST);
+  EXPECT_EQ(Cmd(FlowControl(0, 0, 0)), Z11 + VIN_CF1 + VIN_CF2) << "once";
+  LoadCar("error_frame = true\n");
+  EXPECT_EQ(Cmd(ASK_RPM), Z11);
+  EXPECT_EQ(Cmd("F"), "F80\r");
+  EXPECT_EQ(Cmd(ASK_RPM), Z11 + RPM_ECU0);
+  EXPECT_EQ(Cmd("F"), "F00\r");
+  emu_CarArmCanCue(EmuCanCue::SilentRequest);  // the operator's y
+  EXPECT_EQ(Cmd(Request(0x7DF, {0x02, 0x01, 0x00})), Z11);
+  EXPECT_EQ(Cmd(Request(0x7DF, {0x02, 0x01, 0x00})), Z11 + PID00_ECU0 + PID00_ECU1);
+  emu_CarArmCanCue(EmuCanCue::SilentRequest);
+  EXPECT_EQ(Cmd(ASK_VIN), Z11);
+  EXPECT_EQ(Cmd(FlowControl(0, 0, 0)), Z11);
+  EXPECT_EQ(Cmd("F"), "F00\r");
+}
+
 // A client that leaves takes its half-sent command and its transfer with it; the adapter keeps
 // its channel open and its settings, as one that keeps its power does.
 TEST_F(Slcan, AClientThatLeavesTakesItsLineAndTransferWithIt) {
@@ -368,6 +416,50 @@ TEST_F(Slcan, TheFilterAndTimeStampsShapeWhatTheClientReceives) {
   nowUs = 61234567;  // 61234 ms: the stamp wraps at 60000
   const std::string stamped = RPM_ECU0.substr(0, RPM_ECU0.size() - 1) + "04D2\r";
   EXPECT_EQ(Cmd(ASK_RPM), Z11 + stamped);
+}
+
+// The car's periodic frames reach a client whose channel is open, listen-only too, at their
+// period on the bus's clock, a live value as the car has it when the frame goes; nothing on a
+// closed channel, at another bit rate, or with the ignition off.
+TEST_F(Slcan, PeriodicFramesComeAtTheirPeriodWhileTheChannelIsOpen) {
+  LoadCar(BROADCASTING_CAR);
+  const std::string FIXED = "t3E93010203\r";
+  auto speed = [](const char* hex) { return "T18FEF1001" + std::string(hex) + "\r"; };
+  EXPECT_EQ(Serve(""), "");  // closed
+  EXPECT_EQ(Cmd("L"), OK + FIXED + speed("32"));
+  EXPECT_EQ(emu_SlcanWaitMs(), 100);
+  nowUs += 99000;
+  EXPECT_EQ(Serve(""), "");
+  nowUs += 1000;
+  EXPECT_EQ(Serve(""), FIXED);
+  std::string error;
+  ASSERT_EQ(emu_SetVehicleValue("ecu.1.speed", "60", &error), 0) << error;
+  nowUs += 150000;  // 250 ms: the frame due at 200 comes late, once
+  EXPECT_EQ(Serve(""), FIXED + speed("3C"));
+  nowUs += 50000;
+  EXPECT_EQ(Serve(""), FIXED);
+  // A closed channel hears nothing and needs no waking; opened, every frame is due at once, and
+  // frames due go out after the answer the client asked for.
+  ASSERT_EQ(Cmd("C"), OK);
+  EXPECT_EQ(emu_SlcanWaitMs(), -1);
+  nowUs += 1000000;
+  EXPECT_EQ(Serve(""), "");
+  EXPECT_EQ(Cmd("O"), OK + FIXED + speed("3C"));
+  nowUs += 100000;
+  EXPECT_EQ(Cmd(Request(0x7E0, {0x02, 0x01, 0x0D})), Z11 + Frame(0x7E8, {0x03, 0x41, 0x0D, 0x3C}) + FIXED);
+  // At another bit rate, or with the ignition off, the car sends nothing.
+  vehicleProtocol = 6;
+  ASSERT_EQ(Cmd("C"), OK);
+  ASSERT_EQ(Cmd("S5"), OK);
+  ASSERT_EQ(Cmd("O"), OK);
+  EXPECT_EQ(emu_SlcanWaitMs(), -1);
+  nowUs += 1000000;
+  EXPECT_EQ(Serve(""), "");
+  ASSERT_EQ(Cmd("C"), OK);
+  ASSERT_EQ(Cmd("S6"), OK);
+  ASSERT_EQ(emu_SetVehicleValue("ignition", "false", &error), 0) << error;
+  EXPECT_EQ(Cmd("O"), OK);
+  EXPECT_EQ(emu_SlcanWaitMs(), -1);
 }
 
 // The adapter stands beside the handheld's module and the ELM327: it reaches the bus facts, the

@@ -111,6 +111,80 @@ TEST_F(UdsServer, UnlockWriteReadResetOn29BitCanWithHeaders) {
   EXPECT_EQ(Ask("1003"), One("NO DATA"));
 }
 
+// Automatic formatting off: the client frames its requests itself, a long one as a first frame
+// that the ECU answers with its flow control, then consecutive frames; answers come as frames.
+TEST_F(UdsServer, ARequestOverSevenBytesInTheClientsOwnFrames) {
+  Physical11();
+  ExpectOk("ATCAF0");
+  EXPECT_EQ(Ask("02 1003"), One("06 50 03 00 32 01 F4 00 "));
+  EXPECT_EQ(Ask("02 2701 00000000 00"), One("04 67 01 12 34 00 00 00 "));  // filled to 8 bytes
+  EXPECT_EQ(Ask("04 2702 EDCB"), One("02 67 02 00 00 00 00 00 "));
+  // A new VIN (PDX1234567890ABCD): 2E F1 90 and 17 bytes, 20 in all.
+  const char* first = "10 14 2E F190 504458";
+  const char* second = "21 31323334353637";
+  const char* third = "22 38393041424344";
+  EXPECT_EQ(Ask(first), One("30 00 00 00 00 00 00 00 "));
+  EXPECT_EQ(Ask(second), One("NO DATA"));  // the message is not whole yet: nothing answers
+  EXPECT_EQ(Ask(third), One("03 6E F1 90 00 00 00 00 "));
+  EXPECT_EQ(Ask("03 22 F190"), Lines({"10 14 62 F1 90 50 44 58 ", "21 31 32 33 34 35 36 37 ",
+                                      "22 38 39 30 41 42 43 44 "}));
+  // A frame out of turn loses the message; a consecutive frame with none under way is no request.
+  EXPECT_EQ(Ask(first), One("30 00 00 00 00 00 00 00 "));
+  EXPECT_EQ(Ask(third), One("NO DATA"));
+  EXPECT_EQ(Ask(second), One("NO DATA"));
+  // A consecutive frame sent to another ECU than the first frame was.
+  ExpectOk("ATH1");
+  EXPECT_EQ(Ask(first), One("7E8 30 00 00 00 00 00 00 00 "));
+  ExpectOk("ATSH 7E1");
+  EXPECT_EQ(Ask(second), One("NO DATA"));
+  ExpectOk("ATSH 7E0");
+  EXPECT_EQ(Ask(second), One("NO DATA"));
+  // A message longer than the ECU takes is refused with an overflow; a functional request must
+  // fit one frame, so no ECU answers a first frame there.
+  EXPECT_EQ(Ask("11 00 2E F190 504458"), One("7E8 32 00 00 00 00 00 00 00 "));
+  ExpectOk("ATSH 7DF");
+  EXPECT_EQ(Ask(first), One("NO DATA"));
+  // Two bytes are the request itself, as with automatic formatting.
+  ExpectOk("ATH0");
+  EXPECT_EQ(Ask("0902"), Lines({"10 14 49 02 01 50 44 58 ", "21 31 32 33 34 35 36 37 ", "22 38 39 30 41 42 43 44 ",
+                                "10 14 49 02 01 41 42 43 ", "21 44 45 46 47 48 4A 4B ", "22 4C 4D 4E 50 52 53 54 "}));
+  // On 29-bit CAN the flow control comes from the ECU's own identifier.
+  ExpectOk("ATSP7");
+  ExpectOk("ATH1");
+  ExpectOk("ATSH DA10F1");
+  EXPECT_EQ(Ask("10 0A 2E 0100 000000"), One("18 DA F1 10 30 00 00 00 00 00 00 00 "));
+  EXPECT_EQ(Ask("21 00000000"), One("18 DA F1 10 03 7F 2E 13 00 00 00 00 "));
+}
+
+// On the K-line (ISO 14230, fast init) the server answers the services such an ECU serves, asked
+// at its own address; an answer longer than a message's 7 bytes is refused as too long.
+TEST_F(UdsServer, OnTheKLineTheServerAnswersWhatFitsAMessage) {
+  ExpectOk("ATSP5");
+  ExpectOk("ATSH 8110F1");
+  EXPECT_EQ(Ask("1003"), Lines({"BUS INIT: ...OK", "50 03 00 32 01 F4 "}));
+  EXPECT_EQ(Ask("2701"), One("67 01 12 34 "));
+  EXPECT_EQ(Ask("2702 0000"), One("7F 27 35 "));
+  EXPECT_EQ(Ask("2701"), One("67 01 12 34 "));
+  EXPECT_EQ(Ask("2702 EDCB"), One("67 02 "));
+  EXPECT_EQ(Ask("2E 0100 07"), One("6E 01 00 "));
+  EXPECT_EQ(Ask("22 0100"), One("62 01 00 07 "));
+  EXPECT_EQ(Ask("22 F190"), One("7F 22 14 "));
+  EXPECT_EQ(Ask("1901 FF"), One("59 01 FF 01 00 03 "));
+  EXPECT_EQ(Ask("1902 04"), One("59 02 FF 02 30 00 27 "));
+  EXPECT_EQ(Ask("1902 FF"), One("7F 19 14 "));
+  EXPECT_EQ(Ask("3101 0203"), One("71 01 02 03 "));
+  EXPECT_EQ(Ask("3E00"), One("7E 00 "));
+  EXPECT_EQ(Ask("2801 01"), One("7F 28 11 "));  // no communication control on the K-line
+  ExpectOk("ATH1");
+  EXPECT_EQ(Ask("1101"), One(Hex({0x82, 0xF1, 0x10, 0x51, 0x01, 0xD5})));
+  ExpectOk("ATH0");
+  EXPECT_EQ(Ask("22 0200"), One("7F 22 33 "));  // locked again
+  // Asked at the functional address, it answers only what may be asked of every ECU.
+  ExpectOk("ATSH C133F1");
+  EXPECT_EQ(Ask("3E00"), One("7E 00 "));
+  EXPECT_EQ(Ask("2701"), One("NO DATA"));
+}
+
 TEST_F(UdsServer, ALiveDidFollowsTheCarAndAWriteChangesIt) {
   Physical11();
   EXPECT_EQ(Ask("22 F40C"), One("62 F4 0C 01 10 "));
@@ -156,6 +230,29 @@ TEST_F(UdsServer, SecurityAttemptsDelayAndEachSeedRule) {
   EXPECT_EQ(Ask("2706 9ABC"), One("7F 27 24 "));  // a zero seed awaits no key
   EXPECT_EQ(Ask("2705 00"), One("7F 27 13 "));
   EXPECT_EQ(Ask("2707"), One("7F 27 12 "));
+}
+
+// A reset starts the count of wrong keys over, but a level locked out waits out its delay.
+TEST_F(UdsServer, AResetCountsWrongKeysAnewButKeepsTheDelay) {
+  Physical11();
+  const auto wrongKey = [this](const char* answer) {
+    EXPECT_EQ(Ask("2701"), One("67 01 12 34 "));
+    EXPECT_EQ(Ask("2702 0000"), One(answer));
+  };
+  EXPECT_EQ(Ask("1003"), One("50 03 00 32 01 F4 "));
+  wrongKey("7F 27 35 ");
+  wrongKey("7F 27 35 ");
+  EXPECT_EQ(Ask("1101"), One("51 01 "));
+  EXPECT_EQ(Ask("1003"), One("50 03 00 32 01 F4 "));
+  wrongKey("7F 27 35 ");
+  wrongKey("7F 27 35 ");
+  wrongKey("7F 27 36 ");
+  EXPECT_EQ(Ask("1101"), One("51 01 "));
+  EXPECT_EQ(Ask("1003"), One("50 03 00 32 01 F4 "));
+  EXPECT_EQ(Ask("2701"), One("7F 27 37 "));
+  After(10000);  // the session has timed out meanwhile
+  EXPECT_EQ(Ask("1003"), One("50 03 00 32 01 F4 "));
+  wrongKey("7F 27 35 ");
 }
 
 TEST_F(UdsServer, SessionFallsBackAfterFiveSecondsOfSilence) {

@@ -131,6 +131,41 @@ TEST_F(VehicleFile, EcuKeysRefuseWhatDoesNotFitInTheirOwnWords) {
   EXPECT_EQ(Data(1, 0x41, 0), "41410007FFFF") << "a refused value changed the car";
 }
 
+// An ECU's periodic frames: saved back as written (only where it has some), each mistake said
+// where it is.
+TEST_F(VehicleFile, BroadcastsLoadSaveBackAndRefuseMistakesWhereTheyAre) {
+  const std::string broadcast =
+      "broadcast = [\n"
+      "  { id = \"3E9\", period = 100, data = \"01 02 03 04 05 06 07 08\" },\n"
+      "  { id = \"18FEF100\", period = 60000, value = \"rpm\" },\n"
+      "]\n";
+  ASSERT_EQ(Load(Write("broadcast.toml", "[ecu.2]\n" + broadcast)), "");
+  const std::string saved = EcuSection(Text(Save()), 2);
+  EXPECT_NE(saved.find(broadcast), std::string::npos) << saved;
+  EXPECT_EQ(EcuSection(Text(Save()), 1).find("broadcast"), std::string::npos);
+
+  const struct {
+    const char* line;  // in [ecu.1], on line 2
+    const char* error;
+  } cases[] = {
+      {"broadcast = 5", "2:13: expected a list of { id = \"..\", period = MS, data = \"..\" }"},
+      {"broadcast = [{ id = \"7E\", period = 100, data = \"00\" }]", "2:21: expected an identifier of 3 hex digits (11 bits, up to 7FF) or 8 (29 bits)"},
+      {"broadcast = [{ id = \"800\", period = 100, data = \"00\" }]", "2:21: expected an identifier of 3 hex digits (11 bits, up to 7FF) or 8 (29 bits)"},
+      {"broadcast = [{ id = \"20000000\", period = 100, data = \"00\" }]", "2:21: expected an identifier of 3 hex digits (11 bits, up to 7FF) or 8 (29 bits)"},
+      {"broadcast = [{ id = \"7E0\", period = 9, data = \"00\" }]", "2:37: expected a period from 10 to 60000 ms"},
+      {"broadcast = [{ id = \"7E0\", period = 10, data = \"00 11 22 33 44 55 66 77 88\" }]", "2:48: expected 1 to 8 bytes"},
+      {"broadcast = [{ id = \"7E0\", period = 10, data = \"0G\" }]", "2:48: not a hex byte: 'G'"},
+      {"broadcast = [{ id = \"7E0\", period = 10, value = \"warp\" }]", "2:49: expected the name of a value such as \"speed\" or \"rpm\""},
+      {"broadcast = [{ id = \"7E0\", period = 10 }]", "2:14: give either data or value"},
+      {"broadcast = [{ id = \"7E0\", data = \"00\" }]", "2:14: a broadcast needs its id and period"},
+      {"broadcast = [{ id = \"7E0\", period = 10, data = \"00\", every = 1 }]", "2:62: unknown key 'every' (id, period, data, value)"},
+  };
+  for (const auto& c : cases) {
+    const std::string path = Write("bad.toml", std::string("[ecu.1]\n") + c.line + "\n");
+    EXPECT_EQ(Load(path), path + ":" + c.error) << c.line;
+  }
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------

@@ -37,8 +37,10 @@ bool emu_TrafficPasses(const std::string& entry) {
   return filter[0] == '\0' || entry.find(filter) != std::string::npos;
 }
 
-// The tester's entries in one colour, the module's in the other, told by the log's sender word.
+// The tester's entries in one colour, the module's in the other, told by the log's sender word;
+// the log's notes ("#" first) in grey.
 const char* emu_TrafficTag(const std::string& entry) {
+  if (!entry.empty() && entry[0] == '#') return "note";
   return entry.find(" tester ") != std::string::npos ? "tester" : "module";
 }
 
@@ -132,6 +134,7 @@ GtkWidget* emu_PanelTrafficBuild() {
   view.buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(view.text));
   gtk_text_buffer_create_tag(view.buffer, "tester", "foreground", "#1f5fbf", nullptr);
   gtk_text_buffer_create_tag(view.buffer, "module", "foreground", "#2e8b3a", nullptr);
+  gtk_text_buffer_create_tag(view.buffer, "note", "foreground", "#777777", nullptr);
   GtkWidget* scrolled = gtk_scrolled_window_new(nullptr, nullptr);
   gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scrolled), GTK_POLICY_AUTOMATIC, GTK_POLICY_AUTOMATIC);
   gtk_widget_set_size_request(scrolled, -1, VIEW_HEIGHT);
