@@ -64,6 +64,7 @@ void emu_ElmHangUpClient();
 // by the operator keys on another thread.
 uint8_t emu_ElmConnectedProtocol();
 uint8_t emu_ElmIsCanProtocolInUse();
+uint8_t emu_ElmSearching();  // 1 while an automatic search for the car's protocol runs
 
 // The command table, for the list of what is not emulated: each row's letters after "AT" and
 // what the command does here. Fills at most max rows; returns how many there are.

@@ -124,7 +124,7 @@ bool emu_ElmInitialiseFixed(uint8_t p) {
 }
 
 // The protocol tried first, then 1 to 9; the first one on which the car answers 0100 is kept.
-bool emu_ElmSearch() {
+bool emu_ElmSearchProtocols() {
   emu_ElmLine("SEARCHING...");
   const uint8_t first = elm.s.tryFirst != 0 ? elm.s.tryFirst : elm.searchFirst;
   uint8_t order[EMU_PROTOCOL_ROWS] = {first};
@@ -148,6 +148,15 @@ bool emu_ElmSearch() {
   }
   emu_ElmFail("UNABLE TO CONNECT");
   return false;
+}
+
+// Told to the window's panel while it lasts.
+std::atomic<uint8_t> searching{0};
+bool emu_ElmSearch() {
+  searching = 1;
+  const bool found = emu_ElmSearchProtocols();
+  searching = 0;
+  return found;
 }
 
 bool emu_ElmConnect() {
@@ -651,3 +660,5 @@ void emu_ElmRequest(const char* hex) {
   }
   answerMark = -1;
 }
+
+uint8_t emu_ElmSearching() { return searching.load(); }

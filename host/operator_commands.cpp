@@ -131,6 +131,26 @@ void emu_ChooseNoise(uint8_t v) {
 
 const EmuEcuFaults& emu_SelectedEcuFaults(const EmuFaults& f) { return f.ecu[emu_VehicleSelectedEcu()]; }
 
+// The oxygen sensors' layout of the selected ECU, as its setters leave it: located by PID 13 (one
+// or two banks) or by PID 1D (one to four); -1 for a layout of neither's (a vehicle file's own).
+bool emu_SupportsPid(const EmuEcu& ecu, uint8_t pid) {
+  return (ecu.supPids[emu_PidByte(pid)].load() & emu_PidMask(pid)) != 0;
+}
+constexpr uint32_t PID13_LOCATIONS[] = {0x0F, 0xFF};
+constexpr uint32_t PID1D_LOCATIONS[] = {0x03, 0x0F, 0x3F, 0xFF};
+int emu_Pid13Banks() {
+  const EmuEcu& ecu = emu_SelectedEcu();
+  if (!emu_SupportsPid(ecu, 0x13) || emu_SupportsPid(ecu, 0x1D)) return -1;
+  const int i = emu_ChoiceOf(PID13_LOCATIONS, ecu.dataPid13or1D.load());
+  return i < 0 ? -1 : i + 1;
+}
+int emu_Pid1DBanks() {
+  const EmuEcu& ecu = emu_SelectedEcu();
+  if (!emu_SupportsPid(ecu, 0x1D) || emu_SupportsPid(ecu, 0x13)) return -1;
+  const int i = emu_ChoiceOf(PID1D_LOCATIONS, ecu.dataPid13or1D.load());
+  return i < 0 ? -1 : i + 1;
+}
+
 void emu_SetJitter(uint8_t on) {
   if ((vehicle.dataJitterIsEnabled != 0) != (on != 0)) emu_VehicleToggleDataJitter();
 }
@@ -229,9 +249,9 @@ constexpr OperatorCommand OPERATOR_COMMANDS[] = {
     {.key = 'v', .typed = emu_ToggleJitter, .label = "Data jitter", .noOfChoices = 2, .choiceLabels = OFF_ON,
      .current = [] { return emu_OnOff(vehicle.dataJitterIsEnabled != 0); }, .set = emu_SetJitter},
     {.key = 'b', .takesNumber = true, .label = "Oxygen sensor banks (PID 13)", .noOfChoices = 2, .firstValue = 1,
-     .set = emu_VehicleSetNoOfPid13CylinderBanks},
+     .current = emu_Pid13Banks, .set = emu_VehicleSetNoOfPid13CylinderBanks},
     {.key = 'c', .takesNumber = true, .label = "Oxygen sensor banks (PID 1D)", .noOfChoices = 4, .firstValue = 1,
-     .set = emu_VehicleSetNoOfPid1DCylinderBanks},
+     .current = emu_Pid1DBanks, .set = emu_VehicleSetNoOfPid1DCylinderBanks},
     {.key = 'y', .label = "Next answer: NO DATA", .set = emu_NextAnswerNoData},
     {.key = 'z', .label = "Next answer: CAN ERROR", .set = emu_NextAnswerCanError, .appliesNow = emu_CanInUse},
     {.label = "Ignition", .noOfChoices = 2, .choiceLabels = OFF_ON,

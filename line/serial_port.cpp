@@ -3,6 +3,10 @@
 // side sent it.
 #include "line/serial_port.h"
 
+#include <pthread.h>
+#include <stdio.h>
+#include <time.h>
+
 #include "controller/controller.h"
 #include "line/line_kind.h"
 #include "line/traffic_log.h"
@@ -61,9 +65,51 @@ bool emu_SomebodyThere(const EmuLineKind& kind) { return kind.connected == nullp
 
 std::atomic<void (*)(bool here)> emu_lineClientNotice{nullptr};
 
+namespace {
+// The client as last told (clientMutex): the panel reads it on the window's thread.
+pthread_mutex_t clientMutex = PTHREAD_MUTEX_INITIALIZER;
+bool clientShown = false;
+timespec clientSince{};
+char clientFrom[300] = "";   // set before the client is told
+char comingFrom[300] = "";
+}  // namespace
+
+void emu_NoteLineClientFrom(const char* name) {
+  pthread_mutex_lock(&clientMutex);
+  snprintf(comingFrom, sizeof comingFrom, "%s", name);
+  pthread_mutex_unlock(&clientMutex);
+}
+
+bool emu_LineClient(double* seconds, char* from, size_t size) {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  pthread_mutex_lock(&clientMutex);
+  const bool here = clientShown;
+  *seconds = here ? static_cast<double>(now.tv_sec - clientSince.tv_sec) +
+                        static_cast<double>(now.tv_nsec - clientSince.tv_nsec) / 1e9
+                  : 0.0;
+  if (size > 0) snprintf(from, size, "%s", here ? clientFrom : "");
+  pthread_mutex_unlock(&clientMutex);
+  return here;
+}
+
+namespace {
+void emu_ShowLineClient(bool here) {
+  pthread_mutex_lock(&clientMutex);
+  if (here != clientShown) {
+    clientShown = here;
+    clock_gettime(CLOCK_MONOTONIC, &clientSince);
+    snprintf(clientFrom, sizeof clientFrom, "%s", here ? comingFrom : "");
+  }
+  comingFrom[0] = '\0';
+  pthread_mutex_unlock(&clientMutex);
+}
+}  // namespace
+
 // Each coming and going told once: the line notices a client at every wait.
 void emu_TellLineClient(bool here) {
   static bool clientHere = false;
+  emu_ShowLineClient(here);
   if (here == clientHere) return;
   clientHere = here;
   if (auto notice = emu_lineClientNotice.load()) notice(here);
@@ -78,6 +124,7 @@ int emu_InitCOM(const char* device, uint32_t baudrate) {
 
 int emu_CloseCOM() {
   emu_Line().close();
+  emu_ShowLineClient(false);  // a line closed has nobody on it
   line.store(&NO_LINE, std::memory_order_release);
   return 0;
 }

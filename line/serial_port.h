@@ -50,3 +50,8 @@ void emu_DropCOMClient();
 // taken in, its own pseudo-terminal opened) and when it leaves (false).
 extern std::atomic<void (*)(bool here)> emu_lineClientNotice;
 void emu_TellLineClient(bool here);
+// Where the client that comes next comes from (a TCP client's address), told before it is.
+void emu_NoteLineClientFrom(const char* name);
+// The client of a line Padix serves, as last told, for the window's panel: whether one is
+// there, for how many seconds, and where from ("" when the line does not say).
+bool emu_LineClient(double* seconds, char* from, size_t size);

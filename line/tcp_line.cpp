@@ -191,6 +191,7 @@ void emu_TcpAcceptWaiting() {
     queued = 0;
     hangUpToReport = true;
     fprintf(stderr, "Client %s connected\n", peerName);
+    emu_NoteLineClientFrom(peerName);
     emu_TellLineClient(true);
   }
 }

@@ -35,6 +35,29 @@ timespec started;
 PendingEntry pending[2];  // by sender
 int pendingSender = -1;
 std::atomic<uint8_t> moduleEnd{'>'};
+bool timeStarted = false;  // the times count from the first of the file's open and the memory's start
+
+// The last entries, in memory (logMutex).
+bool keepInMemory = false;
+char kept[TRAFFIC_KEPT][TRAFFIC_KEPT_LENGTH + 1];
+uint64_t keptCount = 0;
+uint64_t senderCount[2] = {0, 0};
+
+void emu_LogStartTime() {
+  if (timeStarted) return;
+  clock_gettime(CLOCK_MONOTONIC, &started);
+  timeStarted = true;
+}
+
+void emu_LogKeep(const char* line, size_t length) {
+  if (!keepInMemory) return;
+  if (length > 0 && line[length - 1] == '\n') --length;
+  if (length > TRAFFIC_KEPT_LENGTH) length = TRAFFIC_KEPT_LENGTH;
+  char* slot = kept[keptCount % TRAFFIC_KEPT];
+  memcpy(slot, line, length);
+  slot[length] = '\0';
+  ++keptCount;
+}
 
 double emu_LogNowMs() {
   timespec t;
@@ -63,7 +86,7 @@ void emu_LogWriteLine(const char* line, size_t length) {
   // Should the cut fail too, the message still says where the log ended.
   if (ownFile) (void)!ftruncate(logFd, wholeEntriesEnd);
   fprintf(stderr, "traffic log %s: write failed: %s; logging stopped\n", logName, strerror(failure));
-  trafficLogOn = false;
+  trafficLogOn = keepInMemory;
   if (ownFile) close(logFd);
   logFd = -1;
 }
@@ -75,7 +98,10 @@ void emu_LogWriteEntry(int sender) {
   char line[ENTRY_MAX + 64];  // the time (up to 20 digits), sender, the escaped bytes, the line end
   const int length = snprintf(line, sizeof line, "%12.3f %s %s\n", e.lastMs, SENDER_NAME[sender], e.text);
   e.length = 0;
-  if (length > 0 && static_cast<size_t>(length) < sizeof line) emu_LogWriteLine(line, static_cast<size_t>(length));
+  if (length <= 0 || static_cast<size_t>(length) >= sizeof line) return;
+  ++senderCount[sender];
+  emu_LogKeep(line, static_cast<size_t>(length));
+  emu_LogWriteLine(line, static_cast<size_t>(length));
 }
 
 void emu_LogAppend(PendingEntry& e, uint8_t c) {
@@ -93,7 +119,9 @@ void emu_LogAppend(PendingEntry& e, uint8_t c) {
 }  // namespace
 
 int emu_OpenTrafficLog(const char* path) {
-  clock_gettime(CLOCK_MONOTONIC, &started);
+  pthread_mutex_lock(&logMutex);
+  emu_LogStartTime();
+  pthread_mutex_unlock(&logMutex);
   snprintf(logName, sizeof logName, "%s", strcmp(path, "-") == 0 ? "(standard error)" : path);
   wholeEntriesEnd = 0;
   if (strcmp(path, "-") == 0) {
@@ -115,8 +143,8 @@ int emu_OpenTrafficLog(const char* path) {
 
 void emu_CloseTrafficLog() {
   pthread_mutex_lock(&logMutex);
-  trafficLogOn = false;
   for (int s = 0; s < 2; ++s) emu_LogWriteEntry(s);
+  trafficLogOn = keepInMemory;
   if (ownFile && logFd >= 0) close(logFd);
   logFd = -1;
   pendingSender = -1;
@@ -130,7 +158,10 @@ void emu_LogTrafficNote(const char* text) {
   pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &oldState);
   pthread_mutex_lock(&logMutex);
   const int length = snprintf(line, sizeof line, "#%11.3f %.200s\n", emu_LogNowMs(), text);
-  if (length > 0 && static_cast<size_t>(length) < sizeof line) emu_LogWriteLine(line, static_cast<size_t>(length));
+  if (length > 0 && static_cast<size_t>(length) < sizeof line) {
+    emu_LogKeep(line, static_cast<size_t>(length));
+    emu_LogWriteLine(line, static_cast<size_t>(length));
+  }
   pthread_mutex_unlock(&logMutex);
   pthread_setcancelstate(oldState, nullptr);
 }
@@ -144,7 +175,7 @@ void emu_LogTrafficBytes(EmuSender from, const uint8_t* bytes, size_t n) {
   int oldState;
   pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &oldState);
   pthread_mutex_lock(&logMutex);
-  if (logFd >= 0) {
+  if (logFd >= 0 || keepInMemory) {
     if (pendingSender >= 0 && pendingSender != sender) emu_LogWriteEntry(pendingSender);
     pendingSender = sender;
     PendingEntry& e = pending[sender];
@@ -156,4 +187,35 @@ void emu_LogTrafficBytes(EmuSender from, const uint8_t* bytes, size_t n) {
   }
   pthread_mutex_unlock(&logMutex);
   pthread_setcancelstate(oldState, nullptr);
+}
+
+void emu_KeepTrafficInMemory() {
+  pthread_mutex_lock(&logMutex);
+  emu_LogStartTime();
+  keepInMemory = true;
+  trafficLogOn = true;
+  pthread_mutex_unlock(&logMutex);
+}
+
+uint64_t emu_TrafficEntryCount() {
+  pthread_mutex_lock(&logMutex);
+  const uint64_t n = keptCount;
+  pthread_mutex_unlock(&logMutex);
+  return n;
+}
+
+int emu_TrafficEntry(uint64_t number, char* out, size_t size) {
+  if (size == 0) return -1;
+  pthread_mutex_lock(&logMutex);
+  const bool there = number >= 1 && number <= keptCount && keptCount - number < TRAFFIC_KEPT;
+  if (there) snprintf(out, size, "%s", kept[(number - 1) % TRAFFIC_KEPT]);
+  pthread_mutex_unlock(&logMutex);
+  return there ? 0 : -1;
+}
+
+void emu_TrafficSenderCounts(uint64_t* tester, uint64_t* module) {
+  pthread_mutex_lock(&logMutex);
+  *tester = senderCount[0];
+  *module = senderCount[1];
+  pthread_mutex_unlock(&logMutex);
 }

@@ -26,7 +26,21 @@ void emu_SetTrafficLogModuleEnd(uint8_t end);
 // Entries still under way stay so, and follow it.
 void emu_LogTrafficNote(const char* text);
 
-extern std::atomic<bool> trafficLogOn;
+// The window's live view of the traffic: the last TRAFFIC_KEPT entries kept in memory, as they
+// are written to the log (with or without a log file), numbered from 1 in the order they were
+// completed. A reader asks for the count, then for the entries after the last it has; an entry
+// that has already left the memory is gone for it.
+constexpr size_t TRAFFIC_KEPT = 512;
+constexpr size_t TRAFFIC_KEPT_LENGTH = 512;  // characters of an entry kept, line end left out
+void emu_KeepTrafficInMemory();              // from now on; before or after the log file opens
+uint64_t emu_TrafficEntryCount();
+// Entry `number` as written to the log (time, sender, bytes), without its line end, cut to
+// size; -1 when it is not kept (any more).
+int emu_TrafficEntry(uint64_t number, char* out, size_t size);
+// Entries completed so far by each sender (requests and answers on a line served).
+void emu_TrafficSenderCounts(uint64_t* tester, uint64_t* module);
+
+extern std::atomic<bool> trafficLogOn;  // a log file or the memory takes entries
 void emu_LogTrafficBytes(EmuSender from, const uint8_t* bytes, size_t n);
 inline void emu_LogTraffic(EmuSender from, const uint8_t* bytes, size_t n) {
   if (trafficLogOn.load(std::memory_order_relaxed) && n > 0) emu_LogTrafficBytes(from, bytes, n);

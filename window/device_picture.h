@@ -12,3 +12,9 @@ constexpr const char* DEVICE_PICTURE_FILE = "TarnicBackgroundPic.png";
 std::string emu_FindDevicePicture(const std::string& exePath);
 // The same for the running program, whose path is /proc/self/exe.
 std::string emu_FindDevicePicture();
+
+// The example vehicles' folder, where the operator's file chooser opens first: "examples/vehicles"
+// in the working directory (the source tree), the installed data folder's "vehicles"
+// (<prefix>/share/padix/vehicles), or the tree's beside a build folder in it; "" when none is there.
+std::string emu_FindVehiclesFolder(const std::string& exePath);
+std::string emu_FindVehiclesFolder();

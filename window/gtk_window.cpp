@@ -197,6 +197,13 @@ void emu_GtkShowPanel(GtkWindow* window, bool shown) {
 
 void emu_GtkPanelToggled(GtkCheckMenuItem* item, gpointer window) {
   emu_GtkShowPanel(GTK_WINDOW(window), gtk_check_menu_item_get_active(item) != 0);
+  emu_PanelRemember(emu_PanelShown());
+}
+
+// Typed into the panel (its filter, its lists), a key is the panel's; the handheld has the rest.
+bool emu_GtkPanelHasFocus(GtkWidget* window) {
+  GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(window));
+  return focus != nullptr && emu_PanelShown() && emu_PanelHolds(focus);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -210,6 +217,8 @@ constexpr int MENU_MAX_ENTRIES = 32;
 // The dialog the operator's menu waits on (window thread): a close from outside answers it, so
 // that its wait ends and the window thread gets back to its main loop to end.
 GtkWidget* openDialog = nullptr;
+// Where the file chooser opens: the example vehicles' folder first, then the last one used.
+std::string chooserFolder;
 
 gint emu_GtkRunDialog(GtkWidget* dialog) {
   openDialog = dialog;
@@ -254,8 +263,16 @@ void emu_GtkMenuChosen(GtkMenuItem* item, gpointer data) {
     gtk_file_filter_set_name(filter, "Vehicle files (*.toml)");
     gtk_file_filter_add_pattern(filter, "*.toml");
     gtk_file_chooser_add_filter(GTK_FILE_CHOOSER(dialog), filter);
+    if (chooserFolder.empty()) chooserFolder = emu_FindVehiclesFolder();
+    if (!chooserFolder.empty()) gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(dialog), chooserFolder.c_str());
     if (emu_GtkRunDialog(dialog) == GTK_RESPONSE_ACCEPT) {
       char* path = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(dialog));
+      // The chosen file's folder, also when its path was typed (the chooser's own stays put then).
+      if (path != nullptr) {
+        char* folder = g_path_get_dirname(path);
+        chooserFolder = folder;
+        g_free(folder);
+      }
       if (path != nullptr) menuActivate(choice->index, 0, path, message, sizeof message);
       g_free(path);
     }
@@ -309,7 +326,12 @@ void emu_GtkPopupOperatorMenu(GtkWidget* window, GdkEventButton* event) {
       emu_GtkConnectChoice(item, window, i, 0, e.file);
     } else {
       GtkWidget* submenu = gtk_menu_new();
-      GSList* group = nullptr;
+      // A radio group always has one item marked, the first one made unless another is: when
+      // the value is not known, that is an item of the group's own that is never shown.
+      GtkWidget* unknown = gtk_radio_menu_item_new(nullptr);
+      GSList* group = gtk_radio_menu_item_get_group(GTK_RADIO_MENU_ITEM(unknown));
+      gtk_widget_set_no_show_all(unknown, TRUE);
+      gtk_menu_shell_append(GTK_MENU_SHELL(submenu), unknown);
       for (int c = 0; c < e.noOfChoices; ++c) {
         GtkWidget* choice = gtk_radio_menu_item_new_with_label(group, emu_GtkChoiceLabel(e, c).c_str());
         group = gtk_radio_menu_item_get_group(GTK_RADIO_MENU_ITEM(choice));
@@ -337,6 +359,7 @@ bool emu_GtkIsButton1Press(const GdkEventButton* event) {
 }
 
 void emu_GtkApplyClick(GtkWidget* widget, int hit) {
+  gtk_window_set_focus(GTK_WINDOW(gtk_widget_get_toplevel(widget)), nullptr);  // keys to the handheld again
   if (hit == AREA_TOGGLE_FULLSCREEN)
     emu_GtkToggleFullscreen(GTK_WINDOW(gtk_widget_get_toplevel(widget)));
   else if (hit != 0)
@@ -377,6 +400,12 @@ gboolean emu_GtkButtonReleaseEvent(GtkWidget*, GdkEventButton* event, gpointer) 
 }
 
 gboolean emu_GtkKeyPressEvent(GtkWidget* widget, GdkEventKey* event, gpointer) {
+  if (event->keyval == static_cast<guint>(EMU_KEY_PANEL)) {
+    emu_GtkShowPanel(GTK_WINDOW(widget), !emu_PanelShown());
+    emu_PanelRemember(emu_PanelShown());
+    return TRUE;
+  }
+  if (emu_GtkPanelHasFocus(widget)) return FALSE;
   emu_GtkSetKey(&key, static_cast<int>(event->keyval));
   if (event->keyval == static_cast<guint>(EMU_KEY_QUIT)) gtk_widget_destroy(widget);
   return TRUE;
@@ -485,6 +514,7 @@ void* emu_GtkThread(void*) {
     state.cursor = gdk_cursor_new_for_display(gdk_display_get_default(), GDK_BLANK_CURSOR);
   pthread_mutex_unlock(&gtkMutex);
 
+  if (emu_PanelRemembered()) emu_GtkShowPanel(GTK_WINDOW(window), true);
   gtk_widget_show_all(window);
   emu_GtkReportStart(false);
   gtk_main();

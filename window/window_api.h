@@ -84,3 +84,4 @@ constexpr int EMU_KEY_UP = 65362;
 constexpr int EMU_KEY_RIGHT = 65363;
 constexpr int EMU_KEY_DOWN = 65364;
 constexpr int EMU_KEY_QUIT = 'q';
+constexpr int EMU_KEY_PANEL = 65478;  // F9: the test bench panel shown or hidden (the window's own)

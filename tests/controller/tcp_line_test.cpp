@@ -128,6 +128,40 @@ TEST_F(TcpLine, OneClientAtATimeAndACleanLineForTheNext) {
   close(third);
 }
 
+// What the window's panel shows of the client: there or not, for how long, and from where (its
+// own address as the line names it), each client anew.
+TEST_F(TcpLine, TheClientIsToldWithItsAddressAndTheTimeItCame) {
+  Listen();
+  double seconds = -1;
+  char from[300] = "x";
+  EXPECT_FALSE(emu_LineClient(&seconds, from, sizeof from));
+  EXPECT_STREQ(from, "");
+  for (int round = 0; round < 2; ++round) {
+    testing::internal::CaptureStderr();
+    const int fd = Connect();
+    ModuleLooks();
+    testing::internal::GetCapturedStderr();
+    sockaddr_in own{};
+    socklen_t length = sizeof own;
+    ASSERT_EQ(getsockname(fd, reinterpret_cast<sockaddr*>(&own), &length), 0);
+    const std::string address = "127.0.0.1:" + std::to_string(ntohs(own.sin_port));
+    EXPECT_TRUE(emu_LineClient(&seconds, from, sizeof from)) << round;
+    EXPECT_EQ(from, address) << round;
+    EXPECT_GE(seconds, 0.0);
+    EXPECT_LT(seconds, 60.0);
+    testing::internal::CaptureStderr();
+    close(fd);
+    EXPECT_TRUE(WaitFor([&] {
+      emu_WaitForCOMInput(10);
+      uint8_t byte;
+      (void)emu_ReadByteCOM(&byte);
+      return !emu_LineClient(&seconds, from, sizeof from);
+    })) << round;
+    testing::internal::GetCapturedStderr();
+    EXPECT_STREQ(from, "");
+  }
+}
+
 TEST_F(TcpLine, ManyClientsLeaveNoDescriptorsBehind) {
   Listen();
   const int before = OpenDescriptors();

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "line/traffic_log.h"
 #include "tests/support/wait_for.h"
@@ -88,3 +90,59 @@ TEST(TrafficLog, AFullDiskStopsTheLogAtAWholeEntryAndSaysSoOnce) {
 }
 
 }  // namespace
+
+// The window's live view: the last entries kept in memory with or without a log file, numbered
+// so that a reader takes only those after the last it has, each as the file has it.
+TEST(TrafficLog, KeepsTheLastEntriesInMemoryAsTheFileHasThem) {
+  const uint64_t before = emu_TrafficEntryCount();
+  uint64_t testerBefore = 0, moduleBefore = 0;
+  emu_TrafficSenderCounts(&testerBefore, &moduleBefore);
+  emu_KeepTrafficInMemory();
+  static const char REQUEST[] = "010C\r", ANSWER[] = "41 0C 0C 30 \r\r>";
+  auto exchange = [] {
+    emu_LogTraffic(EmuSender::Tester, reinterpret_cast<const uint8_t*>(REQUEST), sizeof REQUEST - 1);
+    emu_LogTraffic(EmuSender::Module, reinterpret_cast<const uint8_t*>(ANSWER), sizeof ANSWER - 1);
+  };
+  exchange();  // no log file: kept all the same
+  ASSERT_EQ(emu_TrafficEntryCount(), before + 2);
+  char entry[TRAFFIC_KEPT_LENGTH + 1];
+  ASSERT_EQ(emu_TrafficEntry(before + 1, entry, sizeof entry), 0);
+  EXPECT_TRUE(std::regex_match(entry, std::regex(" *[0-9]+\\.[0-9]{3} tester 010C<0D>"))) << entry;
+  ASSERT_EQ(emu_TrafficEntry(before + 2, entry, sizeof entry), 0);
+  EXPECT_TRUE(std::regex_match(entry, std::regex(" *[0-9]+\\.[0-9]{3} module 41 0C 0C 30 <0D><0D>>"))) << entry;
+  EXPECT_EQ(emu_TrafficEntry(before + 3, entry, sizeof entry), -1) << "not written yet";
+
+  char dir[] = "/tmp/padix-log-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string log = std::string(dir) + "/traffic.log";
+  ASSERT_EQ(emu_OpenTrafficLog(log.c_str()), 0);
+  for (size_t i = 0; i < TRAFFIC_KEPT; ++i) exchange();
+  // A line longer than an entry kept: cut, never run over.
+  const std::string longLine(TRAFFIC_KEPT_LENGTH * 2, 'A');
+  emu_LogTraffic(EmuSender::Tester, reinterpret_cast<const uint8_t*>(longLine.data()), longLine.size());
+  emu_CloseTrafficLog();
+  const uint64_t count = emu_TrafficEntryCount();
+  EXPECT_EQ(count, before + 2 + 2 * TRAFFIC_KEPT + 1);
+  uint64_t tester = 0, module = 0;
+  emu_TrafficSenderCounts(&tester, &module);
+  EXPECT_EQ(tester - testerBefore, TRAFFIC_KEPT + 2);
+  EXPECT_EQ(module - moduleBefore, TRAFFIC_KEPT + 1);
+
+  // The oldest kept is TRAFFIC_KEPT back; the one before it is gone. Each is a line of the file.
+  EXPECT_EQ(emu_TrafficEntry(count - TRAFFIC_KEPT, entry, sizeof entry), -1);
+  ASSERT_EQ(emu_TrafficEntry(count, entry, sizeof entry), 0);
+  EXPECT_EQ(strlen(entry), TRAFFIC_KEPT_LENGTH);
+  std::istringstream lines(Text(log));
+  std::vector<std::string> fileLines;
+  for (std::string line; std::getline(lines, line);) fileLines.push_back(line);
+  ASSERT_GE(fileLines.size(), TRAFFIC_KEPT);
+  for (uint64_t back = 1; back < TRAFFIC_KEPT; ++back) {
+    ASSERT_EQ(emu_TrafficEntry(count - back, entry, sizeof entry), 0) << back;
+    ASSERT_EQ(entry, fileLines[fileLines.size() - 1 - back]) << back;
+  }
+  char small[8];
+  ASSERT_EQ(emu_TrafficEntry(count - 1, small, sizeof small), 0);
+  EXPECT_EQ(strlen(small), sizeof small - 1);
+  unlink(log.c_str());
+  rmdir(dir);
+}

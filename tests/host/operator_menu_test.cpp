@@ -13,6 +13,7 @@
 #include "adapter/line_faults.h"
 #include "controller/controller.h"
 #include "host/key_loop.h"
+#include "host/panel_sources.h"
 #include "module/module.h"
 #include "tests/simulator/elm_adapter.h"
 #include "tests/simulator/uds_ecu.h"
@@ -113,6 +114,47 @@ TEST_F(OperatorMenu, ProtocolAndNegativeResponseChoicesKeepTheirLabels) {
   Choose("Negative response", 6);
   EXPECT_EQ(vehicle.ecu[0].negRespCode, 78);
   EXPECT_EQ(Current("Negative response"), 6);
+}
+
+// The two oxygen sensor layouts exclude each other: the entry of the layout the car has shows its
+// banks, the other one none (its first choice marked would be a layout the car does not have).
+TEST_F(OperatorMenu, OxygenSensorLayoutsShowTheBanksOfTheLayoutInUseOnly) {
+  const int pid13 = Current("Oxygen sensor banks (PID 13)"), pid1D = Current("Oxygen sensor banks (PID 1D)");
+  EXPECT_TRUE((pid13 == -1) != (pid1D == -1)) << pid13 << " " << pid1D;
+  Choose("Oxygen sensor banks (PID 1D)", 3);
+  EXPECT_EQ(Current("Oxygen sensor banks (PID 1D)"), 3);
+  EXPECT_EQ(Current("Oxygen sensor banks (PID 13)"), -1);
+  Choose("Oxygen sensor banks (PID 13)", 2);
+  EXPECT_EQ(Current("Oxygen sensor banks (PID 13)"), 2);
+  EXPECT_EQ(Current("Oxygen sensor banks (PID 1D)"), -1);
+  Choose("Oxygen sensor banks (PID 13)", 1);
+  EXPECT_EQ(Current("Oxygen sensor banks (PID 13)"), 1);
+  // A layout of a vehicle file's own is neither's choice.
+  vehicle.ecu[0].dataPid13or1D = 0x35;
+  EXPECT_EQ(Current("Oxygen sensor banks (PID 13)"), -1);
+  EXPECT_EQ(Current("Oxygen sensor banks (PID 1D)"), -1);
+}
+
+// The panel's "take these answers into the car": traffic-log text, as selected in its view, taken
+// as "import" takes a log file, through a file of its own that is gone again afterwards.
+TEST_F(OperatorMenu, PanelTakesSelectedTrafficIntoTheCar) {
+  char dir[] = "/tmp/padix-import-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const char* tmpBefore = getenv("TMPDIR");
+  const std::string keep = tmpBefore != nullptr ? tmpBefore : "";
+  setenv("TMPDIR", dir, 1);
+  char message[512];
+  const char* selected =
+      "     812.004 tester 0105<0D>\n"
+      "     812.051 module 41 05 99 <0D><0D>>";
+  EXPECT_EQ(PANEL_LINE_SOURCE.importText(selected, message, sizeof message), 1) << message;
+  EXPECT_NE(message[0], '\0') << "nothing said of what was taken";
+  // An answer longer than a table entry holds: nothing taken, and the error said.
+  const std::string tooLong = "     1.000 tester 0105<0D>\n     1.020 module 41 05 " + std::string(3000, '9') + " <0D>>";
+  EXPECT_EQ(PANEL_LINE_SOURCE.importText(tooLong.c_str(), message, sizeof message), -1);
+  EXPECT_NE(std::string(message).find(":"), std::string::npos) << message;
+  EXPECT_EQ(rmdir(dir), 0) << "the import's file was left behind";
+  if (tmpBefore != nullptr) setenv("TMPDIR", keep.c_str(), 1); else unsetenv("TMPDIR");
 }
 
 // The faults on cue are set through their names, as "set" does, and shown as they are now.

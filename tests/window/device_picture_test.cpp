@@ -46,4 +46,19 @@ TEST_F(DevicePicturePlaces, FirstFoundWinsInTheOrderWorkingDirectoryProgramFolde
   EXPECT_EQ(emu_FindDevicePicture("padix"), "");
 }
 
+// The vehicle file chooser opens where the example vehicles are: in the source tree run from its
+// top (examples/vehicles), installed (<prefix>/share/padix/vehicles), or the tree's beside a build
+// folder in it; nowhere when there are none.
+TEST_F(DevicePicturePlaces, ExampleVehiclesAreFoundInTheTreeOrInstalled) {
+  const std::string exe = root_ + "/bin/padix";
+  EXPECT_EQ(emu_FindVehiclesFolder(exe), "") << "none anywhere";
+  ASSERT_EQ(system(("mkdir -p " + root_ + "/examples/vehicles").c_str()), 0);
+  EXPECT_EQ(emu_FindVehiclesFolder(exe), root_ + "/bin/../examples/vehicles") << "the tree beside the build folder";
+  ASSERT_EQ(system(("mkdir -p " + root_ + "/share/padix/vehicles").c_str()), 0);
+  EXPECT_EQ(emu_FindVehiclesFolder(exe), root_ + "/bin/../share/padix/vehicles") << "installed";
+  ASSERT_EQ(system(("mkdir -p " + root_ + "/work/examples/vehicles").c_str()), 0);
+  EXPECT_EQ(emu_FindVehiclesFolder(exe), root_ + "/work/examples/vehicles") << "the tree run from its top";
+  EXPECT_EQ(emu_FindVehiclesFolder("padix"), root_ + "/work/examples/vehicles");
+}
+
 }  // namespace

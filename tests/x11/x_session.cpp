@@ -201,6 +201,42 @@ void XSession::Key(KeyCode code, bool shifted) {
   if (shifted) XTestFakeKeyEvent(dpy_, shift, False, CurrentTime);
 }
 
+void XSession::TypeWithControl(Window w, KeySym sym) {
+  XSetInputFocus(dpy_, w, RevertToPointerRoot, CurrentTime);
+  const KeyCode control = XKeysymToKeycode(dpy_, XK_Control_L);
+  XTestFakeKeyEvent(dpy_, control, True, CurrentTime);
+  Key(XKeysymToKeycode(dpy_, sym), false);
+  XTestFakeKeyEvent(dpy_, control, False, CurrentTime);
+  XSync(dpy_, False);
+}
+
+std::string XSession::Clipboard(int timeoutMs) {
+  const Atom clipboard = XInternAtom(dpy_, "CLIPBOARD", False), utf8 = XInternAtom(dpy_, "UTF8_STRING", False);
+  const Atom property = XInternAtom(dpy_, "PADIX_TEST_PASTE", False);
+  const Window me = XCreateSimpleWindow(dpy_, DefaultRootWindow(dpy_), 0, 0, 1, 1, 0, 0, 0);
+  XConvertSelection(dpy_, clipboard, utf8, property, me, CurrentTime);
+  XFlush(dpy_);
+  std::string text;
+  XEvent e;
+  WaitFor([&] {
+    if (!XCheckTypedWindowEvent(dpy_, me, SelectionNotify, &e)) return false;
+    if (e.xselection.property == 0) return true;  // nobody holds it
+    Atom type;
+    int format;
+    unsigned long items, after;
+    unsigned char* data = nullptr;
+    if (XGetWindowProperty(dpy_, me, property, 0, 1 << 20, True, AnyPropertyType, &type, &format, &items, &after,
+                           &data) == Success &&
+        data != nullptr) {
+      text.assign(reinterpret_cast<char*>(data), items);
+      XFree(data);
+    }
+    return true;
+  }, timeoutMs);
+  XDestroyWindow(dpy_, me);
+  return text;
+}
+
 void XSession::TypeText(Window w, const std::string& text) {
   XSetInputFocus(dpy_, w, RevertToPointerRoot, CurrentTime);
   for (char c : text) {

@@ -60,6 +60,11 @@ class XSession {
   // Types until the LCD changes: a key typed before the firmware saw the last one released is
   // lost, as on the device.
   bool TypeAndWaitForChange(Window w, KeySym sym);
+  // A key with Control held (Control+C, Control+A).
+  void TypeWithControl(Window w, KeySym sym);
+  // The text on the clipboard (CLIPBOARD as UTF-8), as a program pasting it gets it; "" when
+  // nobody holds it or it does not come in time.
+  std::string Clipboard(int timeoutMs = 2000);
   // What a window manager sends when the title bar's close button is clicked.
   void Close(Window w);
 

@@ -2,6 +2,14 @@
 // it is shown, at most 20 times a second, so that an idle window stays idle.
 #include "window/panel/panel.h"
 
+#include <errno.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+
+#include <string>
+
 #include "window/window_api.h"
 
 namespace {
@@ -20,9 +28,37 @@ const EmuPanelCarSource* carSource = &NO_CAR_SOURCE;
 GtkWidget* panel = nullptr;
 guint refreshId = 0;
 
+constexpr const char* SHOWN_LINE = "shown\n";
+constexpr const char* HIDDEN_LINE = "hidden\n";
+
+// The settings' folder, made when `make` is set; "" when there is no place for it.
+std::string emu_PanelSettingsFolder(bool make) {
+  const char* config = getenv("XDG_CONFIG_HOME");
+  std::string base;
+  if (config != nullptr && config[0] == '/') {
+    base = config;
+  } else {
+    const char* home = getenv("HOME");
+    if (home == nullptr || home[0] == '\0') return "";
+    base = std::string(home) + "/.config";
+  }
+  if (make) {
+    (void)mkdir(base.c_str(), 0700);
+    if (mkdir((base + "/padix").c_str(), 0700) != 0 && errno != EEXIST) return "";
+  }
+  return base + "/padix";
+}
+
 gboolean emu_PanelRefresh(gpointer) {
   for (const EmuPanelSection* section : SECTIONS) section->refresh();
   return G_SOURCE_CONTINUE;
+}
+
+// Gone with the window: its timer goes too.
+void emu_PanelDestroyed(GtkWidget*, gpointer) {
+  if (refreshId != 0) g_source_remove(refreshId);
+  refreshId = 0;
+  panel = nullptr;
 }
 
 }  // namespace
@@ -46,8 +82,11 @@ GtkWidget* emu_PanelNew() {
   panel = gtk_scrolled_window_new(nullptr, nullptr);
   gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(panel), GTK_POLICY_NEVER, GTK_POLICY_AUTOMATIC);
   gtk_widget_set_size_request(panel, PANEL_WIDTH, -1);
+  // Its sections' widgets may expand: within the panel, never into the handheld's room.
+  gtk_widget_set_hexpand(panel, FALSE);
   gtk_container_add(GTK_CONTAINER(panel), column);
   gtk_widget_set_no_show_all(panel, TRUE);
+  g_signal_connect(panel, "destroy", G_CALLBACK(emu_PanelDestroyed), nullptr);
   gtk_widget_show_all(column);
   return panel;
 }
@@ -68,3 +107,31 @@ void emu_PanelSetShown(bool shown) {
 int emu_PanelWidth() { return PANEL_WIDTH; }
 
 bool emu_PanelShown() { return panel != nullptr && gtk_widget_get_visible(panel); }
+
+bool emu_PanelHolds(GtkWidget* widget) {
+  return panel != nullptr && widget != nullptr && (widget == panel || gtk_widget_is_ancestor(widget, panel));
+}
+
+bool emu_PanelRemembered() {
+  const std::string folder = emu_PanelSettingsFolder(false);
+  if (folder.empty()) return false;
+  FILE* f = fopen((folder + "/panel").c_str(), "r");
+  if (f == nullptr) return false;
+  char line[16] = "";
+  const bool shown = fgets(line, sizeof line, f) != nullptr && strcmp(line, SHOWN_LINE) == 0;
+  fclose(f);
+  return shown;
+}
+
+// Written whole to a file of its own, then put in place: a run that ends meanwhile leaves the
+// old setting, never half a new one.
+void emu_PanelRemember(bool shown) {
+  const std::string folder = emu_PanelSettingsFolder(true);
+  if (folder.empty()) return;
+  const std::string path = folder + "/panel", partial = path + ".new";
+  FILE* f = fopen(partial.c_str(), "w");
+  if (f == nullptr) return;
+  const bool written = fputs(shown ? SHOWN_LINE : HIDDEN_LINE, f) >= 0;
+  if (fclose(f) == 0 && written && rename(partial.c_str(), path.c_str()) == 0) return;
+  remove(partial.c_str());
+}

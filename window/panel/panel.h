@@ -28,3 +28,10 @@ GtkWidget* emu_PanelNew();  // the panel, hidden
 void emu_PanelSetShown(bool shown);
 bool emu_PanelShown();
 int emu_PanelWidth();  // what the window grows by when the panel is shown
+bool emu_PanelHolds(GtkWidget* widget);  // the widget is the panel's
+
+// Shown or hidden, remembered across runs in $XDG_CONFIG_HOME/padix/panel (~/.config without
+// it): written when the user shows or hides the panel; a file missing or not understood means
+// hidden.
+bool emu_PanelRemembered();
+void emu_PanelRemember(bool shown);

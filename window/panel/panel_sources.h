@@ -7,9 +7,28 @@
 #include <stddef.h>
 #include <stdint.h>
 
+// The line as it is now. Texts are "" where there is nothing to say.
+struct EmuPanelLineStatus {
+  char mode[48];         // "Simulator (serving)", "Emulator", ...
+  char personality[48];  // "Handheld module", "ELM327 v1.5", "Serial CAN"
+  char served[300];      // the terminal or address a client comes to, or the device used
+  int client;            // 1 a client is there, 0 none, -1 a line without clients that come and go
+  double clientSeconds;  // since the client came
+  char clientFrom[300];  // a TCP client's address
+  char protocol[64];     // found or set; "" none yet
+  int searching;         // 1 while the adapter searches for the car's protocol
+  double requestsPerSecond, answersPerSecond;  // over the last second or so
+};
+
 struct EmuPanelLineSource {
-  // Filled as the line's view grows: what is served, the client, the protocol, the traffic.
-  int unused = 0;
+  void (*status)(EmuPanelLineStatus* out) = nullptr;
+  // The traffic log's last entries (line/traffic_log.h), kept from the first call of keepTraffic.
+  void (*keepTraffic)() = nullptr;
+  uint64_t (*trafficCount)() = nullptr;
+  int (*trafficEntry)(uint64_t number, char* out, size_t size) = nullptr;  // 0, or -1 gone
+  // Traffic-log text taken into the car as "import" takes a file: the number of answers taken,
+  // or -1; `message` says what was taken or what went wrong.
+  int (*importText)(const char* text, char* message, size_t size) = nullptr;
 };
 
 // The car as the panel shows it, for one ECU: what the section reads at each refresh and compares
