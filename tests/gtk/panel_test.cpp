@@ -28,6 +28,7 @@
 #include "window/window_geometry.h"
 
 // Last: Xlib's macros (None, Bool, Status) would clash with the test framework's names.
+#include "tests/gtk/config_home.h"
 #include "tests/x11/x_session.h"
 
 namespace {
@@ -141,32 +142,6 @@ std::string Text(const std::string& path) {
   text << std::ifstream(path).rdbuf();
   return text.str();
 }
-
-// XDG_CONFIG_HOME in a folder of the test's own, where the panel keeps whether it is shown.
-struct ConfigHome {
-  char dir[32] = "/tmp/padix-config-XXXXXX";
-  std::string before;
-  bool had = false;
-  ConfigHome() {
-    if (mkdtemp(dir) == nullptr) ADD_FAILURE() << "no folder for the settings";
-    const char* old = getenv("XDG_CONFIG_HOME");
-    had = old != nullptr;
-    if (had) before = old;
-    setenv("XDG_CONFIG_HOME", dir, 1);
-  }
-  ~ConfigHome() {
-    std::filesystem::remove_all(dir);
-    if (had)
-      setenv("XDG_CONFIG_HOME", before.c_str(), 1);
-    else
-      unsetenv("XDG_CONFIG_HOME");
-  }
-  std::string Panel() const { return Text(std::string(dir) + "/padix/panel"); }
-  void Remember(const std::string& text) const {
-    std::filesystem::create_directories(std::string(dir) + "/padix");
-    std::ofstream(std::string(dir) + "/padix/panel") << text;
-  }
-};
 
 const char* const LAYOUTS[] = {"One", "Two", "Three"};
 int DescribeKnownAndUnknown(EmuMenuEntry* entries, int max) {

@@ -20,6 +20,7 @@
 
 #include "adapter/line_faults.h"
 #include "host/panel_sources.h"
+#include "tests/gtk/config_home.h"
 #include "tests/simulator/elm_adapter.h"
 #include "tests/support/wait_for.h"
 #include "vehicle/vehicle_file.h"
@@ -166,6 +167,7 @@ class PanelCar : public elm_test::ElmAdapter {
     return data;
   }
 
+  ConfigHome config_;  // before the window: it reads whether its panel was shown
   XSession x_;
   Window w_ = 0;
 };
