@@ -515,7 +515,10 @@ void* emu_GtkThread(void*) {
   pthread_mutex_unlock(&gtkMutex);
 
   if (emu_PanelRemembered()) emu_GtkShowPanel(GTK_WINDOW(window), true);
+  // The keys are the handheld's from the start, also when the panel is shown with its fields.
+  gtk_widget_set_can_focus(area, TRUE);
   gtk_widget_show_all(window);
+  gtk_widget_grab_focus(area);
   emu_GtkReportStart(false);
   gtk_main();
 

@@ -14,7 +14,11 @@
 
 namespace {
 
-constexpr guint REFRESH_MS = 50;  // 20 times a second at most
+// 5 times a second while anything changes: enough to see values move at a glance. After 2 s of no
+// change, once a second, so that an idle window stays idle; the first change brings the pace back.
+constexpr guint BUSY_REFRESH_MS = 200;
+constexpr guint QUIET_REFRESH_MS = 1000;
+constexpr int QUIET_AFTER = 10;  // refreshes without a change
 constexpr int PANEL_WIDTH = 420;
 
 const EmuPanelSection* const SECTIONS[] = {&PANEL_LINE_SECTION, &PANEL_TRAFFIC_SECTION, &PANEL_CAR_SECTION,
@@ -49,10 +53,25 @@ std::string emu_PanelSettingsFolder(bool make) {
   return base + "/padix";
 }
 
-gboolean emu_PanelRefresh(gpointer) {
-  for (const EmuPanelSection* section : SECTIONS) section->refresh();
-  return G_SOURCE_CONTINUE;
+guint emu_PanelPace();
+
+bool emu_PanelRefreshSections() {
+  bool changed = false;
+  for (const EmuPanelSection* section : SECTIONS) changed |= section->refresh();
+  return changed;
 }
+
+int unchangedRefreshes = 0;
+
+gboolean emu_PanelRefresh(gpointer) {
+  const guint pace = emu_PanelPace();
+  unchangedRefreshes = emu_PanelRefreshSections() ? 0 : unchangedRefreshes + 1;
+  if (emu_PanelPace() == pace) return G_SOURCE_CONTINUE;
+  refreshId = g_timeout_add(emu_PanelPace(), emu_PanelRefresh, nullptr);
+  return G_SOURCE_REMOVE;
+}
+
+guint emu_PanelPace() { return unchangedRefreshes >= QUIET_AFTER ? QUIET_REFRESH_MS : BUSY_REFRESH_MS; }
 
 // Gone with the window: its timer goes too.
 void emu_PanelDestroyed(GtkWidget*, gpointer) {
@@ -94,9 +113,10 @@ GtkWidget* emu_PanelNew() {
 void emu_PanelSetShown(bool shown) {
   if (panel == nullptr || shown == emu_PanelShown()) return;
   if (shown) {
-    emu_PanelRefresh(nullptr);
+    (void)emu_PanelRefreshSections();
+    unchangedRefreshes = 0;
     gtk_widget_show(panel);
-    refreshId = g_timeout_add(REFRESH_MS, emu_PanelRefresh, nullptr);
+    refreshId = g_timeout_add(BUSY_REFRESH_MS, emu_PanelRefresh, nullptr);
   } else {
     gtk_widget_hide(panel);
     if (refreshId != 0) g_source_remove(refreshId);

@@ -1,5 +1,6 @@
 // The test bench panel beside the handheld (GTK window only): sections stacked in a scrolled
-// column, refreshed by one timer at most 20 times a second and only while the panel is shown,
+// column, refreshed by one timer only while the panel is shown: 5 times a second while anything
+// changes, once a second after a while of no change,
 // each section redrawing only what changed.
 #pragma once
 
@@ -10,7 +11,7 @@
 struct EmuPanelSection {
   const char* title;
   GtkWidget* (*build)();  // the section's widgets, made once on the window's thread
-  void (*refresh)();      // brings them up to date; changes nothing that did not change
+  bool (*refresh)();      // brings them up to date, touching only what changed; true when anything did
 };
 
 // The sections, one file each.

@@ -240,9 +240,9 @@ bool emu_SameCodes(const EmuPanelCar& a, const EmuPanelCar& b) {
   return memcmp(a.noOfCodes, b.noOfCodes, sizeof a.noOfCodes) == 0 && memcmp(a.code, b.code, sizeof a.code) == 0;
 }
 
-void emu_PanelCarRefresh() {
+bool emu_PanelCarRefresh() {
   const EmuPanelCarSource& source = emu_PanelCarSource();
-  if (source.car == nullptr || view.summary == nullptr) return;
+  if (source.car == nullptr || view.summary == nullptr) return false;
   EmuPanelCar car;
   source.car(view.ecuIdx, &car);
   if (car.noOfEcus > 0 && view.ecuIdx >= car.noOfEcus) {  // a new car with fewer ECUs
@@ -251,6 +251,7 @@ void emu_PanelCarRefresh() {
   }
   const EmuPanelCar& last = view.last;
   const bool all = !view.shown;
+  bool changed = all;
   if (all || car.noOfEcus != last.noOfEcus || strcmp(car.protocol, last.protocol) != 0) {
     char summary[EMU_PANEL_TEXT + 32];
     snprintf(summary, sizeof summary, "%d ECU%s, protocol: %s", car.noOfEcus, car.noOfEcus == 1 ? "" : "s", car.protocol);
@@ -267,6 +268,7 @@ void emu_PanelCarRefresh() {
     }
     // The value being typed is the user's until it is entered.
     if (!all && car.value[i] == last.value[i]) continue;
+    changed = true;
     if (gtk_widget_has_focus(row.spin)) {
       car.value[i] = NAN;  // shown once the spin button is left
       continue;
@@ -275,6 +277,8 @@ void emu_PanelCarRefresh() {
     gtk_adjustment_set_value(row.adjustment, car.value[i]);
     g_signal_handler_unblock(row.adjustment, row.changed);
   }
+  changed |= car.lamp != last.lamp || car.noOfEcus != last.noOfEcus || strcmp(car.protocol, last.protocol) != 0 ||
+             !emu_SameCodes(car, last);
   if (all || car.lamp != last.lamp) {
     g_signal_handler_block(view.lamp, view.lampToggled);
     gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(view.lamp), car.lamp != 0);
@@ -283,6 +287,7 @@ void emu_PanelCarRefresh() {
   if (all || !emu_SameCodes(car, last)) emu_ShowCodes(car);
   view.last = car;
   view.shown = true;
+  return changed;
 }
 
 }  // namespace

@@ -88,12 +88,12 @@ bool emu_SameRows(const EmuPanelFaults& a, const EmuPanelFaults& b) {
   return a.noOfRows == b.noOfRows && memcmp(a.row, b.row, sizeof a.row[0] * static_cast<size_t>(a.noOfRows)) == 0;
 }
 
-void emu_PanelFaultsRefresh() {
+bool emu_PanelFaultsRefresh() {
   const EmuPanelCarSource& source = emu_PanelCarSource();
-  if (source.faults == nullptr || view.rows == nullptr) return;
+  if (source.faults == nullptr || view.rows == nullptr) return false;
   static EmuPanelFaults now;  // a few kilobytes, read at every refresh
   source.faults(&now);
-  if (view.shown && emu_SameRows(now, view.last)) return;
+  if (view.shown && emu_SameRows(now, view.last)) return false;
   gtk_list_store_clear(view.rows);
   for (int i = 0; i < now.noOfRows; ++i) {
     GtkTreeIter at;
@@ -102,6 +102,7 @@ void emu_PanelFaultsRefresh() {
   }
   view.last = now;
   view.shown = true;
+  return true;
 }
 
 }  // namespace

@@ -17,10 +17,11 @@ struct LineView {
 };
 LineView view;
 
-void emu_PanelLineSet(Row row, const std::string& text) {
-  if (view.value[row] == nullptr || view.shown[row] == text) return;
+bool emu_PanelLineSet(Row row, const std::string& text) {
+  if (view.value[row] == nullptr || view.shown[row] == text) return false;
   view.shown[row] = text;
   gtk_label_set_text(GTK_LABEL(view.value[row]), text.c_str());
+  return true;
 }
 
 // "12 s", "3 min 04 s", "2 h 05 min": whole seconds, so that the label changes once a second.
@@ -69,20 +70,21 @@ GtkWidget* emu_PanelLineBuild() {
   return grid;
 }
 
-void emu_PanelLineRefresh() {
+bool emu_PanelLineRefresh() {
   const EmuPanelLineSource& source = emu_PanelLineSource();
-  if (source.status == nullptr) return;
+  if (source.status == nullptr) return false;
   EmuPanelLineStatus s{};
   source.status(&s);
-  emu_PanelLineSet(MODE, s.mode);
-  emu_PanelLineSet(PERSONALITY, s.personality);
-  emu_PanelLineSet(SERVED, s.served[0] != '\0' ? s.served : "-");
-  emu_PanelLineSet(CLIENT, emu_PanelClientText(s));
+  bool changed = emu_PanelLineSet(MODE, s.mode);
+  changed |= emu_PanelLineSet(PERSONALITY, s.personality);
+  changed |= emu_PanelLineSet(SERVED, s.served[0] != '\0' ? s.served : "-");
+  changed |= emu_PanelLineSet(CLIENT, emu_PanelClientText(s));
   std::string protocol = s.searching != 0 ? "searching..." : s.protocol[0] != '\0' ? s.protocol : "none yet";
-  emu_PanelLineSet(PROTOCOL, protocol);
+  changed |= emu_PanelLineSet(PROTOCOL, protocol);
   char rates[64];
   snprintf(rates, sizeof rates, "%.1f requests, %.1f answers", s.requestsPerSecond, s.answersPerSecond);
-  emu_PanelLineSet(RATES, rates);
+  changed |= emu_PanelLineSet(RATES, rates);
+  return changed;
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include <deque>
 #include <string>
+#include <vector>
 
 #include "window/panel/panel.h"
 
@@ -15,7 +16,7 @@ namespace {
 
 constexpr size_t SHOWN_MAX = 400;        // entries the view holds
 constexpr size_t TRIM_STEP = 50;         // entries dropped at once when it holds more: less relayout
-constexpr int REFRESHES_PER_TAKE = 5;    // new entries taken at every 5th refresh: 4 times a second
+constexpr int REFRESHES_PER_TAKE = 2;    // new entries taken at every other refresh: 2.5 times a second
 constexpr size_t ENTRY_TEXT_MAX = 1024;  // characters of an entry asked for
 constexpr int VIEW_HEIGHT = 160;
 
@@ -44,12 +45,26 @@ const char* emu_TrafficTag(const std::string& entry) {
   return entry.find(" tester ") != std::string::npos ? "tester" : "module";
 }
 
-void emu_TrafficAppend(const std::string& entry) {
+// Entries go in as one text, their colours after: the view lays the new lines out once.
+void emu_TrafficAppendAll(const std::vector<const std::string*>& entries) {
+  if (entries.empty()) return;
+  std::string text;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    if (view.linesInBuffer > 0 || i > 0) text += '\n';
+    text += *entries[i];
+  }
   GtkTextIter end;
   gtk_text_buffer_get_end_iter(view.buffer, &end);
-  const std::string line = view.linesInBuffer > 0 ? "\n" + entry : entry;
-  gtk_text_buffer_insert_with_tags_by_name(view.buffer, &end, line.c_str(), -1, emu_TrafficTag(entry), nullptr);
-  ++view.linesInBuffer;
+  const gint firstLine = view.linesInBuffer > 0 ? gtk_text_iter_get_line(&end) + 1 : 0;
+  gtk_text_buffer_insert(view.buffer, &end, text.c_str(), static_cast<gint>(text.size()));
+  for (size_t i = 0; i < entries.size(); ++i) {
+    GtkTextIter from, to;
+    gtk_text_buffer_get_iter_at_line(view.buffer, &from, firstLine + static_cast<gint>(i));
+    to = from;
+    gtk_text_iter_forward_to_line_end(&to);
+    gtk_text_buffer_apply_tag_by_name(view.buffer, emu_TrafficTag(*entries[i]), &from, &to);
+  }
+  view.linesInBuffer += entries.size();
 }
 
 // The oldest lines out, some at a time, so that the view is not laid out again at every entry.
@@ -73,8 +88,10 @@ void emu_TrafficScrollToEnd() {
 void emu_TrafficShowAgain() {
   gtk_text_buffer_set_text(view.buffer, "", -1);
   view.linesInBuffer = 0;
+  std::vector<const std::string*> shown;
   for (const std::string& entry : view.entries)
-    if (emu_TrafficPasses(entry)) emu_TrafficAppend(entry);
+    if (emu_TrafficPasses(entry)) shown.push_back(&entry);
+  emu_TrafficAppendAll(shown);
   emu_TrafficTrim();
   emu_TrafficScrollToEnd();
 }
@@ -151,30 +168,32 @@ GtkWidget* emu_PanelTrafficBuild() {
   return box;
 }
 
-void emu_PanelTrafficRefresh() {
+bool emu_PanelTrafficRefresh() {
   const EmuPanelLineSource& source = emu_PanelLineSource();
-  if (source.trafficCount == nullptr || source.trafficEntry == nullptr) return;
-  if (gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(view.pause))) return;
-  if (++view.refreshes % REFRESHES_PER_TAKE != 1) return;
+  if (source.trafficCount == nullptr || source.trafficEntry == nullptr) return false;
+  if (gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(view.pause))) return false;
   const uint64_t count = source.trafficCount();
-  if (count == view.last) return;
+  if (count == view.last) return false;
+  // Entries keep coming: taken every other refresh, the view laid out half as often.
+  if (++view.refreshes % REFRESHES_PER_TAKE != 1) return true;
   uint64_t number = view.last + 1;
   if (count > SHOWN_MAX && number < count - SHOWN_MAX + 1) number = count - SHOWN_MAX + 1;
-  bool added = false;
+  std::vector<std::string> fresh;
   char text[ENTRY_TEXT_MAX];
-  for (; number <= count; ++number) {
-    if (source.trafficEntry(number, text, sizeof text) != 0) continue;  // gone meanwhile
-    view.entries.emplace_back(text);
-    if (view.entries.size() > SHOWN_MAX) view.entries.pop_front();
-    if (emu_TrafficPasses(view.entries.back())) {
-      emu_TrafficAppend(view.entries.back());
-      added = true;
-    }
-  }
+  for (; number <= count; ++number)
+    if (source.trafficEntry(number, text, sizeof text) == 0) fresh.emplace_back(text);  // else gone meanwhile
   view.last = count;
-  if (!added) return;
+  std::vector<const std::string*> added;
+  for (const std::string& entry : fresh) {
+    view.entries.push_back(entry);
+    if (view.entries.size() > SHOWN_MAX) view.entries.pop_front();
+    if (emu_TrafficPasses(entry)) added.push_back(&entry);
+  }
+  emu_TrafficAppendAll(added);
+  if (added.empty()) return true;
   emu_TrafficTrim();
   emu_TrafficScrollToEnd();
+  return true;
 }
 
 }  // namespace
