@@ -181,6 +181,8 @@ TEST_F(Timeline, ALoadReplacesTheTimelineAndARefusedOneKeepsIt) {
   // The first file's event would have been due long before the second's.
   ASSERT_TRUE(WaitFor([] { return Data(1, 0x0D, 0) == "410D32"; }));
   EXPECT_NE(Data(1, 0x0C, 0), "410C0FA0") << "the first file's event fired on the second's car";
+  // Its firing is told just after its value is set: heard before the count starts again.
+  ASSERT_TRUE(WaitForFired(1));
 
   Forget();
   ASSERT_EQ(Load(first), "");
