@@ -115,18 +115,6 @@ bool emu_LookAtClientEnd() {
   return true;
 }
 
-// A read that took bytes: the client may have left and the next one opened the terminal and
-// written between the look before the read and the read itself (a busy machine may stop the line's
-// thread there for long). The bytes may then be the next client's first request: they are kept
-// for it, as when it came before the hang-up was seen, and the change of client is told first.
-// True when they were kept.
-bool emu_KeptForNextClient(const uint8_t* bytes, size_t n) {
-  if (!emu_LookAtClientEnd()) return false;
-  carriedLength = n < sizeof carried ? n : sizeof carried;
-  memcpy(carried, bytes, carriedLength);
-  return true;
-}
-
 bool emu_OwnTerminalNames(const char* device) { return strcmp(device, OWN_TERMINAL) == 0; }
 
 int emu_OwnTerminalOpen(const char* device, uint32_t baudrate, bool) {
@@ -168,14 +156,10 @@ void emu_OwnTerminalClose() {
 
 int emu_OwnTerminalIsOpen() { return emu_TerminalFd() >= 0 ? 1 : 0; }
 
-int emu_OwnTerminalRead(uint8_t* bytes, int max);
-
 int emu_OwnTerminalReadByte(uint8_t* byte) {
-  if (carriedLength > 0) return emu_OwnTerminalRead(byte, 1);  // the next client's, kept first
   if (emu_TerminalFd() < 0 || emu_LookAtClientEnd()) return 0;
   const ssize_t n = emu_TerminalRead(byte, 1);
   if (n == 1) {
-    if (emu_KeptForNextClient(byte, 1)) return 0;
     clientGone = false;
     return 1;
   }
@@ -242,7 +226,6 @@ int emu_OwnTerminalRead(uint8_t* bytes, int max) {
   }
   const ssize_t n = emu_TerminalRead(bytes, static_cast<size_t>(max));
   if (n > 0) {
-    if (emu_KeptForNextClient(bytes, static_cast<size_t>(n))) return 0;
     clientGone = false;
     return static_cast<int>(n);
   }
