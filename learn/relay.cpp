@@ -25,22 +25,13 @@
 #include "elm327/elm327.h"
 #include "learn/adapter_answer.h"
 #include "line/serial_port.h"
+#include "line/terminal.h"
 
 namespace {
 
 constexpr int WAIT_MS = 100;             // how often the ending is looked at
 constexpr size_t RELAY_CHUNK = 4096;     // bytes passed on at once
 constexpr size_t MAX_INPUT_LINE = 256;   // a command typed on standard input
-
-speed_t emu_RelaySpeed(uint32_t baudrate) {
-  switch (baudrate) {
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    default: return B9600;
-  }
-}
 
 int emu_ConnectTcp(const std::string& hostPort) {
   const size_t colon = hostPort.rfind(':');
@@ -196,7 +187,7 @@ int emu_RelayOpenAdapter(const char* device, uint32_t baudrate) {
   if (tcgetattr(fd, &t) == 0) {
     cfmakeraw(&t);
     t.c_cflag |= CLOCAL | CREAD;
-    cfsetspeed(&t, emu_RelaySpeed(baudrate));
+    cfsetspeed(&t, emu_TerminalSpeed(baudrate));
     (void)tcsetattr(fd, TCSANOW, &t);
   }
   return fd;

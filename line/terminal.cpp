@@ -21,16 +21,6 @@ struct termios oldoptions;
 // When the client's last bytes came (monotonic microseconds).
 uint64_t lastInputUs = 0;
 
-speed_t emu_SpeedOf(uint32_t baudrate) {
-  switch (baudrate) {
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    default: return B9600;
-  }
-}
-
 // A rate asked for by a divisor of the adapter's clock (ATBRD) comes close to a standard one;
 // a UART takes it within 3 %.
 struct EmuNamedSpeed {
@@ -84,7 +74,7 @@ int emu_TerminalSetUp(uint32_t baudrate, int fileFlags) {
   if (tcgetattr(fd, &oldoptions) != 0) return emu_TerminalFail("tcgetattr() failed");
 
   struct termios options = oldoptions;
-  speed_t speed = emu_SpeedOf(baudrate);
+  speed_t speed = emu_TerminalSpeed(baudrate);
   cfsetispeed(&options, speed);
   cfsetospeed(&options, speed);
   options.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS | HUPCL);
@@ -237,3 +227,13 @@ const EmuLineKind emu_serialDeviceLine = {
     .connected = nullptr,
     .setBaud = emu_TerminalSetBaud,
 };
+
+speed_t emu_TerminalSpeed(uint32_t baudrate) {
+  switch (baudrate) {
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    default: return B9600;
+  }
+}

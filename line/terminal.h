@@ -7,8 +7,11 @@
 #include <stddef.h>
 #include <stdint.h>
 #include <sys/types.h>
+#include <termios.h>
 
 int emu_TerminalFd();  // -1 while no terminal is open
+// The terminal speed of a baud rate the command line takes (9600 for any other).
+speed_t emu_TerminalSpeed(uint32_t baudrate);
 // Opens the device; 0, or -1 after a message.
 int emu_TerminalOpen(const char* device);
 // Sets the open terminal up: `fileFlags` for its descriptor, the line raw at baudrate (listed

@@ -64,15 +64,8 @@ std::vector<std::string> RunPython(const std::string& script) {
   EXPECT_EQ(write(fd, script.data(), script.size()), static_cast<ssize_t>(script.size()));
   close(fd);
   const std::string command = std::string("timeout 20 python3 ") + path;
-  FILE* out = popen(command.c_str(), "r");
-  std::vector<std::string> lines;
-  char buf[4096];
-  while (out != nullptr && fgets(buf, sizeof buf, out) != nullptr) {
-    std::string line(buf);
-    if (!line.empty() && line.back() == '\n') line.pop_back();
-    lines.push_back(line);
-  }
-  const int status = out != nullptr ? pclose(out) : -1;
+  int status = -1;
+  const std::vector<std::string> lines = CommandLines(command, &status);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << script;
   unlink(path);
   return lines;

@@ -23,26 +23,18 @@
 namespace {
 
 // Debian's interpreter, where python3-can is installed; another python3 on the PATH may lack it.
-std::string Python() { return access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3"; }
 
 bool PythonCanInstalled() {
-  const std::string command = Python() + " -c 'import can.interfaces.slcan' 2>/dev/null";
+  const std::string command = SystemPython() + " -c 'import can.interfaces.slcan' 2>/dev/null";
   return system(command.c_str()) == 0;
 }
 
 // Runs the tool (up to 30 s) against `where` and returns its printed lines.
 std::vector<std::string> RunTool(const std::string& where) {
-  const std::string command = "timeout 30 " + Python() + " " + PADIX_SOURCE_DIR + "/tests/e2e/slcan/obd_by_isotp.py '" +
+  const std::string command = "timeout 30 " + SystemPython() + " " + PADIX_SOURCE_DIR + "/tests/e2e/slcan/obd_by_isotp.py '" +
                               where + "' 2>&1";
-  FILE* out = popen(command.c_str(), "r");
-  std::vector<std::string> lines;
-  char buf[4096];
-  while (out != nullptr && fgets(buf, sizeof buf, out) != nullptr) {
-    std::string line(buf);
-    if (!line.empty() && line.back() == '\n') line.pop_back();
-    lines.push_back(line);
-  }
-  const int status = out != nullptr ? pclose(out) : -1;
+  int status = -1;
+  const std::vector<std::string> lines = CommandLines(command, &status);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the tool failed";
   return lines;
 }

@@ -18,26 +18,18 @@
 
 namespace {
 
-std::string Python() { return access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3"; }
 
 bool ScapyInstalled() {
   const std::string command =
-      Python() + " -c 'import can.interfaces.slcan, scapy.contrib.isotp, scapy.contrib.automotive.uds' 2>/dev/null";
+      SystemPython() + " -c 'import can.interfaces.slcan, scapy.contrib.isotp, scapy.contrib.automotive.uds' 2>/dev/null";
   return system(command.c_str()) == 0;
 }
 
 std::vector<std::string> RunTester(const std::string& device) {
-  const std::string command = "timeout 60 " + Python() + " " + PADIX_SOURCE_DIR +
+  const std::string command = "timeout 60 " + SystemPython() + " " + PADIX_SOURCE_DIR +
                               "/tests/e2e/uds/unlock_write_reset.py '" + device + "' 2>&1";
-  FILE* out = popen(command.c_str(), "r");
-  std::vector<std::string> lines;
-  char buf[4096];
-  while (out != nullptr && fgets(buf, sizeof buf, out) != nullptr) {
-    std::string line(buf);
-    if (!line.empty() && line.back() == '\n') line.pop_back();
-    lines.push_back(line);
-  }
-  const int status = out != nullptr ? pclose(out) : -1;
+  int status = -1;
+  const std::vector<std::string> lines = CommandLines(command, &status);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the tester failed";
   return lines;
 }

@@ -64,6 +64,21 @@ Child SpawnHeadless(const std::vector<std::string>& args, std::string exe = "",
 
 }  // namespace
 
+std::string SystemPython() { return access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3"; }
+
+std::vector<std::string> CommandLines(const std::string& command, int* status) {
+  FILE* out = popen(command.c_str(), "r");
+  std::vector<std::string> lines;
+  char buf[4096];
+  while (out != nullptr && fgets(buf, sizeof buf, out) != nullptr) {
+    std::string line(buf);
+    if (!line.empty() && line.back() == '\n') line.pop_back();
+    lines.push_back(line);
+  }
+  *status = out != nullptr ? pclose(out) : -1;
+  return lines;
+}
+
 ProcessResult RunHeadless(const std::vector<std::string>& args, const std::string& input,
                           int timeoutMs) {
   const Child child = SpawnHeadless(args);

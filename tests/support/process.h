@@ -15,6 +15,13 @@ struct ProcessResult {
 // The build directory that holds padix-headless.
 std::string BinDir();
 
+// The system's Python (where Debian's python3-can and python3-scapy are), else the first on the path.
+std::string SystemPython();
+
+// Runs `command` through the shell and returns what it printed, a line each (their newlines
+// taken off); its exit status goes to `status` (-1 when it could not be started).
+std::vector<std::string> CommandLines(const std::string& command, int* status);
+
 // Runs padix-headless with the arguments, writes the input to its standard input and closes
 // it, and waits up to timeoutMs for it to end.
 ProcessResult RunHeadless(const std::vector<std::string>& args, const std::string& input,
