@@ -115,6 +115,18 @@ bool emu_LookAtClientEnd() {
   return true;
 }
 
+// A read that took bytes: the client may have left and the next one opened the terminal and
+// written between the look before the read and the read itself (a busy machine may stop the line's
+// thread there for long). The bytes may then be the next client's first request: they are kept
+// for it, as when it came before the hang-up was seen, and the change of client is told first.
+// True when they were kept.
+bool emu_KeptForNextClient(const uint8_t* bytes, size_t n) {
+  if (!emu_LookAtClientEnd()) return false;
+  carriedLength = n < sizeof carried ? n : sizeof carried;
+  memcpy(carried, bytes, carriedLength);
+  return true;
+}
+
 bool emu_OwnTerminalNames(const char* device) { return strcmp(device, OWN_TERMINAL) == 0; }
 
 int emu_OwnTerminalOpen(const char* device, uint32_t baudrate, bool) {
@@ -156,10 +168,14 @@ void emu_OwnTerminalClose() {
 
 int emu_OwnTerminalIsOpen() { return emu_TerminalFd() >= 0 ? 1 : 0; }
 
+int emu_OwnTerminalRead(uint8_t* bytes, int max);
+
 int emu_OwnTerminalReadByte(uint8_t* byte) {
+  if (carriedLength > 0) return emu_OwnTerminalRead(byte, 1);  // the next client's, kept first
   if (emu_TerminalFd() < 0 || emu_LookAtClientEnd()) return 0;
   const ssize_t n = emu_TerminalRead(byte, 1);
   if (n == 1) {
+    if (emu_KeptForNextClient(byte, 1)) return 0;
     clientGone = false;
     return 1;
   }
@@ -196,8 +212,10 @@ int emu_OwnTerminalWait(int timeoutMs) {
   struct pollfd both[2] = {{fd, POLLIN, 0}, {clientOpens, POLLIN, 0}};
   const struct pollfd& p = both[0];
   const int ready = emu_TerminalPoll(both, clientOpens >= 0 ? 2 : 1, timeoutMs);
-  if (ready > 0 && (both[1].revents & POLLIN) != 0) (void)emu_LookAtClientEnd();
-  if (ready > 0 && (p.revents & (POLLHUP | POLLERR)) != 0) {
+  // A hang-up shown in the same look as the next client's open is the one that open ended: once
+  // the change of client is told, the line is the next client's, and what waits is its own.
+  const bool clientChanged = ready > 0 && (both[1].revents & POLLIN) != 0 && emu_LookAtClientEnd();
+  if (ready > 0 && !clientChanged && (p.revents & (POLLHUP | POLLERR)) != 0) {
     emu_ClientLeft();
     if (carriedLength > 0) return 1;
     // Don't spin on the hang-up the master keeps reporting while nobody has the terminal open.
@@ -226,6 +244,7 @@ int emu_OwnTerminalRead(uint8_t* bytes, int max) {
   }
   const ssize_t n = emu_TerminalRead(bytes, static_cast<size_t>(max));
   if (n > 0) {
+    if (emu_KeptForNextClient(bytes, static_cast<size_t>(n))) return 0;
     clientGone = false;
     return static_cast<int>(n);
   }
@@ -276,8 +295,14 @@ bool emu_DropIfAsked() {
   // terminal and write at once.
   (void)tcflush(emu_TerminalFd(), TCIFLUSH);
   carriedLength = 0;
+  // A hang-up puts the terminal's settings back to a fresh terminal's (echo on, lines edited):
+  // until the next client set its own, what the line wrote would come back to it as if sent.
+  termios settings;
+  const bool settingsKept = tcgetattr(emu_TerminalFd(), &settings) == 0;
   const bool hungUp = ioctl(end, TIOCVHANGUP) == 0;
+  if (hungUp && settingsKept) (void)tcsetattr(emu_TerminalFd(), TCSANOW, &settings);
   close(end);
+  emu_ForgetClientOpens();  // the drop's own opens; the drop itself tells of the change
   if (!hungUp) {
     emu_OwnTerminalClose();
     if (emu_OwnTerminalOpen(OWN_TERMINAL, lineBaudrate, false) != 0) return false;

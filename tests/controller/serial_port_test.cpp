@@ -230,6 +230,36 @@ TEST_F(SerialPort, ANextClientWhoseBytesCrossTheHangUpStillHasItsRequestRead) {
   if (client >= 0) close(client);
 }
 
+// A drop hangs the client up, and a hang-up puts a terminal's settings back to a fresh one's
+// (echo on, lines edited). The next client finds the line's own settings all the same: until it
+// set its own, what the line writes (a periodic frame, an answer) would otherwise come straight
+// back as if the client had sent it.
+TEST_F(SerialPort, AfterADropTheNextClientFindsTheLinesSettingsNotAFreshTerminals) {
+  const std::string pts = OpenOwnTerminal();
+  ASSERT_FALSE(pts.empty());
+  const int client = open(pts.c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(client, 0);
+  emu_DropCOMClient();
+  ASSERT_TRUE(WaitFor([] {
+    emu_WaitForCOMInput(10);
+    return emu_TakeCOMHangUp() != 0;
+  })) << "the drop was never carried out";
+  char byte;
+  EXPECT_EQ(read(client, &byte, 1), 0) << "the client was not hung up";
+  close(client);
+
+  const int next = open(pts.c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(next, 0);
+  termios settings;
+  ASSERT_EQ(tcgetattr(next, &settings), 0);
+  EXPECT_EQ(settings.c_lflag & (ECHO | ICANON), 0u);
+  emu_WriteCOM("t3E92CAFE\r", 10);
+  ASSERT_TRUE(Waiting(next, 10));
+  uint8_t back[16];
+  EXPECT_EQ(emu_ReadCOM(back, sizeof back), 0) << "what the line wrote came back";
+  close(next);
+}
+
 // The kind of line comes from the device's name alone: "tcp:" a network line, "/dev/ptmx" a
 // terminal of Padix's own that clients come to, any other name (one that only looks alike
 // among them) a serial device whose other end is wired. A closed line is none of them: it
