@@ -5,7 +5,7 @@
 #include <atomic>
 
 #include "bus/negative_codes.h"
-#include "vehicle/vehicle.h"
+#include "vehicle/vehicle_state.h"
 #include "vehicle/vehicle_faults.h"
 
 void emu_FaultsSetDefaults(EmuFaults& f) {

@@ -9,7 +9,7 @@
 // The range IDs (00, 20, ... E0) answer four bytes of support bits chained as service 01's.
 #include <string.h>
 
-#include "vehicle/vehicle.h"
+#include "vehicle/monitor_results.h"
 
 namespace {
 

@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "vehicle/uds_internal.h"
+#include "vehicle/vehicle.h"
 
 namespace {
 

@@ -2,6 +2,7 @@
 // permanent codes (the OBD lists services 03, 07 and 0A read) as 3-byte DTCs with status bits,
 // and its freeze frame as a snapshot; 14 clears as service 04 does.
 #include "vehicle/uds_internal.h"
+#include "vehicle/vehicle.h"
 
 namespace {
 

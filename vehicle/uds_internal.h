@@ -6,7 +6,7 @@
 
 #include "bus/negative_codes.h"
 #include "vehicle/uds_server.h"
-#include "vehicle/vehicle.h"
+#include "vehicle/vehicle_state.h"
 
 struct EmuUdsLevelState {
   uint8_t attempts;        // wrong keys since the last right one

@@ -10,7 +10,7 @@
 #include "bus/negative_codes.h"
 #include "bus/protocols.h"
 #include "vehicle/uds_internal.h"
-#include "vehicle/vehicle.h"
+#include "vehicle/vehicle_state.h"
 
 namespace {
 

@@ -1,22 +1,15 @@
-// The simulated vehicle's tables and their lock, the queries for the answering and the answer
-// data of one ECU. The tables start as in vehicle_tables.cpp; only the setters
-// (vehicle_setters.cpp) and the clearing of codes change them. Service 01 values move when a
-// vehicle file gives them a waveform or a trace (vehicle_motion.cpp), or with the optional data
-// jitter.
+// The queries for the answering and the answer data of one ECU, from the simulated vehicle's
+// tables (vehicle_state.cpp holds them and their lock). The tables start as in
+// vehicle_tables.cpp; only the setters (vehicle_setters.cpp) and the clearing of codes change
+// them. Service 01 values move when a vehicle file gives them a waveform or a trace
+// (vehicle_motion.cpp), or with the optional data jitter.
 #include "vehicle/vehicle.h"
 
-#include <pthread.h>
 #include <string.h>
 
 #include "bus/negative_codes.h"
 
-// Zeroed before any initialiser of the program runs: the setters load the defaults from one of
-// their own.
-constinit EmuVehicle vehicle{};
-
 namespace {
-
-pthread_mutex_t vehicleMutex = PTHREAD_MUTEX_INITIALIZER;
 
 bool emu_PidMarked(const std::atomic<uint8_t>* map, uint8_t pid) {
   return pid != 0 && (map[emu_PidByte(pid)] & emu_PidMask(pid)) != 0;
@@ -376,23 +369,9 @@ void emu_VehicleClearCodesHeld(uint8_t ecuIdx, bool can) {
   ecu.dtcsCleared = 1;
 }
 
-void emu_VehicleLock() { pthread_mutex_lock(&vehicleMutex); }
-void emu_VehicleUnlock() { pthread_mutex_unlock(&vehicleMutex); }
 
 // ---------------------------------------------------------------------------------------------
 // Answer data
-
-void EmuEcuAnswer::NewLine() {
-  if (noOfLines >= EMU_ANSWER_MAX_LINES) return;  // further bytes join the last line
-  lineEnd[noOfLines++] = length;
-}
-
-void EmuEcuAnswer::Put(uint8_t byte) {
-  if (noOfLines == 0) NewLine();
-  if (length >= EMU_ANSWER_MAX_BYTES) return;
-  data[length++] = byte;
-  lineEnd[noOfLines - 1] = length;
-}
 
 namespace {
 void emu_InitFrameDataLocked(uint8_t service, uint8_t pid, uint8_t frame, uint8_t ecuIdx, bool can,

@@ -7,9 +7,9 @@
 
 #include "bus/negative_codes.h"
 #include "bus/protocols.h"
-#include "vehicle/vehicle.h"
+#include "vehicle/vehicle_setters.h"
+#include "vehicle/vehicle_tables.h"
 
-std::atomic<uint8_t> vehicleProtocol{0};
 std::atomic<bool (*)()> emu_vehicleTesterOnCan{nullptr};
 
 namespace {
@@ -127,24 +127,6 @@ void emu_VehicleAssign(EmuVehicle& to, const EmuVehicle& from) {
 
 void emu_VehicleSetProtocol(uint8_t protocol) {
   if (protocol <= EMU_PROTOCOL_LAST) vehicleProtocol = protocol;
-}
-
-namespace {
-
-const std::atomic<uint8_t>& emu_AddressOf(const EmuEcu& ecu, EmuEcuAddressing by) {
-  return by == EmuEcuAddressing::Can11 ? ecu.canAddress : ecu.address;
-}
-
-}  // namespace
-
-uint8_t emu_VehicleEcuAddress(uint8_t ecuIdx, EmuEcuAddressing by) {
-  return emu_AddressOf(vehicle.ecu[ecuIdx % EMU_MAX_ECUS], by);
-}
-
-int emu_VehicleEcuIndex(const EmuVehicle& v, uint8_t addr, EmuEcuAddressing by) {
-  for (uint8_t i = 0; i < EMU_MAX_ECUS; ++i)
-    if (emu_AddressOf(v.ecu[i], by) == addr) return i;
-  return -1;
 }
 
 void emu_VehicleSelectEcu(uint8_t ecuIdx, bool alone) {

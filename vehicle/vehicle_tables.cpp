@@ -2,7 +2,8 @@
 // every service 01/02 PID (how many data bytes it has and where they come from).
 #include <string.h>
 
-#include "vehicle/vehicle.h"
+#include "vehicle/vehicle_tables.h"
+#include "vehicle/monitor_results.h"
 
 // clang-format off
 extern constexpr EmuEcuDefaults EMU_ECU_DEFAULTS[EMU_MAX_ECUS] = {
